@@ -1,0 +1,64 @@
+// A C++ object behind a window: its messages go to the virtual WindowProc.
+//
+// The object either creates its window (of the framework's own window class)
+// or takes over an existing one, such as a control of a dialog. The object
+// outlives its window or destroys it: deleting the object destroys a window
+// that still exists.
+#pragma once
+
+#include <windows.h>
+
+class CWindow {
+public:
+    CWindow() = default;
+    virtual ~CWindow();
+    CWindow(const CWindow&) = delete;
+    CWindow& operator=(const CWindow&) = delete;
+
+    HWND GetSafeHwnd() const { return m_hWnd; }
+
+    // Creates a window of the framework's window class behind this object.
+    bool CreateEx(DWORD exStyle, const char* title, DWORD style, const RECT& rect, HWND parent, UINT id = 0);
+    // Routes the messages of an existing window through this object.
+    bool SubclassWindow(HWND hwnd);
+    bool DestroyWindow();
+
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const
+    {
+        return ::SendMessageA(m_hWnd, message, wParam, lParam);
+    }
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const
+    {
+        return ::PostMessageA(m_hWnd, message, wParam, lParam);
+    }
+
+    // The object behind a window of this module, or null.
+    static CWindow* FromHandle(HWND hwnd);
+    // The module calls this when it unloads, so no class points into freed code.
+    static void UnregisterWindowClass();
+
+protected:
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    // What the window would have done without this object.
+    LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam);
+    // Called after the window is gone (WM_NCDESTROY); the object may delete itself here.
+    virtual void PostNcDestroy() {}
+
+    // Binds this object to hwnd; for derived classes that create windows of
+    // their own kind (dialogs).
+    void Attach(HWND hwnd);
+    void Detach();
+
+    HWND m_hWnd = nullptr;
+
+private:
+    static LRESULT CALLBACK StaticWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+
+    WNDPROC m_superProc = nullptr;
+};
+
+// The window that owns hwnd's top-level chain: go up from parent to parent for
+// as long as the window is a child window and has a parent. Null only for a
+// null hwnd.
+HWND GetParentOwner(HWND hwnd);

@@ -1,0 +1,19 @@
+#!/bin/bash
+# make bench: every benchmark under bench/, each printing its figures.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+shopt -s nullglob
+benches=("$top"/build/win32/bin/bench_*.exe)
+if [ ${#benches[@]} -eq 0 ]; then
+  echo "bench: no benchmarks yet"
+  exit 0
+fi
+session=$top/build/bench-session
+"$top/tools/wine-session.sh" start "$session" >/dev/null
+trap '"$top/tools/wine-session.sh" stop "$session"' EXIT
+# shellcheck disable=SC1091
+. "$session/wine.env"
+for b in "${benches[@]}"; do
+  echo "== $(basename "$b" .exe)"
+  (cd "$(dirname "$b")" && wine "$b")
+done

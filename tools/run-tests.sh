@@ -1,0 +1,36 @@
+#!/bin/bash
+# make test: set-up, both builds, every test, one summary.
+set -u
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+"$top/tools/setup.sh" || exit 1
+"$top/tools/build.sh" || exit 1
+
+status=0
+summary=()
+run_suite() {  # name, then the ctest command
+  local name=$1 log=$top/build/$1-tests.log
+  shift
+  if "$@" >"$log" 2>&1; then
+    summary+=("$name: $(grep -E 'tests passed' "$log" | tail -1)")
+  else
+    status=1
+    summary+=("$name: FAILED ($(grep -E 'tests passed|tests failed' "$log" | tail -1)); see $log")
+    grep -E '^\s+[0-9]+ - |Failure|\*\*\*' "$log" | head -40
+  fi
+}
+
+run_suite host ctest --test-dir build/host --output-on-failure
+
+# The Windows tests run in one fresh Wine session, stopped whatever happens.
+session=$top/build/test-session
+"$top/tools/wine-session.sh" start "$session" >/dev/null || exit 1
+trap '"$top/tools/wine-session.sh" stop "$session"' EXIT
+# shellcheck disable=SC1091
+. "$session/wine.env"
+run_suite win32 ctest --test-dir build/win32 --output-on-failure
+
+echo "== test summary"
+printf '   %s\n' "${summary[@]}"
+exit $status

@@ -1,0 +1,32 @@
+#!/bin/sh
+# Installs what a fresh Debian 12 machine lacks to build and test the module:
+# the MinGW i686 cross compiler, 32-bit Wine, a headless X server, the Chinese
+# locale and fonts. Does nothing when everything is already there.
+set -eu
+
+packages="g++-mingw-w64-i686 mingw-w64-tools libwine-dev wine wine32:i386 xvfb xauth x11-utils
+locales fonts-wqy-zenhei googletest imagemagick gcab osslsigncode clang libclang-rt-14-dev
+python3 cmake make"
+
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+if [ -n "$missing" ]; then
+  echo "setup: installing$missing"
+  dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+  as_root apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+
+# Wine shows Chinese text only when the locale it runs under uses code page 936.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  echo "setup: generating zh_CN.UTF-8"
+  as_root sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+  as_root locale-gen >/dev/null
+fi
+exit 0

@@ -1,0 +1,15 @@
+// The message that tells the control its work is handed over: the control
+// then deletes the update dialog and ends the host's top-level window.
+#pragma once
+
+#include <windows.h>
+
+// WM_USER + 1001, a plain unregistered number; wParam 1, lParam 0.
+constexpr UINT kCompletionMessage = 2025;
+
+// Always posted, never sent: the control handles it from its message loop,
+// after whatever posted it has returned.
+inline void PostCompletion(HWND control)
+{
+    ::PostMessageA(control, kCompletionMessage, 1, 0);
+}
