@@ -1,0 +1,289 @@
+// The running-client terminator against real processes of the stand-in client,
+// with its message boxes answered by a watcher thread.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "WineTestSupport.h"
+#include "framework/Window.h"
+#include "updater/ClientTerminator.h"
+#include "updater/ProcessList.h"
+
+using namespace wine_test;
+
+namespace {
+
+const wchar_t kCaption[] = L"VOK 围棋";
+const wchar_t kAskText[] = L"有另外一个VOK围棋正在运行。\r\n\r\n如果有正在运行的VOK围棋，将被强行关闭。";
+
+// A copy of the stand-in client, running under the given file name.
+class CRunningClient {
+public:
+    CRunningClient(const CScratchDir& dir, const std::string& fileName, DWORD stayMs)
+    {
+        const std::string exe = dir.File(fileName);
+        CopyFileA((ProgramDir() + "Marovent.exe").c_str(), exe.c_str(), FALSE);
+        std::string commandLine = "\"" + exe + "\" /STAYMS:" + std::to_string(stayMs);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        SetEnvironmentVariableA("MAROVENT_RECORD", dir.File("record.txt").c_str());
+        if (CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &info)) {
+            CloseHandle(info.hThread);
+            m_process = info.hProcess;
+            m_id = info.dwProcessId;
+        }
+        SetEnvironmentVariableA("MAROVENT_RECORD", nullptr);
+    }
+    ~CRunningClient()
+    {
+        if (Running())
+            TerminateProcess(m_process, 99);
+        CloseHandle(m_process);
+    }
+    bool Running() const { return m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT; }
+    DWORD ExitCode() const
+    {
+        WaitForSingleObject(m_process, 5000);
+        DWORD code = 0;
+        GetExitCodeProcess(m_process, &code);
+        return code;
+    }
+    DWORD Id() const { return m_id; }
+
+private:
+    HANDLE m_process = nullptr;
+    DWORD m_id = 0;
+};
+
+// Answers the terminator's message boxes with one button and keeps their texts.
+class CBoxAnswerer {
+public:
+    explicit CBoxAnswerer(int button) : m_button(button), m_thread([this] { Watch(); }) {}
+    ~CBoxAnswerer()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    std::vector<std::wstring> Texts()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_texts;
+    }
+
+private:
+    void Watch()
+    {
+        while (!m_stop) {
+            HWND box = FindWindowW(L"#32770", kCaption);
+            if (box && IsWindowVisible(box)) {
+                std::wstring text;
+                EnumChildWindows(box, &CollectStatic, reinterpret_cast<LPARAM>(&text));
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_texts.push_back(text);
+                }
+                HWND button = GetDlgItem(box, m_button);
+                SendMessageW(button ? button : box, BM_CLICK, 0, 0);
+                while (IsWindow(box) && !m_stop)
+                    Sleep(10);
+            }
+            Sleep(20);
+        }
+    }
+    static BOOL CALLBACK CollectStatic(HWND child, LPARAM text)
+    {
+        wchar_t className[16], buffer[512];
+        GetClassNameW(child, className, 16);
+        if (_wcsicmp(className, L"Static") == 0 && GetWindowTextW(child, buffer, 512) > 0)
+            *reinterpret_cast<std::wstring*>(text) += buffer;
+        return TRUE;
+    }
+
+    const int m_button;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::vector<std::wstring> m_texts;
+    std::thread m_thread;
+};
+
+// KillProcess on a worker thread, the owner window on this one, as the
+// update dialog runs it. Returns the result and the time it took.
+int RunKillProcess(const std::string& name, DWORD* elapsedMs = nullptr)
+{
+    CWindow owner;
+    RECT rect = {100, 100, 400, 300};
+    owner.CreateEx(0, "update", WS_OVERLAPPEDWINDOW | WS_VISIBLE, rect, nullptr);
+    std::atomic<bool> done{false};
+    int result = 99;
+    const DWORD start = GetTickCount();
+    std::thread worker([&] {
+        result = KillProcess(owner.GetSafeHwnd(), name);
+        done = true;
+    });
+    PumpUntil([&] { return done.load(); }, 30000);
+    worker.join();
+    if (elapsedMs)
+        *elapsedMs = GetTickCount() - start;
+    return result;
+}
+
+size_t CountRunning(const char* name)
+{
+    std::vector<ProcessEntry> table(256);
+    size_t n = ListProcessesSnapshot(table.data(), table.size()), count = 0;
+    for (size_t i = 0; i < n; ++i)
+        count += std::strcmp(table[i].exeName, name) == 0;
+    return count;
+}
+
+// The first of the given ids in the snapshot's order.
+DWORD FirstListed(DWORD a, DWORD b)
+{
+    std::vector<ProcessEntry> table(256);
+    size_t n = ListProcessesSnapshot(table.data(), table.size());
+    for (size_t i = 0; i < n; ++i) {
+        if (table[i].processId == a || table[i].processId == b)
+            return table[i].processId;
+    }
+    return 0;
+}
+
+// Yes to the question: two clients run, only the first listed goes.
+void ExpectYesTerminatesOnlyTheFirstClient()
+{
+    CScratchDir dirA("client a"), dirB("client b");
+    CRunningClient a(dirA, "Marovent.exe", 30000), b(dirB, "Marovent.exe", 30000);
+    ASSERT_TRUE(PumpUntil([] { return CountRunning("Marovent.exe") == 2; }));
+    const DWORD first = FirstListed(a.Id(), b.Id());
+    CBoxAnswerer answerer(IDYES);
+    EXPECT_EQ(RunKillProcess(kClientExeName), 1);
+    EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kAskText});
+    const CRunningClient& gone = first == a.Id() ? a : b;
+    const CRunningClient& kept = first == a.Id() ? b : a;
+    EXPECT_EQ(gone.ExitCode(), 1u);
+    EXPECT_TRUE(kept.Running());
+}
+
+}  // namespace
+
+TEST(ClientTerminator, WithoutARunningClientReturnsAtOnce)
+{
+    ASSERT_EQ(CountRunning(kClientExeName), 0u);
+    CBoxAnswerer answerer(IDNO);
+    DWORD elapsed = 0;
+    EXPECT_EQ(RunKillProcess(kClientExeName, &elapsed), 0);
+    EXPECT_LT(elapsed, 450u);  // no pass was slept through
+    EXPECT_EQ(RunKillProcess(""), 0);
+    EXPECT_TRUE(answerer.Texts().empty());
+}
+
+TEST(ClientTerminator, AClientThatEndsBeforeTheFourthPassIsNotAskedAbout)
+{
+    CScratchDir dir("client");
+    CRunningClient client(dir, "Marovent.exe", 800);
+    ASSERT_TRUE(PumpUntil([] { return CountRunning("Marovent.exe") == 1; }));
+    CBoxAnswerer answerer(IDNO);
+    EXPECT_EQ(RunKillProcess(kClientExeName), 0);
+    EXPECT_TRUE(answerer.Texts().empty());
+    EXPECT_EQ(client.ExitCode(), 0u);
+}
+
+TEST(ClientTerminator, NamesDifferingInLetterCaseAreLeftAlone)
+{
+    CScratchDir dir("client");
+    CRunningClient client(dir, "marovent.exe", 10000);
+    ASSERT_TRUE(PumpUntil([] { return CountRunning("marovent.exe") == 1; }));
+    CBoxAnswerer answerer(IDYES);
+    DWORD elapsed = 0;
+    EXPECT_EQ(RunKillProcess(kClientExeName, &elapsed), 0);
+    EXPECT_LT(elapsed, 450u);
+    EXPECT_TRUE(client.Running());
+    EXPECT_TRUE(answerer.Texts().empty());
+}
+
+TEST(ClientTerminator, NoLeavesTheClientRunning)
+{
+    CScratchDir dir("client");
+    CRunningClient client(dir, "Marovent.exe", 30000);
+    ASSERT_TRUE(PumpUntil([] { return CountRunning("Marovent.exe") == 1; }));
+    CBoxAnswerer answerer(IDNO);
+    DWORD elapsed = 0;
+    EXPECT_EQ(RunKillProcess(kClientExeName, &elapsed), -1);
+    EXPECT_GE(elapsed, 2000u);  // four passes first
+    EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kAskText});
+    EXPECT_TRUE(client.Running());
+}
+
+TEST(ClientTerminator, YesTerminatesOnlyTheFirstClient)
+{
+    ExpectYesTerminatesOnlyTheFirstClient();
+}
+
+// The Windows 9x road: this program again, told by Wine that it runs on
+// Windows 98, so that the snapshot enumerator is chosen.
+TEST(ClientTerminator, TheNineXRoadFindsAndTerminatesToo)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    const char* base = std::strrchr(self, '\\') + 1;
+    const std::string appKey = std::string("Software\\Wine\\AppDefaults\\") + base;
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, appKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
+    RegCloseKey(key);
+
+    std::string commandLine = std::string("\"") + self + "\" --gtest_filter=ClientTerminatorNineX.*";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    SetEnvironmentVariableA("VANTORIMA_NINEX_CHILD", "1");
+    ASSERT_TRUE(CreateProcessA(self, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    SetEnvironmentVariableA("VANTORIMA_NINEX_CHILD", nullptr);
+    WaitForSingleObject(info.hProcess, 60000);
+    DWORD code = 1;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());
+    EXPECT_EQ(code, 0u) << "the Windows 98 run failed";
+}
+
+TEST(ClientTerminatorNineX, YesTerminatesOnlyTheFirstClient)
+{
+    if (!GetEnvironmentVariableA("VANTORIMA_NINEX_CHILD", nullptr, 0))
+        GTEST_SKIP() << "runs inside TheNineXRoadFindsAndTerminatesToo";
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    ASSERT_TRUE(GetVersionExA(&version));
+    ASSERT_EQ(version.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS));
+    ExpectYesTerminatesOnlyTheFirstClient();
+}
+
+TEST(ProcessList, SnapshotListsBareNamesWithinItsCapacity)
+{
+    std::vector<ProcessEntry> table(256);
+    const size_t n = ListProcessesSnapshot(table.data(), table.size());
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    bool found = false;
+    for (size_t i = 0; i < n; ++i) {
+        EXPECT_EQ(std::strchr(table[i].exeName, '\\'), nullptr) << table[i].exeName;
+        found |= table[i].processId == GetCurrentProcessId() &&
+                 _stricmp(table[i].exeName, std::strrchr(self, '\\') + 1) == 0;
+    }
+    EXPECT_TRUE(found);
+    EXPECT_EQ(ListProcessesSnapshot(table.data(), 1), 1u);
+    EXPECT_EQ(ListProcessesSnapshot(table.data(), 0), 0u);
+    // At most capacity - 1 from the performance data, whatever the system publishes.
+    EXPECT_LE(ListProcessesPerfData(table.data(), 3), 2u);
+    EXPECT_EQ(ListProcessesPerfData(table.data(), 0), 0u);
+}
