@@ -141,3 +141,24 @@ HWND GetParentOwner(HWND hwnd)
     }
     return hwnd;
 }
+
+void CenterWindow(HWND hwnd)
+{
+    RECT area;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    RECT over = area;
+    HWND owner = GetWindow(hwnd, GW_OWNER);
+    if (owner && IsWindowVisible(owner) && !IsIconic(owner))
+        GetWindowRect(owner, &over);
+    RECT rect;
+    GetWindowRect(hwnd, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    int x = (over.left + over.right - width) / 2, y = (over.top + over.bottom - height) / 2;
+    if (x + width > area.right)
+        x = area.right - width;
+    if (y + height > area.bottom)
+        y = area.bottom - height;
+    x = x < area.left ? area.left : x;
+    y = y < area.top ? area.top : y;
+    SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}

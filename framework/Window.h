@@ -58,6 +58,10 @@ private:
     WNDPROC m_superProc = nullptr;
 };
 
+// Centres a top-level window over its owner (the screen's work area when it
+// has none or the owner is minimised), kept within the work area.
+void CenterWindow(HWND hwnd);
+
 // The window that owns hwnd's top-level chain: go up from parent to parent for
 // as long as the window is a child window and has a parent. Null only for a
 // null hwnd.

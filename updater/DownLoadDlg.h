@@ -1,0 +1,69 @@
+// The update dialog: downloads the client's installer with a progress bar,
+// a status line and an animation, then starts it.
+//
+// Its worker closes running clients first, then downloads; every step comes
+// back as a status message, and OnStatus decides what the dialog shows and
+// does. When the installer has been started the dialog posts the completion
+// message to the control, which then deletes the dialog.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/AnimateCtrl.h"
+#include "framework/Dialog.h"
+#include "framework/WorkerThread.h"
+#include "updater/ProgressLabelCtrl.h"
+
+class CWebGrab;
+
+// Where the installer comes from and what it is called.
+constexpr const char kInstallerName[] = "VokWeiqi.exe";
+
+class CDownLoadDlg : public CDialogBase {
+public:
+    // The control receives the completion message; it creates this dialog
+    // modelessly (Create with the control's window as parent) and deletes it.
+    explicit CDownLoadDlg(CWindow* parentCtrl);
+    // Stops the worker: asks it to stop, cuts a network read it may be blocked
+    // in, and waits for it a little. A worker that still runs after that keeps
+    // the engine and the module alive by itself and reaches nothing of this
+    // dialog but its (then destroyed) window.
+    ~CDownLoadDlg() override;
+
+    static std::string InstallerUrl();
+
+protected:
+    BOOL OnInitDialog() override;
+    // Enter and Esc do nothing: only the button, or the dialog itself, ends it.
+    void OnOK() override {}
+    void OnCancel() override {}
+    void DoDataExchange(const CDataExchange& dx) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    LRESULT OnStatus(WPARAM wParam, LPARAM lParam);
+    // The button: the first press asks to stop, the press after that closes.
+    void OnExit();
+    void Exit();
+    void FinishUpdate();
+    void StopAnimation() { m_animate.Stop(); }
+    void SetProgress(int percent) { m_progress.SendMessage(PBM_SETPOS, percent); }
+    void ShowError(const char* text);
+
+    CWindow* m_pParentCtrl;
+    std::string m_strTempPath;
+    int m_bStopConfirmed = 0;
+    std::string m_strInstallerURL;
+    // Shared with the worker, which may outlive this dialog.
+    std::shared_ptr<CWebGrab> m_webGrab;
+    CWorkerThread m_workerThread;
+    // Set while a transfer may still be running; cleared by the reports that end it.
+    CWorkerThread* m_pWorker = nullptr;
+    // Compressed files to expand and put in place; nothing fills it yet.
+    std::vector<std::string> m_unpackList;
+    std::string m_strStatus;
+    CAnimateCtrl m_animate;
+    CProgressLabelCtrl m_progress;
+};
