@@ -1,0 +1,294 @@
+// A small browser stand-in: opens an HTML page, finds its <object> element
+// and hosts that control in place in a top-level window with the page's
+// title, the way browsers do it:
+//
+//   1. create the control by its class id;
+//   2. ask IObjectSafety that it is safe for scripting (IDispatch) and for
+//      initialisation from the page (IPersistPropertyBag); refuse it if not;
+//   3. give it the client site first when it asks for that (misc status);
+//   4. load the <param> values through IPersistPropertyBag;
+//   5. activate it in place in the page window.
+//
+//   PageHost.exe <page.html> [seconds]
+//
+// Exit codes: 0 the page window was ended (by the control), 1 it was still
+// open after the given time (default 60 s), 2 bad page, 3 control refused,
+// 4 control could not be created or activated.
+#include <windows.h>
+
+#include <objsafe.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tools/PageParser.h"
+
+namespace {
+
+std::wstring Wide(const std::string& utf8)
+{
+    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(wide.empty() ? 0 : wide.size() - 1);
+    return wide;
+}
+
+// The page's <param> list as a property bag.
+class CParamBag : public IPropertyBag {
+public:
+    explicit CParamBag(const PageObject& page) : m_page(page) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override
+    {
+        if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
+            *object = static_cast<IPropertyBag*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --m_refs; }  // lives on the stack
+
+    STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override
+    {
+        if (!name || !value)
+            return E_POINTER;
+        for (const auto& param : m_page.params) {
+            if (_wcsicmp(Wide(param.first).c_str(), name) != 0)
+                continue;
+            VARIANT text;
+            text.vt = VT_BSTR;
+            text.bstrVal = SysAllocString(Wide(param.second).c_str());
+            const VARTYPE wanted = value->vt == VT_EMPTY ? static_cast<VARTYPE>(VT_BSTR) : value->vt;
+            VariantInit(value);
+            HRESULT hr = VariantChangeType(value, &text, 0, wanted);
+            VariantClear(&text);
+            return hr;
+        }
+        return E_INVALIDARG;
+    }
+    STDMETHODIMP Write(LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
+
+private:
+    const PageObject& m_page;
+    ULONG m_refs = 1;
+};
+
+// The page: client site, in-place site and frame in one object.
+class CPageSite : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame {
+public:
+    explicit CPageSite(HWND window) : m_window(window) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override
+    {
+        if (riid == IID_IUnknown || riid == IID_IOleClientSite)
+            *object = static_cast<IOleClientSite*>(this);
+        else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite)
+            *object = static_cast<IOleInPlaceSite*>(this);
+        else if (riid == IID_IOleInPlaceUIWindow || riid == IID_IOleInPlaceFrame)
+            *object = static_cast<IOleInPlaceFrame*>(this);
+        else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --m_refs; }  // lives on the stack
+
+    // IOleClientSite
+    STDMETHODIMP SaveObject() override { return S_OK; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) override
+    {
+        *moniker = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetContainer(IOleContainer** container) override
+    {
+        *container = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP ShowObject() override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+    // IOleWindow
+    STDMETHODIMP GetWindow(HWND* window) override
+    {
+        *window = m_window;
+        return S_OK;
+    }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+    // IOleInPlaceSite
+    STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
+    STDMETHODIMP OnInPlaceActivate() override { return S_OK; }
+    STDMETHODIMP OnUIActivate() override { return S_OK; }
+    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
+                                  LPRECT clip, LPOLEINPLACEFRAMEINFO info) override
+    {
+        *frame = static_cast<IOleInPlaceFrame*>(this);
+        AddRef();
+        *document = nullptr;
+        SetRect(position, 10, 10, 310, 110);
+        GetClientRect(m_window, clip);
+        if (info) {
+            info->fMDIApp = FALSE;
+            info->hwndFrame = m_window;
+            info->haccel = nullptr;
+            info->cAccelEntries = 0;
+        }
+        return S_OK;
+    }
+    STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+    STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnInPlaceDeactivate() override { return S_OK; }
+    STDMETHODIMP DiscardUndoState() override { return S_OK; }
+    STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
+    STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
+
+    // IOleInPlaceUIWindow, IOleInPlaceFrame
+    STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+    STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
+    STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+    STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+    STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+    STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
+    STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+    STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+private:
+    HWND m_window;
+    ULONG m_refs = 1;
+};
+
+// Browsers load only controls that say they are safe for both.
+bool IsSafeForThePage(IUnknown* control)
+{
+    IObjectSafety* safety = nullptr;
+    if (FAILED(control->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&safety))))
+        return false;
+    const bool safe =
+        SUCCEEDED(safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
+                                                    INTERFACESAFE_FOR_UNTRUSTED_CALLER)) &&
+        SUCCEEDED(safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, INTERFACESAFE_FOR_UNTRUSTED_DATA,
+                                                    INTERFACESAFE_FOR_UNTRUSTED_DATA));
+    safety->Release();
+    return safe;
+}
+
+LRESULT CALLBACK PageWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+int Run(const PageObject& page, DWORD seconds)
+{
+    CLSID clsid;
+    if (FAILED(CLSIDFromString(Wide(page.classId).c_str(), &clsid))) {
+        std::fprintf(stderr, "page: bad class id %s\n", page.classId.c_str());
+        return 2;
+    }
+    IUnknown* control = nullptr;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                  reinterpret_cast<void**>(&control));
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "page: cannot create %s (0x%08lx)\n", page.classId.c_str(), hr);
+        return 4;
+    }
+    if (!IsSafeForThePage(control)) {
+        std::printf("page: control %s is not safe for scripting and initialisation: refused\n", page.classId.c_str());
+        control->Release();
+        return 3;
+    }
+
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = &PageWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = L"VantorimaPageHost";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, Wide(page.title).c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  80, 60, 720, 480, nullptr, nullptr, wc.hInstance, nullptr);
+    CPageSite site(window);
+
+    IOleObject* object = nullptr;
+    IPersistPropertyBag* persist = nullptr;
+    int result = 4;
+    if (SUCCEEDED(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object))) &&
+        SUCCEEDED(control->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&persist)))) {
+        DWORD misc = 0;
+        object->GetMiscStatus(DVASPECT_CONTENT, &misc);
+        if (misc & OLEMISC_SETCLIENTSITEFIRST)
+            object->SetClientSite(&site);
+        CParamBag bag(page);
+        persist->InitNew();
+        hr = persist->Load(&bag, nullptr);
+        if (!(misc & OLEMISC_SETCLIENTSITEFIRST))
+            object->SetClientSite(&site);
+        RECT position = {10, 10, 310, 110};
+        if (SUCCEEDED(hr))
+            hr = object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, window, &position);
+        if (SUCCEEDED(hr)) {
+            std::printf("page: \"%s\": control loaded with %u parameters and active\n", page.title.c_str(),
+                        static_cast<unsigned>(page.params.size()));
+            std::fflush(stdout);
+            const DWORD start = GetTickCount();
+            while (IsWindow(window) && GetTickCount() - start < seconds * 1000) {
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                    TranslateMessage(&msg);
+                    DispatchMessageW(&msg);
+                }
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            }
+            result = IsWindow(window) ? 1 : 0;
+            std::printf(result ? "page: still open after %lu s\n" : "page: the control ended the page window\n",
+                        seconds);
+        } else {
+            std::fprintf(stderr, "page: the control could not be loaded or activated (0x%08lx)\n", hr);
+        }
+        object->Close(OLECLOSE_NOSAVE);
+        object->SetClientSite(nullptr);
+    }
+    if (persist)
+        persist->Release();
+    if (object)
+        object->Release();
+    control->Release();
+    if (IsWindow(window))
+        DestroyWindow(window);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: PageHost <page.html> [seconds]\n");
+        return 2;
+    }
+    std::ifstream in(argv[1], std::ios::binary);
+    std::ostringstream html;
+    html << in.rdbuf();
+    const PageObject page = ParsePage(html.str());
+    if (!in || !page.found) {
+        std::fprintf(stderr, "page: no <object classid=\"clsid:...\"> in %s\n", argv[1]);
+        return 2;
+    }
+    const DWORD seconds = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 60;
+    OleInitialize(nullptr);
+    int result = Run(page, seconds);
+    OleUninitialize();
+    return result;
+}
