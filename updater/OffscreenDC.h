@@ -17,15 +17,15 @@ public:
     COffscreenDC& operator=(const COffscreenDC&) = delete;
 
     // Draw here, in the target's coordinates.
-    HDC GetSafeHdc() const { return m_bMemDC ? m_memoryDC.Get() : m_pDC; }
-    operator HDC() const { return GetSafeHdc(); }
+    HDC GetSafeHdc() const{return m_bMemDC ? m_memoryDC.Get() : m_pDC;}
+    operator HDC() const{return GetSafeHdc();}
 
 private:
     // Declared first: released last, after the bitmap is deselected and gone.
     CMemoryDCHandle m_memoryDC;
     CGdiObjectHandle m_bitmap;
     CGdiSelection m_oldBitmap;  // puts the memory DC's own bitmap back
-    HDC m_pDC;                  // the target; not owned
-    RECT m_rect{};              // the target's clip box
-    bool m_bMemDC = false;      // drawing really goes through the bitmap
+    HDC m_pDC;  // the target; not owned
+    RECT m_rect{};  // the target's clip box
+    bool m_bMemDC = false;  // drawing really goes through the bitmap
 };

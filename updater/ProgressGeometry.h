@@ -1,5 +1,12 @@
 // Where the text progress bar puts its bar, its background and its label.
 // Plain arithmetic, no Windows API, so it is also built natively.
+//
+// The fraction shown is (pos - lower) / (upper - lower), not clamped: a
+// position outside the range gives a bar longer than the control or shorter
+// than nothing, and a percentage above 100 or below 0. Lengths and the
+// percentage are that fraction times a whole number, truncated toward zero,
+// computed exactly: in floating point 57/100 * 100 is 56.99..., which would
+// show position 57 as "56%".
 #pragma once
 
 #include <cstdint>
@@ -24,24 +31,21 @@ struct BarSplit {
     BarRect background;
 };
 
-// (pos - lower) / (upper - lower) in floating point, not clamped: a position
-// outside the range gives a fraction outside 0..1. An empty range gives an
-// infinity or NaN, which the functions below take without fault.
-double ProgressFraction(int32_t pos, int32_t lower, int32_t upper);
-
-// value truncated toward zero, saturated at the 32-bit range; NaN gives 0.
-int32_t TruncateToInt(double value);
+// The fraction of pos in lower..upper times scale, truncated toward zero and
+// saturated at the 32-bit range. An empty range counts as an infinite
+// fraction (of the sign of pos - lower; none when pos is on it).
+int32_t ScaleFraction(int32_t pos, int32_t lower, int32_t upper, int32_t scale);
 
 // Length of the bar in whole pixels along a side of `length` pixels.
-inline int32_t BarPixels(double fraction, int32_t length)
+inline int32_t BarPixels(int32_t pos, int32_t lower, int32_t upper, int32_t length)
 {
-    return TruncateToInt(fraction * length);
+    return ScaleFraction(pos, lower, upper, length);
 }
 
 // Horizontal: the bar grows from the left edge. Vertical: from the lower edge
-// upwards. Both rectangles stay within the client: a fraction above 1 gives
-// an empty background, one below 0 an empty bar.
-BarSplit SplitBar(const BarRect& client, double fraction, bool vertical);
+// upwards. Both rectangles stay within the client: beyond the upper end the
+// background is empty, below the lower end the bar.
+BarSplit SplitBar(const BarRect& client, int32_t pos, int32_t lower, int32_t upper, bool vertical);
 
 // The window text when there is one, else the truncated percentage ("57%").
-std::string ProgressLabel(const std::string& windowText, double fraction);
+std::string ProgressLabel(const std::string& windowText, int32_t pos, int32_t lower, int32_t upper);

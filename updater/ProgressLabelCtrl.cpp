@@ -140,7 +140,7 @@ LRESULT CProgressLabelCtrl::OnSetPos(int pos)
     GetClientRect(m_hWnd, &client);
     // The bar's length along its own direction: a vertical bar grows in height.
     const int length = IsVertical() ? client.bottom - client.top : client.right - client.left;
-    const int barPixels = BarPixels(ProgressFraction(m_nPos, m_nLower, m_nUpper), length);
+    const int barPixels = BarPixels(m_nPos, m_nLower, m_nUpper, length);
     if (barPixels != m_nBarPixels) {
         m_nBarPixels = barPixels;
         RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
@@ -157,9 +157,8 @@ void CProgressLabelCtrl::OnPaint()
         const COLORREF back = OrSystemColour(m_crBack, COLOR_WINDOW);
         RECT client;
         GetClientRect(m_hWnd, &client);
-        const double fraction = ProgressFraction(m_nPos, m_nLower, m_nUpper);
         const bool vertical = IsVertical();
-        const BarSplit split = SplitBar(ToBarRect(client), fraction, vertical);
+        const BarSplit split = SplitBar(ToBarRect(client), m_nPos, m_nLower, m_nUpper, vertical);
         const RECT barRect = ToRect(split.bar);
         const RECT backRect = ToRect(split.background);
 
@@ -169,7 +168,7 @@ void CProgressLabelCtrl::OnPaint()
         FillSolidRect(dc, barRect, bar);
         FillSolidRect(dc, backRect, back);
         if (m_bShowLabel && !vertical) {
-            const std::string label = ProgressLabel(m_strLabel, fraction);
+            const std::string label = ProgressLabel(m_strLabel, m_nPos, m_nLower, m_nUpper);
             SetBkMode(dc, TRANSPARENT);
             DrawLabelWithin(dc, label, client, barRect, m_crLabel == CLR_DEFAULT ? back : m_crLabel);
             DrawLabelWithin(dc, label, client, backRect, m_crLabel == CLR_DEFAULT ? bar : m_crLabel);

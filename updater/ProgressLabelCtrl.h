@@ -36,7 +36,7 @@ private:
     void OnPaint();
     // Fields the next paint depends on: redraw the whole control later.
     void InvalidateAll() { InvalidateRect(m_hWnd, nullptr, TRUE); }
-    bool IsVertical() const { return (GetWindowLongA(m_hWnd, GWL_STYLE) & PBS_VERTICAL) != 0; }
+    bool IsVertical() const{return (GetWindowLongA(m_hWnd, GWL_STYLE) & PBS_VERTICAL) != 0;}
 
     COLORREF m_crLabel = CLR_DEFAULT;
     int m_nPos = 0;
@@ -46,6 +46,6 @@ private:
     std::string m_strLabel;  // the window text; the label when not empty
     BOOL m_bShowLabel = TRUE;
     int m_nBarPixels = -1;  // bar length at the last position change; -1: unknown
-    COLORREF m_crBar = CLR_DEFAULT;   // CLR_DEFAULT: COLOR_HIGHLIGHT
+    COLORREF m_crBar = CLR_DEFAULT;  // CLR_DEFAULT: COLOR_HIGHLIGHT
     COLORREF m_crBack = CLR_DEFAULT;  // CLR_DEFAULT: COLOR_WINDOW
 };

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 namespace {
@@ -18,46 +17,48 @@ BarRect Rect(int32_t left, int32_t top, int32_t right, int32_t bottom)
 
 }  // namespace
 
-TEST(ProgressGeometry, FractionIsNotClampedAndNeverOverflows)
+TEST(ProgressGeometry, BarPixelsTruncateTowardZeroWithoutClamping)
 {
-    EXPECT_DOUBLE_EQ(ProgressFraction(25, 0, 100), 0.25);
-    EXPECT_DOUBLE_EQ(ProgressFraction(150, 0, 100), 1.5);
-    EXPECT_DOUBLE_EQ(ProgressFraction(-50, 0, 100), -0.5);
-    EXPECT_DOUBLE_EQ(ProgressFraction(0, -100, 100), 0.5);
-    // Differences that would overflow 32 bits.
-    EXPECT_DOUBLE_EQ(ProgressFraction(kMax, kMin, kMax), 1.0);
-    EXPECT_DOUBLE_EQ(ProgressFraction(kMin, kMin, kMax), 0.0);
-    EXPECT_TRUE(std::isinf(ProgressFraction(5, 7, 7)));
-    EXPECT_TRUE(std::isnan(ProgressFraction(7, 7, 7)));
+    EXPECT_EQ(BarPixels(0, 0, 100, 200), 0);
+    EXPECT_EQ(BarPixels(47, 0, 100, 200), 94);  // 0.47 * 200 in doubles is 93.99...
+    EXPECT_EQ(BarPixels(57, 0, 100, 100), 57);
+    EXPECT_EQ(BarPixels(1, 0, 100, 50), 0);
+    EXPECT_EQ(BarPixels(3, 0, 100, 50), 1);
+    EXPECT_EQ(BarPixels(100, 0, 100, 200), 200);
+    EXPECT_EQ(BarPixels(150, 0, 100, 200), 300);
+    EXPECT_EQ(BarPixels(-1, 0, 100, 50), 0);  // -0.5 truncates to 0
+    EXPECT_EQ(BarPixels(-50, 0, 100, 200), -100);
+    EXPECT_EQ(BarPixels(0, -100, 100, 200), 100);
+    EXPECT_EQ(BarPixels(8, 10, 6, 200), 100);  // a reversed range still divides
 }
 
-TEST(ProgressGeometry, BarPixelsTruncateTowardZeroAndSaturate)
+TEST(ProgressGeometry, ExtremesSaturateInsteadOfOverflowing)
 {
-    EXPECT_EQ(BarPixels(0.0, 200), 0);
-    EXPECT_EQ(BarPixels(0.499, 2), 0);
-    EXPECT_EQ(BarPixels(0.57, 100), 56);  // 0.57 * 100 is 56.99...
-    EXPECT_EQ(BarPixels(1.0, 200), 200);
-    EXPECT_EQ(BarPixels(-0.004, 200), 0);
-    EXPECT_EQ(BarPixels(-0.5, 200), -100);
-    EXPECT_EQ(BarPixels(ProgressFraction(kMax, 0, 1), 300), kMax);
-    EXPECT_EQ(BarPixels(ProgressFraction(kMin, 0, 1), 300), kMin);
-    EXPECT_EQ(BarPixels(ProgressFraction(5, 7, 7), 300), kMin);
-    EXPECT_EQ(BarPixels(ProgressFraction(9, 7, 7), 300), kMax);
-    EXPECT_EQ(BarPixels(ProgressFraction(7, 7, 7), 300), 0);
-    // A steady 0..100 run over a bar w pixels wide changes length at most w
-    // times (fewer where the fraction lands a hair below a whole pixel) and
-    // ends at the full width.
-    for (int32_t width : {1, 37, 100, 101, 300}) {
+    EXPECT_EQ(BarPixels(kMax, kMin, kMax, kMax), kMax);
+    EXPECT_EQ(BarPixels(kMin, kMin, kMax, kMax), 0);
+    EXPECT_EQ(BarPixels(kMax, kMin, kMax, kMin), kMin);
+    EXPECT_EQ(BarPixels(kMax, 0, 1, 300), kMax);
+    EXPECT_EQ(BarPixels(kMin, 0, 1, 300), kMin);
+    EXPECT_EQ(BarPixels(kMax, kMin, kMin + 1, kMax), kMax);
+    // An empty range: an infinite fraction, or none on the range itself.
+    EXPECT_EQ(BarPixels(9, 7, 7, 300), kMax);
+    EXPECT_EQ(BarPixels(5, 7, 7, 300), kMin);
+    EXPECT_EQ(BarPixels(7, 7, 7, 300), 0);
+    EXPECT_EQ(BarPixels(9, 7, 7, 0), 0);
+}
+
+TEST(ProgressGeometry, ZeroToHundredChangesLengthOncePerPixelAtMost)
+{
+    for (int32_t width : {1, 37, 50, 100, 101, 300}) {
         int changes = 0;
         int32_t last = 0;
         for (int32_t pos = 1; pos <= 100; ++pos) {
-            const int32_t pixels = BarPixels(ProgressFraction(pos, 0, 100), width);
+            const int32_t pixels = BarPixels(pos, 0, 100, width);
             EXPECT_GE(pixels, last);
             changes += pixels != last;
             last = pixels;
         }
-        EXPECT_LE(changes, std::min(100, width)) << width;
-        EXPECT_GE(changes, std::min(100, width) - 3) << width;
+        EXPECT_EQ(changes, std::min(100, width)) << width;
         EXPECT_EQ(last, width);
     }
 }
@@ -65,39 +66,39 @@ TEST(ProgressGeometry, BarPixelsTruncateTowardZeroAndSaturate)
 TEST(ProgressGeometry, HorizontalBarGrowsFromTheLeftEdge)
 {
     const BarRect client = Rect(10, 5, 210, 25);
-    BarSplit split = SplitBar(client, 0.25, false);
+    BarSplit split = SplitBar(client, 25, 0, 100, false);
     EXPECT_EQ(split.bar, Rect(10, 5, 60, 25));
     EXPECT_EQ(split.background, Rect(60, 5, 210, 25));
 
-    split = SplitBar(client, 0.0, false);
+    split = SplitBar(client, 0, 0, 100, false);
     EXPECT_EQ(split.bar, Rect(10, 5, 10, 25));
     EXPECT_EQ(split.background, client);
 
     // Outside the range the rectangles stay within the client.
-    split = SplitBar(client, 1.5, false);
+    split = SplitBar(client, 150, 0, 100, false);
     EXPECT_EQ(split.bar, client);
     EXPECT_EQ(split.background, Rect(210, 5, 210, 25));
-    split = SplitBar(client, -3.0, false);
+    split = SplitBar(client, -300, 0, 100, false);
     EXPECT_EQ(split.bar, Rect(10, 5, 10, 25));
     EXPECT_EQ(split.background, client);
-    split = SplitBar(client, ProgressFraction(kMax, kMin, kMin + 1), false);
+    split = SplitBar(client, kMax, kMin, kMin + 1, false);
     EXPECT_EQ(split.bar, client);
 }
 
 TEST(ProgressGeometry, VerticalBarGrowsUpwardsFromTheLowerEdge)
 {
     const BarRect client = Rect(0, 0, 20, 200);
-    BarSplit split = SplitBar(client, 0.25, true);
+    BarSplit split = SplitBar(client, 25, 0, 100, true);
     EXPECT_EQ(split.bar, Rect(0, 150, 20, 200));
     EXPECT_EQ(split.background, Rect(0, 0, 20, 150));
 
-    split = SplitBar(client, 1.0, true);
+    split = SplitBar(client, 100, 0, 100, true);
     EXPECT_EQ(split.bar, client);
     EXPECT_EQ(split.background, Rect(0, 0, 20, 0));
 
-    split = SplitBar(client, 7.0, true);
+    split = SplitBar(client, 700, 0, 100, true);
     EXPECT_EQ(split.bar, client);
-    split = SplitBar(client, -1.0, true);
+    split = SplitBar(client, kMin, 0, 100, true);
     EXPECT_EQ(split.bar, Rect(0, 200, 20, 200));
     EXPECT_EQ(split.background, client);
 }
@@ -105,7 +106,7 @@ TEST(ProgressGeometry, VerticalBarGrowsUpwardsFromTheLowerEdge)
 TEST(ProgressGeometry, EmptyClientGivesEmptyRectangles)
 {
     for (bool vertical : {false, true}) {
-        const BarSplit split = SplitBar(Rect(4, 4, 4, 4), 0.5, vertical);
+        const BarSplit split = SplitBar(Rect(4, 4, 4, 4), 50, 0, 100, vertical);
         EXPECT_EQ(split.bar, Rect(4, 4, 4, 4));
         EXPECT_EQ(split.background, Rect(4, 4, 4, 4));
     }
@@ -113,13 +114,14 @@ TEST(ProgressGeometry, EmptyClientGivesEmptyRectangles)
 
 TEST(ProgressGeometry, LabelIsTheTextOrTheTruncatedPercentage)
 {
-    EXPECT_EQ(ProgressLabel("", 0.0), "0%");
-    EXPECT_EQ(ProgressLabel("", 0.999), "99%");
-    EXPECT_EQ(ProgressLabel("", 1.0), "100%");
-    EXPECT_EQ(ProgressLabel("", 1.5), "150%");
-    EXPECT_EQ(ProgressLabel("", -0.255), "-25%");
-    EXPECT_EQ(ProgressLabel("", ProgressFraction(kMax, 0, 1)), "2147483647%");
-    EXPECT_EQ(ProgressLabel("", ProgressFraction(kMin, 0, 1)), "-2147483648%");
-    EXPECT_EQ(ProgressLabel("", ProgressFraction(3, 3, 3)), "0%");
-    EXPECT_EQ(ProgressLabel("\xCF\xC2\xD4\xD8 %d%%", 0.5), "\xCF\xC2\xD4\xD8 %d%%");  // GBK, used as it is
+    EXPECT_EQ(ProgressLabel("", 0, 0, 100), "0%");
+    for (int32_t pos = 0; pos <= 100; ++pos)
+        ASSERT_EQ(ProgressLabel("", pos, 0, 100), std::to_string(pos) + "%");
+    EXPECT_EQ(ProgressLabel("", 999, 0, 1000), "99%");
+    EXPECT_EQ(ProgressLabel("", 150, 0, 100), "150%");
+    EXPECT_EQ(ProgressLabel("", -255, 0, 1000), "-25%");
+    EXPECT_EQ(ProgressLabel("", kMax, 0, 1), "2147483647%");
+    EXPECT_EQ(ProgressLabel("", kMin, 0, 1), "-2147483648%");
+    EXPECT_EQ(ProgressLabel("", 3, 3, 3), "0%");
+    EXPECT_EQ(ProgressLabel("\xCF\xC2\xD4\xD8 %d%%", 50, 0, 100), "\xCF\xC2\xD4\xD8 %d%%");  // GBK, used as it is
 }
