@@ -17,8 +17,8 @@ public:
     COffscreenDC& operator=(const COffscreenDC&) = delete;
 
     // Draw here, in the target's coordinates.
-    HDC GetSafeHdc() const{return m_bMemDC ? m_memoryDC.Get() : m_pDC;}
-    operator HDC() const{return GetSafeHdc();}
+    HDC GetSafeHdc() const { return m_bMemDC ? m_memoryDC.Get() : m_pDC; }
+    operator HDC() const { return GetSafeHdc(); }
 
 private:
     // Declared first: released last, after the bitmap is deselected and gone.

@@ -36,7 +36,7 @@ private:
     void OnPaint();
     // Fields the next paint depends on: redraw the whole control later.
     void InvalidateAll() { InvalidateRect(m_hWnd, nullptr, TRUE); }
-    bool IsVertical() const{return (GetWindowLongA(m_hWnd, GWL_STYLE) & PBS_VERTICAL) != 0;}
+    bool IsVertical() const { return (GetWindowLongA(m_hWnd, GWL_STYLE) & PBS_VERTICAL) != 0; }
 
     COLORREF m_crLabel = CLR_DEFAULT;
     int m_nPos = 0;

@@ -60,7 +60,7 @@ struct Picture {
     int width = 0;
     int height = 0;
     std::vector<COLORREF> pixels;
-    COLORREF At(int x, int y) const{return pixels[static_cast<size_t>(y) * width + x];}
+    COLORREF At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
 
 // Copies what dc shows in (0,0)-(width,height) into a picture.
@@ -141,8 +141,8 @@ protected:
         m_bar.paints = 0;
     }
 
-    HWND Parent() const{return m_parent.GetSafeHwnd();}
-    HWND Bar() const{return m_bar.GetSafeHwnd();}
+    HWND Parent() const { return m_parent.GetSafeHwnd(); }
+    HWND Bar() const { return m_bar.GetSafeHwnd(); }
     LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
     {
         return m_bar.SendMessage(message, wParam, lParam);
@@ -196,7 +196,7 @@ protected:
 
     static Colours Inverted(COLORREF bar, COLORREF back) { return Colours{bar, back, back, bar}; }
     static Colours SystemColours() { return Inverted(GetSysColor(COLOR_HIGHLIGHT), GetSysColor(COLOR_WINDOW)); }
-    HFONT Font() const{return static_cast<HFONT>(m_font.Get());}
+    HFONT Font() const { return static_cast<HFONT>(m_font.Get()); }
 
     CGdiObjectHandle m_font;
     CParentWindow m_parent;  // declared before the bar: goes after it
@@ -270,6 +270,29 @@ TEST_F(ProgressLabelCtrlTest, LabelStraddlingTheBarEndIsInvertedOnEachSide)
     EXPECT_EQ(Send(PBM_SETBKCOLOR, 0, CLR_DEFAULT), static_cast<LRESULT>(yellow));
     EXPECT_EQ(Send(PLM_SETTEXTCOLOR, 0, CLR_DEFAULT), static_cast<LRESULT>(blue));
     ExpectHorizontal(Shown(), 94, "47%", Inverted(blue, GetSysColor(COLOR_WINDOW)), Font());
+}
+
+TEST_F(ProgressLabelCtrlTest, PartialRepaintLandsInPlace)
+{
+    Host(200, 24);
+    Send(PBM_SETPOS, 50);
+    const Picture before = Shown();
+    // New colours, but only the right part may be repainted: the off-screen
+    // picture of that part must reach the screen at its own place.
+    Send(PBM_SETBARCOLOR, 0, RGB(0, 128, 0));
+    Send(PBM_SETBKCOLOR, 0, RGB(255, 255, 0));
+    const RECT kept{0, 0, 90, 24};
+    ValidateRect(Bar(), &kept);
+    const Picture partial = Shown();
+    InvalidateRect(Bar(), nullptr, FALSE);
+    const Picture after = Shown();
+    int wrong = 0;
+    for (int y = 0; y < partial.height; ++y)
+        for (int x = 0; x < partial.width; ++x)
+            wrong += partial.At(x, y) != (x < 90 ? before : after).At(x, y);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_NE(before.At(0, 0), after.At(0, 0));
+    EXPECT_NE(before.At(199, 0), after.At(199, 0));
 }
 
 TEST_F(ProgressLabelCtrlTest, HiddenLabelLeavesTheBarAlone)
