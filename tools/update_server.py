@@ -181,6 +181,11 @@ class Server(ThreadingHTTPServer):
         self.open_connections = 0
         self.lock = threading.Lock()
 
+    def handle_error(self, request, client_address):
+        # Clients that go away mid-reply (a stopped download) are no news.
+        if not isinstance(sys.exc_info()[1], ConnectionError):
+            super().handle_error(request, client_address)
+
     def touch(self):
         self.last_activity = time.monotonic()
 
