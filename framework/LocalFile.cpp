@@ -2,8 +2,7 @@
 
 DWORD CLocalFile::Create(const char* path)
 {
-    m_file.Reset(
-        ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_file.Reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return m_file ? ERROR_SUCCESS : ::GetLastError();
 }
 

@@ -66,8 +66,8 @@ void CutText(std::string& text, size_t maxBytes, LeadBytePredicate isLeadByte)
         text.resize(CutText(&text[0], text.size(), maxBytes, isLeadByte));
 }
 
-size_t FormatStatusTextV(char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* format,
-                         va_list args)
+size_t FormatStatusTextV(
+    char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* format, va_list args)
 {
     // Format in full first, so a cut can respect character boundaries.
     char full[kStatusTextSize * 2];
@@ -98,7 +98,7 @@ size_t FormatStatusText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLea
 }
 
 size_t FormatReadingText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* name,
-                         uint32_t received, uint32_t elapsedSeconds)
+    uint32_t received, uint32_t elapsedSeconds)
 {
     if (elapsedSeconds == 0)
         return FormatStatusText(buffer, isLeadByte, "%s - Read %u bytes", name, received);

@@ -22,7 +22,7 @@ std::string CutErrorText(std::string text)
     return text;
 }
 
-}  // namespace
+} // namespace
 
 CWebGrab::~CWebGrab()
 {
@@ -114,7 +114,7 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
     CHttpFile file;
     DWORD error = session.OpenUrl(url.c_str(), kOpenFlags, file);
     if (error == ERROR_INTERNET_UNRECOGNIZED_SCHEME)
-        return FailInvalid(name, file);  // not an HTTP URL: it yields no file
+        return FailInvalid(name, file); // not an HTTP URL: it yields no file
     if (error)
         return FailNetwork(name, InternetErrorText(error), file, nullptr);
 
@@ -143,7 +143,7 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
             session.SetStatus(STATUS_STOPPED, 0);
             session.ReportStatus(kTextStopped);
             file.Close();
-            local.Close();  // the partial file stays
+            local.Close(); // the partial file stays
             return 0;
         }
         DWORD read = 0;
@@ -176,7 +176,7 @@ int CWebGrab::FailInvalid(const std::string& name, CHttpFile& file)
     m_pSession->SetStatus(STATUS_INVALID, 0);
     m_pSession->ReportStatus(kTextInvalid, name.c_str());
     file.Close();
-    return 0;  // the session stays, for the queue's last word
+    return 0; // the session stays, for the queue's last word
 }
 
 int CWebGrab::FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local)
@@ -187,7 +187,7 @@ int CWebGrab::FailNetwork(const std::string& name, const std::string& text, CHtt
     m_pSession->ReportStatus(kTextNetError, name.c_str(), cut.c_str());
     file.Close();
     if (local)
-        local->Close();  // the partial file stays
+        local->Close(); // the partial file stays
     CloseSession();
     return 0;
 }

@@ -60,7 +60,7 @@ private:
     CWindow* m_pNotifyWnd = nullptr;
     std::string m_strAgent;
     // Written by the dialog's thread, read by the worker before every block.
-    std::atomic<int> m_bStop{0};
+    std::atomic<int> m_bStop { 0 };
     std::vector<std::string> m_downloadArray;
     char m_readBuffer[4096];
     std::unique_ptr<CGrabSession> m_pSession;

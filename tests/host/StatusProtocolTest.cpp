@@ -12,7 +12,7 @@ bool IsGbkLeadByte(unsigned char byte)
     return byte >= 0x81 && byte <= 0xFE;
 }
 
-}  // namespace
+} // namespace
 
 TEST(StatusProtocol, PackingKeepsCodeLowAndPercentHigh)
 {
@@ -20,13 +20,13 @@ TEST(StatusProtocol, PackingKeepsCodeLowAndPercentHigh)
     EXPECT_EQ(PackStatus(STATUS_ABORT, 0), 10u);
     EXPECT_EQ(StatusCodeOf(PackStatus(STATUS_READING, 100)), 4u);
     EXPECT_EQ(StatusPercentOf(PackStatus(STATUS_READING, 100)), 100u);
-    EXPECT_EQ(PackStatus(0x12345, 0x10064), 0x00642345u);  // neither spills into the other
+    EXPECT_EQ(PackStatus(0x12345, 0x10064), 0x00642345u); // neither spills into the other
 }
 
 TEST(StatusProtocol, PercentIsExactAtThirtyTwoBitExtremes)
 {
     const uint32_t max = 0xFFFFFFFFu;
-    EXPECT_EQ(PercentOf(0, 0), 100u);  // unknown length
+    EXPECT_EQ(PercentOf(0, 0), 100u); // unknown length
     EXPECT_EQ(PercentOf(12345, 0), 100u);
     EXPECT_EQ(PercentOf(0, max), 0u);
     EXPECT_EQ(PercentOf(1, max), 0u);
@@ -38,7 +38,7 @@ TEST(StatusProtocol, PercentIsExactAtThirtyTwoBitExtremes)
     EXPECT_EQ(PercentOf(max / 100, max), 0u);
     EXPECT_EQ(PercentOf(max / 100 + 1, max), 1u);
     EXPECT_EQ(PercentOf(4095, 10000), 40u);
-    EXPECT_EQ(PercentOf(10001, 10000), 100u);  // never past the end of the bar
+    EXPECT_EQ(PercentOf(10001, 10000), 100u); // never past the end of the bar
 }
 
 TEST(StatusProtocol, ContentLengthIsTheLeadingDecimalNumber)

@@ -26,7 +26,7 @@ struct Status {
     unsigned percent;
     std::string text;
     DWORD tick;
-    bool sent;  // arrived by a cross-thread send, the sender waiting
+    bool sent; // arrived by a cross-thread send, the sender waiting
 };
 
 // The update dialog's stand-in: records the status messages it receives.
@@ -34,7 +34,7 @@ class CStatusRecorder : public CWindow {
 public:
     CStatusRecorder()
     {
-        RECT rect = {0, 0, 100, 100};
+        RECT rect = { 0, 0, 100, 100 };
         CreateEx(0, "status recorder", WS_POPUP, rect, nullptr);
     }
     ~CStatusRecorder() override { DestroyWindow(); }
@@ -55,12 +55,11 @@ protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
     {
         // The name itself, not the module's constant: the protocol is the name.
-        static const UINT statusMessage =
-            RegisterWindowMessageA("UWM_STATUS_KEY_D31F39A4_1C63_11D3_AA11_AC48B5000000");
+        static const UINT statusMessage = RegisterWindowMessageA("UWM_STATUS_KEY_D31F39A4_1C63_11D3_AA11_AC48B5000000");
         if (message == statusMessage) {
-            Status s{static_cast<unsigned>(wParam & 0xFFFF), static_cast<unsigned>(wParam >> 16),
-                     reinterpret_cast<const char*>(lParam), GetTickCount(),
-                     (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_REPLIED)) == ISMEX_SEND};
+            Status s { static_cast<unsigned>(wParam & 0xFFFF), static_cast<unsigned>(wParam >> 16),
+                reinterpret_cast<const char*>(lParam), GetTickCount(),
+                (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_REPLIED)) == ISMEX_SEND };
             statuses.push_back(s);
             if (onStatus)
                 onStatus(s);
@@ -86,11 +85,12 @@ uint32_t ReadCount(const std::string& text)
     return at == std::string::npos ? 0 : static_cast<uint32_t>(std::strtoul(text.c_str() + at + 8, nullptr, 10));
 }
 
-const std::string kStarting = " - \xD5\xFD\xD4\xDA\xC9\xFD\xBC\xB6VOK\xCE\xA7\xC6\xE5\xA3\xAC\xC7\xEB\xC9\xD4\xBA\xF2...";
+const std::string kStarting
+    = " - \xD5\xFD\xD4\xDA\xC9\xFD\xBC\xB6VOK\xCE\xA7\xC6\xE5\xA3\xAC\xC7\xEB\xC9\xD4\xBA\xF2...";
 
 class WebGrab : public ::testing::Test {
 protected:
-    static constexpr size_t kSourceSize = 100000;  // 24 whole blocks and a short one
+    static constexpr size_t kSourceSize = 100000; // 24 whole blocks and a short one
 
     void SetUp() override
     {
@@ -101,7 +101,7 @@ protected:
         port_ = port;
         root_ = DosPath(root);
         source_ = GeneratedBytes(kSourceSize);
-        std::reverse(source_.begin() + 5000, source_.end());  // not the generator's pattern
+        std::reverse(source_.begin() + 5000, source_.end()); // not the generator's pattern
         ASSERT_TRUE(WriteFileBytes(root_ + "\\setup.bin", source_));
     }
 
@@ -128,7 +128,7 @@ protected:
         grab_.Initialize(&recorder_, "Quessel", dir.empty() ? downloads_.Path() : dir);
         for (const std::string& url : urls)
             grab_.AddDownload(url);
-        std::atomic<bool> done{false};
+        std::atomic<bool> done { false };
         int result = -1;
         std::thread worker([&] {
             result = grab_.DownloadListAll();
@@ -175,17 +175,17 @@ protected:
     std::string port_;
     std::string root_;
     std::string source_;
-    CScratchDir downloads_{"vantorima downloads"};
+    CScratchDir downloads_ { "vantorima downloads" };
     CStatusRecorder recorder_;
     CWebGrab grab_;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(WebGrab, FileArrivesWholeWithOneReportPerBlock)
 {
     CTraceCapture trace;
-    EXPECT_EQ(Run({Url("setup.bin")}), 1);
+    EXPECT_EQ(Run({ Url("setup.bin") }), 1);
     const auto& st = recorder_.statuses;
     ASSERT_GE(st.size(), 4u);
     EXPECT_EQ(st[0].code, STATUS_STARTING);
@@ -200,26 +200,25 @@ TEST_F(WebGrab, FileArrivesWholeWithOneReportPerBlock)
     EXPECT_TRUE(Downloaded("setup.bin") == source_);
     EXPECT_TRUE(grab_.HasSession());
 
-    const std::vector<std::string> expected = {"CWebGrab::DownloadListAll", "m_downloadArray.GetSize : 1",
-                                               "strURL : " + Url("setup.bin"), "downFileName : setup.bin",
-                                               "downFilePath : " + downloads_.File("setup.bin"), "for loop out",
-                                               "CWebGrab::DownloadListAll-end"};
+    const std::vector<std::string> expected = { "CWebGrab::DownloadListAll", "m_downloadArray.GetSize : 1",
+        "strURL : " + Url("setup.bin"), "downFileName : setup.bin", "downFilePath : " + downloads_.File("setup.bin"),
+        "for loop out", "CWebGrab::DownloadListAll-end" };
     EXPECT_EQ(trace.Lines(), expected);
 
     // The queue is empty afterwards: a second run sends only the queue's end.
     recorder_.statuses.clear();
     EXPECT_EQ(grab_.DownloadListAll(), 1);
     PumpFor(50);
-    EXPECT_EQ(recorder_.Codes(), std::vector<unsigned>{STATUS_ALL_DONE});
+    EXPECT_EQ(recorder_.Codes(), std::vector<unsigned> { STATUS_ALL_DONE });
 }
 
 TEST_F(WebGrab, QueueSharesOneSessionAndADirectoryWithABackslashStillWorks)
 {
     const std::string generated = "~bytes=9000/generated.bin";
-    EXPECT_EQ(Run({Url("setup.bin"), "", "no-slash.bin", Url(generated)}, downloads_.Path() + "\\"), 1);
+    EXPECT_EQ(Run({ Url("setup.bin"), "", "no-slash.bin", Url(generated) }, downloads_.Path() + "\\"), 1);
     std::vector<unsigned> codes = recorder_.Codes();
     codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
-    EXPECT_EQ(codes, (std::vector<unsigned>{5, 4, 6, 5, 4, 6, 7}));
+    EXPECT_EQ(codes, (std::vector<unsigned> { 5, 4, 6, 5, 4, 6, 7 }));
     EXPECT_TRUE(Downloaded("setup.bin") == source_);
     EXPECT_TRUE(Downloaded("generated.bin") == GeneratedBytes(9000));
 }
@@ -227,7 +226,7 @@ TEST_F(WebGrab, QueueSharesOneSessionAndADirectoryWithABackslashStillWorks)
 TEST_F(WebGrab, NothingToDownloadSendsNothing)
 {
     EXPECT_EQ(Run({}), 1);
-    EXPECT_EQ(Run({"", "setup.bin", "c:\\no\\slash.bin"}), 1);
+    EXPECT_EQ(Run({ "", "setup.bin", "c:\\no\\slash.bin" }), 1);
     PumpFor(50);
     EXPECT_TRUE(recorder_.statuses.empty());
     EXPECT_FALSE(grab_.HasSession());
@@ -235,7 +234,7 @@ TEST_F(WebGrab, NothingToDownloadSendsNothing)
 
 TEST_F(WebGrab, NoWindowMeansNoMessagesButTheFileArrives)
 {
-    CWindow windowless;  // an object without a system window
+    CWindow windowless; // an object without a system window
     grab_.Initialize(&windowless, "Quessel", downloads_.Path());
     EXPECT_EQ(grab_.GetFile(Url("setup.bin"), downloads_.File("a.bin"), "Quessel", nullptr), 1);
     EXPECT_EQ(grab_.GetFile(Url("setup.bin"), downloads_.File("b.bin"), "Quessel", &windowless), 1);
@@ -248,27 +247,27 @@ TEST_F(WebGrab, NoWindowMeansNoMessagesButTheFileArrives)
 TEST_F(WebGrab, RepliesWithoutAUsableLengthOrStatusAreInvalid)
 {
     // Chunked and close-delimited replies carry no length; an error page is no installer.
-    for (const char* path : {"~chunked/setup.bin", "~close/setup.bin", "missing.bin", "~status=500/setup.bin",
-                             "~status=206/setup.bin"}) {
+    for (const char* path :
+        { "~chunked/setup.bin", "~close/setup.bin", "missing.bin", "~status=500/setup.bin", "~status=206/setup.bin" }) {
         SCOPED_TRACE(path);
         recorder_.statuses.clear();
-        EXPECT_EQ(Run({Url(path), Url("setup.bin")}), 0);
+        EXPECT_EQ(Run({ Url(path), Url("setup.bin") }), 0);
         const std::string name = std::string(path).substr(std::string(path).rfind('/') + 1);
-        ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 9, 8}));
+        ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 9, 8 }));
         EXPECT_EQ(recorder_.statuses[1].text, name + " is Invalid!");
         EXPECT_EQ(recorder_.statuses[2].text, "Download Error Close!");
         EXPECT_FALSE(FileExists(downloads_.File(name)));
-        EXPECT_TRUE(grab_.HasSession());  // kept, so the queue could still end with 8
+        EXPECT_TRUE(grab_.HasSession()); // kept, so the queue could still end with 8
     }
     // Not an HTTP URL: no file either.
     recorder_.statuses.clear();
-    EXPECT_EQ(Run({"ftp://127.0.0.1:" + port_ + "/setup.bin"}), 0);
-    EXPECT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 9, 8}));
+    EXPECT_EQ(Run({ "ftp://127.0.0.1:" + port_ + "/setup.bin" }), 0);
+    EXPECT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 9, 8 }));
 }
 
 TEST_F(WebGrab, LengthWithoutDigitsCountsAsZeroAndEveryBlockIsAHundredPercent)
 {
-    EXPECT_EQ(Run({Url("~length=none/setup.bin")}), 1);
+    EXPECT_EQ(Run({ Url("~length=none/setup.bin") }), 1);
     const auto& st = recorder_.statuses;
     ASSERT_GE(st.size(), 4u);
     EXPECT_EQ(st[0].code, STATUS_STARTING);
@@ -283,15 +282,15 @@ TEST_F(WebGrab, BodyCutShortEndsTheQueueWithANetworkErrorAndKeepsThePart)
 {
     // A clean close before the length is a short read; a reset that meets a
     // waiting read is a read failure.
-    for (const char* mode : {"drop", "reset"}) {
+    for (const char* mode : { "drop", "reset" }) {
         SCOPED_TRACE(mode);
         recorder_.statuses.clear();
         const std::string pace = std::string(mode) == "reset" ? "~slow=50,10000/" : "";
-        EXPECT_EQ(Run({Url(pace + "~" + mode + "=50000/setup.bin"), Url("setup.bin")}), 0);
+        EXPECT_EQ(Run({ Url(pace + "~" + mode + "=50000/setup.bin"), Url("setup.bin") }), 0);
         const auto& st = recorder_.statuses;
         ASSERT_GE(st.size(), 2u);
         EXPECT_EQ(st.front().code, STATUS_STARTING);
-        EXPECT_EQ(st.back().code, STATUS_NET_ERROR);  // and nothing after it
+        EXPECT_EQ(st.back().code, STATUS_NET_ERROR); // and nothing after it
         for (size_t i = 1; i + 1 < st.size(); ++i)
             EXPECT_EQ(st[i].code, STATUS_READING);
         const std::string part = Downloaded("setup.bin");
@@ -315,7 +314,7 @@ TEST_F(WebGrab, ServerThatCannotBeReachedIsANetworkErrorWithAReadableText)
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
     probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
+    sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
@@ -324,8 +323,8 @@ TEST_F(WebGrab, ServerThatCannotBeReachedIsANetworkErrorWithAReadableText)
     closesocket(probe);
     const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/setup.bin";
 
-    EXPECT_EQ(Run({url}), 0);
-    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 1}));
+    EXPECT_EQ(Run({ url }), 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 1 }));
     const std::string& text = recorder_.statuses[1].text;
     EXPECT_EQ(text.rfind("setup.bin - ", 0), 0u);
     EXPECT_GT(text.size(), std::string("setup.bin - ").size() + 5) << text;
@@ -335,16 +334,16 @@ TEST_F(WebGrab, ServerThatCannotBeReachedIsANetworkErrorWithAReadableText)
 
 TEST_F(WebGrab, LocalFileThatCannotBeCreatedIsAFileError)
 {
-    EXPECT_EQ(Run({Url("setup.bin")}, downloads_.File("missing\\deeper")), 0);
-    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 2}));
+    EXPECT_EQ(Run({ Url("setup.bin") }, downloads_.File("missing\\deeper")), 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 2 }));
     EXPECT_EQ(recorder_.statuses[1].text.rfind("setup.bin - ", 0), 0u);
     EXPECT_GT(recorder_.statuses[1].text.size(), std::string("setup.bin - ").size() + 5);
     EXPECT_FALSE(grab_.HasSession());
 
     // A URL ending in "/" names no file: the path is the directory itself.
     recorder_.statuses.clear();
-    EXPECT_EQ(Run({Url("")}), 0);
-    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 2}));
+    EXPECT_EQ(Run({ Url("") }), 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 2 }));
     EXPECT_EQ(recorder_.statuses[0].text, kStarting);
     EXPECT_EQ(recorder_.statuses[1].text.rfind(" - ", 0), 0u);
 }
@@ -352,8 +351,8 @@ TEST_F(WebGrab, LocalFileThatCannotBeCreatedIsAFileError)
 TEST_F(WebGrab, StopBeforeTheFirstReadLeavesAnEmptyFile)
 {
     grab_.SetStop(1);
-    EXPECT_EQ(Run({Url("setup.bin"), Url("~bytes=10/other.bin")}), 0);
-    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 3, 8}));
+    EXPECT_EQ(Run({ Url("setup.bin"), Url("~bytes=10/other.bin") }), 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 3, 8 }));
     EXPECT_EQ(recorder_.statuses[1].text, "User Stop!");
     EXPECT_EQ(recorder_.statuses[2].text, "Download Error Close!");
     EXPECT_TRUE(FileExists(downloads_.File("setup.bin")));
@@ -367,9 +366,9 @@ TEST_F(WebGrab, StopDuringTheBodyTakesEffectBeforeTheNextRead)
         if (s.code == STATUS_READING)
             grab_.SetStop(1);
     };
-    EXPECT_EQ(Run({Url("~slow=20/setup.bin")}), 0);
+    EXPECT_EQ(Run({ Url("~slow=20/setup.bin") }), 0);
     const auto& st = recorder_.statuses;
-    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 4, 3, 8}));
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 4, 3, 8 }));
     EXPECT_EQ(Downloaded("setup.bin").size(), ReadCount(st[1].text));
 }
 
@@ -379,10 +378,10 @@ TEST_F(WebGrab, StopAfterTheLastBlockLetsTheFileFinishButFailsTheQueue)
         if (s.code == STATUS_FILE_DONE)
             grab_.SetStop(1);
     };
-    EXPECT_EQ(Run({Url("setup.bin"), Url("~bytes=10/other.bin")}), 0);
+    EXPECT_EQ(Run({ Url("setup.bin"), Url("~bytes=10/other.bin") }), 0);
     std::vector<unsigned> codes = recorder_.Codes();
     codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
-    EXPECT_EQ(codes, (std::vector<unsigned>{5, 4, 6, 8}));
+    EXPECT_EQ(codes, (std::vector<unsigned> { 5, 4, 6, 8 }));
     EXPECT_TRUE(Downloaded("setup.bin") == source_);
     EXPECT_FALSE(FileExists(downloads_.File("other.bin")));
 }
@@ -390,7 +389,7 @@ TEST_F(WebGrab, StopAfterTheLastBlockLetsTheFileFinishButFailsTheQueue)
 TEST_F(WebGrab, SpeedAppearsFromTheFirstWholeSecondOn)
 {
     // Three blocks every 250 ms: about two seconds for the file.
-    EXPECT_EQ(Run({Url("~slow=250,12285/setup.bin")}), 1);
+    EXPECT_EQ(Run({ Url("~slow=250,12285/setup.bin") }), 1);
     const std::regex withSpeed("setup\\.bin - Read [0-9]+ bytes \\([0-9]+\\.[0-9] Kb/s\\)");
     const std::regex withoutSpeed("setup\\.bin - Read [0-9]+ bytes");
     const DWORD start = recorder_.statuses.front().tick;
@@ -401,10 +400,10 @@ TEST_F(WebGrab, SpeedAppearsFromTheFirstWholeSecondOn)
         const bool hasSpeed = std::regex_match(s.text, withSpeed);
         EXPECT_TRUE(hasSpeed || std::regex_match(s.text, withoutSpeed)) << s.text;
         if (s.tick - start < 900) {
-            EXPECT_FALSE(hasSpeed) << s.text;  // well inside the first second
+            EXPECT_FALSE(hasSpeed) << s.text; // well inside the first second
         }
         if (seen) {
-            EXPECT_TRUE(hasSpeed) << s.text;  // once there, it stays
+            EXPECT_TRUE(hasSpeed) << s.text; // once there, it stays
         }
         seen |= hasSpeed;
     }
@@ -415,10 +414,10 @@ TEST_F(WebGrab, SpeedAppearsFromTheFirstWholeSecondOn)
 TEST_F(WebGrab, VeryLongFileNameIsCutAt511Characters)
 {
     const std::string name(600, 'L');
-    EXPECT_EQ(Run({Url("~bytes=100/" + name)}), 0);
+    EXPECT_EQ(Run({ Url("~bytes=100/" + name) }), 0);
     ASSERT_GE(recorder_.statuses.size(), 2u);
     EXPECT_EQ(recorder_.statuses[0].text, (name + kStarting).substr(0, 511));
     // No file system takes a 600-character name.
-    EXPECT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 2}));
+    EXPECT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 2 }));
     EXPECT_EQ(recorder_.statuses[1].text, name.substr(0, 511));
 }
