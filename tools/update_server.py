@@ -82,6 +82,12 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         self.server.touch()
+        try:
+            self.reply()
+        except ValueError as error:  # a mode with a bad argument
+            self.send_error(400, "Bad Request", str(error))
+
+    def reply(self):
         path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
         segments = path.split("/")[1:]
         modes = {}
@@ -102,6 +108,19 @@ class Handler(BaseHTTPRequestHandler):
                 return
             body = Body(os.path.getsize(local), local)
 
+        # Every argument is read before the reply starts.
+        cut = None
+        for key in ("drop", "reset", "stall"):
+            if key in modes:
+                cut = (key, int(modes[key]))
+        delay = 0.0
+        block = 64 * 1024
+        if "slow" in modes:
+            ms, _, size = modes["slow"].partition(",")
+            delay = int(ms) / 1000.0
+            block = int(size or 4096)
+        if block <= 0 or delay < 0:
+            raise ValueError("bad slow mode: " + modes["slow"])
         status = int(modes.get("status", "200"))
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
@@ -117,17 +136,6 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
-
-        cut = None
-        for key in ("drop", "reset", "stall"):
-            if key in modes:
-                cut = (key, int(modes[key]))
-        delay = 0.0
-        block = 64 * 1024
-        if "slow" in modes:
-            ms, _, size = modes["slow"].partition(",")
-            delay = int(ms) / 1000.0
-            block = int(size or 4096)
 
         sent = 0
         for data in body.chunks(block):
@@ -232,7 +240,11 @@ def main():
         root = temporary
     os.makedirs(root, exist_ok=True)
 
-    server = Server(args.port, root, args.verbose)
+    try:
+        server = Server(args.port, root, args.verbose)
+    except OSError as error:
+        sys.stderr.write("update_server: cannot listen on 127.0.0.1:%d: %s\n" % (args.port, error.strerror))
+        return 2
     port = server.server_address[1]
     if args.port_file:
         with open(args.port_file + ".tmp", "w") as f:

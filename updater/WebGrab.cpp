@@ -65,19 +65,25 @@ int CWebGrab::DownloadListAll()
     int result = 1;
     const size_t count = m_downloadArray.size();
     TraceOut("m_downloadArray.GetSize : %d", static_cast<int>(count));
-    for (size_t i = 0; i < count; ++i) {
-        const std::string url = m_downloadArray[i];
-        TraceOut("strURL : %s", url.c_str());
-        std::string name;
-        if (url.empty() || !FileNameFromUrl(url, name))
-            continue;
-        TraceOut("downFileName : %s", name.c_str());
-        const std::string path = m_strDownloadDir + "\\" + name;
-        TraceOut("downFilePath : %s", path.c_str());
-        if (!GetFile(url, path, m_strAgent, m_pNotifyWnd) || StopRequested()) {
-            result = 0;
-            break;
+    try {
+        for (size_t i = 0; i < count; ++i) {
+            const std::string url = m_downloadArray[i];
+            TraceOut("strURL : %s", url.c_str());
+            std::string name;
+            if (url.empty() || !FileNameFromUrl(url, name))
+                continue;
+            TraceOut("downFileName : %s", name.c_str());
+            const std::string path = m_strDownloadDir + "\\" + name;
+            TraceOut("downFilePath : %s", path.c_str());
+            if (!GetFile(url, path, m_strAgent, m_pNotifyWnd) || StopRequested()) {
+                result = 0;
+                break;
+            }
         }
+    } catch (...) {
+        // Out of memory: the files and requests are closed by now; the queue fails.
+        TraceOut("CWebGrab::DownloadListAll exception");
+        result = 0;
     }
     TraceOut("for loop out");
     m_downloadArray.clear();
