@@ -13,7 +13,9 @@ session=$top/build/bench-session
 trap '"$top/tools/wine-session.sh" stop "$session"' EXIT
 # shellcheck disable=SC1091
 . "$session/wine.env"
+# Each benchmark runs inside its own local update server on a free port
+# (VANTORIMA_UPDATE_PORT), which stops when the benchmark ends.
 for b in "${benches[@]}"; do
   echo "== $(basename "$b" .exe)"
-  (cd "$(dirname "$b")" && wine "$b")
+  (cd "$(dirname "$b")" && python3 "$top/tools/update_server.py" --exec wine "$b")
 done

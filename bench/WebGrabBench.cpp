@@ -1,0 +1,258 @@
+// Download speed of CWebGrab beside a bare WinINet loop, both against the
+// local update server (tools/bench.sh runs this inside tools/update_server.py).
+//
+// CWebGrab sends one status message per 4095-byte block to a window on the
+// main thread; the bare loop reads the same blocks and sends a no-op message
+// per block, so the difference is the engine's own cost: the local file, the
+// status text and its formatting. Also prints the growth of the working set
+// while CWebGrab downloads.
+#include <windows.h>
+
+#include <psapi.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/Window.h"
+#include "updater/StatusMessage.h"
+#include "updater/WebGrab.h"
+
+namespace {
+
+constexpr UINT kNoOpMessage = WM_APP + 1;
+constexpr DWORD kFileBytes = 64u << 20;
+constexpr int kPasses = 8;
+
+size_t WorkingSet()
+{
+    PROCESS_MEMORY_COUNTERS counters {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.WorkingSetSize;
+}
+
+double Now()
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / frequency.QuadPart;
+}
+
+// The dialog's stand-in on the main thread.
+class CReceiver : public CWindow {
+public:
+    CReceiver()
+    {
+        RECT rect = { 0, 0, 100, 100 };
+        CreateEx(0, "bench receiver", WS_POPUP, rect, nullptr);
+    }
+    ~CReceiver() override { DestroyWindow(); }
+
+    unsigned messages = 0;
+    size_t textBytes = 0;
+    bool sampleMemory = false;
+    size_t peakWorkingSet = 0;
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (message == StatusMessageId()) {
+            // What a dialog does at the least: look at the code and the text.
+            ++messages;
+            if ((wParam & 0xFFFF) == STATUS_READING)
+                textBytes += std::strlen(reinterpret_cast<const char*>(lParam));
+            if (sampleMemory && messages % 256 == 0) // every MiB or so
+                peakWorkingSet = std::max(peakWorkingSet, WorkingSet());
+            return 0;
+        }
+        if (message == kNoOpMessage) {
+            ++messages;
+            if (sampleMemory && messages % 256 == 0)
+                peakWorkingSet = std::max(peakWorkingSet, WorkingSet());
+            return 0;
+        }
+        return CWindow::WindowProc(message, wParam, lParam);
+    }
+};
+
+// Runs work on a worker thread while the main thread dispatches messages;
+// returns the seconds it took. ready runs once the thread exists, just
+// before the work starts.
+double OnWorker(
+    const std::function<void()>& work, const std::function<void()>& ready = [] {})
+{
+    std::atomic<bool> go { false }, done { false };
+    std::thread worker([&] {
+        while (!go)
+            Sleep(1);
+        work();
+        done = true;
+    });
+    Sleep(20); // let the thread settle in
+    ready();
+    const double start = Now();
+    go = true;
+    while (!done) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        if (!done)
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    const double seconds = Now() - start;
+    worker.join();
+    return seconds;
+}
+
+// The plainest download: the same request and blocks, no file, a no-op send per block.
+DWORD BareLoop(const std::string& url, HWND receiver)
+{
+    DWORD total = 0;
+    HINTERNET session = InternetOpenA("Quessel", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET request = InternetOpenUrlA(session, url.c_str(), nullptr, 0,
+        INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_TRANSFER_BINARY, 1);
+    static char buffer[4096];
+    DWORD read = 0;
+    while (request && InternetReadFile(request, buffer, 4095, &read) && read > 0) {
+        total += read;
+        SendMessageA(receiver, kNoOpMessage, 0, 0);
+    }
+    if (request)
+        InternetCloseHandle(request);
+    InternetCloseHandle(session);
+    return total;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Result {
+    double seconds = 0;
+    DWORD bytes = 0;
+};
+
+Result RunBare(const std::string& url, CReceiver& receiver, size_t* growth)
+{
+    Result r;
+    size_t before = 0;
+    r.seconds = OnWorker([&] { r.bytes = BareLoop(url, receiver.GetSafeHwnd()); },
+        [&] {
+            before = WorkingSet();
+            receiver.peakWorkingSet = before;
+            receiver.sampleMemory = growth != nullptr;
+        });
+    receiver.sampleMemory = false;
+    if (growth)
+        *growth = std::max(receiver.peakWorkingSet, WorkingSet()) - before;
+    DeleteUrlCacheEntryA(url.c_str()); // every download also lands in the cache
+    return r;
+}
+
+Result RunWebGrab(const std::string& url, const std::string& dir, CReceiver& receiver, size_t* growth)
+{
+    CWebGrab grab;
+    grab.Initialize(&receiver, "Quessel", dir);
+    grab.AddDownload(url);
+    const std::string path = dir + "\\" + url.substr(url.rfind('/') + 1);
+    size_t before = 0;
+    Result r;
+    int ok = 0;
+    r.seconds = OnWorker([&] { ok = grab.DownloadListAll(); },
+        [&] {
+            before = WorkingSet();
+            receiver.peakWorkingSet = before;
+            receiver.sampleMemory = growth != nullptr;
+        });
+    receiver.sampleMemory = false;
+    if (growth)
+        *growth = std::max(receiver.peakWorkingSet, WorkingSet()) - before;
+    WIN32_FILE_ATTRIBUTE_DATA data {};
+    if (ok && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        r.bytes = data.nFileSizeLow;
+    DeleteFileA(path.c_str());
+    DeleteUrlCacheEntryA(url.c_str());
+    return r;
+}
+
+} // namespace
+
+int main()
+{
+    const char* port = std::getenv("VANTORIMA_UPDATE_PORT");
+    if (!port) {
+        std::printf("bench_webgrab: run inside tools/update_server.py --exec (make bench does)\n");
+        return 1;
+    }
+    const std::string base = std::string("http://127.0.0.1:") + port + "/";
+    const std::string url = base + "~bytes=" + std::to_string(kFileBytes) + "/bench.bin";
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string dir = std::string(temp) + "bench_webgrab";
+    CreateDirectoryA(dir.c_str(), nullptr);
+
+    CReceiver receiver;
+    // Warm up: the library, the connection pool, the cache and the allocator.
+    RunBare(base + "~bytes=1048576/warm.bin", receiver, nullptr);
+    RunWebGrab(base + "~bytes=1048576/warm.bin", dir, receiver, nullptr);
+
+    // Wake-ups across threads vary a lot here: alternate the two, and
+    // take medians of the runs and of the paired ratios.
+    std::vector<double> bareSeconds, grabSeconds, ratios;
+    size_t growth = 0, bareGrowth = 0;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        size_t g = 0, bg = 0;
+        // Each goes first in half the pairs, so neither inherits more of the other's disk writes.
+        Result b, w;
+        if (pass % 2 == 0) {
+            b = RunBare(url, receiver, &bg);
+            w = RunWebGrab(url, dir, receiver, &g);
+        } else {
+            w = RunWebGrab(url, dir, receiver, &g);
+            b = RunBare(url, receiver, &bg);
+        }
+        if (b.bytes != kFileBytes || w.bytes != kFileBytes) {
+            std::printf("bench_webgrab: download incomplete (bare %lu, CWebGrab %lu bytes)\n",
+                static_cast<unsigned long>(b.bytes), static_cast<unsigned long>(w.bytes));
+            return 1;
+        }
+        bareSeconds.push_back(b.seconds);
+        grabSeconds.push_back(w.seconds);
+        ratios.push_back(b.seconds / w.seconds);
+        growth = std::max(growth, g);
+        bareGrowth = std::max(bareGrowth, bg);
+    }
+    RemoveDirectoryA(dir.c_str());
+
+    const double mib = kFileBytes / 1048576.0;
+    const double bareMedian = Median(bareSeconds), grabMedian = Median(grabSeconds), ratio = Median(ratios);
+    std::printf(
+        "64 MiB from the local server, 4095-byte blocks, one cross-thread send per block (%d paired runs)\n", kPasses);
+    std::printf("  bare WinINet loop, no-op message : %7.1f MiB/s median (%.2f s), best %.1f MiB/s\n", mib / bareMedian,
+        bareMedian, mib / *std::min_element(bareSeconds.begin(), bareSeconds.end()));
+    std::printf("  CWebGrab, status message         : %7.1f MiB/s median (%.2f s), best %.1f MiB/s\n", mib / grabMedian,
+        grabMedian, mib / *std::min_element(grabSeconds.begin(), grabSeconds.end()));
+    std::printf("  ratio CWebGrab / bare            : %7.2f   median of pairs, %.2f to %.2f (target >= 0.90) %s\n",
+        ratio, *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()),
+        ratio >= 0.9 ? "met" : "MISSED");
+    std::printf("  working-set growth, CWebGrab     : %7.1f KiB (target <= 1024 KiB) %s\n", growth / 1024.0,
+        growth <= 1024 * 1024 ? "met" : "MISSED");
+    std::printf("  working-set growth, bare loop    : %7.1f KiB\n", bareGrowth / 1024.0);
+    return 0;
+}

@@ -1,0 +1,21 @@
+// A local file opened for writing, closed when the object goes. Failures are
+// Win32 error codes; framework/ErrorText.h turns them into texts.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/UniqueHandle.h"
+
+class CLocalFile {
+public:
+    // Creates the file, or empties it if it exists, for writing only and not
+    // shared. Returns 0 or the error code.
+    DWORD Create(const char* path);
+    // Writes all of data; 0 or the error code (a short write is a full disk).
+    DWORD Write(const void* data, DWORD size);
+    void Close() { m_file.Reset(); }
+    bool IsOpen() const { return static_cast<bool>(m_file); }
+
+private:
+    CFileHandle m_file;
+};

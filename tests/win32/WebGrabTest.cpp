@@ -1,0 +1,423 @@
+// The web grabber against a real HTTP server on loopback (tools/update_server.py,
+// which CTest starts around this program): DownloadListAll runs on a worker
+// thread and every status message is recorded by a window on this thread.
+#include <windows.h>
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <regex>
+#include <thread>
+
+#include "WineTestSupport.h"
+#include "updater/StatusProtocol.h"
+#include "updater/WebGrab.h"
+
+using namespace wine_test;
+
+namespace {
+
+struct Status {
+    unsigned code;
+    unsigned percent;
+    std::string text;
+    DWORD tick;
+    bool sent; // arrived by a cross-thread send, the sender waiting
+};
+
+// The update dialog's stand-in: records the status messages it receives.
+class CStatusRecorder : public CWindow {
+public:
+    CStatusRecorder()
+    {
+        RECT rect = { 0, 0, 100, 100 };
+        CreateEx(0, "status recorder", WS_POPUP, rect, nullptr);
+    }
+    ~CStatusRecorder() override { DestroyWindow(); }
+
+    std::vector<Status> statuses;
+    // Called for every status, on this thread, while the worker waits.
+    std::function<void(const Status&)> onStatus;
+
+    std::vector<unsigned> Codes() const
+    {
+        std::vector<unsigned> codes;
+        for (const Status& s : statuses)
+            codes.push_back(s.code);
+        return codes;
+    }
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        // The name itself, not the module's constant: the protocol is the name.
+        static const UINT statusMessage = RegisterWindowMessageA("UWM_STATUS_KEY_D31F39A4_1C63_11D3_AA11_AC48B5000000");
+        if (message == statusMessage) {
+            Status s { static_cast<unsigned>(wParam & 0xFFFF), static_cast<unsigned>(wParam >> 16),
+                reinterpret_cast<const char*>(lParam), GetTickCount(),
+                (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_REPLIED)) == ISMEX_SEND };
+            statuses.push_back(s);
+            if (onStatus)
+                onStatus(s);
+            return 0;
+        }
+        return CWindow::WindowProc(message, wParam, lParam);
+    }
+};
+
+// The generated body of the server's ~bytes mode.
+std::string GeneratedBytes(size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(i * 7 % 251);
+    return bytes;
+}
+
+// The byte count of a code-4 text.
+uint32_t ReadCount(const std::string& text)
+{
+    const size_t at = text.find(" - Read ");
+    return at == std::string::npos ? 0 : static_cast<uint32_t>(std::strtoul(text.c_str() + at + 8, nullptr, 10));
+}
+
+const std::string kStarting
+    = " - \xD5\xFD\xD4\xDA\xC9\xFD\xBC\xB6VOK\xCE\xA7\xC6\xE5\xA3\xAC\xC7\xEB\xC9\xD4\xBA\xF2...";
+
+class WebGrab : public ::testing::Test {
+protected:
+    static constexpr size_t kSourceSize = 100000; // 24 whole blocks and a short one
+
+    void SetUp() override
+    {
+        const char* port = std::getenv("VANTORIMA_UPDATE_PORT");
+        const char* root = std::getenv("VANTORIMA_UPDATE_ROOT");
+        if (!port || !root)
+            GTEST_SKIP() << "run through tools/update_server.py --exec";
+        port_ = port;
+        root_ = DosPath(root);
+        source_ = GeneratedBytes(kSourceSize);
+        std::reverse(source_.begin() + 5000, source_.end()); // not the generator's pattern
+        ASSERT_TRUE(WriteFileBytes(root_ + "\\setup.bin", source_));
+    }
+
+    static std::string DosPath(const std::string& unixPath)
+    {
+        using Convert = WCHAR* (*)(const char*);
+        auto convert = reinterpret_cast<Convert>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+        WCHAR* wide = convert ? convert(unixPath.c_str()) : nullptr;
+        if (!wide)
+            return "Z:" + std::regex_replace(unixPath, std::regex("/"), "\\");
+        char path[MAX_PATH];
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, path, sizeof path, nullptr, nullptr);
+        HeapFree(GetProcessHeap(), 0, wide);
+        return path;
+    }
+
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + port_ + "/" + path; }
+
+    // Runs DownloadListAll on a worker thread while this thread handles the
+    // status messages; returns its result.
+    int Run(const std::vector<std::string>& urls, const std::string& dir = "")
+    {
+        grab_.Initialize(&recorder_, "Quessel", dir.empty() ? downloads_.Path() : dir);
+        for (const std::string& url : urls)
+            grab_.AddDownload(url);
+        std::atomic<bool> done { false };
+        int result = -1;
+        std::thread worker([&] {
+            result = grab_.DownloadListAll();
+            done = true;
+        });
+        if (!PumpUntil([&] { return done.load(); }, 60000)) {
+            ADD_FAILURE() << "DownloadListAll did not return";
+            grab_.SetStop(1);
+            PumpUntil([&] { return done.load(); }, 60000);
+        }
+        worker.join();
+        for (const Status& s : recorder_.statuses) {
+            EXPECT_TRUE(s.sent) << s.text;
+            EXPECT_LE(s.text.size(), 511u);
+            if (s.code != STATUS_READING) {
+                EXPECT_EQ(s.percent, 0u) << s.text;
+            }
+        }
+        return result;
+    }
+
+    // Checks the code-4 run of one file from statuses[first], which carried
+    // total bytes in blocks of at most 4095; returns the index after it.
+    size_t ExpectBlocks(size_t first, uint32_t received, uint32_t total, const std::string& name)
+    {
+        const auto& st = recorder_.statuses;
+        uint32_t last = 0;
+        size_t i = first;
+        for (; i < st.size() && st[i].code == STATUS_READING; ++i) {
+            const uint32_t count = ReadCount(st[i].text);
+            EXPECT_EQ(st[i].text.rfind(name + " - Read ", 0), 0u) << st[i].text;
+            EXPECT_GT(count, last);
+            EXPECT_LE(count - last, 4095u);
+            EXPECT_EQ(st[i].percent, total ? static_cast<unsigned>(uint64_t(count) * 100 / total) : 100u);
+            last = count;
+        }
+        EXPECT_GT(i, first) << "no code-4 message";
+        EXPECT_EQ(last, received);
+        return i;
+    }
+
+    std::string Downloaded(const std::string& name) const { return ReadFileBytes(downloads_.File(name)); }
+
+    std::string port_;
+    std::string root_;
+    std::string source_;
+    CScratchDir downloads_ { "vantorima downloads" };
+    CStatusRecorder recorder_;
+    CWebGrab grab_;
+};
+
+} // namespace
+
+TEST_F(WebGrab, FileArrivesWholeWithOneReportPerBlock)
+{
+    CTraceCapture trace;
+    EXPECT_EQ(Run({ Url("setup.bin") }), 1);
+    const auto& st = recorder_.statuses;
+    ASSERT_GE(st.size(), 4u);
+    EXPECT_EQ(st[0].code, STATUS_STARTING);
+    EXPECT_EQ(st[0].text, "setup.bin" + kStarting);
+    const size_t end = ExpectBlocks(1, kSourceSize, kSourceSize, "setup.bin");
+    EXPECT_EQ(st[end - 1].percent, 100u);
+    ASSERT_EQ(st.size(), end + 2);
+    EXPECT_EQ(st[end].code, STATUS_FILE_DONE);
+    EXPECT_EQ(st[end].text, "setup.bin - Download End!");
+    EXPECT_EQ(st[end + 1].code, STATUS_ALL_DONE);
+    EXPECT_EQ(st[end + 1].text, "Download Files Complete!");
+    EXPECT_TRUE(Downloaded("setup.bin") == source_);
+    EXPECT_TRUE(grab_.HasSession());
+
+    const std::vector<std::string> expected = { "CWebGrab::DownloadListAll", "m_downloadArray.GetSize : 1",
+        "strURL : " + Url("setup.bin"), "downFileName : setup.bin", "downFilePath : " + downloads_.File("setup.bin"),
+        "for loop out", "CWebGrab::DownloadListAll-end" };
+    EXPECT_EQ(trace.Lines(), expected);
+
+    // The queue is empty afterwards: a second run sends only the queue's end.
+    recorder_.statuses.clear();
+    EXPECT_EQ(grab_.DownloadListAll(), 1);
+    PumpFor(50);
+    EXPECT_EQ(recorder_.Codes(), std::vector<unsigned> { STATUS_ALL_DONE });
+}
+
+TEST_F(WebGrab, QueueSharesOneSessionAndADirectoryWithABackslashStillWorks)
+{
+    const std::string generated = "~bytes=9000/generated.bin";
+    EXPECT_EQ(Run({ Url("setup.bin"), "", "no-slash.bin", Url(generated) }, downloads_.Path() + "\\"), 1);
+    std::vector<unsigned> codes = recorder_.Codes();
+    codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+    EXPECT_EQ(codes, (std::vector<unsigned> { 5, 4, 6, 5, 4, 6, 7 }));
+    EXPECT_TRUE(Downloaded("setup.bin") == source_);
+    EXPECT_TRUE(Downloaded("generated.bin") == GeneratedBytes(9000));
+}
+
+TEST_F(WebGrab, NothingToDownloadSendsNothing)
+{
+    EXPECT_EQ(Run({}), 1);
+    EXPECT_EQ(Run({ "", "setup.bin", "c:\\no\\slash.bin" }), 1);
+    PumpFor(50);
+    EXPECT_TRUE(recorder_.statuses.empty());
+    EXPECT_FALSE(grab_.HasSession());
+}
+
+TEST_F(WebGrab, NoWindowMeansNoMessagesButTheFileArrives)
+{
+    CWindow windowless; // an object without a system window
+    grab_.Initialize(&windowless, "Quessel", downloads_.Path());
+    EXPECT_EQ(grab_.GetFile(Url("setup.bin"), downloads_.File("a.bin"), "Quessel", nullptr), 1);
+    EXPECT_EQ(grab_.GetFile(Url("setup.bin"), downloads_.File("b.bin"), "Quessel", &windowless), 1);
+    PumpFor(50);
+    EXPECT_TRUE(recorder_.statuses.empty());
+    EXPECT_TRUE(Downloaded("a.bin") == source_);
+    EXPECT_TRUE(Downloaded("b.bin") == source_);
+}
+
+TEST_F(WebGrab, RepliesWithoutAUsableLengthOrStatusAreInvalid)
+{
+    // Chunked and close-delimited replies carry no length; an error page is no installer.
+    for (const char* path :
+        { "~chunked/setup.bin", "~close/setup.bin", "missing.bin", "~status=500/setup.bin", "~status=206/setup.bin" }) {
+        SCOPED_TRACE(path);
+        recorder_.statuses.clear();
+        EXPECT_EQ(Run({ Url(path), Url("setup.bin") }), 0);
+        const std::string name = std::string(path).substr(std::string(path).rfind('/') + 1);
+        ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 9, 8 }));
+        EXPECT_EQ(recorder_.statuses[1].text, name + " is Invalid!");
+        EXPECT_EQ(recorder_.statuses[2].text, "Download Error Close!");
+        EXPECT_FALSE(FileExists(downloads_.File(name)));
+        EXPECT_TRUE(grab_.HasSession()); // kept, so the queue could still end with 8
+    }
+    // Not an HTTP URL: no file either.
+    recorder_.statuses.clear();
+    EXPECT_EQ(Run({ "ftp://127.0.0.1:" + port_ + "/setup.bin" }), 0);
+    EXPECT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 9, 8 }));
+}
+
+TEST_F(WebGrab, LengthWithoutDigitsCountsAsZeroAndEveryBlockIsAHundredPercent)
+{
+    EXPECT_EQ(Run({ Url("~length=none/setup.bin") }), 1);
+    const auto& st = recorder_.statuses;
+    ASSERT_GE(st.size(), 4u);
+    EXPECT_EQ(st[0].code, STATUS_STARTING);
+    const size_t end = ExpectBlocks(1, kSourceSize, 0, "setup.bin");
+    ASSERT_EQ(st.size(), end + 2);
+    EXPECT_EQ(st[end].code, STATUS_FILE_DONE);
+    EXPECT_EQ(st[end + 1].code, STATUS_ALL_DONE);
+    EXPECT_TRUE(Downloaded("setup.bin") == source_);
+}
+
+TEST_F(WebGrab, BodyCutShortEndsTheQueueWithANetworkErrorAndKeepsThePart)
+{
+    // A clean close before the length is a short read; a reset that meets a
+    // waiting read is a read failure.
+    for (const char* mode : { "drop", "reset" }) {
+        SCOPED_TRACE(mode);
+        recorder_.statuses.clear();
+        const std::string pace = std::string(mode) == "reset" ? "~slow=50,10000/" : "";
+        EXPECT_EQ(Run({ Url(pace + "~" + mode + "=50000/setup.bin"), Url("setup.bin") }), 0);
+        const auto& st = recorder_.statuses;
+        ASSERT_GE(st.size(), 2u);
+        EXPECT_EQ(st.front().code, STATUS_STARTING);
+        EXPECT_EQ(st.back().code, STATUS_NET_ERROR); // and nothing after it
+        for (size_t i = 1; i + 1 < st.size(); ++i)
+            EXPECT_EQ(st[i].code, STATUS_READING);
+        const std::string part = Downloaded("setup.bin");
+        EXPECT_LE(part.size(), 50000u);
+        EXPECT_TRUE(source_.compare(0, part.size(), part) == 0);
+        if (std::string(mode) == "drop") {
+            EXPECT_EQ(part.size(), 50000u);
+            EXPECT_EQ(st.back().text, "setup.bin - connection closed after 50000 of 100000 bytes");
+        } else {
+            EXPECT_EQ(st.back().text.rfind("setup.bin - ", 0), 0u);
+            EXPECT_GT(st.back().text.size(), std::string("setup.bin - ").size() + 5) << st.back().text;
+        }
+        EXPECT_FALSE(grab_.HasSession());
+    }
+}
+
+TEST_F(WebGrab, ServerThatCannotBeReachedIsANetworkErrorWithAReadableText)
+{
+    // A port that was free a moment ago.
+    SOCKET probe = INVALID_SOCKET;
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int length = sizeof address;
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    closesocket(probe);
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/setup.bin";
+
+    EXPECT_EQ(Run({ url }), 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 1 }));
+    const std::string& text = recorder_.statuses[1].text;
+    EXPECT_EQ(text.rfind("setup.bin - ", 0), 0u);
+    EXPECT_GT(text.size(), std::string("setup.bin - ").size() + 5) << text;
+    EXPECT_FALSE(grab_.HasSession());
+    WSACleanup();
+}
+
+TEST_F(WebGrab, LocalFileThatCannotBeCreatedIsAFileError)
+{
+    EXPECT_EQ(Run({ Url("setup.bin") }, downloads_.File("missing\\deeper")), 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 2 }));
+    EXPECT_EQ(recorder_.statuses[1].text.rfind("setup.bin - ", 0), 0u);
+    EXPECT_GT(recorder_.statuses[1].text.size(), std::string("setup.bin - ").size() + 5);
+    EXPECT_FALSE(grab_.HasSession());
+
+    // A URL ending in "/" names no file: the path is the directory itself.
+    recorder_.statuses.clear();
+    EXPECT_EQ(Run({ Url("") }), 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 2 }));
+    EXPECT_EQ(recorder_.statuses[0].text, kStarting);
+    EXPECT_EQ(recorder_.statuses[1].text.rfind(" - ", 0), 0u);
+}
+
+TEST_F(WebGrab, StopBeforeTheFirstReadLeavesAnEmptyFile)
+{
+    grab_.SetStop(1);
+    EXPECT_EQ(Run({ Url("setup.bin"), Url("~bytes=10/other.bin") }), 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 3, 8 }));
+    EXPECT_EQ(recorder_.statuses[1].text, "User Stop!");
+    EXPECT_EQ(recorder_.statuses[2].text, "Download Error Close!");
+    EXPECT_TRUE(FileExists(downloads_.File("setup.bin")));
+    EXPECT_EQ(Downloaded("setup.bin"), "");
+    EXPECT_FALSE(FileExists(downloads_.File("other.bin")));
+}
+
+TEST_F(WebGrab, StopDuringTheBodyTakesEffectBeforeTheNextRead)
+{
+    recorder_.onStatus = [&](const Status& s) {
+        if (s.code == STATUS_READING)
+            grab_.SetStop(1);
+    };
+    EXPECT_EQ(Run({ Url("~slow=20/setup.bin") }), 0);
+    const auto& st = recorder_.statuses;
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 4, 3, 8 }));
+    EXPECT_EQ(Downloaded("setup.bin").size(), ReadCount(st[1].text));
+}
+
+TEST_F(WebGrab, StopAfterTheLastBlockLetsTheFileFinishButFailsTheQueue)
+{
+    recorder_.onStatus = [&](const Status& s) {
+        if (s.code == STATUS_FILE_DONE)
+            grab_.SetStop(1);
+    };
+    EXPECT_EQ(Run({ Url("setup.bin"), Url("~bytes=10/other.bin") }), 0);
+    std::vector<unsigned> codes = recorder_.Codes();
+    codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+    EXPECT_EQ(codes, (std::vector<unsigned> { 5, 4, 6, 8 }));
+    EXPECT_TRUE(Downloaded("setup.bin") == source_);
+    EXPECT_FALSE(FileExists(downloads_.File("other.bin")));
+}
+
+TEST_F(WebGrab, SpeedAppearsFromTheFirstWholeSecondOn)
+{
+    // Three blocks every 250 ms: about two seconds for the file.
+    EXPECT_EQ(Run({ Url("~slow=250,12285/setup.bin") }), 1);
+    const std::regex withSpeed("setup\\.bin - Read [0-9]+ bytes \\([0-9]+\\.[0-9] Kb/s\\)");
+    const std::regex withoutSpeed("setup\\.bin - Read [0-9]+ bytes");
+    const DWORD start = recorder_.statuses.front().tick;
+    bool seen = false;
+    for (const Status& s : recorder_.statuses) {
+        if (s.code != STATUS_READING)
+            continue;
+        const bool hasSpeed = std::regex_match(s.text, withSpeed);
+        EXPECT_TRUE(hasSpeed || std::regex_match(s.text, withoutSpeed)) << s.text;
+        if (s.tick - start < 900) {
+            EXPECT_FALSE(hasSpeed) << s.text; // well inside the first second
+        }
+        if (seen) {
+            EXPECT_TRUE(hasSpeed) << s.text; // once there, it stays
+        }
+        seen |= hasSpeed;
+    }
+    EXPECT_TRUE(seen);
+    EXPECT_GT(recorder_.statuses.back().tick - start, 1500u);
+}
+
+TEST_F(WebGrab, VeryLongFileNameIsCutAt511Characters)
+{
+    const std::string name(600, 'L');
+    EXPECT_EQ(Run({ Url("~bytes=100/" + name) }), 0);
+    ASSERT_GE(recorder_.statuses.size(), 2u);
+    EXPECT_EQ(recorder_.statuses[0].text, (name + kStarting).substr(0, 511));
+    // No file system takes a 600-character name.
+    EXPECT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 2 }));
+    EXPECT_EQ(recorder_.statuses[1].text, name.substr(0, 511));
+}

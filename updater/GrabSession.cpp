@@ -1,0 +1,43 @@
+#include "updater/GrabSession.h"
+
+#include "updater/StatusMessage.h"
+
+CGrabSession::CGrabSession(const char* agent, CWindow* notifyWnd)
+    : CInternetSession(agent, 1)
+{
+    // Progress events are only observed; a session without them works the same.
+    if (IsOpen())
+        EnableStatusCallback();
+    m_pNotifyWnd = notifyWnd;
+}
+
+void CGrabSession::ReportStatus(const char* format, ...)
+{
+    if (!HasWindow())
+        return;
+    char text[kStatusTextSize];
+    va_list args;
+    va_start(args, format);
+    FormatStatusTextV(text, &IsAnsiLeadByte, format, args);
+    va_end(args);
+    Send(text);
+}
+
+void CGrabSession::ReportReading(const char* name, uint32_t received, uint32_t elapsedSeconds)
+{
+    if (!HasWindow())
+        return;
+    char text[kStatusTextSize];
+    FormatReadingText(text, &IsAnsiLeadByte, name, received, elapsedSeconds);
+    Send(text);
+}
+
+void CGrabSession::Send(const char* text) const
+{
+    const unsigned percent = m_nStatus == STATUS_READING ? PercentOf(m_dwReceived, m_dwTotal) : 0;
+    // Synchronous: the text lives on the sender's stack until the window has handled it.
+    ::SendMessageA(
+        m_pNotifyWnd->GetSafeHwnd(), StatusMessageId(), PackStatus(m_nStatus, percent), reinterpret_cast<LPARAM>(text));
+}
+
+void CGrabSession::OnStatusCallback(DWORD_PTR, DWORD, void*, DWORD) { }

@@ -1,0 +1,45 @@
+// The internet session of the web grabber: it carries the current status code
+// and byte counts, and sends the status message to the notify window.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/InternetSession.h"
+#include "framework/Window.h"
+#include "updater/StatusProtocol.h"
+
+class CGrabSession : public CInternetSession {
+public:
+    // Opens the session with the agent name (the User-Agent of the requests)
+    // and the user's internet settings; IsOpen tells whether that worked.
+    CGrabSession(const char* agent, CWindow* notifyWnd);
+
+    void SetNotifyWindow(CWindow* notifyWnd) { m_pNotifyWnd = notifyWnd; }
+    void SetTotal(uint32_t total) { m_dwTotal = total; }
+    void SetStatus(unsigned short code, uint32_t received)
+    {
+        m_nStatus = code;
+        m_dwReceived = received;
+    }
+    // Only the code; the count stays.
+    void SetStatusCode(unsigned short code) { m_nStatus = code; }
+
+    // Formats the text (cut to 511 characters) and sends it with the current
+    // code to the notify window, waiting until the window has handled it.
+    // Nothing is sent when there is no window.
+    void ReportStatus(const char* format, ...) VANTORIMA_PRINTF(2, 3);
+    // The code-4 text for received bytes after elapsedSeconds.
+    void ReportReading(const char* name, uint32_t received, uint32_t elapsedSeconds);
+
+protected:
+    void OnStatusCallback(DWORD_PTR context, DWORD status, void* information, DWORD informationLength) override;
+
+private:
+    void Send(const char* text) const;
+    bool HasWindow() const { return m_pNotifyWnd && m_pNotifyWnd->GetSafeHwnd(); }
+
+    unsigned short m_nStatus = 0;
+    uint32_t m_dwReceived = 0;
+    uint32_t m_dwTotal = 0;
+    CWindow* m_pNotifyWnd = nullptr;
+};

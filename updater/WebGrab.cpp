@@ -1,0 +1,212 @@
+#include "updater/WebGrab.h"
+
+#include "framework/ErrorText.h"
+#include "framework/HttpFile.h"
+#include "framework/LocalFile.h"
+#include "framework/Stopwatch.h"
+#include "support/Trace.h"
+#include "updater/StatusMessage.h"
+
+namespace {
+
+// Always from the server, kept byte for byte, and on a connection that may already be open.
+constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_TRANSFER_BINARY;
+// One byte short of the buffer, as the engine has always read.
+constexpr DWORD kBlockBytes = 4095;
+// Content-Length text, terminator included.
+constexpr DWORD kLengthTextSize = 32;
+
+std::string CutErrorText(std::string text)
+{
+    CutText(text, kErrorTextMax, &IsAnsiLeadByte);
+    return text;
+}
+
+} // namespace
+
+CWebGrab::~CWebGrab()
+{
+    CloseSession();
+}
+
+void CWebGrab::Initialize(CWindow* notifyWnd, const std::string& agent, const std::string& downloadDir)
+{
+    m_pNotifyWnd = notifyWnd;
+    m_strAgent = agent;
+    m_strDownloadDir = downloadDir;
+}
+
+void CWebGrab::AddDownload(const std::string& url)
+{
+    if (!url.empty())
+        m_downloadArray.push_back(url);
+}
+
+int CWebGrab::CreateSession(const std::string& agent, CWindow* notifyWnd)
+{
+    CloseSession();
+    auto session = std::make_unique<CGrabSession>(agent.c_str(), notifyWnd);
+    if (!session->IsOpen()) {
+        TraceOut("InternetOpen error : %lu", static_cast<unsigned long>(session->OpenError()));
+        return 0;
+    }
+    m_pSession = std::move(session);
+    return 1;
+}
+
+void CWebGrab::CloseSession()
+{
+    m_pSession.reset();
+}
+
+int CWebGrab::DownloadListAll()
+{
+    TraceOut("CWebGrab::DownloadListAll");
+    int result = 1;
+    const size_t count = m_downloadArray.size();
+    TraceOut("m_downloadArray.GetSize : %d", static_cast<int>(count));
+    try {
+        for (size_t i = 0; i < count; ++i) {
+            const std::string url = m_downloadArray[i];
+            TraceOut("strURL : %s", url.c_str());
+            std::string name;
+            if (url.empty() || !FileNameFromUrl(url, name))
+                continue;
+            TraceOut("downFileName : %s", name.c_str());
+            const std::string path = m_strDownloadDir + "\\" + name;
+            TraceOut("downFilePath : %s", path.c_str());
+            if (!GetFile(url, path, m_strAgent, m_pNotifyWnd) || StopRequested()) {
+                result = 0;
+                break;
+            }
+        }
+    } catch (...) {
+        // Out of memory: the files and requests are closed by now; the queue fails.
+        TraceOut("CWebGrab::DownloadListAll exception");
+        result = 0;
+    }
+    TraceOut("for loop out");
+    m_downloadArray.clear();
+
+    // A failure that closed the session has said its last word already.
+    if (m_pSession) {
+        if (result) {
+            m_pSession->SetStatusCode(STATUS_ALL_DONE);
+            m_pSession->ReportStatus(kTextAllDone);
+        } else {
+            m_pSession->SetStatusCode(STATUS_LIST_FAILED);
+            m_pSession->ReportStatus(kTextListFailed);
+        }
+    }
+    TraceOut("CWebGrab::DownloadListAll-end");
+    return result;
+}
+
+int CWebGrab::GetFile(const std::string& url, const std::string& path, const std::string& agent, CWindow* notifyWnd)
+{
+    std::string name;
+    if (!FileNameFromUrl(url, name))
+        return 0;
+    if (!m_pSession && !CreateSession(agent, notifyWnd))
+        return 0;
+    CGrabSession& session = *m_pSession;
+    if (notifyWnd)
+        session.SetNotifyWindow(notifyWnd);
+
+    session.SetTotal(0);
+    session.SetStatus(STATUS_STARTING, 0);
+    session.ReportStatus(kTextStarting, name.c_str());
+
+    CHttpFile file;
+    DWORD error = session.OpenUrl(url.c_str(), kOpenFlags, file);
+    if (error == ERROR_INTERNET_UNRECOGNIZED_SCHEME)
+        return FailInvalid(name, file); // not an HTTP URL: it yields no file
+    if (error)
+        return FailNetwork(name, InternetErrorText(error), file, nullptr);
+
+    // Only a 200 reply is the file; an error page is not an installer.
+    DWORD httpStatus = 0;
+    error = file.QueryStatusCode(httpStatus);
+    if (error)
+        return FailNetwork(name, InternetErrorText(error), file, nullptr);
+    char lengthText[kLengthTextSize];
+    if (httpStatus != HTTP_STATUS_OK || !file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText, sizeof lengthText)) {
+        TraceOut("HTTP status : %lu", static_cast<unsigned long>(httpStatus));
+        return FailInvalid(name, file);
+    }
+    const uint32_t total = ParseContentLength(lengthText);
+    session.SetTotal(total);
+
+    CLocalFile local;
+    error = local.Create(path.c_str());
+    if (error)
+        return FailLocalFile(name, error, file, nullptr);
+
+    CStopwatch clock;
+    uint32_t received = 0;
+    for (;;) {
+        if (StopRequested()) {
+            session.SetStatus(STATUS_STOPPED, 0);
+            session.ReportStatus(kTextStopped);
+            file.Close();
+            local.Close(); // the partial file stays
+            return 0;
+        }
+        DWORD read = 0;
+        error = file.Read(m_readBuffer, kBlockBytes, read);
+        if (error)
+            return FailNetwork(name, InternetErrorText(error), file, &local);
+        if (read == 0)
+            break;
+        error = local.Write(m_readBuffer, read);
+        if (error)
+            return FailLocalFile(name, error, file, &local);
+        received += read;
+        session.SetStatus(STATUS_READING, received);
+        session.ReportReading(name.c_str(), received, clock.ElapsedSeconds());
+    }
+
+    // The library ends a body cut short by the server like a whole one.
+    if (received < total)
+        return FailNetwork(name, ShortBodyText(received, total), file, &local);
+
+    local.Close();
+    file.Close();
+    session.SetStatus(STATUS_FILE_DONE, 0);
+    session.ReportStatus(kTextFileDone, name.c_str());
+    return 1;
+}
+
+int CWebGrab::FailInvalid(const std::string& name, CHttpFile& file)
+{
+    m_pSession->SetStatus(STATUS_INVALID, 0);
+    m_pSession->ReportStatus(kTextInvalid, name.c_str());
+    file.Close();
+    return 0; // the session stays, for the queue's last word
+}
+
+int CWebGrab::FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local)
+{
+    const std::string cut = CutErrorText(text);
+    TraceOut("GetFile net error : %s", cut.c_str());
+    m_pSession->SetStatus(STATUS_NET_ERROR, 0);
+    m_pSession->ReportStatus(kTextNetError, name.c_str(), cut.c_str());
+    file.Close();
+    if (local)
+        local->Close(); // the partial file stays
+    CloseSession();
+    return 0;
+}
+
+int CWebGrab::FailLocalFile(const std::string& name, DWORD error, CHttpFile& file, CLocalFile* local)
+{
+    const std::string cut = CutErrorText(SystemErrorText(error));
+    TraceOut("GetFile file error : %s", cut.c_str());
+    m_pSession->SetStatus(STATUS_FILE_ERROR, 0);
+    m_pSession->ReportStatus(kTextFileError, name.c_str(), cut.c_str());
+    file.Close();
+    if (local)
+        local->Close();
+    CloseSession();
+    return 0;
+}

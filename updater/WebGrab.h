@@ -1,0 +1,67 @@
+// The HTTP download engine of the update dialog: downloads every queued URL,
+// one after the other, into a file of the same name in one directory, and
+// reports every step to the notify window through the status message.
+//
+// Initialize and AddDownload run on the dialog's thread before the worker
+// starts; DownloadListAll runs once on the worker; SetStop may be called from
+// the dialog's thread at any time. The engine must outlive DownloadListAll.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/Window.h"
+#include "updater/GrabSession.h"
+
+class CHttpFile;
+class CLocalFile;
+
+class CWebGrab {
+public:
+    CWebGrab() = default;
+    ~CWebGrab();
+    CWebGrab(const CWebGrab&) = delete;
+    CWebGrab& operator=(const CWebGrab&) = delete;
+
+    // Where to report, the agent name for the session, and the directory the
+    // files go to (a backslash is always put between it and the file name).
+    void Initialize(CWindow* notifyWnd, const std::string& agent, const std::string& downloadDir);
+    // Queues a URL; an empty one is ignored.
+    void AddDownload(const std::string& url);
+    // Non-zero asks the running transfer to stop before its next read.
+    void SetStop(int stop) { m_bStop.store(stop, std::memory_order_relaxed); }
+
+    // Downloads the whole queue and empties it; ends with code 7 or 8 (when a
+    // session exists). Returns 1 when every file was done without failure or
+    // stop, else 0.
+    int DownloadListAll();
+    // Downloads url into the file at path: 1 on success, 0 on any failure.
+    // agent is used only when a session has to be created; a non-null window
+    // becomes the session's notify window.
+    int GetFile(const std::string& url, const std::string& path, const std::string& agent, CWindow* notifyWnd);
+    // Replaces the session by a new one; non-zero when a session exists afterwards.
+    int CreateSession(const std::string& agent, CWindow* notifyWnd);
+    void CloseSession();
+
+    bool HasSession() const { return m_pSession != nullptr; }
+    CWindow* GetNotifyWindow() const { return m_pNotifyWnd; }
+
+private:
+    bool StopRequested() const { return m_bStop.load(std::memory_order_relaxed) != 0; }
+    // Failure endings of GetFile: report, close what is open, return 0.
+    int FailInvalid(const std::string& name, CHttpFile& file);
+    int FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local);
+    int FailLocalFile(const std::string& name, DWORD error, CHttpFile& file, CLocalFile* local);
+
+    std::string m_strDownloadDir;
+    CWindow* m_pNotifyWnd = nullptr;
+    std::string m_strAgent;
+    // Written by the dialog's thread, read by the worker before every block.
+    std::atomic<int> m_bStop { 0 };
+    std::vector<std::string> m_downloadArray;
+    char m_readBuffer[4096];
+    std::unique_ptr<CGrabSession> m_pSession;
+};
