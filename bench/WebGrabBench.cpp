@@ -23,6 +23,7 @@
 
 #include "framework/Window.h"
 #include "updater/StatusMessage.h"
+#include "framework/Window.h"
 #include "updater/WebGrab.h"
 
 namespace {
@@ -168,7 +169,7 @@ Result RunBare(const std::string& url, CReceiver& receiver, size_t* growth)
 Result RunWebGrab(const std::string& url, const std::string& dir, CReceiver& receiver, size_t* growth)
 {
     CWebGrab grab;
-    grab.Initialize(&receiver, "Quessel", dir);
+    grab.Initialize(receiver.GetSafeHwnd(), "Quessel", dir);
     grab.AddDownload(url);
     const std::string path = dir + "\\" + url.substr(url.rfind('/') + 1);
     size_t before = 0;

@@ -1,6 +1,8 @@
 // An animation control (SysAnimate32) of a dialog: a few messages.
 #pragma once
 
+#include <windows.h>
+
 #include <commctrl.h>
 
 #include "framework/Window.h"

@@ -2,12 +2,25 @@
 // goes. Failures are the internet library's error codes.
 #pragma once
 
+#include <atomic>
+#include <mutex>
+
 #include "framework/Internet.h"
 
 class CHttpFile {
 public:
+    CHttpFile() = default;
+    ~CHttpFile() { Close(); }
+    CHttpFile(const CHttpFile&) = delete;
+    CHttpFile& operator=(const CHttpFile&) = delete;
+
     bool IsOpen() const { return static_cast<bool>(m_request); }
-    void Close() { m_request.Reset(); }
+    void Close();
+    // From another thread: closes the request so that a read blocked in it
+    // fails where the library allows that, and every later call (an open
+    // still under way included) fails at once. The owner's Close then closes
+    // nothing twice.
+    void Cancel();
 
     // The status code of the reply (200, 404, ...); 0 or the error code.
     DWORD QueryStatusCode(DWORD& status) const;
@@ -20,5 +33,10 @@ public:
 
 private:
     friend class CInternetSession;
+    // Takes the request; false (and closed) when the file was cancelled meanwhile.
+    bool Attach(HINTERNET request);
+
     CInternetHandle m_request;
+    std::mutex m_closing;  // Close against Cancel
+    std::atomic<bool> m_cancelled{false};
 };

@@ -42,9 +42,11 @@ DWORD CInternetSession::OpenUrl(const char* url, DWORD flags, CHttpFile& file, c
         return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
     // The library hands the request's context to the callback: it leads back
     // to this object, which passes its own context value on.
-    file.m_request.Reset(
-        ::InternetOpenUrlA(m_session.Get(), url, headers, headersLength, flags, reinterpret_cast<DWORD_PTR>(this)));
-    return file.IsOpen() ? ERROR_SUCCESS : ::GetLastError();
+    HINTERNET request =
+        ::InternetOpenUrlA(m_session.Get(), url, headers, headersLength, flags, reinterpret_cast<DWORD_PTR>(this));
+    if (!request)
+        return ::GetLastError();
+    return file.Attach(request) ? ERROR_SUCCESS : ERROR_INTERNET_OPERATION_CANCELLED;
 }
 
 void CInternetSession::OnStatusCallback(DWORD_PTR, DWORD, void*, DWORD) { }

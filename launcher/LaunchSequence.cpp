@@ -6,6 +6,7 @@
 #include "launcher/SettingsStore.h"
 #include "support/Trace.h"
 #include "updater/CompletionMessage.h"
+#include "updater/DownLoadDlg.h"
 
 void CLaunchSequence::Launch(CWindow& control)
 {
@@ -36,9 +37,12 @@ void CLaunchSequence::Launch(CWindow& control)
     PostCompletion(control.GetSafeHwnd());
 }
 
-void CLaunchSequence::OpenUpdateDialog(CWindow&)
+void CLaunchSequence::OpenUpdateDialog(CWindow& control)
 {
-    TraceOut("OpenUpdateDialog");
+    auto* dialog = new CDownLoadDlg(&control);
+    m_downLoaddlg.reset(dialog);
+    // Whether the window could be made is not examined: the page stays as it is.
+    dialog->Create(control.GetSafeHwnd());
 }
 
 void CLaunchSequence::OnNotifyChild(CWindow& control)

@@ -30,7 +30,8 @@ protected:
     std::string m_strPass;
     std::string m_key;
     std::string m_strServer;
-    // The update dialog this control owns, if one is open.
+    // The update dialog this control owns, if one is open. It goes with the
+    // control at the latest, stopping its download safely.
     std::unique_ptr<CWindow> m_downLoaddlg;
 
 private:

@@ -29,7 +29,15 @@ session=$top/build/test-session
 trap '"$top/tools/wine-session.sh" stop "$session"' EXIT
 # shellcheck disable=SC1091
 . "$session/wine.env"
+# Screenshots the tests take, for people to look at.
+artifacts=$top/build/artifacts
+mkdir -p "$artifacts"
+VANTORIMA_ARTIFACTS=$(winepath -w "$artifacts" 2>/dev/null)
+export VANTORIMA_ARTIFACTS
 run_suite win32 ctest --test-dir build/win32 --output-on-failure
+for bmp in "$artifacts"/*.bmp; do
+  [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
 
 echo "== test summary"
 printf '   %s\n' "${summary[@]}"

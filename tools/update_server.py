@@ -19,6 +19,10 @@ with "~" ask it to misbehave for that request; they can be combined:
 
 A path ending in "/" gets a small listing page with a Content-Length.
 
+  /~set/~MODE/~MODE/            from now on every request behaves as if its path
+                                began with these modes (for clients whose URL is
+                                fixed); /~set/ alone goes back to plain replies
+
 It stops by itself: after --idle seconds without a request and without an open
 connection, and in any case after --lifetime seconds. With --exec it runs one
 command with VANTORIMA_UPDATE_PORT and VANTORIMA_UPDATE_ROOT set, and stops
@@ -90,7 +94,10 @@ class Handler(BaseHTTPRequestHandler):
     def reply(self):
         path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
         segments = path.split("/")[1:]
-        modes = {}
+        if segments and segments[0] == "~set":
+            self.set_standing_modes(segments[1:])
+            return
+        modes = dict(self.server.standing_modes)
         while segments and segments[0].startswith("~"):
             key, _, value = segments.pop(0)[1:].partition("=")
             modes[key] = value
@@ -158,6 +165,20 @@ class Handler(BaseHTTPRequestHandler):
         if cut:
             self.cut_connection(cut[0])
 
+    def set_standing_modes(self, segments):
+        modes = {}
+        for segment in segments:
+            if segment.startswith("~"):
+                key, _, value = segment[1:].partition("=")
+                modes[key] = value
+        self.server.standing_modes = modes
+        page = ("modes: %s\n" % (" ".join(sorted("%s=%s" % item for item in modes.items())) or "none")).encode()
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(page)))
+        self.end_headers()
+        self.wfile.write(page)
+
     def cut_connection(self, how):
         self.close_connection = True
         if how == "reset":
@@ -185,6 +206,7 @@ class Server(ThreadingHTTPServer):
         self.root = os.path.realpath(root)
         self.verbose = verbose
         self.stopping = threading.Event()
+        self.standing_modes = {}
         self.last_activity = time.monotonic()
         self.open_connections = 0
         self.lock = threading.Lock()

@@ -5,16 +5,15 @@
 #include <cstdint>
 
 #include "framework/InternetSession.h"
-#include "framework/Window.h"
 #include "updater/StatusProtocol.h"
 
 class CGrabSession : public CInternetSession {
 public:
     // Opens the session with the agent name (the User-Agent of the requests)
     // and the user's internet settings; IsOpen tells whether that worked.
-    CGrabSession(const char* agent, CWindow* notifyWnd);
+    CGrabSession(const char* agent, HWND notifyWnd);
 
-    void SetNotifyWindow(CWindow* notifyWnd) { m_pNotifyWnd = notifyWnd; }
+    void SetNotifyWindow(HWND notifyWnd) { m_pNotifyWnd = notifyWnd; }
     void SetTotal(uint32_t total) { m_dwTotal = total; }
     void SetStatus(unsigned short code, uint32_t received)
     {
@@ -36,10 +35,12 @@ protected:
 
 private:
     void Send(const char* text) const;
-    bool HasWindow() const { return m_pNotifyWnd && m_pNotifyWnd->GetSafeHwnd(); }
+    bool HasWindow() const { return m_pNotifyWnd && ::IsWindow(m_pNotifyWnd); }
 
     unsigned short m_nStatus = 0;
     uint32_t m_dwReceived = 0;
     uint32_t m_dwTotal = 0;
-    CWindow* m_pNotifyWnd = nullptr;
+    // A handle, not the window object: the worker may outlive the dialog,
+    // and a send to a window that is gone does nothing.
+    HWND m_pNotifyWnd = nullptr;
 };

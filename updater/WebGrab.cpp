@@ -24,16 +24,44 @@ std::string CutErrorText(std::string text)
 
 } // namespace
 
+// Makes a request reachable for Abort while it is open.
+class CActiveRequest {
+public:
+    CActiveRequest(CWebGrab& grab, CHttpFile& file) : m_grab(grab)
+    {
+        std::lock_guard<std::mutex> lock(m_grab.m_activeMutex);
+        m_grab.m_pActiveFile = &file;
+    }
+    ~CActiveRequest()
+    {
+        std::lock_guard<std::mutex> lock(m_grab.m_activeMutex);
+        m_grab.m_pActiveFile = nullptr;
+    }
+    CActiveRequest(const CActiveRequest&) = delete;
+    CActiveRequest& operator=(const CActiveRequest&) = delete;
+
+private:
+    CWebGrab& m_grab;
+};
+
 CWebGrab::~CWebGrab()
 {
     CloseSession();
 }
 
-void CWebGrab::Initialize(CWindow* notifyWnd, const std::string& agent, const std::string& downloadDir)
+void CWebGrab::Initialize(HWND notifyWnd, const std::string& agent, const std::string& downloadDir)
 {
     m_pNotifyWnd = notifyWnd;
     m_strAgent = agent;
     m_strDownloadDir = downloadDir;
+}
+
+void CWebGrab::Abort()
+{
+    SetStop(1);
+    std::lock_guard<std::mutex> lock(m_activeMutex);
+    if (m_pActiveFile)
+        m_pActiveFile->Cancel();
 }
 
 void CWebGrab::AddDownload(const std::string& url)
@@ -42,7 +70,7 @@ void CWebGrab::AddDownload(const std::string& url)
         m_downloadArray.push_back(url);
 }
 
-int CWebGrab::CreateSession(const std::string& agent, CWindow* notifyWnd)
+int CWebGrab::CreateSession(const std::string& agent, HWND notifyWnd)
 {
     CloseSession();
     auto session = std::make_unique<CGrabSession>(agent.c_str(), notifyWnd);
@@ -102,7 +130,7 @@ int CWebGrab::DownloadListAll()
     return result;
 }
 
-int CWebGrab::GetFile(const std::string& url, const std::string& path, const std::string& agent, CWindow* notifyWnd)
+int CWebGrab::GetFile(const std::string& url, const std::string& path, const std::string& agent, HWND notifyWnd)
 {
     std::string name;
     if (!FileNameFromUrl(url, name))
@@ -118,6 +146,7 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
     session.ReportStatus(kTextStarting, name.c_str());
 
     CHttpFile file;
+    CActiveRequest active(*this, file);
     DWORD error = session.OpenUrl(url.c_str(), kOpenFlags, file);
     if (error == ERROR_INTERNET_UNRECOGNIZED_SCHEME)
         return FailInvalid(name, file); // not an HTTP URL: it yields no file

@@ -10,10 +10,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
-#include "framework/Window.h"
+#include <windows.h>
+
 #include "updater/GrabSession.h"
 
 class CHttpFile;
@@ -28,11 +30,14 @@ public:
 
     // Where to report, the agent name for the session, and the directory the
     // files go to (a backslash is always put between it and the file name).
-    void Initialize(CWindow* notifyWnd, const std::string& agent, const std::string& downloadDir);
+    void Initialize(HWND notifyWnd, const std::string& agent, const std::string& downloadDir);
     // Queues a URL; an empty one is ignored.
     void AddDownload(const std::string& url);
     // Non-zero asks the running transfer to stop before its next read.
     void SetStop(int stop) { m_bStop.store(stop, std::memory_order_relaxed); }
+    // From another thread, for an owner that goes: stops, and cuts the read
+    // the transfer may be blocked in, where the internet library allows.
+    void Abort();
 
     // Downloads the whole queue and empties it; ends with code 7 or 8 (when a
     // session exists). Returns 1 when every file was done without failure or
@@ -41,13 +46,13 @@ public:
     // Downloads url into the file at path: 1 on success, 0 on any failure.
     // agent is used only when a session has to be created; a non-null window
     // becomes the session's notify window.
-    int GetFile(const std::string& url, const std::string& path, const std::string& agent, CWindow* notifyWnd);
+    int GetFile(const std::string& url, const std::string& path, const std::string& agent, HWND notifyWnd);
     // Replaces the session by a new one; non-zero when a session exists afterwards.
-    int CreateSession(const std::string& agent, CWindow* notifyWnd);
+    int CreateSession(const std::string& agent, HWND notifyWnd);
     void CloseSession();
 
     bool HasSession() const { return m_pSession != nullptr; }
-    CWindow* GetNotifyWindow() const { return m_pNotifyWnd; }
+    HWND GetNotifyWindow() const { return m_pNotifyWnd; }
 
 private:
     bool StopRequested() const { return m_bStop.load(std::memory_order_relaxed) != 0; }
@@ -57,11 +62,15 @@ private:
     int FailLocalFile(const std::string& name, DWORD error, CHttpFile& file, CLocalFile* local);
 
     std::string m_strDownloadDir;
-    CWindow* m_pNotifyWnd = nullptr;
+    HWND m_pNotifyWnd = nullptr;
     std::string m_strAgent;
     // Written by the dialog's thread, read by the worker before every block.
     std::atomic<int> m_bStop { 0 };
     std::vector<std::string> m_downloadArray;
     char m_readBuffer[4096];
     std::unique_ptr<CGrabSession> m_pSession;
+    // The request being read, for Abort from the other thread.
+    std::mutex m_activeMutex;
+    CHttpFile* m_pActiveFile = nullptr;
+    friend class CActiveRequest;
 };

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
 #include <thread>
 
 #include "WineTestSupport.h"
@@ -18,100 +17,7 @@ using namespace wine_test;
 
 namespace {
 
-const wchar_t kCaption[] = L"VOK 围棋";
 const wchar_t kAskText[] = L"有另外一个VOK围棋正在运行。\r\n\r\n如果有正在运行的VOK围棋，将被强行关闭。";
-
-// A copy of the stand-in client, running under the given file name.
-class CRunningClient {
-public:
-    CRunningClient(const CScratchDir& dir, const std::string& fileName, DWORD stayMs)
-    {
-        const std::string exe = dir.File(fileName);
-        CopyFileA((ProgramDir() + "Marovent.exe").c_str(), exe.c_str(), FALSE);
-        std::string commandLine = "\"" + exe + "\" /STAYMS:" + std::to_string(stayMs);
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info = {};
-        SetEnvironmentVariableA("MAROVENT_RECORD", dir.File("record.txt").c_str());
-        if (CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                           &info)) {
-            CloseHandle(info.hThread);
-            m_process = info.hProcess;
-            m_id = info.dwProcessId;
-        }
-        SetEnvironmentVariableA("MAROVENT_RECORD", nullptr);
-    }
-    ~CRunningClient()
-    {
-        if (Running())
-            TerminateProcess(m_process, 99);
-        CloseHandle(m_process);
-    }
-    bool Running() const { return m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT; }
-    DWORD ExitCode() const
-    {
-        WaitForSingleObject(m_process, 5000);
-        DWORD code = 0;
-        GetExitCodeProcess(m_process, &code);
-        return code;
-    }
-    DWORD Id() const { return m_id; }
-
-private:
-    HANDLE m_process = nullptr;
-    DWORD m_id = 0;
-};
-
-// Answers the terminator's message boxes with one button and keeps their texts.
-class CBoxAnswerer {
-public:
-    explicit CBoxAnswerer(int button) : m_button(button), m_thread([this] { Watch(); }) {}
-    ~CBoxAnswerer()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    std::vector<std::wstring> Texts()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_texts;
-    }
-
-private:
-    void Watch()
-    {
-        while (!m_stop) {
-            HWND box = FindWindowW(L"#32770", kCaption);
-            if (box && IsWindowVisible(box)) {
-                std::wstring text;
-                EnumChildWindows(box, &CollectStatic, reinterpret_cast<LPARAM>(&text));
-                {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    m_texts.push_back(text);
-                }
-                HWND button = GetDlgItem(box, m_button);
-                SendMessageW(button ? button : box, BM_CLICK, 0, 0);
-                while (IsWindow(box) && !m_stop)
-                    Sleep(10);
-            }
-            Sleep(20);
-        }
-    }
-    static BOOL CALLBACK CollectStatic(HWND child, LPARAM text)
-    {
-        wchar_t className[16], buffer[512];
-        GetClassNameW(child, className, 16);
-        if (_wcsicmp(className, L"Static") == 0 && GetWindowTextW(child, buffer, 512) > 0)
-            *reinterpret_cast<std::wstring*>(text) += buffer;
-        return TRUE;
-    }
-
-    const int m_button;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
-    std::vector<std::wstring> m_texts;
-    std::thread m_thread;
-};
 
 // KillProcess on a worker thread, the owner window on this one, as the
 // update dialog runs it. Returns the result and the time it took.

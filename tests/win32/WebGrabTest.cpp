@@ -15,6 +15,7 @@
 
 #include "WineTestSupport.h"
 #include "updater/StatusProtocol.h"
+#include "framework/Window.h"
 #include "updater/WebGrab.h"
 
 using namespace wine_test;
@@ -105,27 +106,13 @@ protected:
         ASSERT_TRUE(WriteFileBytes(root_ + "\\setup.bin", source_));
     }
 
-    static std::string DosPath(const std::string& unixPath)
-    {
-        using Convert = WCHAR* (*)(const char*);
-        auto convert = reinterpret_cast<Convert>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
-        WCHAR* wide = convert ? convert(unixPath.c_str()) : nullptr;
-        if (!wide)
-            return "Z:" + std::regex_replace(unixPath, std::regex("/"), "\\");
-        char path[MAX_PATH];
-        WideCharToMultiByte(CP_ACP, 0, wide, -1, path, sizeof path, nullptr, nullptr);
-        HeapFree(GetProcessHeap(), 0, wide);
-        return path;
-    }
-
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + port_ + "/" + path; }
 
     // Runs DownloadListAll on a worker thread while this thread handles the
     // status messages; returns its result.
     int Run(const std::vector<std::string>& urls, const std::string& dir = "")
     {
-        grab_.Initialize(&recorder_, "Quessel", dir.empty() ? downloads_.Path() : dir);
+        grab_.Initialize(recorder_.GetSafeHwnd(), "Quessel", dir.empty() ? downloads_.Path() : dir);
         for (const std::string& url : urls)
             grab_.AddDownload(url);
         std::atomic<bool> done { false };
@@ -234,10 +221,14 @@ TEST_F(WebGrab, NothingToDownloadSendsNothing)
 
 TEST_F(WebGrab, NoWindowMeansNoMessagesButTheFileArrives)
 {
-    CWindow windowless; // an object without a system window
-    grab_.Initialize(&windowless, "Quessel", downloads_.Path());
+    CWindow gone; // a window that no longer exists
+    RECT rect = {0, 0, 10, 10};
+    ASSERT_TRUE(gone.CreateEx(0, "", WS_POPUP, rect, nullptr));
+    const HWND stale = gone.GetSafeHwnd();
+    gone.DestroyWindow();
+    grab_.Initialize(stale, "Quessel", downloads_.Path());
     EXPECT_EQ(grab_.GetFile(Url("setup.bin"), downloads_.File("a.bin"), "Quessel", nullptr), 1);
-    EXPECT_EQ(grab_.GetFile(Url("setup.bin"), downloads_.File("b.bin"), "Quessel", &windowless), 1);
+    EXPECT_EQ(grab_.GetFile(Url("setup.bin"), downloads_.File("b.bin"), "Quessel", stale), 1);
     PumpFor(50);
     EXPECT_TRUE(recorder_.statuses.empty());
     EXPECT_TRUE(Downloaded("a.bin") == source_);

@@ -2,6 +2,9 @@
 
 #include <sddl.h>
 
+#include <wininet.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -39,7 +42,10 @@ CScratchDir::CScratchDir(const std::string& name)
 {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
-    m_path = std::string(temp) + name + "." + std::to_string(GetCurrentProcessId());
+    // Unique within the process too: a worker of an earlier test may still
+    // hold a file of its directory open.
+    static int serial = 0;
+    m_path = std::string(temp) + name + "." + std::to_string(GetCurrentProcessId()) + "." + std::to_string(++serial);
     RemoveDirectoryTree(m_path);
     CreateDirectoryA(m_path.c_str(), nullptr);
 }
@@ -204,6 +210,182 @@ bool SetSettingsKeyDacl(const char* sddl)
     LocalFree(descriptor);
     RegCloseKey(key);
     return done;
+}
+
+std::string UpdateServerPort()
+{
+    const char* port = std::getenv("VANTORIMA_UPDATE_PORT");
+    return port ? port : "";
+}
+
+std::string UpdateServerRoot()
+{
+    const char* root = std::getenv("VANTORIMA_UPDATE_ROOT");
+    return root ? DosPath(root) : "";
+}
+
+std::string DosPath(const std::string& unixPath)
+{
+    using Convert = WCHAR* (*)(const char*);
+    auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+    WCHAR* wide = convert ? convert(unixPath.c_str()) : nullptr;
+    if (!wide) {
+        std::string path = "Z:" + unixPath;
+        for (char& c : path)
+            c = c == '/' ? '\\' : c;
+        return path;
+    }
+    char path[MAX_PATH];
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, path, sizeof path, nullptr, nullptr);
+    HeapFree(GetProcessHeap(), 0, wide);
+    return path;
+}
+
+bool SetUpdateServerModes(const std::string& modes)
+{
+    const std::string url = "http://127.0.0.1:" + UpdateServerPort() + "/~set/" + modes + (modes.empty() ? "" : "/");
+    HINTERNET session = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET request = session ? InternetOpenUrlA(session, url.c_str(), nullptr, 0,
+                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
+                                : nullptr;
+    DWORD status = 0, size = sizeof status;
+    bool done = request && HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                                          nullptr) && status == 200;
+    if (request)
+        InternetCloseHandle(request);
+    if (session)
+        InternetCloseHandle(session);
+    return done;
+}
+
+CBoxAnswerer::CBoxAnswerer(Decision decide) : m_decide(std::move(decide)), m_thread([this] { Watch(); }) {}
+
+CBoxAnswerer::~CBoxAnswerer()
+{
+    m_stop = true;
+    m_thread.join();
+}
+
+std::vector<std::wstring> CBoxAnswerer::Texts()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_texts;
+}
+
+namespace {
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM text)
+{
+    wchar_t className[16], buffer[512];
+    GetClassNameW(child, className, 16);
+    if (_wcsicmp(className, L"Static") == 0 && GetWindowTextW(child, buffer, 512) > 0)
+        *reinterpret_cast<std::wstring*>(text) += buffer;
+    return TRUE;
+}
+
+// Message boxes of this process carry the update's caption.
+const wchar_t kBoxCaption[] = L"VOK 围棋";
+
+}  // namespace
+
+void CBoxAnswerer::Watch()
+{
+    while (!m_stop) {
+        HWND box = FindWindowW(L"#32770", kBoxCaption);
+        if (box && IsWindowVisible(box)) {
+            std::wstring text;
+            EnumChildWindows(box, &CollectStaticText, reinterpret_cast<LPARAM>(&text));
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_texts.push_back(text);
+            }
+            const int buttonId = m_decide(text);
+            HWND button = GetDlgItem(box, buttonId);
+            SendMessageW(button ? button : box, BM_CLICK, 0, 0);
+            while (IsWindow(box) && !m_stop)
+                Sleep(10);
+        }
+        Sleep(20);
+    }
+}
+
+CRunningClient::CRunningClient(const CScratchDir& dir, const std::string& fileName, DWORD stayMs)
+{
+    const std::string exe = dir.File(fileName);
+    CopyFileA((ProgramDir() + "Marovent.exe").c_str(), exe.c_str(), FALSE);
+    std::string commandLine = "\"" + exe + "\" /STAYMS:" + std::to_string(stayMs);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    // Its record goes beside it; the caller's setting stays as it was.
+    char previous[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("MAROVENT_RECORD", previous, sizeof previous);
+    SetEnvironmentVariableA("MAROVENT_RECORD", dir.File(fileName + ".record.txt").c_str());
+    if (CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        CloseHandle(info.hThread);
+        m_process = info.hProcess;
+        m_id = info.dwProcessId;
+    }
+    SetEnvironmentVariableA("MAROVENT_RECORD", n > 0 && n < sizeof previous ? previous : nullptr);
+}
+
+CRunningClient::~CRunningClient()
+{
+    if (Running())
+        TerminateProcess(m_process, 99);
+    if (m_process) {
+        WaitForSingleObject(m_process, 5000);
+        CloseHandle(m_process);
+    }
+}
+
+bool CRunningClient::Running() const
+{
+    return m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT;
+}
+
+DWORD CRunningClient::ExitCode() const
+{
+    WaitForSingleObject(m_process, 5000);
+    DWORD code = 0;
+    GetExitCodeProcess(m_process, &code);
+    return code;
+}
+
+void SaveScreenshot(const std::string& name)
+{
+    char folder[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("VANTORIMA_ARTIFACTS", folder, sizeof folder);
+    if (n == 0 || n >= sizeof folder)
+        return;
+    HDC screen = GetDC(nullptr);
+    const int width = GetDeviceCaps(screen, HORZRES), height = GetDeviceCaps(screen, VERTRES);
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits,
+                                      nullptr, 0);
+    HDC memory = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    const DWORD rowBytes = (width * 3 + 3) & ~3u, imageBytes = rowBytes * height;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + imageBytes;
+    std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
+    bytes.append(reinterpret_cast<const char*>(&header), sizeof header);
+    bytes.append(static_cast<const char*>(bits), imageBytes);
+    WriteFileBytes(std::string(folder, n) + "\\" + name + ".bmp", bytes);
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+    ReleaseDC(nullptr, screen);
 }
 
 }  // namespace wine_test

@@ -3,7 +3,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -63,5 +66,59 @@ constexpr const char kReadOnlyDacl[] = "D:P(A;;KRSDWD;;;WD)";
 constexpr const char kFullAccessDacl[] = "D:P(A;;KA;;;WD)";
 // Sets the settings key's DACL from an SDDL string; false when that failed.
 bool SetSettingsKeyDacl(const char* sddl);
+
+// The local update server the test runs inside (tools/update_server.py
+// --exec): its port, and the folder it serves as a Windows path. Empty when
+// the test runs without one.
+std::string UpdateServerPort();
+std::string UpdateServerRoot();
+// The Windows path of a Unix one.
+std::string DosPath(const std::string& unixPath);
+// Makes every later request to the server behave as if its path began with
+// these modes ("~slow=100/~drop=5000"); "" for plain replies.
+bool SetUpdateServerModes(const std::string& modes);
+
+// Answers the message boxes that appear, one by one, from a watcher thread:
+// `decide` gets each box's text and returns the button to press (IDYES,
+// IDNO, IDOK, ...). Keeps the texts seen, in order.
+class CBoxAnswerer {
+public:
+    using Decision = std::function<int(const std::wstring& text)>;
+    explicit CBoxAnswerer(Decision decide);
+    explicit CBoxAnswerer(int button) : CBoxAnswerer([button](const std::wstring&) { return button; }) {}
+    ~CBoxAnswerer();
+    std::vector<std::wstring> Texts();
+
+private:
+    void Watch();
+
+    Decision m_decide;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::vector<std::wstring> m_texts;
+    std::thread m_thread;
+};
+
+// A copy of the stand-in client, running under the given file name in dir
+// for stayMs; terminated when the object goes if it still runs.
+class CRunningClient {
+public:
+    CRunningClient(const CScratchDir& dir, const std::string& fileName, DWORD stayMs);
+    ~CRunningClient();
+    CRunningClient(const CRunningClient&) = delete;
+    CRunningClient& operator=(const CRunningClient&) = delete;
+    bool Running() const;
+    // Waits up to 5 s for the end.
+    DWORD ExitCode() const;
+    DWORD Id() const { return m_id; }
+
+private:
+    HANDLE m_process = nullptr;
+    DWORD m_id = 0;
+};
+
+// Saves what the screen shows as build/artifacts/<name>.bmp (when the test
+// run names that folder in VANTORIMA_ARTIFACTS), for people to look at.
+void SaveScreenshot(const std::string& name);
 
 }  // namespace wine_test

@@ -1,0 +1,406 @@
+// The update dialog end to end: the local update server on the installer's
+// port, the stand-in installer and client, real message boxes answered by a
+// watcher thread, and the status messages recorded on their way in.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "WineTestSupport.h"
+#include "launcher/LaunchSequence.h"
+#include "launcher/SettingsStore.h"
+#include "updater/CompletionMessage.h"
+#include "updater/DownLoadDlg.h"
+#include "updater/StatusMessage.h"
+
+using namespace wine_test;
+
+namespace {
+
+const wchar_t kAskStop[] = L"真的终止升级吗？";
+const wchar_t kDownloadFailed[] = L"下载过程中出现问题，请重试。";
+const wchar_t kUnpackFailed[] = L" 自动升级过程中，解压缩出现问题，\r\n\r\n请到主页重新下载。";
+const wchar_t kAskClose[] = L"有另外一个VOK围棋正在运行。\r\n\r\n如果有正在运行的VOK围棋，将被强行关闭。";
+const char kStopButton[] = "停止升级";
+const char kCloseButton[] = "关 闭";
+const char kStopped[] = "升级已经被中断。";
+
+struct Status {
+    unsigned code;
+    unsigned percent;
+    std::string text;
+};
+
+// Every status message that reaches this thread's windows, seen on its way in.
+class CStatusLog {
+public:
+    CStatusLog()
+    {
+        s_log = this;
+        m_hook = SetWindowsHookExA(WH_CALLWNDPROC, &Hook, nullptr, GetCurrentThreadId());
+    }
+    ~CStatusLog()
+    {
+        UnhookWindowsHookEx(m_hook);
+        s_log = nullptr;
+    }
+    std::vector<unsigned> Codes() const
+    {
+        std::vector<unsigned> codes;
+        for (const Status& s : statuses) {
+            if (codes.empty() || codes.back() != s.code || s.code != STATUS_READING)
+                codes.push_back(s.code);
+        }
+        return codes;  // one 4 for each run of 4s
+    }
+    bool Seen(unsigned code) const
+    {
+        for (const Status& s : statuses)
+            if (s.code == code)
+                return true;
+        return false;
+    }
+    std::vector<Status> statuses;
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
+    {
+        const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+        if (code == HC_ACTION && s_log && message->message == StatusMessageId()) {
+            const char* text = reinterpret_cast<const char*>(message->lParam);
+            s_log->statuses.push_back({StatusCodeOf(static_cast<uint32_t>(message->wParam)),
+                                       StatusPercentOf(static_cast<uint32_t>(message->wParam)), text ? text : ""});
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static CStatusLog* s_log;
+    HHOOK m_hook;
+};
+CStatusLog* CStatusLog::s_log = nullptr;
+
+// The control as the dialog sees it: a child window of the page that
+// receives the completion message.
+class CControlStub : public CWindow {
+public:
+    int completions = 0;
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (message == kCompletionMessage && wParam == 1 && lParam == 0)
+            ++completions;
+        return CWindow::WindowProc(message, wParam, lParam);
+    }
+};
+
+std::string WindowText(HWND window)
+{
+    char text[512] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+class UpdateDialog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (UpdateServerPort().empty())
+            GTEST_SKIP() << "runs inside tools/update_server.py on the installer's port";
+        const std::string service = UpdateServerRoot() + "\\service";
+        CreateDirectoryA(service.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileA((ProgramDir() + "VokWeiqi.exe").c_str(), (service + "\\VokWeiqi.exe").c_str(), FALSE));
+        installer_ = ReadFileBytes(service + "\\VokWeiqi.exe");
+        ASSERT_TRUE(SetUpdateServerModes(""));
+
+        // The download goes to its own temporary directory; the client the
+        // shell finds by name is the stand-in in the current directory.
+        SetEnvironmentVariableA("TMP", temp_.Path().c_str());
+        SetEnvironmentVariableA("TEMP", temp_.Path().c_str());
+        ASSERT_TRUE(CopyFileA((ProgramDir() + "Marovent.exe").c_str(), client_.File("Marovent.exe").c_str(), FALSE));
+        GetCurrentDirectoryA(sizeof previousDir_, previousDir_);
+        SetCurrentDirectoryA(client_.Path().c_str());
+        SetEnvironmentVariableA("MAROVENT_RECORD", client_.File("client.txt").c_str());
+        SetEnvironmentVariableA("MAROVENT_INSTALLER_RECORD", client_.File("installer.txt").c_str());
+        SetEnvironmentVariableA("VANTORIMA_INSTALL_DIR", install_.Path().c_str());
+        DeleteSettingsKey();
+
+        RECT pageRect = {40, 40, 840, 640}, controlRect = {10, 10, 110, 60};
+        ASSERT_TRUE(page_.CreateEx(0, "page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, pageRect, nullptr));
+        ASSERT_TRUE(control_.CreateEx(0, "", WS_CHILD | WS_VISIBLE, controlRect, page_.GetSafeHwnd(), 1));
+    }
+    void TearDown() override
+    {
+        dialog_.reset();
+        SetCurrentDirectoryA(previousDir_);
+        for (const char* name : {"TMP", "TEMP", "MAROVENT_RECORD", "MAROVENT_INSTALLER_RECORD", "VANTORIMA_INSTALL_DIR"})
+            SetEnvironmentVariableA(name, nullptr);
+        SetUpdateServerModes("");
+        DeleteSettingsKey();
+    }
+
+    void Open()
+    {
+        dialog_ = std::make_unique<CDownLoadDlg>(&control_);
+        ASSERT_TRUE(dialog_->Create(control_.GetSafeHwnd()));
+        dlg_ = dialog_->GetSafeHwnd();
+    }
+    HWND Item(int id) const { return GetDlgItem(dlg_, id); }
+    std::string StatusLine() const { return WindowText(Item(204)); }
+    std::string Button() const { return WindowText(Item(203)); }
+    int Progress() const { return static_cast<int>(SendMessageA(Item(202), PBM_GETPOS, 0, 0)); }
+    bool Visible() const { return IsWindowVisible(dlg_) != FALSE; }
+    void Press() { PostMessageA(dlg_, WM_COMMAND, MAKEWPARAM(203, BN_CLICKED), reinterpret_cast<LPARAM>(Item(203))); }
+    bool WaitFor(unsigned code, DWORD timeoutMs = 20000)
+    {
+        return PumpUntil([&] { return log_.Seen(code); }, timeoutMs);
+    }
+    // The queue's last word, and a moment for what the dialog does with it.
+    void Settle() { PumpFor(300); }
+
+    CScratchDir temp_{"update temp"}, client_{"update client"}, install_{"update install"};
+    char previousDir_[MAX_PATH] = "";
+    std::string installer_;
+    CTraceCapture trace_;
+    CStatusLog log_;
+    CWindow page_;
+    CControlStub control_;
+    std::unique_ptr<CDownLoadDlg> dialog_;
+    HWND dlg_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(UpdateDialog, DownloadsStartsTheInstallerAndHandsOver)
+{
+    CBoxAnswerer answerer(IDOK);
+    Open();
+    EXPECT_EQ(StatusLine(), "");  // the template's text is replaced at once
+    EXPECT_EQ(Button(), kStopButton);
+    ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+
+    EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_READING, STATUS_FILE_DONE, STATUS_ALL_DONE}));
+    unsigned last = 0;
+    for (const Status& s : log_.statuses) {
+        if (s.code == STATUS_READING) {
+            EXPECT_GE(s.percent, last);
+            last = s.percent;
+        }
+    }
+    EXPECT_EQ(last, 100u);
+    EXPECT_FALSE(Visible());
+    EXPECT_FALSE(IsWindowEnabled(Item(203)));
+    EXPECT_EQ(Progress(), 100);
+    EXPECT_EQ(StatusLine(), "Download Files Complete!");
+    EXPECT_TRUE(answerer.Texts().empty());
+
+    // The installer, from the temporary directory, and the client by its name.
+    EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), installer_);
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
+    const std::string started = RecordField(ReadFileBytes(client_.File("installer.txt")), "cmdline");
+    EXPECT_NE(started.find(temp_.Path()), std::string::npos) << started;
+    EXPECT_NE(started.find("VokWeiqi.exe"), std::string::npos) << started;
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("client.txt")); }));
+    EXPECT_EQ(RecordField(ReadFileBytes(client_.File("client.txt")), "args"), "");
+    EXPECT_EQ(trace_.Count("CDownLoadDlg::Exit"), 1);
+    EXPECT_TRUE(trace_.Contains("link :" + CDownLoadDlg::InstallerUrl()));
+    PumpFor(200);
+    EXPECT_EQ(control_.completions, 1);
+}
+
+TEST_F(UpdateDialog, StoppingASlowDownloadTakesTwoPresses)
+{
+    ASSERT_TRUE(SetUpdateServerModes("~slow=150,8192"));
+    CBoxAnswerer answerer([](const std::wstring&) {
+        SaveScreenshot("update-dialog-stop-question");
+        return IDYES;
+    });
+    Open();
+    // From the first whole second on the status line carries the speed.
+    ASSERT_TRUE(PumpUntil([&] { return StatusLine().find("Kb/s") != std::string::npos; }, 10000));
+    EXPECT_GT(Progress(), 0);
+    EXPECT_LT(Progress(), 100);
+    SaveScreenshot("update-dialog-downloading");
+
+    Press();
+    ASSERT_TRUE(WaitFor(STATUS_LIST_FAILED));
+    Settle();
+    EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kAskStop});
+    EXPECT_EQ(StatusLine(), kStopped);
+    EXPECT_EQ(Progress(), 0);
+    EXPECT_EQ(Button(), kCloseButton);
+    EXPECT_TRUE(Visible());
+    EXPECT_EQ(control_.completions, 0);
+    const std::vector<unsigned> codes = log_.Codes();
+    EXPECT_EQ(std::vector<unsigned>(codes.end() - 2, codes.end()),
+              (std::vector<unsigned>{STATUS_STOPPED, STATUS_LIST_FAILED}));
+    EXPECT_TRUE(FileExists(temp_.File("VokWeiqi.exe")));  // the part stays
+
+    Press();  // "关 闭": no question now
+    ASSERT_TRUE(PumpUntil([&] { return control_.completions == 1; }));
+    EXPECT_FALSE(Visible());
+    EXPECT_EQ(answerer.Texts().size(), 1u);
+}
+
+TEST_F(UpdateDialog, NoToTheStopQuestionChangesNothing)
+{
+    ASSERT_TRUE(SetUpdateServerModes("~slow=40,65536"));
+    CBoxAnswerer answerer(IDNO);
+    Open();
+    ASSERT_TRUE(WaitFor(STATUS_READING));
+    Press();
+    ASSERT_TRUE(PumpUntil([&] { return !answerer.Texts().empty(); }));
+    EXPECT_EQ(Button(), kStopButton);
+    ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+    EXPECT_FALSE(log_.Seen(STATUS_STOPPED));
+    EXPECT_TRUE(log_.Seen(STATUS_ALL_DONE));
+}
+
+TEST_F(UpdateDialog, StopDuringTheWaitForARunningClient)
+{
+    // A client that ends by itself during the passes: never asked about.
+    CScratchDir elsewhere("running client");
+    CRunningClient running(elsewhere, "Marovent.exe", 1300);
+    PumpFor(300);
+    CBoxAnswerer answerer(IDYES);
+    Open();
+    Press();
+    ASSERT_TRUE(PumpUntil([&] { return Button() == kCloseButton; }));
+    EXPECT_FALSE(log_.Seen(STATUS_STARTING));  // still waiting for the client
+    ASSERT_TRUE(WaitFor(STATUS_LIST_FAILED));
+    Settle();
+    EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_STOPPED, STATUS_LIST_FAILED}));
+    EXPECT_EQ(StatusLine(), kStopped);
+    EXPECT_EQ(Progress(), 0);
+    EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), "");  // created, nothing read
+    EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kAskStop});
+    Press();
+    ASSERT_TRUE(PumpUntil([&] { return control_.completions == 1; }));
+    EXPECT_FALSE(Visible());
+    EXPECT_EQ(running.ExitCode(), 0u);
+}
+
+TEST_F(UpdateDialog, FailuresShowTheirBoxHideTheDialogAndPostNothing)
+{
+    struct Case {
+        const char* modes;
+        unsigned failure;
+        const wchar_t* box;
+    };
+    const Case cases[] = {
+        {"~status=404", STATUS_INVALID, kUnpackFailed},
+        {"~drop=20000", STATUS_NET_ERROR, kDownloadFailed},
+        {"~reset=20000", STATUS_NET_ERROR, kDownloadFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.modes);
+        log_.statuses.clear();
+        ASSERT_TRUE(SetUpdateServerModes(c.modes));
+        CBoxAnswerer answerer(IDOK);
+        Open();
+        ASSERT_TRUE(PumpUntil([&] { return !answerer.Texts().empty() && !Visible(); }, 20000));
+        Settle();
+        EXPECT_TRUE(log_.Seen(c.failure));
+        EXPECT_FALSE(log_.Seen(STATUS_FILE_DONE));
+        EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{c.box});
+        EXPECT_EQ(control_.completions, 0);
+        EXPECT_FALSE(FileExists(client_.File("installer.txt")));
+        dialog_.reset();
+    }
+}
+
+TEST_F(UpdateDialog, AnUnwritableDirectoryIsAFileError)
+{
+    const std::string missing = temp_.Path() + "\\missing";
+    SetEnvironmentVariableA("TMP", missing.c_str());
+    SetEnvironmentVariableA("TEMP", missing.c_str());
+    CBoxAnswerer answerer(IDOK);
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return !Visible(); }, 20000));
+    Settle();
+    EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_FILE_ERROR}));
+    EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kDownloadFailed});
+    EXPECT_EQ(control_.completions, 0);
+}
+
+TEST_F(UpdateDialog, ARefusalToCloseTheClientEndsTheDialogQuietly)
+{
+    CScratchDir elsewhere("running client");
+    CRunningClient running(elsewhere, "Marovent.exe", 30000);
+    PumpFor(300);
+    CBoxAnswerer answerer(IDNO);
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return !Visible(); }, 20000));
+    Settle();
+    EXPECT_EQ(log_.Codes(), std::vector<unsigned>{STATUS_ABORT});
+    EXPECT_EQ(log_.statuses[0].text, "User Stop!");
+    EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kAskClose});  // the terminator's, none of the dialog's
+    EXPECT_EQ(control_.completions, 0);
+    EXPECT_TRUE(trace_.Contains("CreateDownloadThread:KillProcess"));
+    EXPECT_TRUE(running.Running());
+}
+
+TEST_F(UpdateDialog, EnterEscAndUnknownCodesChangeNothingAndAStalledDialogGoesAtOnce)
+{
+    ASSERT_TRUE(SetUpdateServerModes("~stall=12285"));
+    CBoxAnswerer answerer(IDOK);
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return log_.statuses.size() >= 4; }));  // 5 and three blocks
+    Settle();
+    const std::string status = StatusLine();
+    EXPECT_NE(status.find("Read 12285 bytes"), std::string::npos) << status;
+
+    SendMessageA(dlg_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    SendMessageA(dlg_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_TRUE(Visible());
+    for (unsigned code : {0u, 11u}) {
+        SetWindowTextA(Item(204), "tampered");
+        char text[] = "ignored";
+        SendMessageA(dlg_, StatusMessageId(), code, reinterpret_cast<LPARAM>(text));
+        EXPECT_EQ(StatusLine(), status) << code;  // only refreshed from what the dialog holds
+    }
+    EXPECT_TRUE(Visible());
+    EXPECT_TRUE(answerer.Texts().empty());
+
+    // The worker is blocked in a read that never ends.
+    const DWORD start = GetTickCount();
+    dialog_.reset();
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    PumpFor(3000);  // and nothing happens afterwards
+    EXPECT_EQ(control_.completions, 0);
+}
+
+// The control goes while its update dialog is still downloading.
+TEST_F(UpdateDialog, AControlThatGoesTakesItsDialogAlong)
+{
+    ASSERT_TRUE(SetUpdateServerModes("~stall=8190"));
+    class CLauncher : public CWindow, public CLaunchSequence {
+    public:
+        using CLaunchSequence::CLaunchSequence;
+        HWND Dialog() const { return m_downLoaddlg ? m_downLoaddlg->GetSafeHwnd() : nullptr; }
+
+    protected:
+        LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
+        {
+            if (message == WM_CREATE)
+                Launch(*this);
+            return CWindow::WindowProc(message, wParam, lParam);
+        }
+    };
+    CBoxAnswerer answerer(IDOK);
+    CSettingsStore store;
+    auto launcher = std::make_unique<CLauncher>(store);
+    RECT rect = {120, 10, 220, 60};
+    ASSERT_TRUE(launcher->CreateEx(0, "", WS_CHILD | WS_VISIBLE, rect, page_.GetSafeHwnd(), 2));
+    const HWND dialog = launcher->Dialog();
+    ASSERT_TRUE(IsWindow(dialog));
+    ASSERT_TRUE(PumpUntil([&] { return log_.Seen(STATUS_READING); })) << answerer.Texts().size();
+
+    const DWORD start = GetTickCount();
+    launcher.reset();
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    EXPECT_FALSE(IsWindow(dialog));
+    PumpFor(2000);
+    EXPECT_TRUE(answerer.Texts().empty());
+}

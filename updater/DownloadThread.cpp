@@ -1,0 +1,28 @@
+#include "updater/DownloadThread.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "support/Trace.h"
+#include "updater/AnimationReference.h"
+#include "updater/ClientTerminator.h"
+#include "updater/StatusMessage.h"
+#include "updater/WebGrab.h"
+
+UINT CreateDownloadThread(void* webGrab)
+{
+    CWebGrab& engine = *static_cast<CWebGrab*>(webGrab);
+    if (KillProcess(engine.GetNotifyWindow(), kClientExeName) < 0) {
+        if (HWND dialog = engine.GetNotifyWindow()) {
+            char text[] = "User Stop!";
+            SendMessageA(dialog, StatusMessageId(), PackStatus(STATUS_ABORT, 0), reinterpret_cast<LPARAM>(text));
+        }
+        TraceOut("CreateDownloadThread:KillProcess");
+        return 0;
+    }
+    if (HWND animation = AnimationWindow())
+        SendMessageA(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
+    engine.DownloadListAll();
+    return 0;
+}
