@@ -1,0 +1,143 @@
+// The module: its static objects, in the order they come up (and, reversed,
+// go down), and its four entry points.
+#include <windows.h>
+#include <olectl.h>
+
+#include <string>
+
+#include "control/ClassIds.h"
+#include "control/VantorimaApp.h"
+#include "control/VantorimaCtrl.h"
+#include "control/VantorimaPropPage.h"
+#include "framework/AnsiText.h"
+#include "framework/ClassObject.h"
+#include "framework/InterfacePtr.h"
+#include "framework/Module.h"
+#include "framework/ModuleLock.h"
+#include "framework/RegistryScript.h"
+#include "framework/Window.h"
+#include "res/Resource.h"
+
+namespace {
+
+const ClassRegistration kControlRegistration = {
+    &CLSID_Vantorima, kControlProgId, IDS_VANTORIMA, "Apartment",
+    true, IDB_VANTORIMA,
+    OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE |
+        OLEMISC_RECOMPOSEONRESIZE,
+    &LIBID_VANTORIMALib, 1, 0,
+};
+
+// A property page is registered by class id and type name alone.
+const ClassRegistration kPropPageRegistration = {
+    &CLSID_VantorimaPropPage, nullptr, IDS_VANTORIMA_PPG, nullptr, false, 0, 0, nullptr, 0, 0,
+};
+
+CVantorimaApp theApp;
+
+}  // namespace
+
+CVantorimaApp* const g_vantorimaApp = &theApp;
+
+namespace {
+
+CClassObject g_controlClassObject(kControlRegistration, &CVantorimaCtrl::Create);
+CClassObject g_propPageClassObject(kPropPageRegistration, &CVantorimaPropPage::Create);
+
+constexpr WORD kTypeLibMajor = 1;
+constexpr WORD kTypeLibMinor = 0;
+
+std::wstring ModulePath()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
+    return std::wstring(path, length < MAX_PATH ? length : 0);
+}
+
+// The type library is the module's TYPELIB resource 1.
+HRESULT RegisterTypeLibrary()
+{
+    const std::wstring path = ModulePath();
+    CInterfacePtr<ITypeLib> typeLib;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, typeLib.Put());
+    if (SUCCEEDED(hr))
+        hr = RegisterTypeLib(typeLib.Get(), const_cast<wchar_t*>(path.c_str()), nullptr);
+    return hr;
+}
+
+bool TypeLibraryRegistered()
+{
+    const std::string key = "TypeLib\\" + GuidText(LIBID_VANTORIMALib) + "\\" + std::to_string(kTypeLibMajor) + "." +
+                            std::to_string(kTypeLibMinor);
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+HRESULT UnregisterTypeLibrary()
+{
+    // Nothing registered is nothing to remove: unregistering twice, or after a
+    // half-done registration, still removes the classes.
+    if (!TypeLibraryRegistered())
+        return S_OK;
+    return UnRegisterTypeLib(LIBID_VANTORIMALib, kTypeLibMajor, kTypeLibMinor, LOCALE_NEUTRAL, SYS_WIN32);
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        DisableThreadLibraryCalls(instance);
+        if (!theApp.InitInstance()) {
+            theApp.ExitInstance();
+            return FALSE;
+        }
+        break;
+    case DLL_PROCESS_DETACH:
+        theApp.ExitInstance();
+        // Unloaded by FreeLibrary (not process exit): no window class may
+        // keep pointing into the module's freed code.
+        if (!reserved)
+            CWindow::UnregisterWindowClass();
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+STDAPI DllRegisterServer()
+{
+    if (FAILED(RegisterTypeLibrary()))
+        return SELFREG_E_TYPELIB;
+    if (FAILED(CClassObject::UpdateRegistryAll(true)))
+        return SELFREG_E_CLASS;
+    return S_OK;
+}
+
+STDAPI DllUnregisterServer()
+{
+    if (FAILED(UnregisterTypeLibrary()))
+        return SELFREG_E_TYPELIB;
+    if (FAILED(CClassObject::UpdateRegistryAll(false)))
+        return SELFREG_E_CLASS;
+    return S_OK;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
+{
+    return CClassObject::GetClassObject(clsid, riid, ppv);
+}
+
+STDAPI DllCanUnloadNow()
+{
+    return CModuleLock::CanUnloadNow();
+}
+
+}  // extern "C"
