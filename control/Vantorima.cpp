@@ -11,6 +11,7 @@
 #include "control/VantorimaPropPage.h"
 #include "framework/AnsiText.h"
 #include "framework/ClassObject.h"
+#include "framework/ComResult.h"
 #include "framework/InterfacePtr.h"
 #include "framework/Module.h"
 #include "framework/ModuleLock.h"
@@ -47,22 +48,15 @@ CClassObject g_propPageClassObject(kPropPageRegistration, &CVantorimaPropPage::C
 constexpr WORD kTypeLibMajor = 1;
 constexpr WORD kTypeLibMinor = 0;
 
-std::wstring ModulePath()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
-    return std::wstring(path, length < MAX_PATH ? length : 0);
-}
-
 // The type library is the module's TYPELIB resource 1.
 HRESULT RegisterTypeLibrary()
 {
-    const std::wstring path = ModulePath();
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
+    RETURN_HR_IF(E_FAIL, length == 0 || length >= MAX_PATH);
     CInterfacePtr<ITypeLib> typeLib;
-    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, typeLib.Put());
-    if (SUCCEEDED(hr))
-        hr = RegisterTypeLib(typeLib.Get(), const_cast<wchar_t*>(path.c_str()), nullptr);
-    return hr;
+    RETURN_IF_FAILED(LoadTypeLibEx(path, REGKIND_NONE, typeLib.Put()));
+    return RegisterTypeLib(typeLib.Get(), path, nullptr);
 }
 
 bool TypeLibraryRegistered()

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "framework/AnsiText.h"
+#include "framework/Bstr.h"
 #include "framework/ComResult.h"
 #include "framework/InterfaceTable.h"
 
@@ -208,10 +209,8 @@ STDMETHODIMP CActiveXControl::GetUserClassID(CLSID* clsid)
 STDMETHODIMP CActiveXControl::GetUserType(DWORD, LPOLESTR* userType)
 {
     RETURN_HR_IF_NULL(E_POINTER, userType);
-    return ExceptionBoundary([&] {
-        *userType = CoTaskMemCopy(LoadWideString(m_class.userTypeNameId));
-        return *userType ? S_OK : E_OUTOFMEMORY;
-    });
+    *userType = CoTaskMemCopy(LoadResourceText(m_class.userTypeNameId));
+    return *userType ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP CActiveXControl::SetExtent(DWORD aspect, SIZEL* size)
@@ -903,12 +902,12 @@ HRESULT CActiveXControl::ShowPropertyFrame(HWND parent)
     if (m_clientSite && SUCCEEDED(m_clientSite.As(IID_IOleControlSite, &controlSite)) &&
         controlSite->ShowPropertyFrame() == S_OK)
         return S_OK;
-    return ExceptionBoundary([&] {
-        const std::wstring caption = LoadWideString(m_class.userTypeNameId);
-        IUnknown* self = static_cast<IOleObject*>(this);
-        return OleCreatePropertyFrame(parent, 0, 0, caption.c_str(), 1, &self, m_class.propertyPageCount,
-                                      const_cast<CLSID*>(m_class.propertyPages), GetUserDefaultLCID(), 0, nullptr);
-    });
+    const ResourceText name = LoadResourceText(m_class.userTypeNameId);
+    const CBstr caption(name.text, name.length);
+    RETURN_HR_IF(E_OUTOFMEMORY, !caption);
+    IUnknown* self = static_cast<IOleObject*>(this);
+    return OleCreatePropertyFrame(parent, 0, 0, caption.Get(), 1, &self, m_class.propertyPageCount,
+                                  const_cast<CLSID*>(m_class.propertyPages), GetUserDefaultLCID(), 0, nullptr);
 }
 
 // ---- Window ------------------------------------------------------------------

@@ -22,30 +22,28 @@ std::string AnsiFromBstr(BSTR text)
     return AnsiFromWide(text, SysStringLen(text));
 }
 
-std::wstring WideFromAnsi(const std::string& text)
+std::string AnsiFromResource(const ResourceText& text)
 {
-    if (text.empty())
-        return std::wstring();
-    const int length = static_cast<int>(text.size());
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-    std::wstring result(size > 0 ? size : 0, L'\0');
-    if (size > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), length, &result[0], size);
-    return result;
+    return AnsiFromWide(text.text, text.length);
 }
 
 BSTR BstrFromAnsi(const std::string& text)
 {
-    const std::wstring wide = WideFromAnsi(text);
-    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    const int length = static_cast<int>(text.size());
+    const int size = text.empty() ? 0 : MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    BSTR wide = SysAllocStringLen(nullptr, size > 0 ? size : 0);
+    if (wide && size > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide, size);
+    return wide;
 }
 
-LPOLESTR CoTaskMemCopy(const std::wstring& text)
+LPOLESTR CoTaskMemCopy(const ResourceText& text)
 {
-    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-    if (copy)
-        CopyMemory(copy, text.c_str(), bytes);
+    auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc((text.length + 1) * sizeof(wchar_t)));
+    if (copy) {
+        CopyMemory(copy, text.text, text.length * sizeof(wchar_t));
+        copy[text.length] = L'\0';
+    }
     return copy;
 }
 
@@ -56,12 +54,14 @@ std::string GuidText(REFGUID guid)
     return AnsiFromWide(text, lstrlenW(text));
 }
 
-std::wstring LoadWideString(UINT id)
+ResourceText LoadResourceText(UINT id)
 {
     // With a zero buffer size the call hands out a pointer into the resource.
     const wchar_t* text = nullptr;
     const int length = LoadStringW(ModuleInstance(), id, reinterpret_cast<wchar_t*>(&text), 0);
-    return length > 0 && text ? std::wstring(text, length) : std::wstring();
+    if (length <= 0 || !text)
+        return {L"", 0};
+    return {text, static_cast<UINT>(length)};
 }
 
 std::string ModuleFileName()

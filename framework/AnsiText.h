@@ -7,15 +7,21 @@
 
 #include <string>
 
+// A string resource of this module as it is stored: not terminated.
+struct ResourceText {
+    const wchar_t* text;
+    UINT length;
+};
+
 std::string AnsiFromWide(const wchar_t* text, size_t length);
 std::string AnsiFromBstr(BSTR text);
-std::wstring WideFromAnsi(const std::string& text);
-// Null when out of memory.
+std::string AnsiFromResource(const ResourceText& text);
+// A new BSTR, owned by the caller; null when out of memory.
 BSTR BstrFromAnsi(const std::string& text);
-// A copy in CoTaskMemAlloc'ed memory; null when out of memory.
-LPOLESTR CoTaskMemCopy(const std::wstring& text);
+// A terminated copy in CoTaskMemAlloc'ed memory; null when out of memory.
+LPOLESTR CoTaskMemCopy(const ResourceText& text);
 // "{XXXXXXXX-XXXX-...}"
 std::string GuidText(REFGUID guid);
-// A string resource of this module.
-std::wstring LoadWideString(UINT id);
+// Empty (length 0) when the module has no such string.
+ResourceText LoadResourceText(UINT id);
 std::string ModuleFileName();

@@ -71,8 +71,7 @@ CRegistryScript CClassObject::RegistryScript() const
 {
     const ClassRegistration& r = m_registration;
     const std::string module = ModuleFileName();
-    const std::wstring wideTypeName = LoadWideString(r.typeNameId);
-    const std::string typeName = AnsiFromWide(wideTypeName.c_str(), wideTypeName.size());
+    const std::string typeName = AnsiFromResource(LoadResourceText(r.typeNameId));
     const std::string clsidKey = "CLSID\\" + GuidText(*r.clsid);
 
     CRegistryScript script;

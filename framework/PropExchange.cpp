@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "framework/AnsiText.h"
+#include "framework/Bstr.h"
 
 namespace {
 // Strings are read in pieces of this size, so a corrupt length costs no more
@@ -40,11 +41,15 @@ bool CPropExchange::ReadBag(const char* name, VARTYPE type, VARIANT* value)
 {
     if (FAILED(m_result))
         return false;
-    const std::wstring wideName = WideFromAnsi(name);
+    const CBstr wideName(BstrFromAnsi(name));
+    if (!wideName) {
+        m_result = E_OUTOFMEMORY;
+        return false;
+    }
     VariantInit(value);
     value->vt = type;
     // A property the bag lacks is no error: the value stays as it was.
-    if (FAILED(m_bag->Read(wideName.c_str(), value, m_log)))
+    if (FAILED(m_bag->Read(wideName.Get(), value, m_log)))
         return false;
     if (value->vt != type && FAILED(VariantChangeType(value, value, 0, type))) {
         VariantClear(value);
@@ -57,8 +62,8 @@ void CPropExchange::WriteBag(const char* name, VARIANT* value)
 {
     if (FAILED(m_result))
         return;
-    const std::wstring wideName = WideFromAnsi(name);
-    const HRESULT hr = m_bag->Write(wideName.c_str(), value);
+    const CBstr wideName(BstrFromAnsi(name));
+    const HRESULT hr = wideName ? m_bag->Write(wideName.Get(), value) : E_OUTOFMEMORY;
     if (FAILED(hr))
         m_result = hr;
 }

@@ -83,16 +83,14 @@ STDMETHODIMP CPropertyPage::GetPageInfo(PROPPAGEINFO* info)
     GetWindowRect(measured, &rect);
     if (measured != m_hDlg)
         DestroyWindow(measured);
-    return ExceptionBoundary([&] {
-        info->pszTitle = CoTaskMemCopy(LoadWideString(m_captionId));
-        RETURN_HR_IF_NULL(E_OUTOFMEMORY, info->pszTitle);
-        info->size.cx = rect.right - rect.left;
-        info->size.cy = rect.bottom - rect.top;
-        info->pszDocString = nullptr;
-        info->pszHelpFile = nullptr;
-        info->dwHelpContext = 0;
-        return S_OK;
-    });
+    info->pszTitle = CoTaskMemCopy(LoadResourceText(m_captionId));
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, info->pszTitle);
+    info->size.cx = rect.right - rect.left;
+    info->size.cy = rect.bottom - rect.top;
+    info->pszDocString = nullptr;
+    info->pszHelpFile = nullptr;
+    info->dwHelpContext = 0;
+    return S_OK;
 }
 
 STDMETHODIMP CPropertyPage::SetObjects(ULONG count, IUnknown** objects)
