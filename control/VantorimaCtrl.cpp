@@ -35,7 +35,8 @@ const DispatchMember CVantorimaCtrl::kDispatchMembers[] = {
 
 // Interfaces beyond those of the control base: the object-safety part.
 const InterfaceEntry CVantorimaCtrl::kInterfaces[] = {
-    {&IID_IObjectSafety, [](void* object) -> IUnknown* { return &static_cast<CVantorimaCtrl*>(object)->m_xObjectSafety; }},
+    {&IID_IObjectSafety,
+     [](void* object) -> IUnknown* { return &static_cast<CVantorimaCtrl*>(object)->m_xObjectSafety; }},
 };
 
 const ControlClass CVantorimaCtrl::kClass = {

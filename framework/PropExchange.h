@@ -15,11 +15,11 @@
 
 class CPropExchange {
 public:
-    static CPropExchange StreamLoader(IStream* stream) { return CPropExchange(Mode::kLoadStream, stream, nullptr, nullptr); }
-    static CPropExchange StreamSaver(IStream* stream) { return CPropExchange(Mode::kSaveStream, stream, nullptr, nullptr); }
-    static CPropExchange BagLoader(IPropertyBag* bag, IErrorLog* log) { return CPropExchange(Mode::kLoadBag, nullptr, bag, log); }
-    static CPropExchange BagSaver(IPropertyBag* bag) { return CPropExchange(Mode::kSaveBag, nullptr, bag, nullptr); }
-    static CPropExchange Resetter() { return CPropExchange(Mode::kReset, nullptr, nullptr, nullptr); }
+    static CPropExchange StreamLoader(IStream* stream) { return {Mode::kLoadStream, stream, nullptr, nullptr}; }
+    static CPropExchange StreamSaver(IStream* stream) { return {Mode::kSaveStream, stream, nullptr, nullptr}; }
+    static CPropExchange BagLoader(IPropertyBag* bag, IErrorLog* log) { return {Mode::kLoadBag, nullptr, bag, log}; }
+    static CPropExchange BagSaver(IPropertyBag* bag) { return {Mode::kSaveBag, nullptr, bag, nullptr}; }
+    static CPropExchange Resetter() { return {Mode::kReset, nullptr, nullptr, nullptr}; }
 
     bool IsLoading() const { return m_mode == Mode::kLoadStream || m_mode == Mode::kLoadBag; }
 

@@ -61,6 +61,31 @@ public:
     }
 };
 
+// An event sink as a host advises it: counts its references.
+class CEventSink : public IDispatch {
+public:
+    LONG refs = 1;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch))
+            return E_NOINTERFACE;
+        *ppv = this;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return E_NOTIMPL;
+    }
+};
+
 class ControlObject : public ::testing::Test {
 protected:
     CInterfacePtr<IDispatch> NewControl()
@@ -103,6 +128,9 @@ TEST_F(ControlObject, PropertiesReadBackWhatWasSetAndMarkTheControlModified)
     SetAll(control.Get(), values_[0], values_[1], values_[2], values_[3]);
     EXPECT_EQ(All(control.Get()), values_);
     EXPECT_EQ(persist->IsDirty(), S_OK);
+    // A reset leaves the strings as they are.
+    ASSERT_EQ(persist->InitNew(), S_OK);
+    EXPECT_EQ(All(control.Get()), values_);
 
     // A non-string value is taken as its text; a member by id; errors by the book.
     VARIANT number;
@@ -362,4 +390,39 @@ TEST_F(ControlObject, StorageAndMemoryRoundTrips)
     EXPECT_EQ(All(fromMemory.Get()), values_);
     EXPECT_EQ(loadMemory->Load(&buffer[0], size / 2), STG_E_READFAULT);
     EXPECT_EQ(All(fromMemory.Get()), values_);
+}
+
+TEST_F(ControlObject, QuickActivationTakesTheSiteAndTheEventSink)
+{
+    CEventSink sink;
+    {
+        CInterfacePtr<IDispatch> control = NewControl();
+        CInterfacePtr<IQuickActivate> quick;
+        ASSERT_EQ(control.As(IID_IQuickActivate, &quick), S_OK);
+        QACONTAINER container = {};
+        container.cbSize = sizeof container;
+        container.pUnkEventSink = &sink;
+        QACONTROL answer = {};
+        answer.cbSize = sizeof answer - 4;
+        EXPECT_EQ(quick->QuickActivate(&container, &answer), E_INVALIDARG);
+        answer.cbSize = sizeof answer;
+        ASSERT_EQ(quick->QuickActivate(&container, &answer), S_OK);
+        EXPECT_EQ(answer.dwMiscStatus, 0x20191u);
+        EXPECT_NE(answer.dwEventCookie, 0u);
+        EXPECT_EQ(sink.refs, 2);
+
+        CInterfacePtr<IConnectionPointContainer> points;
+        ASSERT_EQ(control.As(IID_IConnectionPointContainer, &points), S_OK);
+        CInterfacePtr<IConnectionPoint> events;
+        ASSERT_EQ(points->FindConnectionPoint(DIID__DVantorimaEvents, events.Put()), S_OK);
+        EXPECT_EQ(events->Unadvise(answer.dwEventCookie), S_OK);
+        EXPECT_EQ(events->Unadvise(answer.dwEventCookie), CONNECT_E_NOCONNECTION);
+        EXPECT_EQ(sink.refs, 1);
+        DWORD cookie = 0;
+        EXPECT_EQ(events->Advise(&sink, &cookie), S_OK);
+        EXPECT_EQ(sink.refs, 2);
+    }
+    // A control that goes lets go of its sinks.
+    EXPECT_EQ(sink.refs, 1);
+    EXPECT_EQ(module_.CanUnloadNow(), S_OK);
 }
