@@ -108,7 +108,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 
 STDAPI DllRegisterServer()
 {
-    if (FAILED(RegisterTypeLibrary()))
+    if (FAILED(ExceptionBoundary(&RegisterTypeLibrary)))
         return SELFREG_E_TYPELIB;
     if (FAILED(CClassObject::UpdateRegistryAll(true)))
         return SELFREG_E_CLASS;
@@ -117,7 +117,7 @@ STDAPI DllRegisterServer()
 
 STDAPI DllUnregisterServer()
 {
-    if (FAILED(UnregisterTypeLibrary()))
+    if (FAILED(ExceptionBoundary(&UnregisterTypeLibrary)))
         return SELFREG_E_TYPELIB;
     if (FAILED(CClassObject::UpdateRegistryAll(false)))
         return SELFREG_E_CLASS;

@@ -5,14 +5,11 @@
 
 class CControlModule {
 public:
-    CControlModule();
-    virtual ~CControlModule();
+    CControlModule() = default;
+    virtual ~CControlModule() = default;
     CControlModule(const CControlModule&) = delete;
     CControlModule& operator=(const CControlModule&) = delete;
 
     virtual bool InitInstance() { return true; }
     virtual int ExitInstance() { return 0; }
-
-    // The module's application object, or null before it is constructed.
-    static CControlModule* Current();
 };
