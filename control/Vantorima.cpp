@@ -24,8 +24,7 @@ namespace {
 const ClassRegistration kControlRegistration = {
     &CLSID_Vantorima, kControlProgId, IDS_VANTORIMA, "Apartment",
     true, IDB_VANTORIMA,
-    OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE |
-        OLEMISC_RECOMPOSEONRESIZE,
+    CVantorimaCtrl::kMiscStatus,
     &LIBID_VANTORIMALib, 1, 0,
 };
 

@@ -50,10 +50,7 @@ const ControlClass CVantorimaCtrl::kClass = {
     sizeof kDispatchMembers / sizeof kDispatchMembers[0],
     kPropertyPages,
     1,
-    // Set the client site first; activate in place (and so create the window)
-    // as soon as visible; inside-out; cannot link inside; recompose on resize.
-    OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE |
-        OLEMISC_RECOMPOSEONRESIZE,
+    kMiscStatus,
     IDS_VANTORIMA,
 };
 

@@ -23,6 +23,11 @@ public:
 
     // The version of the saved properties: major 1, minor 0.
     static constexpr DWORD kVersion = 0x00010000;
+    // Set the client site first; activate in place (and so create the window)
+    // as soon as visible; inside-out; cannot link inside; recompose on
+    // resize. Registration writes the same status.
+    static constexpr DWORD kMiscStatus = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT |
+                                         OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
 
 protected:
     void DoPropExchange(CPropExchange& exchange) override;
