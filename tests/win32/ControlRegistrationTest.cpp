@@ -245,3 +245,75 @@ TEST_F(ControlRegistration, UnloadingLeavesNoWindowClassBehind)
     ASSERT_TRUE(module_.Unload());
     EXPECT_FALSE(GetClassInfoExA(loaded, "VantorimaWindow", &info));
 }
+
+TEST_F(ControlRegistration, TheModuleFileCarriesItsNameVersionAndResources)
+{
+    const std::string path = OcxPath();
+    DWORD ignored = 0;
+    std::string block(GetFileVersionInfoSizeA(path.c_str(), &ignored), '\0');
+    ASSERT_FALSE(block.empty());
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(block.size()), &block[0]));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &size));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000002u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000002u);
+    auto text = [&](const char* name) {
+        char* value = nullptr;
+        UINT length = 0;
+        const std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
+        if (!VerQueryValueA(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &length))
+            return std::string("<missing>");
+        return std::string(value, length > 0 ? length - 1 : 0);
+    };
+    EXPECT_EQ(text("OLESelfRegister"), "");
+    EXPECT_EQ(text("FileVersion"), "1, 0, 0, 2");
+    EXPECT_EQ(text("FileDescription"), "Vantorima ActiveX Control Module");
+    EXPECT_EQ(text("InternalName"), "Vantorima");
+    EXPECT_EQ(text("OriginalFilename"), "Vantorima.OCX");
+
+    // Its export table's own name, and the four undecorated entry points.
+    const HMODULE module = module_.Handle();
+    const auto* base = reinterpret_cast<const BYTE*>(module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(
+        base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
+    EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), "VANTORIMA.OCX");
+    EXPECT_EQ(exports->NumberOfNames, 4u);
+    for (const char* name : {"DllRegisterServer", "DllUnregisterServer", "DllGetClassObject", "DllCanUnloadNow"})
+        EXPECT_TRUE(GetProcAddress(module, name)) << name;
+
+    // Every resource is Chinese (PRC).
+    const WORD chinese = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+    EXPECT_TRUE(FindResourceExA(module, RT_DIALOG, MAKEINTRESOURCEA(1), chinese));
+    EXPECT_TRUE(FindResourceExA(module, RT_DIALOG, MAKEINTRESOURCEA(200), chinese));
+    EXPECT_TRUE(FindResourceExA(module, "TYPELIB", MAKEINTRESOURCEA(1), chinese));
+    EXPECT_TRUE(FindResourceExA(module, RT_GROUP_ICON, MAKEINTRESOURCEA(1), chinese));
+    EXPECT_TRUE(FindResourceExA(module, RT_BITMAP, MAKEINTRESOURCEA(1), chinese));
+    EXPECT_TRUE(FindResourceExA(module, RT_VERSION, MAKEINTRESOURCEA(1), chinese));
+    // Strings 1, 2 and 200 live in string blocks 1 and 13.
+    EXPECT_TRUE(FindResourceExA(module, RT_STRING, MAKEINTRESOURCEA(1), chinese));
+    EXPECT_TRUE(FindResourceExA(module, RT_STRING, MAKEINTRESOURCEA(13), chinese));
+    char caption[32] = {};
+    EXPECT_GT(LoadStringA(module, 200, caption, sizeof caption), 0);
+    EXPECT_STREQ(caption, "General");
+
+    // The toolbox bitmap: 16 x 15 pixels, 16 colours.
+    HBITMAP bitmap = static_cast<HBITMAP>(
+        LoadImageA(module, MAKEINTRESOURCEA(1), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    ASSERT_TRUE(bitmap);
+    BITMAP info = {};
+    GetObjectA(bitmap, sizeof info, &info);
+    EXPECT_EQ(info.bmWidth, 16);
+    EXPECT_EQ(info.bmHeight, 15);
+    EXPECT_EQ(info.bmBitsPixel, 4);
+    DeleteObject(bitmap);
+    // The icon in both sizes.
+    for (int side : {32, 16}) {
+        HICON icon = static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(1), IMAGE_ICON, side, side, 0));
+        EXPECT_TRUE(icon) << side;
+        DestroyIcon(icon);
+    }
+}
