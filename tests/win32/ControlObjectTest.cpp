@@ -426,3 +426,36 @@ TEST_F(ControlObject, QuickActivationTakesTheSiteAndTheEventSink)
     EXPECT_EQ(sink.refs, 1);
     EXPECT_EQ(module_.CanUnloadNow(), S_OK);
 }
+
+TEST_F(ControlObject, DamagedStreamsLoadWholeOrNotAtAll)
+{
+    CInterfacePtr<IDispatch> source = NewControl();
+    SetAll(source.Get(), values_[0], L"pw", values_[2], values_[3]);
+    CInterfacePtr<IPersistMemory> sourceMemory;
+    ASSERT_EQ(source.As(IID_IPersistMemory, &sourceMemory), S_OK);
+    ULONG size = 0;
+    ASSERT_EQ(sourceMemory->GetSizeMax(&size), S_OK);
+    std::string saved(size, '\0');
+    ASSERT_EQ(sourceMemory->Save(&saved[0], FALSE, size), S_OK);
+
+    CInterfacePtr<IDispatch> target = NewControl();
+    CInterfacePtr<IPersistMemory> targetMemory;
+    ASSERT_EQ(target.As(IID_IPersistMemory, &targetMemory), S_OK);
+    const std::vector<std::wstring> before = {L"a", L"b", L"c", L"d"};
+    srand(7);
+    for (int round = 0; round < 500; ++round) {
+        SetAll(target.Get(), before[0], before[1], before[2], before[3]);
+        std::string damaged = saved;
+        // Flip a few bytes, and cut the end off now and then.
+        for (int flips = rand() % 4 + 1; flips > 0; --flips)
+            damaged[rand() % damaged.size()] ^= static_cast<char>(1 << (rand() % 8));
+        if (round % 3 == 0)
+            damaged.resize(rand() % damaged.size());
+        const HRESULT hr = targetMemory->Load(damaged.empty() ? &saved[0] : &damaged[0],
+                                              static_cast<ULONG>(damaged.size()));
+        const std::vector<std::wstring> after = All(target.Get());
+        if (FAILED(hr)) {
+            ASSERT_EQ(after, before) << round;
+        }
+    }
+}
