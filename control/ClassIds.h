@@ -17,4 +17,3 @@ constexpr CLSID CLSID_VantorimaPropPage = {0x4ec3797c, 0xe712, 0x4833,
                                            {0xaa, 0x77, 0xa5, 0xd2, 0x26, 0xd5, 0x59, 0x93}};
 
 constexpr char kControlProgId[] = "VANTORIMA.VantorimaCtrl.1";
-constexpr char kPropPageProgId[] = "VANTORIMA.VantorimaPropPage.1";

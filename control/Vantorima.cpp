@@ -21,14 +21,18 @@
 
 namespace {
 
+constexpr WORD kTypeLibMajor = 1;
+constexpr WORD kTypeLibMinor = 0;
+
 const ClassRegistration kControlRegistration = {
     &CLSID_Vantorima, kControlProgId, IDS_VANTORIMA, "Apartment",
     true, IDB_VANTORIMA,
     CVantorimaCtrl::kMiscStatus,
-    &LIBID_VANTORIMALib, 1, 0,
+    &LIBID_VANTORIMALib, kTypeLibMajor, kTypeLibMinor,
 };
 
-// A property page is registered by class id and type name alone.
+// A property page is registered by class id and type name alone: its ProgID,
+// VANTORIMA.VantorimaPropPage.1, is not written.
 const ClassRegistration kPropPageRegistration = {
     &CLSID_VantorimaPropPage, nullptr, IDS_VANTORIMA_PPG, nullptr, false, 0, 0, nullptr, 0, 0,
 };
@@ -43,9 +47,6 @@ namespace {
 
 CClassObject g_controlClassObject(kControlRegistration, &CVantorimaCtrl::Create);
 CClassObject g_propPageClassObject(kPropPageRegistration, &CVantorimaPropPage::Create);
-
-constexpr WORD kTypeLibMajor = 1;
-constexpr WORD kTypeLibMinor = 0;
 
 // The type library is the module's TYPELIB resource 1.
 HRESULT RegisterTypeLibrary()
