@@ -130,6 +130,21 @@ TEST_F(ControlRegistration, ATypeLibraryThatCannotBeUnregisteredKeepsTheClasses)
     EXPECT_FALSE(ClassesKeyExists(kTypeLibVersionKey));
 }
 
+TEST_F(ControlRegistration, AClassThatCannotBeRegisteredFailsAfterTheTypeLibrary)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, kControlKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_TRUE(SetClassesKeyDacl(kControlKey, kReadOnlyDacl));
+    EXPECT_EQ(module_.Register(), SELFREG_E_CLASS);
+    // What succeeded before the failure stays.
+    EXPECT_TRUE(ClassesKeyExists(kTypeLibVersionKey));
+    ASSERT_TRUE(SetClassesKeyDacl(kControlKey, kFullAccessDacl));
+    EXPECT_EQ(module_.Unregister(), S_OK);
+    EXPECT_TRUE(NoClassRegistered());
+}
+
 TEST_F(ControlRegistration, ClassObjectsAndTheLockCount)
 {
     CInterfacePtr<IUnknown> nothing;
