@@ -43,9 +43,9 @@ std::string FormatFrom(HMODULE module, DWORD code)
 
 std::string WithNumber(const char* text, DWORD code)
 {
-    char line[160];
-    std::snprintf(line, sizeof line, "%s (error %lu)", text, static_cast<unsigned long>(code));
-    return line;
+    char number[16];
+    wsprintfA(number, "%lu", static_cast<unsigned long>(code));
+    return std::string(text) + " (error " + number + ")";
 }
 
 } // namespace

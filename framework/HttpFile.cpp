@@ -2,7 +2,7 @@
 
 void CHttpFile::Close()
 {
-    std::lock_guard<std::mutex> lock(m_closing);
+    std::lock_guard<CCriticalSection> lock(m_closing);
     if (m_cancelled)
         m_request.Release();  // Cancel closed it
     else
@@ -11,14 +11,14 @@ void CHttpFile::Close()
 
 void CHttpFile::Cancel()
 {
-    std::lock_guard<std::mutex> lock(m_closing);
+    std::lock_guard<CCriticalSection> lock(m_closing);
     if (!m_cancelled.exchange(true) && m_request)
         ::InternetCloseHandle(m_request.Get());
 }
 
 bool CHttpFile::Attach(HINTERNET request)
 {
-    std::lock_guard<std::mutex> lock(m_closing);
+    std::lock_guard<CCriticalSection> lock(m_closing);
     if (m_cancelled) {
         ::InternetCloseHandle(request);
         return false;

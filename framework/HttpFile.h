@@ -5,6 +5,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "framework/CriticalSection.h"
 #include "framework/Internet.h"
 
 class CHttpFile {
@@ -37,6 +38,6 @@ private:
     bool Attach(HINTERNET request);
 
     CInternetHandle m_request;
-    std::mutex m_closing;  // Close against Cancel
+    CCriticalSection m_closing;  // Close against Cancel
     std::atomic<bool> m_cancelled{false};
 };

@@ -1,12 +1,9 @@
 #include "framework/Module.h"
 
+// The linker places this at the start of the module's own image.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 HINSTANCE ModuleInstance()
 {
-    static HINSTANCE const instance = [] {
-        HMODULE module = nullptr;
-        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCSTR>(&ModuleInstance), &module);
-        return module;
-    }();
-    return instance;
+    return reinterpret_cast<HINSTANCE>(&__ImageBase);
 }

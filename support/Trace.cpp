@@ -1,5 +1,7 @@
 #include "support/Trace.h"
 
+#include "support/FormatText.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -50,12 +52,8 @@ void TraceOut(const char* format, ...)
     char line[kTraceLineMax + 2];
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(line, kTraceLineMax + 1, format, args);
+    size_t length = FormatTextV(line, kTraceLineMax + 1, format, args);
     va_end(args);
-    if (n < 0)
-        return;
-    line[kTraceLineMax] = '\0';  // some runtimes leave a cut line unterminated
-    size_t length = std::strlen(line);
     line[length++] = '\n';
     line[length] = '\0';
 #ifdef _WIN32

@@ -49,6 +49,10 @@ CDownLoadDlg::CDownLoadDlg(CWindow* parentCtrl)
       m_strInstallerURL(InstallerUrl()),
       m_webGrab(std::make_shared<CWebGrab>())
 {
+    // The template's progress bar and animation are common controls; a host
+    // need not have registered them.
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS | ICC_ANIMATE_CLASS};
+    InitCommonControlsEx(&classes);
 }
 
 CDownLoadDlg::~CDownLoadDlg()

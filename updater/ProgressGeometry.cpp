@@ -1,8 +1,9 @@
 #include "updater/ProgressGeometry.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
+
+#include "support/FormatText.h"
 
 int32_t ScaleFraction(int32_t pos, int32_t lower, int32_t upper, int32_t scale)
 {
@@ -47,6 +48,6 @@ std::string ProgressLabel(const std::string& windowText, int32_t pos, int32_t lo
     if (!windowText.empty())
         return windowText;
     char percent[16];
-    std::snprintf(percent, sizeof percent, "%d%%", static_cast<int>(ScaleFraction(pos, lower, upper, 100)));
+    FormatText(percent, sizeof percent, "%d%%", static_cast<int>(ScaleFraction(pos, lower, upper, 100)));
     return percent;
 }

@@ -1,9 +1,17 @@
 #include "updater/StatusMessage.h"
 
+#include <atomic>
+
 UINT StatusMessageId()
 {
-    static const UINT id = ::RegisterWindowMessageA(kStatusMessageName);
-    return id;
+    // Registered once; both threads may ask first, and get the same number.
+    static std::atomic<UINT> id{0};
+    UINT known = id.load(std::memory_order_relaxed);
+    if (!known) {
+        known = ::RegisterWindowMessageA(kStatusMessageName);
+        id.store(known, std::memory_order_relaxed);
+    }
+    return known;
 }
 
 bool IsAnsiLeadByte(unsigned char byte)

@@ -1,7 +1,8 @@
 #include "updater/StatusProtocol.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "support/FormatText.h"
 
 uint32_t PackStatus(unsigned code, unsigned percent)
 {
@@ -74,14 +75,8 @@ size_t FormatStatusTextV(
     full[0] = '\0';
     va_list copy;
     va_copy(copy, args);
-    const int needed = std::vsnprintf(full, sizeof full, format, copy);
+    size_t length = FormatTextV(full, sizeof full, format, copy);
     va_end(copy);
-    size_t length = static_cast<size_t>(needed);
-    if (needed < 0 || length >= sizeof full) {
-        // Some runtimes report a cut text as a failure and leave it unterminated.
-        full[sizeof full - 1] = '\0';
-        length = std::strlen(full);
-    }
     length = CutText(full, length, kStatusTextSize - 1, isLeadByte);
     std::memcpy(buffer, full, length);
     buffer[length] = '\0';
@@ -109,6 +104,6 @@ size_t FormatReadingText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLe
 std::string ShortBodyText(uint32_t received, uint32_t total)
 {
     char text[96];
-    std::snprintf(text, sizeof text, "connection closed after %u of %u bytes", received, total);
+    FormatText(text, sizeof text, "connection closed after %u of %u bytes", received, total);
     return text;
 }

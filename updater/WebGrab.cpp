@@ -29,12 +29,12 @@ class CActiveRequest {
 public:
     CActiveRequest(CWebGrab& grab, CHttpFile& file) : m_grab(grab)
     {
-        std::lock_guard<std::mutex> lock(m_grab.m_activeMutex);
+        std::lock_guard<CCriticalSection> lock(m_grab.m_activeMutex);
         m_grab.m_pActiveFile = &file;
     }
     ~CActiveRequest()
     {
-        std::lock_guard<std::mutex> lock(m_grab.m_activeMutex);
+        std::lock_guard<CCriticalSection> lock(m_grab.m_activeMutex);
         m_grab.m_pActiveFile = nullptr;
     }
     CActiveRequest(const CActiveRequest&) = delete;
@@ -59,7 +59,7 @@ void CWebGrab::Initialize(HWND notifyWnd, const std::string& agent, const std::s
 void CWebGrab::Abort()
 {
     SetStop(1);
-    std::lock_guard<std::mutex> lock(m_activeMutex);
+    std::lock_guard<CCriticalSection> lock(m_activeMutex);
     if (m_pActiveFile)
         m_pActiveFile->Cancel();
 }

@@ -16,6 +16,7 @@
 
 #include <windows.h>
 
+#include "framework/CriticalSection.h"
 #include "updater/GrabSession.h"
 
 class CHttpFile;
@@ -70,7 +71,7 @@ private:
     char m_readBuffer[4096];
     std::unique_ptr<CGrabSession> m_pSession;
     // The request being read, for Abort from the other thread.
-    std::mutex m_activeMutex;
+    CCriticalSection m_activeMutex;
     CHttpFile* m_pActiveFile = nullptr;
     friend class CActiveRequest;
 };

@@ -1,0 +1,137 @@
+// The module: its static objects, in the order they come up (and, reversed,
+// go down), and its four entry points.
+#include <windows.h>
+#include <olectl.h>
+
+#include <string>
+
+#include "control/ClassIds.h"
+#include "control/VantorimaApp.h"
+#include "control/VantorimaCtrl.h"
+#include "control/VantorimaPropPage.h"
+#include "framework/AnsiText.h"
+#include "framework/ClassObject.h"
+#include "framework/ComResult.h"
+#include "framework/InterfacePtr.h"
+#include "framework/Module.h"
+#include "framework/ModuleLock.h"
+#include "framework/RegistryScript.h"
+#include "framework/Window.h"
+#include "res/Resource.h"
+
+namespace {
+
+constexpr WORD kTypeLibMajor = 1;
+constexpr WORD kTypeLibMinor = 0;
+
+const ClassRegistration kControlRegistration = {
+    &CLSID_Vantorima, kControlProgId, IDS_VANTORIMA, "Apartment",
+    true, IDB_VANTORIMA,
+    CVantorimaCtrl::kMiscStatus,
+    &LIBID_VANTORIMALib, kTypeLibMajor, kTypeLibMinor,
+};
+
+// A property page is registered by class id and type name alone: its ProgID,
+// VANTORIMA.VantorimaPropPage.1, is not written.
+const ClassRegistration kPropPageRegistration = {
+    &CLSID_VantorimaPropPage, nullptr, IDS_VANTORIMA_PPG, nullptr, false, 0, 0, nullptr, 0, 0,
+};
+
+CVantorimaApp theApp;
+
+}  // namespace
+
+CVantorimaApp* const g_vantorimaApp = &theApp;
+
+namespace {
+
+CClassObject g_controlClassObject(kControlRegistration, &CVantorimaCtrl::Create);
+CClassObject g_propPageClassObject(kPropPageRegistration, &CVantorimaPropPage::Create);
+
+// The type library is the module's TYPELIB resource 1.
+HRESULT RegisterTypeLibrary()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
+    RETURN_HR_IF(E_FAIL, length == 0 || length >= MAX_PATH);
+    CInterfacePtr<ITypeLib> typeLib;
+    RETURN_IF_FAILED(LoadTypeLibEx(path, REGKIND_NONE, typeLib.Put()));
+    return RegisterTypeLib(typeLib.Get(), path, nullptr);
+}
+
+bool TypeLibraryRegistered()
+{
+    const std::string key = "TypeLib\\" + GuidText(LIBID_VANTORIMALib) + "\\" + std::to_string(kTypeLibMajor) + "." +
+                            std::to_string(kTypeLibMinor);
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+HRESULT UnregisterTypeLibrary()
+{
+    // Nothing registered is nothing to remove: unregistering twice, or after a
+    // half-done registration, still removes the classes.
+    if (!TypeLibraryRegistered())
+        return S_OK;
+    return UnRegisterTypeLib(LIBID_VANTORIMALib, kTypeLibMajor, kTypeLibMinor, LOCALE_NEUTRAL, SYS_WIN32);
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        DisableThreadLibraryCalls(instance);
+        if (!theApp.InitInstance()) {
+            theApp.ExitInstance();
+            return FALSE;
+        }
+        break;
+    case DLL_PROCESS_DETACH:
+        theApp.ExitInstance();
+        // Unloaded by FreeLibrary (not process exit): no window class may
+        // keep pointing into the module's freed code.
+        if (!reserved)
+            CWindow::UnregisterWindowClass();
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+STDAPI DllRegisterServer()
+{
+    if (FAILED(ExceptionBoundary(&RegisterTypeLibrary)))
+        return SELFREG_E_TYPELIB;
+    if (FAILED(CClassObject::UpdateRegistryAll(true)))
+        return SELFREG_E_CLASS;
+    return S_OK;
+}
+
+STDAPI DllUnregisterServer()
+{
+    if (FAILED(ExceptionBoundary(&UnregisterTypeLibrary)))
+        return SELFREG_E_TYPELIB;
+    if (FAILED(CClassObject::UpdateRegistryAll(false)))
+        return SELFREG_E_CLASS;
+    return S_OK;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
+{
+    return CClassObject::GetClassObject(clsid, riid, ppv);
+}
+
+STDAPI DllCanUnloadNow()
+{
+    return CModuleLock::CanUnloadNow();
+}
+
+}  // extern "C"

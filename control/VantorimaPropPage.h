@@ -1,0 +1,13 @@
+// The control's property page: template 200, caption "General". It binds no
+// control to a property; the page only tells where the properties come from.
+#pragma once
+
+#include "framework/PropertyPage.h"
+
+class CVantorimaPropPage : public CPropertyPage {
+public:
+    CVantorimaPropPage();
+
+    // The class object's creator.
+    static HRESULT Create(REFIID riid, void** ppv);
+};

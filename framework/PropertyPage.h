@@ -1,0 +1,57 @@
+// The base of a property page: a child dialog from a template that a property
+// frame (OleCreatePropertyFrame or a host's own) shows for a set of objects.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+
+#include <vector>
+
+#include "framework/InterfacePtr.h"
+#include "framework/ModuleLock.h"
+
+class CPropertyPage : public IPropertyPage {
+public:
+    CPropertyPage(const CLSID& clsid, UINT templateId, UINT captionId);
+    virtual ~CPropertyPage();
+    CPropertyPage(const CPropertyPage&) = delete;
+    CPropertyPage& operator=(const CPropertyPage&) = delete;
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    // IPropertyPage
+    STDMETHODIMP SetPageSite(IPropertyPageSite* site) override;
+    STDMETHODIMP Activate(HWND parent, LPCRECT rect, BOOL modal) override;
+    STDMETHODIMP Deactivate() override;
+    STDMETHODIMP GetPageInfo(PROPPAGEINFO* info) override;
+    STDMETHODIMP SetObjects(ULONG count, IUnknown** objects) override;
+    STDMETHODIMP Show(UINT command) override;
+    STDMETHODIMP Move(LPCRECT rect) override;
+    STDMETHODIMP IsPageDirty() override;
+    STDMETHODIMP Apply() override;
+    STDMETHODIMP Help(LPCOLESTR helpDir) override;
+    STDMETHODIMP TranslateAccelerator(MSG* msg) override;
+
+    const CLSID& ClassId() const { return m_clsid; }
+
+protected:
+    // Moves the page's values between its controls and the objects: true
+    // saves into the objects. The base binds nothing.
+    virtual void DoDataExchange(bool save);
+
+    HWND m_hDlg = nullptr;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND CreatePage(HWND parent);
+
+    CModuleLock m_moduleLock;
+    LONG m_refs = 1;
+    const CLSID& m_clsid;
+    UINT m_templateId;
+    UINT m_captionId;
+    CInterfacePtr<IPropertyPageSite> m_site;
+    std::vector<CInterfacePtr<IUnknown>> m_objects;
+};
