@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BuildConfig.h"
 #include "ControlTestSupport.h"
 #include "VantorimaLib.h"
 #include "WineTestSupport.h"
@@ -117,12 +118,15 @@ TEST_F(ControlInAtlHost, LaunchesTheClientFromTheLoadedPropertiesAndEndsTheHost)
 
 TEST_F(ControlInAtlHost, WithoutTheClientThePageStaysAndTheControlWaits)
 {
+    // The update dialog opens; with no update server here its download fails.
+    CBoxAnswerer answerer(IDOK);
     CInterfacePtr<IStream> saved = SavedProperties(L"guest", L"pw", L"", L"");
     ASSERT_EQ(Host(saved.Get()), S_OK);
     PumpFor(200);
     EXPECT_TRUE(IsWindow(host_));
     EXPECT_TRUE(FindControlWindow(host_));
     EXPECT_TRUE(trace_.Contains("strPath : "));
+    EXPECT_TRUE(trace_.Contains("link :http://" VANTORIMA_UPDATE_HOST "/service/VokWeiqi.exe"));
     EXPECT_EQ(SettingsText("SaveStart").substr(0, 23), " /NAME:guest /PASSWORD:");
     EXPECT_FALSE(FileExists(record_));
 
