@@ -36,6 +36,19 @@ void OpenThroughShell(const std::string& file)
     ShellExecuteA(nullptr, nullptr, file.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+// The client by its bare name: the shell's search decides what starts. When
+// it finds nothing (no client installed yet) that is no news for the user,
+// and a shell error box here would hold up the installer's start.
+void OpenClientByName(const std::string& name)
+{
+    SHELLEXECUTEINFOA open = {};
+    open.cbSize = sizeof open;
+    open.fMask = SEE_MASK_FLAG_NO_UI;
+    open.lpFile = name.c_str();
+    open.nShow = SW_SHOWNORMAL;
+    ShellExecuteExA(&open);
+}
+
 }  // namespace
 
 std::string CDownLoadDlg::InstallerUrl()
@@ -210,7 +223,7 @@ void CDownLoadDlg::FinishUpdate()
         Exit();
         return;
     }
-    OpenThroughShell(installDir + kClientExeName);
+    OpenClientByName(installDir + kClientExeName);
     Exit();
 }
 

@@ -341,6 +341,19 @@ TEST_F(UpdateDialog, ARefusalToCloseTheClientEndsTheDialogQuietly)
     EXPECT_TRUE(running.Running());
 }
 
+TEST_F(UpdateDialog, YesClosesTheRunningClientAndTheDownloadRuns)
+{
+    CScratchDir elsewhere("running client");
+    CRunningClient running(elsewhere, "Marovent.exe", 30000);
+    PumpFor(300);
+    CBoxAnswerer answerer(IDYES);
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+    EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kAskClose});
+    EXPECT_EQ(running.ExitCode(), 1u);
+    EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_READING, STATUS_FILE_DONE, STATUS_ALL_DONE}));
+}
+
 TEST_F(UpdateDialog, EnterEscAndUnknownCodesChangeNothingAndAStalledDialogGoesAtOnce)
 {
     ASSERT_TRUE(SetUpdateServerModes("~stall=12285"));
