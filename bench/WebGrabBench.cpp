@@ -23,7 +23,6 @@
 
 #include "framework/Window.h"
 #include "updater/StatusMessage.h"
-#include "framework/Window.h"
 #include "updater/WebGrab.h"
 
 namespace {

@@ -13,9 +13,10 @@ session=$top/build/bench-session
 trap '"$top/tools/wine-session.sh" stop "$session"' EXIT
 # shellcheck disable=SC1091
 . "$session/wine.env"
-# Each benchmark runs inside its own local update server on a free port
-# (VANTORIMA_UPDATE_PORT), which stops when the benchmark ends.
+# Each benchmark runs inside its own local update server (VANTORIMA_UPDATE_PORT)
+# on the installer's port, which stops when the benchmark ends.
+port=$(sed -n 's/^#define VANTORIMA_UPDATE_HOST "127\.0\.0\.1:\([0-9]*\)"$/\1/p' "$top/build/win32/generated/BuildConfig.h")
 for b in "${benches[@]}"; do
   echo "== $(basename "$b" .exe)"
-  (cd "$(dirname "$b")" && python3 "$top/tools/update_server.py" --exec wine "$b")
+  (cd "$(dirname "$b")" && python3 "$top/tools/update_server.py" --port "${port:-0}" --exec wine "$b")
 done

@@ -1,0 +1,179 @@
+// Download speed through the real update dialog (status line and progress
+// bar updated for every block) beside the engine alone with a receiver that
+// does nothing, for a 64 MiB installer from the local update server on the
+// installer's port (tools/bench.sh runs this inside tools/update_server.py).
+//
+// The installer served is the stand-in installer with 64 MiB of padding
+// after its image, so the dialog's hand-over starts a real program.
+#include <windows.h>
+
+#include <wininet.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/Window.h"
+#include "updater/CompletionMessage.h"
+#include "updater/DownLoadDlg.h"
+#include "updater/StatusMessage.h"
+#include "updater/WebGrab.h"
+
+namespace {
+
+constexpr size_t kPadding = 64u << 20;
+constexpr int kPasses = 3;
+
+double Now()
+{
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / frequency.QuadPart;
+}
+
+void Pump()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+}
+
+// The control as the dialog sees it: it only counts the completion message.
+class CControl : public CWindow {
+public:
+    std::atomic<int> completions{0};
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (message == kCompletionMessage)
+            ++completions;
+        return CWindow::WindowProc(message, wParam, lParam);
+    }
+};
+
+// A receiver of the status messages that does nothing with them.
+class CNoOpReceiver : public CWindow {
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        return message == StatusMessageId() ? 0 : CWindow::WindowProc(message, wParam, lParam);
+    }
+};
+
+double ThroughTheDialog(CControl& control)
+{
+    const int before = control.completions;
+    const double start = Now();
+    CDownLoadDlg dialog(&control);
+    dialog.Create(control.GetSafeHwnd());
+    while (control.completions == before)
+        Pump();
+    return Now() - start;
+}
+
+double EngineAlone(const std::string& dir)
+{
+    CNoOpReceiver receiver;
+    RECT rect = {0, 0, 10, 10};
+    receiver.CreateEx(0, "", WS_POPUP, rect, nullptr);
+    CWebGrab grab;
+    grab.AddDownload(CDownLoadDlg::InstallerUrl());
+    grab.Initialize(receiver.GetSafeHwnd(), "Quessel", dir);
+    std::atomic<bool> done{false};
+    const double start = Now();
+    std::thread worker([&] {
+        grab.DownloadListAll();
+        done = true;
+    });
+    while (!done)
+        Pump();
+    const double seconds = Now() - start;
+    worker.join();
+    return seconds;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+std::string DosPath(const char* unixPath)
+{
+    std::string path = std::string("Z:") + unixPath;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+}  // namespace
+
+int main()
+{
+    const char* root = std::getenv("VANTORIMA_UPDATE_ROOT");
+    if (!root) {
+        std::puts("run inside tools/update_server.py --port <installer port> --exec");
+        return 1;
+    }
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string bin(self);
+    bin.resize(bin.find_last_of('\\') + 1);
+
+    // The installer: the stand-in's image, then the padding.
+    const std::string service = DosPath(root) + "\\service";
+    CreateDirectoryA(service.c_str(), nullptr);
+    {
+        std::ifstream in(bin + "VokWeiqi.exe", std::ios::binary);
+        std::ofstream out(service + "\\VokWeiqi.exe", std::ios::binary);
+        out << in.rdbuf();
+        std::vector<char> block(1 << 20, 'p');
+        for (size_t i = 0; i < kPadding / block.size(); ++i)
+            out.write(block.data(), block.size());
+    }
+    // Downloads, the stand-ins' records and installs go to a folder of the bench's own.
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string dir = std::string(temp) + "vantorima-bench";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    SetEnvironmentVariableA("TMP", dir.c_str());
+    SetEnvironmentVariableA("TEMP", dir.c_str());
+    SetEnvironmentVariableA("MAROVENT_RECORD", (dir + "\\client.txt").c_str());
+    SetEnvironmentVariableA("MAROVENT_INSTALLER_RECORD", (dir + "\\installer.txt").c_str());
+    SetEnvironmentVariableA("VANTORIMA_INSTALL_DIR", (dir + "\\install").c_str());
+
+    CWindow page;
+    CControl control;
+    RECT pageRect = {20, 20, 620, 420}, controlRect = {0, 0, 10, 10};
+    page.CreateEx(0, "bench page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, pageRect, nullptr);
+    control.CreateEx(0, "", WS_CHILD, controlRect, page.GetSafeHwnd(), 1);
+
+    std::vector<double> dialogSeconds, engineSeconds, ratios;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        const double d = ThroughTheDialog(control);
+        DeleteUrlCacheEntryA(CDownLoadDlg::InstallerUrl().c_str());
+        const double e = EngineAlone(dir);
+        DeleteUrlCacheEntryA(CDownLoadDlg::InstallerUrl().c_str());
+        dialogSeconds.push_back(d);
+        engineSeconds.push_back(e);
+        ratios.push_back(e / d);
+    }
+    const double mib = (kPadding + 0.0) / (1 << 20);
+    std::printf("64 MiB installer from the local update server, 4095-byte blocks, %d passes\n", kPasses);
+    std::printf("  engine alone, no-op receiver      : %6.1f MiB/s median (%.2f s)\n",
+                mib / Median(engineSeconds), Median(engineSeconds));
+    std::printf("  update dialog (status line, bar)  : %6.1f MiB/s median (%.2f s, hand-over included)\n",
+                mib / Median(dialogSeconds), Median(dialogSeconds));
+    std::printf("  ratio dialog / engine             : %6.2f median of pairs (%.2f to %.2f)\n", Median(ratios),
+                *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
+    DeleteFileA((dir + "\\VokWeiqi.exe").c_str());
+    return 0;
+}
