@@ -1,33 +1,121 @@
 #!/bin/bash
-# The launch sequence end to end under Wine: the stand-in client is installed
-# (WorkDir set), a page window runs the launch, the client starts and records
-# what it received, and the page window ends.
+# make demo: the product end to end under Wine, as a user meets it.
+#
+# A fresh Wine prefix; the module registered; the update folder served on the
+# installer's port with the stand-in installer, slowed so the progress can be
+# seen; the demo login page opened in the page host twice:
+#   1. no client installed: the update dialog downloads the installer, which
+#      installs the stand-in client and records WorkDir; the page closes;
+#   2. the client is installed: it starts with the user's name, the token of
+#      the password and the join key; the page closes.
+# Screenshots of each step go to build/artifacts/.
+#
+#   demo.sh [--check]   --check: also fail unless the client got what the page gave
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin=$top/build/win32/bin
 session=$top/build/demo-session
 artifacts=$top/build/artifacts
-mkdir -p "$artifacts"
+page=$top/tools/demo/login.html
+check=0
+[ "${1:-}" = --check ] && check=1
+port=$(sed -n 's/^#define VANTORIMA_UPDATE_HOST "127\.0\.0\.1:\([0-9]*\)"$/\1/p' "$top/build/win32/generated/BuildConfig.h")
+if [ -z "$port" ]; then
+  echo "demo: the update server is not on loopback in this build (VANTORIMA_UPDATE_HOST); nothing to serve" >&2
+  exit 1
+fi
 
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  "$top/tools/wine-session.sh" stop "$session"
+}
 "$top/tools/wine-session.sh" start "$session" >/dev/null
-trap '"$top/tools/wine-session.sh" stop "$session"' EXIT
+trap cleanup EXIT
 # shellcheck disable=SC1091
 . "$session/wine.env"
+mkdir -p "$artifacts"
 
-client="$session/client"
-mkdir -p "$client"
-cp "$bin/Marovent.exe" "$client/"
-workdir=$(winepath -w "$client")
-wine reg add 'HKCU\Software\Quorsel\Marovent\OrvMain' /v WorkDir /d "$workdir" /f >/dev/null 2>&1
-export MAROVENT_RECORD="$(winepath -w "$client/received.txt")"
-export VANTORIMA_TRACE="$(winepath -w "$session/trace.txt")"
+say() { printf 'demo: %s\n' "$*"; }
+shot() {  # name, what it shows
+  import -window root "$artifacts/$1.png"
+  say "screenshot $artifacts/$1.png ($2)"
+}
+gbk() { iconv -f GBK -t UTF-8 "$@" 2>/dev/null || cat "$@"; }
+workdir() {
+  wine reg query 'HKCU\Software\Quorsel\Marovent\OrvMain' /v WorkDir 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *WorkDir *REG_SZ *//p'
+}
+wait_for() {  # seconds, command...
+  local n=$(($1 * 10))
+  shift
+  while [ $n -gt 0 ]; do
+    "$@" && return 0
+    sleep 0.1
+    n=$((n - 1))
+  done
+  return 1
+}
 
-echo "demo: page opens with strID=guest, a password, no key, strServer=127.0.0.1:7000"
-wine "$bin/LaunchDemo.exe" guest 'go-demo-2026' '' '127.0.0.1:7000'
-for _ in $(seq 100); do [ -f "$client/received.txt" ] && break; sleep 0.1; done
-echo "demo: the page window has ended; the client received:"
-iconv -f GBK -t UTF-8 "$client/received.txt" | sed 's/^/    /'
-echo "demo: the control traced:"
-iconv -f GBK -t UTF-8 "$session/trace.txt" | sed 's/^/    /'
-echo "demo: settings left for the client:"
-wine reg query 'HKCU\Software\Quorsel\Marovent\OrvMain' 2>/dev/null | tr -d '\r' | iconv -f GBK -t UTF-8 | sed -n 's/^ \+/    /p'
+wine regsvr32 /s "$(winepath -w "$bin/Vantorima.ocx")"
+say "registered $bin/Vantorima.ocx"
+
+mkdir -p "$session/update/service"
+cp "$bin/VokWeiqi.exe" "$session/update/service/VokWeiqi.exe"
+setsid python3 "$top/tools/update_server.py" --root "$session/update" --port "$port" --lifetime 600 \
+  --port-file "$session/port" </dev/null >"$session/server.log" 2>&1 &
+server_pid=$!
+wait_for 10 test -s "$session/port"
+# A block of 16 KiB every 40 ms: a few seconds for the stand-in installer.
+python3 -c "import urllib.request, sys; urllib.request.urlopen(sys.argv[1]).read()" \
+  "http://127.0.0.1:$port/~set/~slow=40,16384/"
+say "serving $session/update on 127.0.0.1:$port (slowed)"
+
+export VANTORIMA_TRACE
+VANTORIMA_TRACE=$(winepath -w "$session/trace.txt")
+export MAROVENT_RECORD
+MAROVENT_RECORD=$(winepath -w "$session/received.txt")
+winpage=$(winepath -w "$page")
+
+say "run 1: the page opens and no client is installed"
+wine "$bin/PageHost.exe" "$winpage" 120 >"$session/page1.log" 2>&1 &
+page_pid=$!
+wait_for 30 grep -q "link :" "$session/trace.txt" || true
+sleep 2.5
+shot demo-1-update-dialog "the update dialog mid-download"
+wait "$page_pid" && ended=yes || ended=no
+sed 's/^/    /' "$session/page1.log"
+wait_for 30 test -n "$(workdir)" || true
+installed=$(workdir)
+shot demo-2-installed "the page has closed; the installer has run"
+say "run 1: page window ended by the control: $ended; client installed in: ${installed:-nothing}"
+
+say "run 2: the page opens again, the client is installed"
+python3 -c "import urllib.request, sys; urllib.request.urlopen(sys.argv[1]).read()" \
+  "http://127.0.0.1:$port/~set/"
+rm -f "$session/received.txt"
+wine "$bin/PageHost.exe" "$winpage" 60 >"$session/page2.log" 2>&1 && ended2=yes || ended2=no
+sed 's/^/    /' "$session/page2.log"
+wait_for 20 test -f "$session/received.txt" || true
+shot demo-3-client-started "the page has closed; the client runs"
+say "run 2: page window ended by the control: $ended2; the client received:"
+if [ -f "$session/received.txt" ]; then
+  gbk "$session/received.txt" | sed 's/^/    /'
+else
+  echo "    nothing"
+fi
+
+if [ $check = 1 ]; then
+  record=$(gbk "$session/received.txt" 2>/dev/null || true)
+  fail=0
+  expect() { grep -qxF "$1" <<<"$record" || { echo "demo: expected '$1' in the client's record" >&2; fail=1; }; }
+  [ "$ended" = yes ] && [ "$ended2" = yes ] || { echo "demo: a page window did not end" >&2; fail=1; }
+  [ -n "$installed" ] || { echo "demo: the installer did not record WorkDir" >&2; fail=1; }
+  expect "name=guest"
+  expect "password=go-demo-2026"
+  expect "joinkey=1000"
+  grep -qF "cmdline=\"$installed\\Marovent.exe\"" <<<"$record" ||
+    { echo "demo: the client was not started from $installed" >&2; fail=1; }
+  [ $fail = 0 ] && say "check passed"
+  exit $fail
+fi
