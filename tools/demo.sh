@@ -60,6 +60,7 @@ wait_for() {  # seconds, command...
 wine regsvr32 /s "$(winepath -w "$bin/Vantorima.ocx")"
 say "registered $bin/Vantorima.ocx"
 
+rm -f "$session/port" "$session/trace.txt" "$session/received.txt"
 mkdir -p "$session/update/service"
 cp "$bin/VokWeiqi.exe" "$session/update/service/VokWeiqi.exe"
 setsid python3 "$top/tools/update_server.py" --root "$session/update" --port "$port" --lifetime 600 \
