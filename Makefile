@@ -1,6 +1,6 @@
 # The two commands of README.md: `make demo` and `make test`. Both set up a
 # fresh machine first.
-.PHONY: all setup build test demo bench clean
+.PHONY: all setup build test demo bench package clean
 
 all: build
 
@@ -18,6 +18,10 @@ demo: build
 
 bench: build
 	@tools/bench.sh
+
+# The signed module and Vantorima.cab for pages to install from (build/package/).
+package: build
+	@tools/package.sh
 
 clean:
 	rm -rf build

@@ -1,0 +1,179 @@
+#!/bin/bash
+# make package: what a web server hosts for pages that embed the control.
+#
+#   tools/package.sh [--check] [--module FILE] [--out DIR]
+#
+# Puts into DIR (default build/package):
+#   Vantorima.ocx   the module (default build/win32/Vantorima.ocx), signed
+#   Vantorima.inf   package/Vantorima.inf, the Internet Component Download INF
+#   Vantorima.cab   both of them, then signed itself, for
+#                   <object codebase="Vantorima.cab#version=1,0,0,2">
+#   example.html    package/example.html, a page that embeds the control
+# and checks the result: the CAB holds exactly the module and the INF, the
+# module in it is the signed one, both signatures verify, and the class id
+# and version agree across the INF, the page, the type library and the
+# module's version resource.
+#
+# Signing. Without settings, a self-signed test code-signing certificate is
+# made in DIR/test-signing/ (kept while it is valid; never commit it): browsers
+# trust it only where it has been imported. A real deployment sets
+#   VANTORIMA_SIGN_CERT       its code-signing certificate, with the chain
+#                             (PEM, DER or SPC)
+#   VANTORIMA_SIGN_KEY        its private key (PEM, DER or PVK)
+#   VANTORIMA_SIGN_PASS       the key's password, when it has one
+#   VANTORIMA_SIGN_CAFILE     the roots to verify against (default: the
+#                             system's, /etc/ssl/certs/ca-certificates.crt)
+#   VANTORIMA_SIGN_TIMESTAMP  a timestamp server URL, so that the signatures
+#                             stay valid after the certificate expires
+#   VANTORIMA_SIGN_URL        the web address shown in the signature
+# A .pfx splits with `openssl pkcs12 -in x.pfx -nokeys` and `-nocerts`.
+#
+# --check packages with the test certificate whatever the settings say (this
+# is what `make test` runs) and needs no Wine.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+
+check=0
+module=$top/build/win32/Vantorima.ocx
+out=$top/build/package
+while [ $# -gt 0 ]; do
+  case $1 in
+    --check) check=1 ;;
+    --module) module=$2; shift ;;
+    --out) out=$2; shift ;;
+    *) echo "usage: $0 [--check] [--module FILE] [--out DIR]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+fail() { echo "package: $*" >&2; exit 1; }
+[ -f "$module" ] || fail "no module at $module (build it first: make build)"
+for tool in gcab osslsigncode openssl python3; do
+  command -v $tool >/dev/null || fail "$tool is missing (tools/setup.sh installs it)"
+done
+
+if [ $check = 1 ]; then
+  unset VANTORIMA_SIGN_CERT VANTORIMA_SIGN_KEY VANTORIMA_SIGN_PASS VANTORIMA_SIGN_CAFILE VANTORIMA_SIGN_TIMESTAMP
+fi
+
+mkdir -p "$out"
+work=$(mktemp -d "$out/.work.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# The certificate and key that sign, and the roots that verify them.
+if [ -n "${VANTORIMA_SIGN_CERT:-}" ] || [ -n "${VANTORIMA_SIGN_KEY:-}" ]; then
+  cert=${VANTORIMA_SIGN_CERT:?VANTORIMA_SIGN_KEY is set but VANTORIMA_SIGN_CERT is not}
+  key=${VANTORIMA_SIGN_KEY:?VANTORIMA_SIGN_CERT is set but VANTORIMA_SIGN_KEY is not}
+  cafile=${VANTORIMA_SIGN_CAFILE:-/etc/ssl/certs/ca-certificates.crt}
+else
+  testdir=$out/test-signing
+  cert=$testdir/cert.pem
+  key=$testdir/key.pem
+  cafile=$cert
+  if ! [ -s "$key" ] || ! openssl x509 -in "$cert" -noout -checkend 86400 >/dev/null 2>&1; then
+    echo "package: making a test code-signing certificate in $testdir"
+    mkdir -p "$testdir"
+    (umask 077 && openssl req -x509 -newkey rsa:2048 -sha256 -nodes -days 365 \
+      -subj "/CN=Vantorima test code signing/O=Quorsel (test)" \
+      -addext "basicConstraints=critical,CA:FALSE" \
+      -addext "keyUsage=critical,digitalSignature" \
+      -addext "extendedKeyUsage=codeSigning" \
+      -keyout "$key" -out "$cert" 2>/dev/null && chmod 644 "$cert") ||
+      fail "openssl could not make the test certificate"
+  fi
+fi
+
+# Signs $1 into $2. The key's password goes through a pipe, never the command line.
+sign() {
+  local args=(sign -certs "$cert" -key "$key" -h sha256 -n "Vantorima ActiveX Control")
+  [ -n "${VANTORIMA_SIGN_URL:-}" ] && args+=(-i "$VANTORIMA_SIGN_URL")
+  [ -n "${VANTORIMA_SIGN_TIMESTAMP:-}" ] && args+=(-ts "$VANTORIMA_SIGN_TIMESTAMP")
+  if [ -n "${VANTORIMA_SIGN_PASS:-}" ]; then
+    printf '%s' "$VANTORIMA_SIGN_PASS" | osslsigncode "${args[@]}" -readpass - -in "$1" -out "$2" >/dev/null
+  else
+    osslsigncode "${args[@]}" -in "$1" -out "$2" >/dev/null
+  fi || fail "osslsigncode could not sign $(basename "$1")"
+}
+
+# The module is signed before it goes into the CAB: the browser checks the
+# CAB's signature when it downloads, Windows the module's when it loads.
+mkdir "$work/cab"
+sign "$module" "$work/cab/Vantorima.ocx"
+cp "$top/package/Vantorima.inf" "$work/cab/Vantorima.inf"
+(cd "$work/cab" && gcab -c -n -z "$work/unsigned.cab" Vantorima.ocx Vantorima.inf) || fail "gcab failed"
+sign "$work/unsigned.cab" "$work/Vantorima.cab"
+for f in Vantorima.ocx Vantorima.inf; do mv -f "$work/cab/$f" "$out/$f"; done
+mv -f "$work/Vantorima.cab" "$out/Vantorima.cab"
+cp "$top/package/example.html" "$out/example.html"
+
+# --- checks -------------------------------------------------------------------
+listed=$(gcab -t "$out/Vantorima.cab" | sort | tr '\n' ' ')
+[ "$listed" = "Vantorima.inf Vantorima.ocx " ] || fail "the CAB holds '$listed', not the module and the INF"
+mkdir "$work/x"
+gcab -x -C "$work/x" "$out/Vantorima.cab" >/dev/null || fail "the CAB does not unpack"
+cmp -s "$work/x/Vantorima.ocx" "$out/Vantorima.ocx" || fail "the module in the CAB is not the signed one"
+cmp -s "$work/x/Vantorima.inf" "$top/package/Vantorima.inf" || fail "the INF in the CAB is not package/Vantorima.inf"
+# Signing must change nothing else: without its signature the module is the build's.
+osslsigncode remove-signature -in "$work/x/Vantorima.ocx" -out "$work/unsigned.ocx" >/dev/null
+cmp -s "$work/unsigned.ocx" "$module" || fail "the signed module is not $module"
+
+# Both signatures, by this certificate and no other.
+# (An SPC or DER chain gives no fingerprint here: then any leaf the roots accept.)
+leaf=$(openssl x509 -in "$cert" -noout -fingerprint -sha256 2>/dev/null || true)
+leaf=${leaf#*=}
+verify=(verify -CAfile "$cafile")
+[ -n "$leaf" ] && verify+=(-require-leaf-hash "sha256:${leaf//:/}")
+for f in "$work/x/Vantorima.ocx" "$out/Vantorima.cab"; do
+  osslsigncode "${verify[@]}" -in "$f" >"$work/verify.log" 2>&1 ||
+    { cat "$work/verify.log" >&2; fail "the signature of $(basename "$f") does not verify"; }
+done
+
+# One class id and one version everywhere a browser or Windows reads them.
+python3 - "$top/res/Vantorima.idl" "$out/Vantorima.ocx" "$top/package/Vantorima.inf" \
+  "$top/package/example.html" <<'EOF' || fail "the package's class id or version disagree (above)"
+import re, struct, sys
+
+idl, module, inf, page = sys.argv[1:]
+errors = []
+
+clsid = re.search(r"uuid\(([0-9A-Fa-f-]{36})\)[^\]]*\]\s*coclass", open(idl).read()).group(1).upper()
+data = open(module, "rb").read()
+at = data.find(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO's signature
+ms, ls = struct.unpack_from("<II", data, at + 8)
+version = "%d,%d,%d,%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+sections, name = {}, None
+for line in open(inf).read().splitlines():
+    line = line.split(";", 1)[0].strip()
+    if line.startswith("["):
+        name = line.strip("[]").lower()
+        sections[name] = {}
+    elif "=" in line and name:
+        k, v = line.split("=", 1)
+        sections[name][k.strip().lower()] = v.strip()
+code = sections.get("vantorima.ocx", {})
+want = {"file-win32-x86": "thiscab", "clsid": "{%s}" % clsid, "fileversion": version, "registerserver": "yes"}
+for k, v in want.items():
+    if code.get(k, "").upper() != v.upper():
+        errors.append("INF [Vantorima.ocx] %s=%s, expected %s" % (k, code.get(k), v))
+if sections.get("version", {}).get("signature") != '"$CHICAGO$"':
+    errors.append('INF [version] has no signature="$CHICAGO$"')
+if "vantorima.ocx" not in sections.get("add.code", {}):
+    errors.append("INF [Add.Code] does not name Vantorima.ocx")
+
+html = open(page).read()
+obj = re.search(r"<object\b[^>]*>", html, re.I | re.S).group(0)
+if ('classid="clsid:%s"' % clsid).lower() not in obj.lower():
+    errors.append("example.html's classid is not clsid:%s" % clsid)
+if ('codebase="Vantorima.cab#version=%s"' % version) not in obj:
+    errors.append("example.html's codebase is not Vantorima.cab#version=%s" % version)
+params = re.findall(r'<param\s+name="([^"]+)"', html, re.I)
+if sorted(params) != sorted(["strID", "strPass", "key", "strServer"]):
+    errors.append("example.html's params are %s" % params)
+
+for e in errors:
+    print("package: " + e, file=sys.stderr)
+sys.exit(1 if errors else 0)
+EOF
+
+echo "package: $out/Vantorima.cab (Vantorima.ocx, Vantorima.inf), both signed by $(openssl x509 -in "$cert" -noout -subject 2>/dev/null || echo "$cert"); example page $out/example.html"
