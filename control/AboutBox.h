@@ -1,13 +1,10 @@
-// The control's About box (dialog template 1), run modally.
+// The control's About box (dialog template 1), run modally: OK or Esc ends it.
 #pragma once
 
-#include <windows.h>
+#include "framework/Dialog.h"
+#include "res/Resource.h"
 
-class CAboutBox {
+class CAboutBox : public CDialogBase {
 public:
-    // Returns when the user closes the box; the owner may be null.
-    INT_PTR DoModal(HWND owner = nullptr);
-
-private:
-    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    CAboutBox() : CDialogBase(IDD_ABOUTBOX_VANTORIMA) {}
 };

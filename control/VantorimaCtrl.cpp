@@ -77,7 +77,7 @@ HRESULT CVantorimaCtrl::InternalQueryInterface(REFIID riid, void** ppv)
 
 void CVantorimaCtrl::AboutBox()
 {
-    CAboutBox().DoModal();
+    CAboutBox().DoModal(nullptr);
 }
 
 void CVantorimaCtrl::DoPropExchange(CPropExchange& exchange)
