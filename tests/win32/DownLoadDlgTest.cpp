@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 
 #include "WineTestSupport.h"
@@ -159,6 +160,21 @@ protected:
     // The queue's last word, and a moment for what the dialog does with it.
     void Settle() { PumpFor(300); }
 
+    // A screenshot named after the test, for people to look at.
+    void Shot(const std::string& what)
+    {
+        SaveScreenshot(std::string("update-dialog-") +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + what);
+    }
+    // Answers every box with button, after a screenshot of it over the dialog.
+    CBoxAnswerer::Decision Answer(int button)
+    {
+        return [this, button](const std::wstring&) {
+            Shot("box-" + std::to_string(++boxes_));
+            return button;
+        };
+    }
+
     CScratchDir temp_{"update temp"}, client_{"update client"}, install_{"update install"};
     char previousDir_[MAX_PATH] = "";
     std::string installer_;
@@ -168,16 +184,19 @@ protected:
     CControlStub control_;
     std::unique_ptr<CDownLoadDlg> dialog_;
     HWND dlg_ = nullptr;
+    std::atomic<int> boxes_{0};
 };
 
 }  // namespace
 
 TEST_F(UpdateDialog, DownloadsStartsTheInstallerAndHandsOver)
 {
-    CBoxAnswerer answerer(IDOK);
+    CBoxAnswerer answerer(Answer(IDOK));
     Open();
     EXPECT_EQ(StatusLine(), "");  // the template's text is replaced at once
     EXPECT_EQ(Button(), kStopButton);
+    ASSERT_TRUE(WaitFor(STATUS_READING));
+    Shot("reading");
     ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
 
     EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_READING, STATUS_FILE_DONE, STATUS_ALL_DONE}));
@@ -246,7 +265,7 @@ TEST_F(UpdateDialog, StoppingASlowDownloadTakesTwoPresses)
 TEST_F(UpdateDialog, NoToTheStopQuestionChangesNothing)
 {
     ASSERT_TRUE(SetUpdateServerModes("~slow=40,65536"));
-    CBoxAnswerer answerer(IDNO);
+    CBoxAnswerer answerer(Answer(IDNO));
     Open();
     ASSERT_TRUE(WaitFor(STATUS_READING));
     Press();
@@ -263,7 +282,7 @@ TEST_F(UpdateDialog, StopDuringTheWaitForARunningClient)
     CScratchDir elsewhere("running client");
     CRunningClient running(elsewhere, "Marovent.exe", 1300);
     PumpFor(300);
-    CBoxAnswerer answerer(IDYES);
+    CBoxAnswerer answerer(Answer(IDYES));
     Open();
     Press();
     ASSERT_TRUE(PumpUntil([&] { return Button() == kCloseButton; }));
@@ -297,7 +316,7 @@ TEST_F(UpdateDialog, FailuresShowTheirBoxHideTheDialogAndPostNothing)
         SCOPED_TRACE(c.modes);
         log_.statuses.clear();
         ASSERT_TRUE(SetUpdateServerModes(c.modes));
-        CBoxAnswerer answerer(IDOK);
+        CBoxAnswerer answerer(Answer(IDOK));
         Open();
         ASSERT_TRUE(PumpUntil([&] { return !answerer.Texts().empty() && !Visible(); }, 20000));
         Settle();
@@ -315,7 +334,7 @@ TEST_F(UpdateDialog, AnUnwritableDirectoryIsAFileError)
     const std::string missing = temp_.Path() + "\\missing";
     SetEnvironmentVariableA("TMP", missing.c_str());
     SetEnvironmentVariableA("TEMP", missing.c_str());
-    CBoxAnswerer answerer(IDOK);
+    CBoxAnswerer answerer(Answer(IDOK));
     Open();
     ASSERT_TRUE(PumpUntil([&] { return !Visible(); }, 20000));
     Settle();
@@ -329,7 +348,7 @@ TEST_F(UpdateDialog, ARefusalToCloseTheClientEndsTheDialogQuietly)
     CScratchDir elsewhere("running client");
     CRunningClient running(elsewhere, "Marovent.exe", 30000);
     PumpFor(300);
-    CBoxAnswerer answerer(IDNO);
+    CBoxAnswerer answerer(Answer(IDNO));
     Open();
     ASSERT_TRUE(PumpUntil([&] { return !Visible(); }, 20000));
     Settle();
@@ -346,7 +365,7 @@ TEST_F(UpdateDialog, YesClosesTheRunningClientAndTheDownloadRuns)
     CScratchDir elsewhere("running client");
     CRunningClient running(elsewhere, "Marovent.exe", 30000);
     PumpFor(300);
-    CBoxAnswerer answerer(IDYES);
+    CBoxAnswerer answerer(Answer(IDYES));
     Open();
     ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
     EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kAskClose});
@@ -357,7 +376,7 @@ TEST_F(UpdateDialog, YesClosesTheRunningClientAndTheDownloadRuns)
 TEST_F(UpdateDialog, EnterEscAndUnknownCodesChangeNothingAndAStalledDialogGoesAtOnce)
 {
     ASSERT_TRUE(SetUpdateServerModes("~stall=12285"));
-    CBoxAnswerer answerer(IDOK);
+    CBoxAnswerer answerer(Answer(IDOK));
     Open();
     ASSERT_TRUE(PumpUntil([&] { return log_.statuses.size() >= 4; }));  // 5 and three blocks
     Settle();
@@ -401,7 +420,7 @@ TEST_F(UpdateDialog, AControlThatGoesTakesItsDialogAlong)
             return CWindow::WindowProc(message, wParam, lParam);
         }
     };
-    CBoxAnswerer answerer(IDOK);
+    CBoxAnswerer answerer(Answer(IDOK));
     CSettingsStore store;
     auto launcher = std::make_unique<CLauncher>(store);
     RECT rect = {120, 10, 220, 60};
