@@ -436,3 +436,39 @@ TEST_F(UpdateDialog, AControlThatGoesTakesItsDialogAlong)
     PumpFor(2000);
     EXPECT_TRUE(answerer.Texts().empty());
 }
+
+// The animation drawn at build time: its format, and that the animation
+// control plays it.
+TEST(UpdateAnimation, IsAnRle8ClipThatTheAnimationControlOpens)
+{
+    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(201), "AVI");
+    ASSERT_TRUE(found);
+    const auto* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(nullptr, found)));
+    const DWORD size = SizeofResource(nullptr, found);
+    const std::string avi(reinterpret_cast<const char*>(bytes), size);
+    ASSERT_EQ(avi.substr(0, 4), "RIFF");
+    ASSERT_EQ(avi.substr(8, 4), "AVI ");
+    auto u32 = [&](size_t at) { return *reinterpret_cast<const uint32_t*>(bytes + at); };
+    const size_t avih = avi.find("avih") + 8, strh = avi.find("strh") + 8, strf = avi.find("strf") + 8;
+    EXPECT_EQ(u32(avih), 66667u);      // microseconds per frame: 15 frames a second
+    EXPECT_EQ(u32(avih + 16), 31u);    // frames
+    EXPECT_EQ(u32(avih + 24), 1u);     // one stream
+    EXPECT_EQ(u32(avih + 32), 272u);   // width
+    EXPECT_EQ(u32(avih + 36), 60u);    // height
+    EXPECT_EQ(avi.substr(strh, 4), "vids");
+    EXPECT_EQ(avi.find("auds"), std::string::npos);
+    EXPECT_EQ(*reinterpret_cast<const uint16_t*>(bytes + strf + 14), 8u);  // bits per pixel
+    EXPECT_EQ(u32(strf + 16), 1u);                                        // BI_RLE8
+
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_ANIMATE_CLASS};
+    InitCommonControlsEx(&classes);
+    CWindow parent;
+    RECT rect = {0, 0, 300, 100};
+    ASSERT_TRUE(parent.CreateEx(0, "animation", WS_OVERLAPPEDWINDOW | WS_VISIBLE, rect, nullptr));
+    HWND animation = CreateWindowExA(0, ANIMATE_CLASSA, "", WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT, 0, 0, 272, 60,
+                                     parent.GetSafeHwnd(), nullptr, GetModuleHandleA(nullptr), nullptr);
+    EXPECT_TRUE(SendMessageA(animation, ACM_OPENA, 0, 201));
+    EXPECT_TRUE(SendMessageA(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF)));
+    PumpFor(300);
+    SendMessageA(animation, ACM_STOP, 0, 0);
+}
