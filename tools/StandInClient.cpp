@@ -4,7 +4,8 @@
 // (else Marovent.received.txt beside the program): the raw command line, the
 // arguments, and the name, password and join key read from them, the
 // password decoded from its token. "/STAYMS:<n>" keeps it running n ms, so
-// tests can find it among the running processes.
+// tests can find it among the running processes. When MAROVENT_SHOW_MS is
+// set it also shows what it received in a small window for that long.
 #include <windows.h>
 
 #include <cstdlib>
@@ -67,6 +68,24 @@ void WriteWhole(const std::string& path, const std::string& text)
     MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
+// A window with the received values, for people watching a demo.
+void ShowRecord(const std::string& text, DWORD ms)
+{
+    std::string lines;
+    for (char c : text)
+        lines += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    HWND window = CreateWindowExA(WS_EX_TOPMOST, "STATIC", lines.c_str(), WS_POPUP | WS_BORDER | WS_VISIBLE | SS_LEFT,
+                                  340, 380, 640, 120, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+    DestroyWindow(window);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
@@ -87,6 +106,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     }
     record += "joinkey=" + Field(args, "/JOINKEY:", nullptr) + "\n";
     WriteWhole(RecordPath(), record);
+
+    char show[16];
+    DWORD n = GetEnvironmentVariableA("MAROVENT_SHOW_MS", show, sizeof show);
+    if (n > 0 && n < sizeof show)
+        ShowRecord(" Marovent (stand-in client) received:\n" + record.substr(record.find("\nname=") + 1),
+                   std::strtoul(show, nullptr, 10));
 
     const std::string stay = Field(args, "/STAYMS:", " ");
     if (!stay.empty())

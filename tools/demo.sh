@@ -95,9 +95,11 @@ say "run 2: the page opens again, the client is installed"
 python3 -c "import urllib.request, sys; urllib.request.urlopen(sys.argv[1]).read()" \
   "http://127.0.0.1:$port/~set/"
 rm -f "$session/received.txt"
+export MAROVENT_SHOW_MS=4000  # the stand-in client shows what it received
 wine "$bin/PageHost.exe" "$winpage" 60 >"$session/page2.log" 2>&1 && ended2=yes || ended2=no
 sed 's/^/    /' "$session/page2.log"
 wait_for 20 test -f "$session/received.txt" || true
+sleep 1
 shot demo-3-client-started "the page has closed; the client runs"
 say "run 2: page window ended by the control: $ended2; the client received:"
 if [ -f "$session/received.txt" ]; then
