@@ -22,7 +22,7 @@ constexpr int kProgressId = 202;
 constexpr int kButtonId = 203;
 constexpr int kStatusId = 204;
 // How long deleting the dialog waits for a worker whose read was cut.
-constexpr DWORD kWorkerStopWait = 800;
+constexpr DWORD kWorkerStopWait = 300;
 
 const char kAgent[] = "Quessel";
 const char kDownloadFailed[] = "下载过程中出现问题，请重试。";

@@ -28,15 +28,17 @@ int RunKillProcess(const std::string& name, DWORD* elapsedMs = nullptr)
     owner.CreateEx(0, "update", WS_OVERLAPPEDWINDOW | WS_VISIBLE, rect, nullptr);
     std::atomic<bool> done{false};
     int result = 99;
-    const DWORD start = GetTickCount();
+    DWORD elapsed = 0;
     std::thread worker([&] {
+        const DWORD start = GetTickCount();
         result = KillProcess(owner.GetSafeHwnd(), name);
+        elapsed = GetTickCount() - start;
         done = true;
     });
     PumpUntil([&] { return done.load(); }, 30000);
     worker.join();
     if (elapsedMs)
-        *elapsedMs = GetTickCount() - start;
+        *elapsedMs = elapsed;
     return result;
 }
 
