@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "VantorimaLib.h"
 #include "framework/InterfacePtr.h"
 #include "launcher/SettingsStore.h"
@@ -90,18 +91,6 @@ bool IsWindowsOwn(std::string name)
     return false;
 }
 
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
 // Waits for the client's record, then a little for the client to exit, so
 // the next start does not share the machine with it.
 bool WaitForFile(const std::string& path)
@@ -134,7 +123,7 @@ LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam)
         char name[64] = {};
         GetClassNameA(reinterpret_cast<HWND>(wParam), name, sizeof name);
         if (lstrcmpA(name, "VantorimaWindow") == 0)
-            g_windowCreated = Now();
+            g_windowCreated = 1000.0 * SecondsNow();
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -225,7 +214,7 @@ int main()
         g_windowCreated = 0;
         attach(control.Get(), host, container.Put());
         // The launch ends with the start request and the completion post.
-        const double launched = Now();
+        const double launched = 1000.0 * SecondsNow();
         if (g_windowCreated > 0)
             controlTimes.push_back(launched - g_windowCreated);
         const std::string args = " /NAME:player /PASSWORD:" + std::string(64, 'x') + " /JOINKEY:1234";
@@ -237,9 +226,9 @@ int main()
 
         // The same start, bare.
         DeleteFileA(record.c_str());
-        const double bareStart = Now();
+        const double bareStart = 1000.0 * SecondsNow();
         ShellExecuteA(nullptr, nullptr, client.c_str(), args.c_str(), nullptr, SW_SHOWNORMAL);
-        bareTimes.push_back(Now() - bareStart);
+        bareTimes.push_back(1000.0 * SecondsNow() - bareStart);
         WaitForFile(record);
     }
     UnhookWindowsHookEx(hook);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "framework/Window.h"
 #include "updater/CompletionMessage.h"
 #include "updater/DownLoadDlg.h"
@@ -29,14 +30,6 @@ namespace {
 
 constexpr size_t kPadding = 64u << 20;
 constexpr int kPasses = 3;
-
-double Now()
-{
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / frequency.QuadPart;
-}
 
 void Pump()
 {
@@ -72,12 +65,12 @@ protected:
 double ThroughTheDialog(CControl& control)
 {
     const int before = control.completions;
-    const double start = Now();
+    const double start = SecondsNow();
     CDownLoadDlg dialog(&control);
     dialog.Create(control.GetSafeHwnd());
     while (control.completions == before)
         Pump();
-    return Now() - start;
+    return SecondsNow() - start;
 }
 
 double EngineAlone(const std::string& dir)
@@ -89,14 +82,14 @@ double EngineAlone(const std::string& dir)
     grab.AddDownload(CDownLoadDlg::InstallerUrl());
     grab.Initialize(receiver.GetSafeHwnd(), "Quessel", dir);
     std::atomic<bool> done{false};
-    const double start = Now();
+    const double start = SecondsNow();
     std::thread worker([&] {
         grab.DownloadListAll();
         done = true;
     });
     while (!done)
         Pump();
-    const double seconds = Now() - start;
+    const double seconds = SecondsNow() - start;
     worker.join();
     return seconds;
 }

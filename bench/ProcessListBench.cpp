@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "updater/ProcessList.h"
 
 namespace {
@@ -11,15 +12,12 @@ namespace {
 void Measure(const char* road, ProcessEnumerator enumerate)
 {
     std::vector<ProcessEntry> table(256);
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
     const int runs = 200;
     size_t found = 0;
-    QueryPerformanceCounter(&start);
+    const double start = SecondsNow();
     for (int i = 0; i < runs; ++i)
         found = enumerate(table.data(), table.size());
-    QueryPerformanceCounter(&end);
-    const double us = 1e6 * (end.QuadPart - start.QuadPart) / frequency.QuadPart / runs;
+    const double us = 1e6 * (SecondsNow() - start) / runs;
     std::printf("%-32s %9.1f us per enumeration (%u processes)\n", road, us, static_cast<unsigned>(found));
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "bench/BenchClock.h"
 #include "updater/ProgressLabelCtrl.h"
 
 namespace {
@@ -21,14 +22,6 @@ protected:
         return CProgressLabelCtrl::WindowProc(message, wParam, lParam);
     }
 };
-
-double Now()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 void Pump()
 {
@@ -57,25 +50,25 @@ int main()
 
     const int kRepeats = 20000;
     bar.SendMessage(PBM_SETRANGE32, 0, 1000000);
-    double start = Now();
+    double start = SecondsNow();
     for (int i = 0; i < kRepeats; ++i)
         bar.SendMessage(PBM_SETPOS, i % 3);  // far below a pixel
-    const double quiet = (Now() - start) / kRepeats;
+    const double quiet = (SecondsNow() - start) / kRepeats;
 
     bar.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     const int kPaints = 2000;
     bar.paints = 0;
-    start = Now();
+    start = SecondsNow();
     for (int i = 0; i < kPaints; ++i)
         bar.SendMessage(PBM_SETPOS, i % 2 ? 60 : 40);
-    const double painting = (Now() - start) / kPaints;
+    const double painting = (SecondsNow() - start) / kPaints;
 
     bar.SendMessage(PBM_SETPOS, 0);
     bar.paints = 0;
-    start = Now();
+    start = SecondsNow();
     for (int pos = 1; pos <= 100; ++pos)
         bar.SendMessage(PBM_SETPOS, pos);
-    const double run = Now() - start;
+    const double run = SecondsNow() - start;
 
     std::printf("progress bar 300x18\n");
     std::printf("  position change within a pixel: %.2f us\n", quiet * 1e6);

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "framework/Window.h"
 #include "updater/StatusMessage.h"
 #include "updater/WebGrab.h"
@@ -37,18 +38,6 @@ size_t WorkingSet()
     counters.cb = sizeof counters;
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
     return counters.WorkingSetSize;
-}
-
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / frequency.QuadPart;
 }
 
 // The dialog's stand-in on the main thread.
@@ -103,7 +92,7 @@ double OnWorker(
     });
     Sleep(20); // let the thread settle in
     ready();
-    const double start = Now();
+    const double start = SecondsNow();
     go = true;
     while (!done) {
         MSG msg;
@@ -112,7 +101,7 @@ double OnWorker(
         if (!done)
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
-    const double seconds = Now() - start;
+    const double seconds = SecondsNow() - start;
     worker.join();
     return seconds;
 }
