@@ -2,6 +2,10 @@
 
 #include <ocidl.h>
 
+#include "control/SiteLock.h"
+#include "framework/ActiveXControl.h"
+#include "support/Trace.h"
+
 namespace {
 
 constexpr DWORD kSafeForScripting = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
@@ -14,6 +18,21 @@ bool IsPersistence(REFIID riid)
 }
 
 }  // namespace
+
+STDMETHODIMP CObjectSafety::QueryInterface(REFIID riid, void** ppv)
+{
+    return m_owner.QueryInterface(riid, ppv);
+}
+
+STDMETHODIMP_(ULONG) CObjectSafety::AddRef()
+{
+    return m_owner.AddRef();
+}
+
+STDMETHODIMP_(ULONG) CObjectSafety::Release()
+{
+    return m_owner.Release();
+}
 
 bool CObjectSafety::OwnerImplements(REFIID riid)
 {
@@ -47,6 +66,12 @@ STDMETHODIMP CObjectSafety::SetInterfaceSafetyOptions(REFIID riid, DWORD mask, D
 {
     if (mask == 0 && enabled == 0)
         return S_OK;
+    // Neither scripted nor initialised from a page of another site.
+    m_siteLock.NoteSafetyQuestion();
+    if (!m_siteLock.Allows(m_owner.HostSite())) {
+        TraceOut("IObjectSafety: page refused: %s", m_siteLock.RefusedPage().c_str());
+        return E_FAIL;
+    }
     if (!OwnerImplements(riid))
         return E_FAIL;
     if (IsEqualIID(riid, IID_IDispatch))

@@ -1,6 +1,7 @@
 // The control's IObjectSafety: safe for scripting through IDispatch and safe
-// for initialisation through its persistence interfaces, and nothing else.
-// The answers depend only on the arguments; nothing is recorded.
+// for initialisation through its persistence interfaces, and nothing else,
+// and only for a page that the site lock allows. Apart from the site lock's
+// note that the host asked, nothing is recorded.
 //
 // A part of the control: its IUnknown is the control's.
 #pragma once
@@ -8,15 +9,18 @@
 #include <windows.h>
 #include <objsafe.h>
 
+class CActiveXControl;
+class CSiteLock;
+
 class CObjectSafety : public IObjectSafety {
 public:
-    explicit CObjectSafety(IUnknown& owner) : m_owner(owner) {}
+    CObjectSafety(CActiveXControl& owner, CSiteLock& siteLock) : m_owner(owner), m_siteLock(siteLock) {}
     CObjectSafety(const CObjectSafety&) = delete;
     CObjectSafety& operator=(const CObjectSafety&) = delete;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return m_owner.QueryInterface(riid, ppv); }
-    STDMETHODIMP_(ULONG) AddRef() override { return m_owner.AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return m_owner.Release(); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) override;
     STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) override;
@@ -24,5 +28,6 @@ public:
 private:
     bool OwnerImplements(REFIID riid);
 
-    IUnknown& m_owner;
+    CActiveXControl& m_owner;
+    CSiteLock& m_siteLock;
 };

@@ -2,11 +2,13 @@
 
 #include <new>
 
+#include "BuildConfig.h"
 #include "control/AboutBox.h"
 #include "control/ClassIds.h"
 #include "control/VantorimaApp.h"
 #include "framework/InterfaceTable.h"
 #include "res/Resource.h"
+#include "support/Trace.h"
 #include "updater/CompletionMessage.h"
 
 namespace {
@@ -55,7 +57,10 @@ const ControlClass CVantorimaCtrl::kClass = {
 };
 
 CVantorimaCtrl::CVantorimaCtrl()
-    : CActiveXControl(kClass), CLaunchSequence(*g_vantorimaApp), m_xObjectSafety(*static_cast<IOleObject*>(this))
+    : CActiveXControl(kClass),
+      CLaunchSequence(*g_vantorimaApp),
+      m_siteLock(VANTORIMA_ALLOWED_SITES),
+      m_xObjectSafety(*this, m_siteLock)
 {
 }
 
@@ -96,7 +101,12 @@ LRESULT CVantorimaCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CREATE:
         if (CActiveXControl::WindowProc(message, wParam, lParam) == -1)
             return -1;
-        Launch(*this);
+        // A page of another site gets nothing done: nothing written, nothing
+        // started, nothing posted.
+        if (m_siteLock.Allows(HostSite()))
+            Launch(*this);
+        else
+            TraceOut("page refused: %s", m_siteLock.RefusedPage().c_str());
         return 0;
     case kCompletionMessage: {
         // Ending the host's window makes the host release this control: it

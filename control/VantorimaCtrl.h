@@ -5,6 +5,7 @@
 #pragma once
 
 #include "control/ObjectSafety.h"
+#include "control/SiteLock.h"
 #include "framework/ActiveXControl.h"
 #include "framework/InterfaceTable.h"
 #include "launcher/LaunchSequence.h"
@@ -44,5 +45,6 @@ private:
     void OnKeyChanged() { SetModifiedFlag(); }
     void OnStrServerChanged() { SetModifiedFlag(); }
 
+    CSiteLock m_siteLock;
     CObjectSafety m_xObjectSafety;
 };

@@ -895,6 +895,13 @@ STDMETHODIMP CActiveXControl::GetSite(REFIID riid, void** site)
     return m_site->QueryInterface(riid, site);
 }
 
+IUnknown* CActiveXControl::HostSite() const
+{
+    if (m_clientSite)
+        return m_clientSite.Get();
+    return m_site.Get();
+}
+
 HRESULT CActiveXControl::ShowPropertyFrame(HWND parent)
 {
     // A host that shows property frames itself goes first.

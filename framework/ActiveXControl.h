@@ -200,6 +200,9 @@ public:
     HRESULT GetTypeLib(LCID lcid, ITypeLib** typeLib) const;
     // Shows the property frame with the control's pages, owned by parent.
     HRESULT ShowPropertyFrame(HWND parent);
+    // The host's site: the client site, or the IObjectWithSite site when
+    // there is no client site; null when neither was given.
+    IUnknown* HostSite() const;
 
 protected:
     // Saves, loads or resets the properties; the base exchanges its own part

@@ -3,13 +3,22 @@
 // title, the way browsers do it:
 //
 //   1. create the control by its class id;
-//   2. ask IObjectSafety that it is safe for scripting (IDispatch) and for
+//   2. give it the client site first when it asks for that (misc status);
+//      the site offers the page's address as browsers do, through the web
+//      browser service (the top page) and the container's document (the
+//      frame);
+//   3. ask IObjectSafety that it is safe for scripting (IDispatch) and for
 //      initialisation from the page (IPersistPropertyBag); refuse it if not;
-//   3. give it the client site first when it asks for that (misc status);
 //   4. load the <param> values through IPersistPropertyBag;
 //   5. activate it in place in the page window.
 //
-//   PageHost.exe <page.html> [seconds]
+//   PageHost.exe [options] <page.html | http://address> [seconds]
+//
+//   --top=URL|none    the address the web browser service gives (default: the
+//                     page's own; a file's is file:///...); none: no service
+//   --frame=URL|none  the same for the container's document
+//   --unsafe          load and activate a control that refuses the page, as
+//                     a browser set to run unsafe controls would
 //
 // Exit codes: 0 the page window was ended (by the control), 1 it was still
 // open after the given time (default 60 s), 2 bad page, 3 control refused,
@@ -19,12 +28,16 @@
 #include <objsafe.h>
 #include <ocidl.h>
 #include <olectl.h>
+#include <servprov.h>
+#include <shlguid.h>
+#include <wininet.h>
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "tools/BrowserStandIn.h"
 #include "tools/PageParser.h"
 
 namespace {
@@ -36,6 +49,23 @@ std::wstring Wide(const std::string& utf8)
     wide.resize(wide.empty() ? 0 : wide.size() - 1);
     return wide;
 }
+
+std::wstring WideAnsi(const std::string& text)
+{
+    std::wstring wide(MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(wide.empty() ? 0 : wide.size() - 1);
+    return wide;
+}
+
+// What the page host was asked to open, and how to present it.
+struct Options {
+    std::string page;               // file or http address
+    DWORD seconds = 60;
+    bool unsafe = false;
+    const char* top = nullptr;      // null: the page's own address
+    const char* frame = nullptr;
+};
 
 // The page's <param> list as a property bag.
 class CParamBag : public IPropertyBag {
@@ -80,10 +110,14 @@ private:
     ULONG m_refs = 1;
 };
 
-// The page: client site, in-place site and frame in one object.
-class CPageSite : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame {
+// The page: client site, in-place site and frame in one object; it offers
+// the browser and the document when they are given.
+class CPageSite : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame, public IServiceProvider {
 public:
-    explicit CPageSite(HWND window) : m_window(window) {}
+    CPageSite(HWND window, CBrowserStandIn* browser, CDocumentStandIn* document)
+        : m_window(window), m_browser(browser), m_document(document)
+    {
+    }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override
     {
@@ -93,6 +127,8 @@ public:
             *object = static_cast<IOleInPlaceSite*>(this);
         else if (riid == IID_IOleInPlaceUIWindow || riid == IID_IOleInPlaceFrame)
             *object = static_cast<IOleInPlaceFrame*>(this);
+        else if (riid == IID_IServiceProvider)
+            *object = static_cast<IServiceProvider*>(this);
         else {
             *object = nullptr;
             return E_NOINTERFACE;
@@ -112,8 +148,8 @@ public:
     }
     STDMETHODIMP GetContainer(IOleContainer** container) override
     {
-        *container = nullptr;
-        return E_NOINTERFACE;
+        *container = m_document;
+        return m_document ? S_OK : E_NOINTERFACE;
     }
     STDMETHODIMP ShowObject() override { return S_OK; }
     STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
@@ -137,7 +173,7 @@ public:
         *frame = static_cast<IOleInPlaceFrame*>(this);
         AddRef();
         *document = nullptr;
-        SetRect(position, 10, 10, 310, 110);
+        SetRect(position, 10, 34, 310, 134);
         GetClientRect(m_window, clip);
         if (info) {
             info->fMDIApp = FALSE;
@@ -166,8 +202,17 @@ public:
     STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
     STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
 
+    // IServiceProvider
+    STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** object) override
+    {
+        *object = nullptr;
+        return m_browser ? m_browser->QueryService(service, riid, object) : E_NOINTERFACE;
+    }
+
 private:
     HWND m_window;
+    CBrowserStandIn* m_browser;
+    CDocumentStandIn* m_document;
     ULONG m_refs = 1;
 };
 
@@ -191,7 +236,53 @@ LRESULT CALLBACK PageWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-int Run(const PageObject& page, DWORD seconds)
+// The page's own address: the http address it was fetched from, or the
+// file:/// address of its file.
+std::string PageAddress(const std::string& page)
+{
+    if (page.compare(0, 7, "http://") == 0 || page.compare(0, 8, "https://") == 0)
+        return page;
+    char full[MAX_PATH];
+    if (!GetFullPathNameA(page.c_str(), MAX_PATH, full, nullptr))
+        return "file:///" + page;
+    std::string address = std::string("file:///") + full;
+    for (char& c : address) {
+        if (c == '\\')
+            c = '/';
+    }
+    return address;
+}
+
+// The page's text from its file or its http address; false when there is none.
+bool ReadPage(const std::string& page, std::string& html)
+{
+    if (PageAddress(page) != page) {
+        std::ifstream in(page, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        html = text.str();
+        return static_cast<bool>(in);
+    }
+    HINTERNET session = InternetOpenA("PageHost", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET request = session ? InternetOpenUrlA(session, page.c_str(), nullptr, 0,
+                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
+                                : nullptr;
+    DWORD status = 0, size = sizeof status;
+    bool ok = request && HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                                        nullptr) &&
+              status == 200;
+    char block[8192];
+    DWORD read = 0;
+    while (ok && (ok = InternetReadFile(request, block, sizeof block, &read) != FALSE) && read)
+        html.append(block, read);
+    if (request)
+        InternetCloseHandle(request);
+    if (session)
+        InternetCloseHandle(session);
+    return ok;
+}
+
+int Run(const PageObject& page, const Options& options)
 {
     CLSID clsid;
     if (FAILED(CLSIDFromString(Wide(page.classId).c_str(), &clsid))) {
@@ -205,11 +296,6 @@ int Run(const PageObject& page, DWORD seconds)
         std::fprintf(stderr, "page: cannot create %s (0x%08lx)\n", page.classId.c_str(), hr);
         return 4;
     }
-    if (!IsSafeForThePage(control)) {
-        std::printf("page: control %s is not safe for scripting and initialisation: refused\n", page.classId.c_str());
-        control->Release();
-        return 3;
-    }
 
     WNDCLASSW wc = {};
     wc.lpfnWndProc = &PageWindowProc;
@@ -219,31 +305,51 @@ int Run(const PageObject& page, DWORD seconds)
     RegisterClassW(&wc);
     HWND window = CreateWindowExW(0, wc.lpszClassName, Wide(page.title).c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                   80, 60, 720, 480, nullptr, nullptr, wc.hInstance, nullptr);
-    CPageSite site(window);
+    const std::string address = PageAddress(options.page);
+    // The address bar, as people see it in a browser.
+    CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", WideAnsi(address).c_str(), WS_CHILD | WS_VISIBLE | ES_READONLY, 0, 0,
+                    704, 24, window, nullptr, wc.hInstance, nullptr);
+    const auto offered = [&](const char* given) { return given ? std::string(given) : address; };
+    CBrowserStandIn browser(WideAnsi(offered(options.top)));
+    CDocumentStandIn document(WideAnsi(offered(options.frame)));
+    const bool noTop = options.top && std::string(options.top) == "none";
+    const bool noFrame = options.frame && std::string(options.frame) == "none";
+    CPageSite site(window, noTop ? nullptr : &browser, noFrame ? nullptr : &document);
 
     IOleObject* object = nullptr;
     IPersistPropertyBag* persist = nullptr;
-    int result = 4;
-    if (SUCCEEDED(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object))) &&
-        SUCCEEDED(control->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&persist)))) {
-        DWORD misc = 0;
+    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
+    control->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&persist));
+    DWORD misc = 0;
+    if (object) {
         object->GetMiscStatus(DVASPECT_CONTENT, &misc);
         if (misc & OLEMISC_SETCLIENTSITEFIRST)
             object->SetClientSite(&site);
+    }
+    // Browsers ask once the control knows its site, and so its page.
+    int result = 4;
+    if (!IsSafeForThePage(control)) {
+        std::printf("page: control %s is not safe for scripting and initialisation: %s\n", page.classId.c_str(),
+                    options.unsafe ? "loaded all the same" : "refused");
+        std::fflush(stdout);
+        if (!options.unsafe)
+            result = 3;
+    }
+    if (object && persist && result != 3) {
         CParamBag bag(page);
         persist->InitNew();
         hr = persist->Load(&bag, nullptr);
         if (!(misc & OLEMISC_SETCLIENTSITEFIRST))
             object->SetClientSite(&site);
-        RECT position = {10, 10, 310, 110};
+        RECT position = {10, 34, 310, 134};
         if (SUCCEEDED(hr))
             hr = object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, window, &position);
         if (SUCCEEDED(hr)) {
-            std::printf("page: \"%s\": control loaded with %u parameters and active\n", page.title.c_str(),
-                        static_cast<unsigned>(page.params.size()));
+            std::printf("page: \"%s\" at %s: control loaded with %u parameters and active\n", page.title.c_str(),
+                        address.c_str(), static_cast<unsigned>(page.params.size()));
             std::fflush(stdout);
             const DWORD start = GetTickCount();
-            while (IsWindow(window) && GetTickCount() - start < seconds * 1000) {
+            while (IsWindow(window) && GetTickCount() - start < options.seconds * 1000) {
                 MSG msg;
                 while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
                     TranslateMessage(&msg);
@@ -253,10 +359,12 @@ int Run(const PageObject& page, DWORD seconds)
             }
             result = IsWindow(window) ? 1 : 0;
             std::printf(result ? "page: still open after %lu s\n" : "page: the control ended the page window\n",
-                        seconds);
+                        options.seconds);
         } else {
             std::fprintf(stderr, "page: the control could not be loaded or activated (0x%08lx)\n", hr);
         }
+    }
+    if (object) {
         object->Close(OLECLOSE_NOSAVE);
         object->SetClientSite(nullptr);
     }
@@ -274,21 +382,35 @@ int Run(const PageObject& page, DWORD seconds)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: PageHost <page.html> [seconds]\n");
+    Options options;
+    int positional = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--unsafe")
+            options.unsafe = true;
+        else if (arg.compare(0, 6, "--top=") == 0)
+            options.top = argv[i] + 6;
+        else if (arg.compare(0, 8, "--frame=") == 0)
+            options.frame = argv[i] + 8;
+        else if (positional++ == 0)
+            options.page = arg;
+        else
+            options.seconds = std::strtoul(argv[i], nullptr, 10);
+    }
+    if (options.page.empty()) {
+        std::fprintf(stderr, "usage: PageHost [--top=URL|none] [--frame=URL|none] [--unsafe] <page.html | "
+                             "http://address> [seconds]\n");
         return 2;
     }
-    std::ifstream in(argv[1], std::ios::binary);
-    std::ostringstream html;
-    html << in.rdbuf();
-    const PageObject page = ParsePage(html.str());
-    if (!in || !page.found) {
-        std::fprintf(stderr, "page: no <object classid=\"clsid:...\"> in %s\n", argv[1]);
+    std::string html;
+    const bool read = ReadPage(options.page, html);
+    const PageObject page = ParsePage(html);
+    if (!read || !page.found) {
+        std::fprintf(stderr, "page: no <object classid=\"clsid:...\"> in %s\n", options.page.c_str());
         return 2;
     }
-    const DWORD seconds = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 60;
     OleInitialize(nullptr);
-    int result = Run(page, seconds);
+    int result = Run(page, options);
     OleUninitialize();
     return result;
 }

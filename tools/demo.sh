@@ -3,7 +3,8 @@
 #
 # A fresh Wine prefix; the module registered; the update folder served on the
 # installer's port with the stand-in installer, slowed so the progress can be
-# seen; the demo login page opened in the page host twice:
+# seen, together with the demo login page; the page opened by its http address
+# in the page host twice:
 #   1. no client installed: the update dialog downloads the installer, which
 #      installs the stand-in client and records WorkDir; the page closes;
 #   2. the client is installed: it starts with the user's name, the token of
@@ -63,6 +64,7 @@ say "registered $bin/Vantorima.ocx"
 rm -f "$session/port" "$session/trace.txt" "$session/received.txt"
 mkdir -p "$session/update/service"
 cp "$bin/VokWeiqi.exe" "$session/update/service/VokWeiqi.exe"
+cp "$page" "$session/update/login.html"
 setsid python3 "$top/tools/update_server.py" --root "$session/update" --port "$port" --lifetime 600 \
   --port-file "$session/port" </dev/null >"$session/server.log" 2>&1 &
 server_pid=$!
@@ -76,10 +78,11 @@ export VANTORIMA_TRACE
 VANTORIMA_TRACE=$(winepath -w "$session/trace.txt")
 export MAROVENT_RECORD
 MAROVENT_RECORD=$(winepath -w "$session/received.txt")
-winpage=$(winepath -w "$page")
+# The page comes from the service's own site, which the control's site lock allows.
+url=http://127.0.0.1:$port/login.html
 
 say "run 1: the page opens and no client is installed"
-wine "$bin/PageHost.exe" "$winpage" 120 >"$session/page1.log" 2>&1 &
+wine "$bin/PageHost.exe" "$url" 120 >"$session/page1.log" 2>&1 &
 page_pid=$!
 wait_for 30 grep -q "link :" "$session/trace.txt" || true
 sleep 2.5
@@ -96,7 +99,7 @@ python3 -c "import urllib.request, sys; urllib.request.urlopen(sys.argv[1]).read
   "http://127.0.0.1:$port/~set/"
 rm -f "$session/received.txt"
 export MAROVENT_SHOW_MS=4000  # the stand-in client shows what it received
-wine "$bin/PageHost.exe" "$winpage" 60 >"$session/page2.log" 2>&1 && ended2=yes || ended2=no
+wine "$bin/PageHost.exe" "$url" 60 >"$session/page2.log" 2>&1 && ended2=yes || ended2=no
 sed 's/^/    /' "$session/page2.log"
 wait_for 20 test -f "$session/received.txt" || true
 sleep 1
@@ -114,6 +117,8 @@ if [ $check = 1 ]; then
   expect() { grep -qxF "$1" <<<"$record" || { echo "demo: expected '$1' in the client's record" >&2; fail=1; }; }
   [ "$ended" = yes ] && [ "$ended2" = yes ] || { echo "demo: a page window did not end" >&2; fail=1; }
   [ -n "$installed" ] || { echo "demo: the installer did not record WorkDir" >&2; fail=1; }
+  grep -qF "at $url:" "$session/page1.log" || { echo "demo: the page was not opened at $url" >&2; fail=1; }
+  ! grep -q "page refused" "$session/trace.txt" || { echo "demo: the control refused the page" >&2; fail=1; }
   expect "name=guest"
   expect "password=go-demo-2026"
   expect "joinkey=1000"

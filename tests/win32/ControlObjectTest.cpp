@@ -9,13 +9,39 @@
 
 #include <map>
 
+#include "BuildConfig.h"
 #include "ControlTestSupport.h"
 #include "VantorimaLib.h"
 #include "WineTestSupport.h"
+#include "control/SiteLock.h"
+#include "tools/BrowserStandIn.h"
 
 using namespace control_test;
 
 namespace {
+
+// The site a browser gives an object through IObjectWithSite: its web
+// browser service tells the page's address.
+class CBrowserSite : public IServiceProvider {
+public:
+    explicit CBrowserSite(const wchar_t* address) : m_browser(address) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        const bool ours = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IServiceProvider);
+        *ppv = ours ? this : nullptr;
+        return ours ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** ppv) override
+    {
+        return m_browser.QueryService(service, riid, ppv);
+    }
+
+private:
+    CBrowserStandIn m_browser;
+};
 
 // A page's <param> list as browsers hand it over.
 class CPropertyBag : public IPropertyBag {
@@ -215,11 +241,27 @@ TEST_F(ControlObject, OneIdentityBehindEveryInterface)
     fetched[0]->Release();
 }
 
-TEST_F(ControlObject, ObjectSafetyAnswersDependOnlyOnTheArguments)
+TEST_F(ControlObject, ObjectSafetyAnswersTheArgumentsForAnAllowedPageOnly)
 {
     CInterfacePtr<IDispatch> control = NewControl();
     CInterfacePtr<IObjectSafety> safety;
     ASSERT_EQ(control.As(IID_IObjectSafety, &safety), S_OK);
+    CInterfacePtr<IObjectWithSite> withSite;
+    ASSERT_EQ(control.As(IID_IObjectWithSite, &withSite), S_OK);
+    // A host that asks but cannot say where the page is, or a page elsewhere.
+    const bool locked = std::string(VANTORIMA_ALLOWED_SITES) != "off";
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 1), locked ? E_FAIL : S_OK);
+    CBrowserSite elsewhere(L"http://127.0.0.1.evil.example/login.html");
+    ASSERT_EQ(withSite->SetSite(&elsewhere), S_OK);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 1), locked ? E_FAIL : S_OK);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, 2, 2), locked ? E_FAIL : S_OK);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 0, 0), S_OK);
+
+    const wchar_t kOurs[] = L"http://127.0.0.1:18431/login.html";
+    if (locked && !IsAllowedSite(kOurs, VANTORIMA_ALLOWED_SITES))
+        GTEST_SKIP() << "loopback pages are not allowed by VANTORIMA_ALLOWED_SITES";
+    CBrowserSite ours(kOurs);
+    ASSERT_EQ(withSite->SetSite(&ours), S_OK);
     struct Case {
         const IID* iid;
         HRESULT result;
@@ -262,6 +304,7 @@ TEST_F(ControlObject, ObjectSafetyAnswersDependOnlyOnTheArguments)
     DWORD enabled = 0;
     EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
     EXPECT_EQ(enabled, 1u);
+    withSite->SetSite(nullptr);
 }
 
 TEST_F(ControlObject, PropertyBagsLoadWhatThePageGivesAndSaveEverything)

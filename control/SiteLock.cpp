@@ -1,0 +1,151 @@
+#include "control/SiteLock.h"
+
+#include <exdisp.h>
+#include <mshtml.h>
+#include <ocidl.h>
+#include <servprov.h>
+#include <shlguid.h>
+#include <wininet.h>
+
+#include <cstring>
+#include <vector>
+
+#include "framework/AnsiText.h"
+#include "framework/Bstr.h"
+#include "framework/InterfacePtr.h"
+
+namespace {
+
+char LowerAscii(wchar_t c)
+{
+    return static_cast<char>(c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c);
+}
+
+// The host in lower case, or empty when it holds anything but letters,
+// digits, dots and hyphens: an encoded, bracketed or international host is
+// never one of ours by accident.
+std::string PlainHost(const wchar_t* host, size_t length)
+{
+    std::string plain;
+    for (size_t i = 0; i < length; ++i) {
+        const wchar_t c = host[i];
+        const bool ok = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+                        c == L'.' || c == L'-';
+        if (!ok)
+            return std::string();
+        plain += LowerAscii(c);
+    }
+    return plain;
+}
+
+bool MatchesPattern(const std::string& host, const char* pattern, size_t length)
+{
+    std::string lower;
+    for (size_t i = 0; i < length; ++i)
+        lower += LowerAscii(static_cast<unsigned char>(pattern[i]));
+    if (lower.compare(0, 2, "*.") == 0) {
+        // "*.example.com": a host below example.com, not example.com itself.
+        const std::string suffix = lower.substr(1);
+        return host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0;
+    }
+    return host == lower;
+}
+
+bool MatchesAny(const std::string& host, const char* patterns)
+{
+    for (const char* p = patterns; *p;) {
+        const char* end = std::strchr(p, ';');
+        const size_t length = end ? static_cast<size_t>(end - p) : std::strlen(p);
+        if (length && MatchesPattern(host, p, length))
+            return true;
+        p += length + (end ? 1 : 0);
+    }
+    return false;
+}
+
+// The address, or none when the reader failed or gave nothing.
+std::wstring Address(HRESULT hr, BSTR text)
+{
+    CBstr owned(text);
+    return SUCCEEDED(hr) && owned ? std::wstring(owned.Get(), SysStringLen(owned.Get())) : std::wstring();
+}
+
+// The addresses a browser offers for the page around a control: the top
+// page's through its web browser service, the frame's through the document
+// that contains the control. A way that is offered but reads as nothing
+// counts as an empty address, which no pattern matches.
+std::vector<std::wstring> PageAddresses(IUnknown* site)
+{
+    std::vector<std::wstring> addresses;
+    if (!site)
+        return addresses;
+    CInterfacePtr<IServiceProvider> services;
+    CInterfacePtr<IWebBrowser2> browser;
+    if (SUCCEEDED(site->QueryInterface(IID_IServiceProvider, services.PutVoid())) && services &&
+        SUCCEEDED(services->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, browser.PutVoid())) && browser) {
+        BSTR url = nullptr;
+        const HRESULT hr = browser->get_LocationURL(&url);
+        addresses.push_back(Address(hr, url));
+    }
+    CInterfacePtr<IOleClientSite> clientSite;
+    CInterfacePtr<IOleContainer> container;
+    CInterfacePtr<IHTMLDocument2> document;
+    if (SUCCEEDED(site->QueryInterface(IID_IOleClientSite, clientSite.PutVoid())) && clientSite &&
+        SUCCEEDED(clientSite->GetContainer(container.Put())) && container &&
+        SUCCEEDED(container.As(IID_IHTMLDocument2, &document)) && document) {
+        BSTR url = nullptr;
+        const HRESULT hr = document->get_URL(&url);
+        addresses.push_back(Address(hr, url));
+    }
+    return addresses;
+}
+
+}  // namespace
+
+bool IsAllowedSite(const wchar_t* url, const char* patterns)
+{
+    if (!url || !*url)
+        return false;
+    // Browsers hand over canonical addresses. A backslash or a blank is where
+    // URL parsers disagree, and so where a page would hide its real host.
+    for (const wchar_t* c = url; *c; ++c) {
+        if (*c == L'\\' || *c <= L' ')
+            return false;
+    }
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof parts;
+    // Non-zero lengths ask for pointers into url.
+    parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength = 1;
+    if (!InternetCrackUrlW(url, 0, 0, &parts))
+        return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+        return false;
+    // "http://ours@theirs/" is how a page disguises its host.
+    if (parts.dwUserNameLength || parts.dwPasswordLength || !parts.lpszHostName)
+        return false;
+    const std::string host = PlainHost(parts.lpszHostName, parts.dwHostNameLength);
+    return !host.empty() && MatchesAny(host, patterns);
+}
+
+CSiteLock::CSiteLock(const char* patterns) : m_patterns(patterns), m_enabled(std::strcmp(patterns, "off") != 0) {}
+
+bool CSiteLock::Allows(IUnknown* site)
+{
+    m_refusedPage.clear();
+    if (!m_enabled)
+        return true;
+    const std::vector<std::wstring> addresses = PageAddresses(site);
+    if (addresses.empty()) {
+        if (!m_askedAboutSafety)
+            return true;
+        m_refusedPage = "<no address>";
+        return false;
+    }
+    for (const std::wstring& address : addresses) {
+        if (!IsAllowedSite(address.c_str(), m_patterns)) {
+            m_refusedPage = address.empty() ? "<empty address>" : AnsiFromWide(address.c_str(), address.size());
+            return false;
+        }
+    }
+    return true;
+}
