@@ -37,6 +37,8 @@
 #include <sstream>
 #include <string>
 
+#include "framework/HttpFile.h"
+#include "framework/InternetSession.h"
 #include "tools/BrowserStandIn.h"
 #include "tools/PageParser.h"
 
@@ -263,23 +265,20 @@ bool ReadPage(const std::string& page, std::string& html)
         html = text.str();
         return static_cast<bool>(in);
     }
-    HINTERNET session = InternetOpenA("PageHost", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    HINTERNET request = session ? InternetOpenUrlA(session, page.c_str(), nullptr, 0,
-                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
-                                : nullptr;
-    DWORD status = 0, size = sizeof status;
-    bool ok = request && HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                                        nullptr) &&
-              status == 200;
+    CInternetSession session("PageHost", 1, INTERNET_OPEN_TYPE_DIRECT);
+    CHttpFile file;
+    DWORD status = 0;
+    if (!session.IsOpen() || session.OpenUrl(page.c_str(), INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, file) ||
+        file.QueryStatusCode(status) || status != 200)
+        return false;
     char block[8192];
-    DWORD read = 0;
-    while (ok && (ok = InternetReadFile(request, block, sizeof block, &read) != FALSE) && read)
+    for (DWORD read = 0;;) {
+        if (file.Read(block, sizeof block, read))
+            return false;
+        if (!read)
+            return true;
         html.append(block, read);
-    if (request)
-        InternetCloseHandle(request);
-    if (session)
-        InternetCloseHandle(session);
-    return ok;
+    }
 }
 
 int Run(const PageObject& page, const Options& options)
