@@ -4,7 +4,8 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <vector>
 
 #include "framework/AnsiText.h"
 #include "support/Trace.h"
@@ -15,10 +16,10 @@ namespace {
 // the signer and its chain live in it.
 class CTrustState {
 public:
-    explicit CTrustState(const std::wstring& path)
+    explicit CTrustState(const wchar_t* path)
     {
         m_file.cbStruct = sizeof m_file;
-        m_file.pcwszFilePath = path.c_str();
+        m_file.pcwszFilePath = path;
         m_data.cbStruct = sizeof m_data;
         m_data.dwUIChoice = WTD_UI_NONE;
         m_data.fdwRevocationChecks = WTD_REVOKE_NONE;
@@ -54,25 +55,17 @@ private:
     LONG m_result;
 };
 
-std::string Thumbprint(PCCERT_CONTEXT certificate)
+void ReadThumbprint(PCCERT_CONTEXT certificate, char (&text)[41])
 {
     BYTE hash[20];
     DWORD size = sizeof hash;
     if (!::CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size) || size != sizeof hash)
-        return std::string();
-    std::string text;
-    for (BYTE b : hash) {
-        text += "0123456789ABCDEF"[b >> 4];
-        text += "0123456789ABCDEF"[b & 15];
+        return;
+    for (int i = 0; i < 20; ++i) {
+        text[2 * i] = "0123456789ABCDEF"[hash[i] >> 4];
+        text[2 * i + 1] = "0123456789ABCDEF"[hash[i] & 15];
     }
-    return text;
-}
-
-std::wstring CommonName(PCCERT_CONTEXT certificate)
-{
-    wchar_t name[256];
-    ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name, 256);
-    return name;
+    text[40] = '\0';
 }
 
 bool IsBlank(wchar_t c)
@@ -80,26 +73,45 @@ bool IsBlank(wchar_t c)
     return c == L' ' || c == L'\t';
 }
 
-// entry as 40 hex digits, without the blanks and colons of copied thumbprints;
-// equal to thumbprint whatever the case.
-bool SameThumbprint(const std::wstring& entry, const std::string& thumbprint)
+int HexValue(wchar_t c)
 {
-    std::string digits;
-    for (wchar_t c : entry) {
-        if (IsBlank(c) || c == L':')
-            continue;
-        if (!iswxdigit(c))
-            return false;
-        digits += static_cast<char>(towupper(c));
-    }
-    return digits.size() == 40 && digits == thumbprint;
+    if (c >= L'0' && c <= L'9')
+        return c - L'0';
+    if (c >= L'A' && c <= L'F')
+        return c - L'A' + 10;
+    if (c >= L'a' && c <= L'f')
+        return c - L'a' + 10;
+    return -1;
 }
 
-std::wstring WideFromAnsi(const std::string& text)
+// The entry [first, last) as 40 hex digits, without the blanks and colons of
+// copied thumbprints; equal to thumbprint whatever the case.
+bool SameThumbprint(const wchar_t* first, const wchar_t* last, const char* thumbprint)
 {
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(length, L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    size_t digits = 0;
+    for (; first != last; ++first) {
+        if (IsBlank(*first) || *first == L':')
+            continue;
+        const int value = HexValue(*first);
+        if (value < 0 || digits == 40 || "0123456789ABCDEF"[value] != thumbprint[digits])
+            return false;
+        ++digits;
+    }
+    return digits == 40;
+}
+
+// The entry [first, last) is name, exactly.
+bool SameName(const wchar_t* first, const wchar_t* last, const wchar_t* name)
+{
+    const size_t length = static_cast<size_t>(last - first);
+    return lstrlenW(name) == static_cast<int>(length) && std::equal(first, last, name);
+}
+
+std::vector<wchar_t> WideFromAnsi(const std::string& text)
+{
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::vector<wchar_t> wide(length > 0 ? length : 1, L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
     return wide;
 }
 
@@ -119,28 +131,26 @@ const char* SignatureVerdict::StepName() const
     }
 }
 
-bool SignerListed(const std::wstring& signers, const std::string& thumbprint, const std::wstring& commonName)
+bool SignerListed(const wchar_t* signers, const char* thumbprint, const wchar_t* commonName)
 {
-    size_t start = 0;
-    for (;;) {
-        size_t end = signers.find(L';', start);
-        if (end == std::wstring::npos)
-            end = signers.size();
-        size_t first = start, last = end;
-        while (first < last && IsBlank(signers[first]))
+    for (const wchar_t* start = signers;; ++start) {
+        const wchar_t* end = start;
+        while (*end && *end != L';')
+            ++end;
+        const wchar_t *first = start, *last = end;
+        while (first < last && IsBlank(*first))
             ++first;
-        while (last > first && IsBlank(signers[last - 1]))
+        while (last > first && IsBlank(last[-1]))
             --last;
-        const std::wstring entry = signers.substr(first, last - first);
-        if (!entry.empty() && (entry == commonName || SameThumbprint(entry, thumbprint)))
+        if (first != last && (SameName(first, last, commonName) || SameThumbprint(first, last, thumbprint)))
             return true;
-        if (end == signers.size())
+        if (!*end)
             return false;
-        start = end + 1;
+        start = end;
     }
 }
 
-SignatureVerdict VerifyInstallerSignature(const std::wstring& path, const std::wstring& signers)
+SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers)
 {
     SignatureVerdict verdict;
     CTrustState state(path);
@@ -157,8 +167,9 @@ SignatureVerdict VerifyInstallerSignature(const std::wstring& path, const std::w
         verdict.code = TRUST_E_NOSIGNATURE;
         return verdict;
     }
-    verdict.commonName = CommonName(certificate);
-    verdict.thumbprint = Thumbprint(certificate);
+    ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), verdict.commonName,
+        ARRAYSIZE(verdict.commonName));
+    ReadThumbprint(certificate, verdict.thumbprint);
 
     CERT_CHAIN_POLICY_PARA policy = {};
     policy.cbSize = sizeof policy;
@@ -172,7 +183,7 @@ SignatureVerdict VerifyInstallerSignature(const std::wstring& path, const std::w
         return verdict;
     }
 
-    if (!signers.empty() && !SignerListed(signers, verdict.thumbprint, verdict.commonName)) {
+    if (*signers && !SignerListed(signers, verdict.thumbprint, verdict.commonName)) {
         verdict.step = SignatureVerdict::kSigner;
         verdict.code = TRUST_E_SUBJECT_NOT_TRUSTED;
     }
@@ -182,18 +193,16 @@ SignatureVerdict VerifyInstallerSignature(const std::wstring& path, const std::w
 bool CheckInstallerFile(const std::string& path, std::string& failure)
 {
     TraceOut("CheckInstallerFile : %s", path.c_str());
-    const SignatureVerdict verdict = VerifyInstallerSignature(WideFromAnsi(path), InstallerSigners());
-    const std::string signer = verdict.thumbprint.empty()
-        ? std::string()
-        : " (CN : " + AnsiFromWide(verdict.commonName.c_str(), verdict.commonName.size())
-            + ", SHA1 : " + verdict.thumbprint + ")";
+    const SignatureVerdict verdict = VerifyInstallerSignature(WideFromAnsi(path).data(), InstallerSigners());
+    const std::string signer = *verdict.thumbprint ? " (CN : "
+            + AnsiFromWide(verdict.commonName, lstrlenW(verdict.commonName)) + ", SHA1 : " + verdict.thumbprint + ")"
+                                                   : std::string();
     if (verdict.Accepted()) {
         TraceOut("CheckInstallerFile : suc%s", signer.c_str());
         return true;
     }
     char text[64];
-    std::snprintf(
-        text, sizeof text, "signature %s error 0x%08lX", verdict.StepName(), static_cast<unsigned long>(verdict.code));
+    wsprintfA(text, "signature %s error 0x%08lX", verdict.StepName(), static_cast<unsigned long>(verdict.code));
     TraceOut("CheckInstallerFile : %s%s", text, signer.c_str());
     failure = text;
     return false;

@@ -16,8 +16,8 @@ struct SignatureVerdict {
     Step step = kAccepted;
     HRESULT code = S_OK;
     // The signer certificate, once the trust state has one (for the trace).
-    std::wstring commonName;
-    std::string thumbprint; // SHA-1, 40 upper-case hex digits
+    wchar_t commonName[128] = L"";
+    char thumbprint[41] = ""; // SHA-1, 40 upper-case hex digits
 
     bool Accepted() const { return step == kAccepted; }
     const char* StepName() const;
@@ -30,10 +30,11 @@ struct SignatureVerdict {
 //   3. the signer is listed in signers: empty lists every publisher; else
 //      ";"-separated SHA-1 thumbprints (40 hex digits; case, blanks and
 //      colons ignored) or exact subject common names.
-SignatureVerdict VerifyInstallerSignature(const std::wstring& path, const std::wstring& signers);
+SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers);
 
-// Whether the signer with this thumbprint (40 hex digits) and common name is listed.
-bool SignerListed(const std::wstring& signers, const std::string& thumbprint, const std::wstring& commonName);
+// Whether the signer with this thumbprint (40 upper-case hex digits) and
+// common name is listed.
+bool SignerListed(const wchar_t* signers, const char* thumbprint, const wchar_t* commonName);
 
 // The web grabber's check of a finished download with the build's signers:
 // traces the outcome; false, with a text for the status line, when refused.

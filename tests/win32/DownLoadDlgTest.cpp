@@ -438,12 +438,13 @@ TEST_F(UpdateDialog, AListedSignerRuns)
 // colons; names only whole and exact.
 TEST(InstallerSigners, ListAThumbprintOrTheExactCommonName)
 {
-    const std::string sha1 = "C6D757A84566133D28BEA29580284165F4CEC3E4";
-    const std::wstring name = L"Vantorima test code signing";
+    const char sha1[] = "C6D757A84566133D28BEA29580284165F4CEC3E4";
+    const wchar_t name[] = L"Vantorima test code signing";
     EXPECT_TRUE(SignerListed(L"c6d757a84566133d28bea29580284165f4cec3e4", sha1, name));
     EXPECT_TRUE(SignerListed(L"x;C6 D7 57 A8 45 66 13 3D 28 BE A2 95 80 28 41 65 F4 CE C3 E4", sha1, L"y"));
     EXPECT_TRUE(SignerListed(L" Quorsel Ltd ;\tVantorima test code signing ", sha1, name));
     EXPECT_FALSE(SignerListed(L"C6D757A84566133D28BEA29580284165F4CEC3E", sha1, name));  // 39 digits
+    EXPECT_FALSE(SignerListed(L"C6D757A84566133D28BEA29580284165F4CEC3E4C", sha1, name));  // 41
     EXPECT_FALSE(SignerListed(L"Vantorima test", sha1, name));
     EXPECT_FALSE(SignerListed(L"vantorima test code signing", sha1, name));
     EXPECT_FALSE(SignerListed(L";;", sha1, name));
