@@ -128,11 +128,15 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
     const int percent = static_cast<int>(StatusPercentOf(static_cast<uint32_t>(wParam)));
     const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
     switch (code) {
+    case STATUS_UNVERIFIED:
+        if (!VANTORIMA_INSTALLER_CHECK)
+            break;  // without the check no such report exists
+        [[fallthrough]];
     case STATUS_NET_ERROR:
     case STATUS_FILE_ERROR:
         StopAnimation();
         m_strStatus = text;
-        ShowError(kDownloadFailed);
+        ShowError(code == STATUS_UNVERIFIED ? kUnverified : kDownloadFailed);
         SetProgress(0);
         m_pWorker = nullptr;
         Exit();
@@ -184,16 +188,6 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         m_pWorker = nullptr;
         return 0;
     case STATUS_ABORT:
-        Exit();
-        return 0;
-    case STATUS_UNVERIFIED:
-        if (!VANTORIMA_INSTALLER_CHECK)
-            break;  // without the check no such report exists
-        StopAnimation();
-        m_strStatus = text;
-        ShowError(kUnverified);
-        SetProgress(0);
-        m_pWorker = nullptr;
         Exit();
         return 0;
     default:
