@@ -397,7 +397,14 @@ TEST_F(UpdateDialog, InstallersThatFailTheSignatureCheckAreDeletedAndNeverStarte
         ASSERT_TRUE(WriteFileBytes(served, c.bytes));
         g_signers = c.signers;
         log_.statuses.clear();
-        CBoxAnswerer answerer(Answer(IDOK));
+        // One screenshot of the refusal, once the box has painted itself.
+        CBoxAnswerer answerer([&](const std::wstring&) {
+            if (&c == cases) {
+                Sleep(500);
+                SaveScreenshot("update-dialog-unverified-installer");
+            }
+            return IDOK;
+        });
         Open();
         ASSERT_TRUE(PumpUntil([&] { return !answerer.Texts().empty() && !Visible(); }, 20000));
         Settle();
