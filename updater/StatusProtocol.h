@@ -28,6 +28,7 @@ enum : unsigned short {
     STATUS_LIST_FAILED, // the queue ended on a failure or a stop
     STATUS_INVALID, // no file, no usable length, or not a 200 reply
     STATUS_ABORT, // a running client was not closed; nothing is downloaded
+    STATUS_UNVERIFIED, // the file failed the grabber's check and was deleted
 };
 
 // Status texts, printf formats where they take the file name.
@@ -40,6 +41,7 @@ constexpr const char kTextAllDone[] = "Download Files Complete!";
 constexpr const char kTextListFailed[] = "Download Error Close!";
 constexpr const char kTextInvalid[] = "%s is Invalid!";
 constexpr const char kTextAbort[] = "User Stop!";
+constexpr const char kTextUnverified[] = "%s - %s"; // name, the check's text
 
 // Size of the sender's text buffer, terminator included.
 constexpr size_t kStatusTextSize = 512;

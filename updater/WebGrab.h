@@ -34,6 +34,12 @@ public:
     void Initialize(HWND notifyWnd, const std::string& agent, const std::string& downloadDir);
     // Queues a URL; an empty one is ignored.
     void AddDownload(const std::string& url);
+    // Checks a whole download before it counts as done: true when the file at
+    // path may be used, else false with a text for the status line.
+    using FileCheck = bool (*)(const std::string& path, std::string& failure);
+    // With a check, a file that fails it is deleted and reported with
+    // STATUS_UNVERIFIED, and the queue ends there like on a network failure.
+    void SetFileCheck(FileCheck check) { m_fileCheck = check; }
     // Non-zero asks the running transfer to stop before its next read.
     void SetStop(int stop) { m_bStop.store(stop, std::memory_order_relaxed); }
     // From another thread, for an owner that goes: stops, and cuts the read
@@ -61,10 +67,12 @@ private:
     int FailInvalid(const std::string& name, CHttpFile& file);
     int FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local);
     int FailLocalFile(const std::string& name, DWORD error, CHttpFile& file, CLocalFile* local);
+    int FailCheck(const std::string& name, const std::string& path, const std::string& failure);
 
     std::string m_strDownloadDir;
     HWND m_pNotifyWnd = nullptr;
     std::string m_strAgent;
+    FileCheck m_fileCheck = nullptr;
     // Written by the dialog's thread, read by the worker before every block.
     std::atomic<int> m_bStop { 0 };
     std::vector<std::string> m_downloadArray;
