@@ -70,8 +70,6 @@ CDownLoadDlg::CDownLoadDlg(CWindow* parentCtrl)
 
 CDownLoadDlg::~CDownLoadDlg()
 {
-    if (AnimationWindow() == m_animate.GetSafeHwnd())
-        SetAnimationWindow(nullptr);
     // The window goes first: the worker's reports then reach no dialog.
     DestroyWindow();
     m_webGrab->Abort();
@@ -116,6 +114,10 @@ bool CDownLoadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         OnExit();
         return true;
     }
+    // However the window goes (with its owner, too), no worker may reach
+    // its animation afterwards.
+    if (message == WM_DESTROY && AnimationWindow() == m_animate.GetSafeHwnd())
+        SetAnimationWindow(nullptr);
     return false;
 }
 
@@ -130,6 +132,8 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         StopAnimation();
         m_strStatus = text;
         ShowError(kDownloadFailed);
+        if (WindowGone())
+            return Abandon();
         SetProgress(0);
         m_pWorker = nullptr;
         Exit();
@@ -159,6 +163,8 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         SetProgress(100);
         m_pWorker = nullptr;
         FinishUpdate();
+        if (WindowGone())
+            return Abandon();
         // The directory as the system gives it ends in a backslash; the engine
         // stored the file under directory + "\" + name, and so is it opened.
         m_strTempPath += "\\";
@@ -173,6 +179,8 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         if (!m_bStopConfirmed) {
             TraceOut("test1");
             ShowError(kUnpackFailed);
+            if (WindowGone())
+                return Abandon();
             Exit();
         }
         return 0;
@@ -198,7 +206,7 @@ void CDownLoadDlg::OnExit()
         PostCompletion(m_pParentCtrl->GetSafeHwnd());
         return;
     }
-    if (MessageBoxA(m_hWnd, kAskStop, kMessageCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    if (MessageBoxA(m_hWnd, kAskStop, kMessageCaption, MB_YESNO | MB_ICONQUESTION) != IDYES || WindowGone())
         return;
     if (m_pWorker)
         m_webGrab->SetStop(1);
@@ -220,7 +228,8 @@ void CDownLoadDlg::FinishUpdate()
     if (!RunUnpackPass(m_unpackList, downloadDir, installDir)) {
         TraceOut("test3");
         ShowError(kUnpackFailed);
-        Exit();
+        if (!WindowGone())
+            Exit();
         return;
     }
     OpenClientByName(installDir + kClientExeName);
@@ -230,4 +239,10 @@ void CDownLoadDlg::FinishUpdate()
 void CDownLoadDlg::ShowError(const char* text)
 {
     MessageBoxA(m_hWnd, text, kMessageCaption, MB_OK | MB_ICONERROR);
+}
+
+LRESULT CDownLoadDlg::Abandon()
+{
+    ReplyMessage(0);
+    return 0;
 }

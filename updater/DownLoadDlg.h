@@ -51,6 +51,13 @@ private:
     void StopAnimation() { m_animate.Stop(); }
     void SetProgress(int percent) { m_progress.SendMessage(PBM_SETPOS, percent); }
     void ShowError(const char* text);
+    // A box or the shell lets other code run, which may take this dialog's
+    // window away (and the dialog with it, once the handler returns): then
+    // nothing more is shown or started.
+    bool WindowGone() const { return m_hWnd == nullptr; }
+    // The report that found the window gone: its worker need not wait for
+    // the handler's end.
+    LRESULT Abandon();
 
     CWindow* m_pParentCtrl;
     std::string m_strTempPath;
