@@ -8,6 +8,7 @@
 #include "updater/ClientTerminator.h"
 #include "updater/CompletionMessage.h"
 #include "updater/DownloadThread.h"
+#include "updater/InstalledProgram.h"
 #include "updater/MessageCaption.h"
 #include "updater/StatusMessage.h"
 #include "updater/UnpackPass.h"
@@ -36,15 +37,18 @@ void OpenThroughShell(const std::string& file)
     ShellExecuteA(nullptr, nullptr, file.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-// The client by its bare name: the shell's search decides what starts. When
-// it finds nothing (no client installed yet) that is no news for the user,
-// and a shell error box here would hold up the installer's start.
+// The client by its name, where installed programs are found. When there is
+// none (no client installed yet) that is no news for the user, and a shell
+// error box here would hold up the installer's start.
 void OpenClientByName(const std::string& name)
 {
+    const std::string path = FindInstalledProgram(name);
+    if (path.empty())
+        return;
     SHELLEXECUTEINFOA open = {};
     open.cbSize = sizeof open;
     open.fMask = SEE_MASK_FLAG_NO_UI;
-    open.lpFile = name.c_str();
+    open.lpFile = path.c_str();
     open.nShow = SW_SHOWNORMAL;
     ShellExecuteExA(&open);
 }
