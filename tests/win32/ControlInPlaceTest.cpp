@@ -219,6 +219,32 @@ TEST_F(ControlInPlace, TheHostWindowEndingFirstLeavesTheControlWhole)
     EXPECT_EQ(site_.TakeCalls(), Calls{"OnInPlaceDeactivate"});
 }
 
+TEST_F(ControlInPlace, AfterTheCompletionMessageTheControlKnowsItsWindowIsGone)
+{
+    CScratchDir client("in-place client");
+    ASSERT_TRUE(CopyFileA((ProgramDir() + "Marovent.exe").c_str(), client.File("Marovent.exe").c_str(), FALSE));
+    WriteSettingsValue("WorkDir", REG_SZ, client.Path() + '\0');
+    SetEnvironmentVariableA("MAROVENT_RECORD", client.File("record.txt").c_str());
+    ASSERT_EQ(control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site_, 0, host_, &site_.position), S_OK);
+    // The client starts and the completion message ends the page's window.
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(host_); }));
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(client.File("record.txt")); }));
+    SetEnvironmentVariableA("MAROVENT_RECORD", nullptr);
+    site_.TakeCalls();
+
+    // Activating again finds no window to live in: no success without a window.
+    EXPECT_TRUE(FAILED(control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site_, 0, host_, &site_.position)));
+    EXPECT_EQ(site_.TakeCalls(), (Calls{"OnInPlaceDeactivate", "CanInPlaceActivate", "OnInPlaceActivate", "GetWindow",
+                                        "GetWindowContext", "OnInPlaceDeactivate"}));
+    CInterfacePtr<IOleInPlaceObject> inPlace;
+    ASSERT_EQ(control_.As(IID_IOleInPlaceObject, &inPlace), S_OK);
+    HWND none = nullptr;
+    EXPECT_EQ(inPlace->GetWindow(&none), E_FAIL);
+    EXPECT_EQ(Launches(), 1);
+    EXPECT_EQ(control_->Close(OLECLOSE_NOSAVE), S_OK);
+    EXPECT_EQ(site_.TakeCalls(), Calls{});
+}
+
 namespace {
 
 // The update dialog's failure box runs a modal loop, and the page's own code
