@@ -24,6 +24,8 @@ constexpr int kButtonId = 203;
 constexpr int kStatusId = 204;
 // How long deleting the dialog waits for a worker whose read was cut.
 constexpr DWORD kWorkerStopWait = 300;
+constexpr UINT_PTR kShowTimer = 1;
+constexpr DWORD kShowInterval = VANTORIMA_STATUS_PAINT_MS;
 
 const char kAgent[] = "Quessel";
 const char kDownloadFailed[] = "下载过程中出现问题，请重试。";
@@ -118,6 +120,10 @@ bool CDownLoadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         OnExit();
         return true;
     }
+    if (message == WM_TIMER && wParam == kShowTimer) {
+        ShowProgressNow();
+        return true;
+    }
     // However the window goes (with its owner, too), no worker may reach
     // its animation afterwards.
     if (message == WM_DESTROY && AnimationWindow() == m_animate.GetSafeHwnd())
@@ -130,6 +136,8 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
     const unsigned code = StatusCodeOf(static_cast<uint32_t>(wParam));
     const int percent = static_cast<int>(StatusPercentOf(static_cast<uint32_t>(wParam)));
     const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
+    if (code != STATUS_READING)
+        ShowProgressNow();
     switch (code) {
     case STATUS_NET_ERROR:
     case STATUS_FILE_ERROR:
@@ -149,9 +157,10 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         m_pWorker = nullptr;
         break;
     case STATUS_READING:
-        SetProgress(percent);
+        m_nPercent = percent;
         m_strStatus = text;
-        break;
+        ShowProgressSoon();
+        return 0;
     case STATUS_STARTING:
         SetProgress(0);
         break;
@@ -210,6 +219,7 @@ void CDownLoadDlg::OnExit()
         PostCompletion(m_pParentCtrl->GetSafeHwnd());
         return;
     }
+    ShowProgressNow();
     if (MessageBoxA(m_hWnd, kAskStop, kMessageCaption, MB_YESNO | MB_ICONQUESTION) != IDYES || WindowGone())
         return;
     if (m_pWorker)
@@ -221,6 +231,7 @@ void CDownLoadDlg::OnExit()
 void CDownLoadDlg::Exit()
 {
     TraceOut("CDownLoadDlg::Exit");
+    ShowProgressNow();
     m_animate.Close();
     EndDialog(IDCANCEL);
 }
@@ -249,4 +260,25 @@ LRESULT CDownLoadDlg::Abandon()
 {
     ReplyMessage(0);
     return 0;
+}
+
+void CDownLoadDlg::ShowProgressSoon()
+{
+    const bool timerSet = m_bShowPending;
+    m_bShowPending = true;
+    if (GetTickCount() - m_shownAt >= kShowInterval)
+        ShowProgressNow();
+    else if (!timerSet)
+        SetTimer(m_hWnd, kShowTimer, kShowInterval, nullptr);  // for the last report before a pause
+}
+
+void CDownLoadDlg::ShowProgressNow()
+{
+    if (!m_bShowPending)
+        return;
+    m_bShowPending = false;
+    KillTimer(m_hWnd, kShowTimer);
+    SetProgress(m_nPercent);
+    UpdateData(false);
+    m_shownAt = GetTickCount();
 }

@@ -58,6 +58,11 @@ private:
     // The report that found the window gone: its worker need not wait for
     // the handler's end.
     LRESULT Abandon();
+    // A transfer reports every block, faster than the screen can follow: the
+    // status line and the bar are painted at most once per paint interval,
+    // and what they lag behind is painted before anything else happens.
+    void ShowProgressSoon();
+    void ShowProgressNow();
 
     CWindow* m_pParentCtrl;
     std::string m_strTempPath;
@@ -73,4 +78,8 @@ private:
     std::string m_strStatus;
     CAnimateCtrl m_animate;
     CProgressLabelCtrl m_progress;
+    // The last reported percentage, and whether the screen lags the reports.
+    int m_nPercent = 0;
+    bool m_bShowPending = false;
+    DWORD m_shownAt = 0;
 };
