@@ -183,6 +183,8 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         m_strTempPath += "\\";
         m_strTempPath += kInstallerName;
         OpenThroughShell(m_strTempPath);
+        if (WindowGone())  // the shell may run the page's code too, and the control go
+            return Abandon();
         PostCompletion(m_pParentCtrl->GetSafeHwnd());
         break;
     case STATUS_LIST_FAILED:
