@@ -99,11 +99,13 @@ INT_PTR CALLBACK CDialogBase::StaticDialogProc(HWND hwnd, UINT message, WPARAM w
         handled = FALSE;
     }
     --self->m_handlersRunning;
+    // Read before PostNcDestroy, which may delete the object.
+    const bool deleteNow = self->m_deleteWhenIdle && self->m_handlersRunning == 0;
     if (message == WM_NCDESTROY) {
         self->Detach();
         self->PostNcDestroy();
     }
-    if (self->m_deleteWhenIdle && self->m_handlersRunning == 0)
+    if (deleteNow)
         delete self;
     return handled;
 }
