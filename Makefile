@@ -1,6 +1,9 @@
 # The two commands of README.md: `make demo` and `make test`. Both set up a
 # fresh machine first.
-.PHONY: all setup build test demo bench package clean
+.PHONY: all setup build test demo bench fuzz package clean
+
+# Minutes of the whole fuzzing campaign: make fuzz FUZZ_MINUTES=60
+FUZZ_MINUTES ?= 10
 
 all: build
 
@@ -18,6 +21,11 @@ demo: build
 
 bench: build
 	@tools/bench.sh
+
+# A libFuzzer campaign over every parser of outside bytes; prints the runs
+# and coverage per target.
+fuzz: setup
+	@FUZZ_MINUTES=$(FUZZ_MINUTES) tools/fuzz.sh
 
 # The signed module and Vantorima.cab for pages to install from (build/package/).
 package: build

@@ -269,6 +269,10 @@ STDMETHODIMP CActiveXControl::SetColorScheme(LOGPALETTE*)
 
 HRESULT CActiveXControl::InPlaceActivate(LONG verb)
 {
+    // The window went without a deactivation (with the host's window, or
+    // at the end of the launch): this activation starts over.
+    if (m_inPlaceActive && !m_hWnd)
+        InPlaceDeactivate();
     if (!m_inPlaceActive) {
         RETURN_HR_IF(E_UNEXPECTED, !m_clientSite);
         CInterfacePtr<IOleInPlaceSite> site;

@@ -28,6 +28,14 @@ class CDialogBase : public CWindow {
 public:
     explicit CDialogBase(UINT templateId) : m_templateId(templateId) {}
 
+    // Deletes a dialog made with new. A message box or a sent message inside
+    // one of its handlers lets other code run, and that code may be what
+    // deletes the dialog: then only its window goes at once, and the object
+    // when the last of its handlers has returned.
+    struct Deleter {
+        void operator()(CDialogBase* dialog) const;
+    };
+
     bool Create(HWND parent);
     INT_PTR DoModal(HWND parent);
     // Controls -> members (save) or members -> controls.
@@ -50,4 +58,7 @@ private:
     INT_PTR DialogProc(UINT message, WPARAM wParam, LPARAM lParam);
 
     const UINT m_templateId;
+    // Handlers of this dialog on the stack, and a deletion that waits for them.
+    int m_handlersRunning = 0;
+    bool m_deleteWhenIdle = false;
 };

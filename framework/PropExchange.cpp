@@ -46,7 +46,9 @@ bool CPropExchange::ReadBag(const char* name, VARTYPE type, VARIANT* value)
         m_result = E_OUTOFMEMORY;
         return false;
     }
-    VariantInit(value);
+    // All of it: a bag may answer success without writing, and the union
+    // must not then hold whatever the stack held.
+    ZeroMemory(value, sizeof *value);
     value->vt = type;
     // A property the bag lacks is no error: the value stays as it was.
     if (FAILED(m_bag->Read(wideName.Get(), value, m_log)))

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/Window.h"
+#include "framework/Dialog.h"
 
 class CSettingsStore;
 
@@ -31,8 +31,9 @@ protected:
     std::string m_key;
     std::string m_strServer;
     // The update dialog this control owns, if one is open. It goes with the
-    // control at the latest, stopping its download safely.
-    std::unique_ptr<CWindow> m_downLoaddlg;
+    // control at the latest, stopping its download safely; when that happens
+    // inside one of its own boxes, the object waits for the box's handler.
+    std::unique_ptr<CDialogBase, CDialogBase::Deleter> m_downLoaddlg;
 
 private:
     CSettingsStore& m_store;

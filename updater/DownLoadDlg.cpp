@@ -9,6 +9,7 @@
 #include "updater/CompletionMessage.h"
 #include "updater/DownloadThread.h"
 #include "updater/InstallerSignature.h"
+#include "updater/InstalledProgram.h"
 #include "updater/MessageCaption.h"
 #include "updater/StatusMessage.h"
 #include "updater/UnpackPass.h"
@@ -24,6 +25,8 @@ constexpr int kButtonId = 203;
 constexpr int kStatusId = 204;
 // How long deleting the dialog waits for a worker whose read was cut.
 constexpr DWORD kWorkerStopWait = 300;
+constexpr UINT_PTR kShowTimer = 1;
+constexpr DWORD kShowInterval = VANTORIMA_STATUS_PAINT_MS;
 
 const char kAgent[] = "Quessel";
 const char kDownloadFailed[] = "下载过程中出现问题，请重试。";
@@ -38,15 +41,18 @@ void OpenThroughShell(const std::string& file)
     ShellExecuteA(nullptr, nullptr, file.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-// The client by its bare name: the shell's search decides what starts. When
-// it finds nothing (no client installed yet) that is no news for the user,
-// and a shell error box here would hold up the installer's start.
+// The client by its name, where installed programs are found. When there is
+// none (no client installed yet) that is no news for the user, and a shell
+// error box here would hold up the installer's start.
 void OpenClientByName(const std::string& name)
 {
+    const std::string path = FindInstalledProgram(name);
+    if (path.empty())
+        return;
     SHELLEXECUTEINFOA open = {};
     open.cbSize = sizeof open;
     open.fMask = SEE_MASK_FLAG_NO_UI;
-    open.lpFile = name.c_str();
+    open.lpFile = path.c_str();
     open.nShow = SW_SHOWNORMAL;
     ShellExecuteExA(&open);
 }
@@ -72,8 +78,6 @@ CDownLoadDlg::CDownLoadDlg(CWindow* parentCtrl)
 
 CDownLoadDlg::~CDownLoadDlg()
 {
-    if (AnimationWindow() == m_animate.GetSafeHwnd())
-        SetAnimationWindow(nullptr);
     // The window goes first: the worker's reports then reach no dialog.
     DestroyWindow();
     m_webGrab->Abort();
@@ -119,6 +123,14 @@ bool CDownLoadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         OnExit();
         return true;
     }
+    if (message == WM_TIMER && wParam == kShowTimer) {
+        ShowProgressNow();
+        return true;
+    }
+    // However the window goes (with its owner, too), no worker may reach
+    // its animation afterwards.
+    if (message == WM_DESTROY && AnimationWindow() == m_animate.GetSafeHwnd())
+        SetAnimationWindow(nullptr);
     return false;
 }
 
@@ -127,6 +139,8 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
     const unsigned code = StatusCodeOf(static_cast<uint32_t>(wParam));
     const int percent = static_cast<int>(StatusPercentOf(static_cast<uint32_t>(wParam)));
     const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
+    if (code != STATUS_READING)
+        ShowProgressNow();
     switch (code) {
     case STATUS_UNVERIFIED:
         if (!VANTORIMA_INSTALLER_CHECK)
@@ -137,6 +151,8 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         StopAnimation();
         m_strStatus = text;
         ShowError(code == STATUS_UNVERIFIED ? kUnverified : kDownloadFailed);
+        if (WindowGone())
+            return Abandon();
         SetProgress(0);
         m_pWorker = nullptr;
         Exit();
@@ -148,9 +164,10 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         m_pWorker = nullptr;
         break;
     case STATUS_READING:
-        SetProgress(percent);
+        m_nPercent = percent;
         m_strStatus = text;
-        break;
+        ShowProgressSoon();
+        return 0;
     case STATUS_STARTING:
         SetProgress(0);
         break;
@@ -166,11 +183,15 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         SetProgress(100);
         m_pWorker = nullptr;
         FinishUpdate();
+        if (WindowGone())
+            return Abandon();
         // The directory as the system gives it ends in a backslash; the engine
         // stored the file under directory + "\" + name, and so is it opened.
         m_strTempPath += "\\";
         m_strTempPath += kInstallerName;
         OpenThroughShell(m_strTempPath);
+        if (WindowGone())  // the shell may run the page's code too, and the control go
+            return Abandon();
         PostCompletion(m_pParentCtrl->GetSafeHwnd());
         break;
     case STATUS_LIST_FAILED:
@@ -180,6 +201,8 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         if (!m_bStopConfirmed) {
             TraceOut("test1");
             ShowError(kUnpackFailed);
+            if (WindowGone())
+                return Abandon();
             Exit();
         }
         return 0;
@@ -205,7 +228,8 @@ void CDownLoadDlg::OnExit()
         PostCompletion(m_pParentCtrl->GetSafeHwnd());
         return;
     }
-    if (MessageBoxA(m_hWnd, kAskStop, kMessageCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    ShowProgressNow();
+    if (MessageBoxA(m_hWnd, kAskStop, kMessageCaption, MB_YESNO | MB_ICONQUESTION) != IDYES || WindowGone())
         return;
     if (m_pWorker)
         m_webGrab->SetStop(1);
@@ -216,6 +240,7 @@ void CDownLoadDlg::OnExit()
 void CDownLoadDlg::Exit()
 {
     TraceOut("CDownLoadDlg::Exit");
+    ShowProgressNow();
     m_animate.Close();
     EndDialog(IDCANCEL);
 }
@@ -227,7 +252,8 @@ void CDownLoadDlg::FinishUpdate()
     if (!RunUnpackPass(m_unpackList, downloadDir, installDir)) {
         TraceOut("test3");
         ShowError(kUnpackFailed);
-        Exit();
+        if (!WindowGone())
+            Exit();
         return;
     }
     OpenClientByName(installDir + kClientExeName);
@@ -237,4 +263,31 @@ void CDownLoadDlg::FinishUpdate()
 void CDownLoadDlg::ShowError(const char* text)
 {
     MessageBoxA(m_hWnd, text, kMessageCaption, MB_OK | MB_ICONERROR);
+}
+
+LRESULT CDownLoadDlg::Abandon()
+{
+    ReplyMessage(0);
+    return 0;
+}
+
+void CDownLoadDlg::ShowProgressSoon()
+{
+    const bool timerSet = m_bShowPending;
+    m_bShowPending = true;
+    if (GetTickCount() - m_shownAt >= kShowInterval)
+        ShowProgressNow();
+    else if (!timerSet)
+        SetTimer(m_hWnd, kShowTimer, kShowInterval, nullptr);  // for the last report before a pause
+}
+
+void CDownLoadDlg::ShowProgressNow()
+{
+    if (!m_bShowPending)
+        return;
+    m_bShowPending = false;
+    KillTimer(m_hWnd, kShowTimer);
+    SetProgress(m_nPercent);
+    UpdateData(false);
+    m_shownAt = GetTickCount();
 }

@@ -51,6 +51,18 @@ private:
     void StopAnimation() { m_animate.Stop(); }
     void SetProgress(int percent) { m_progress.SendMessage(PBM_SETPOS, percent); }
     void ShowError(const char* text);
+    // A box or the shell lets other code run, which may take this dialog's
+    // window away (and the dialog with it, once the handler returns): then
+    // nothing more is shown or started.
+    bool WindowGone() const { return m_hWnd == nullptr; }
+    // The report that found the window gone: its worker need not wait for
+    // the handler's end.
+    LRESULT Abandon();
+    // A transfer reports every block, faster than the screen can follow: the
+    // status line and the bar are painted at most once per paint interval,
+    // and what they lag behind is painted before anything else happens.
+    void ShowProgressSoon();
+    void ShowProgressNow();
 
     CWindow* m_pParentCtrl;
     std::string m_strTempPath;
@@ -66,4 +78,8 @@ private:
     std::string m_strStatus;
     CAnimateCtrl m_animate;
     CProgressLabelCtrl m_progress;
+    // The last reported percentage, and whether the screen lags the reports.
+    int m_nPercent = 0;
+    bool m_bShowPending = false;
+    DWORD m_shownAt = 0;
 };

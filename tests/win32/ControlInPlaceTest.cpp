@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -215,4 +217,128 @@ TEST_F(ControlInPlace, TheHostWindowEndingFirstLeavesTheControlWhole)
     site_.TakeCalls();
     EXPECT_EQ(control_->Close(OLECLOSE_NOSAVE), S_OK);
     EXPECT_EQ(site_.TakeCalls(), Calls{"OnInPlaceDeactivate"});
+}
+
+TEST_F(ControlInPlace, AfterTheCompletionMessageTheControlKnowsItsWindowIsGone)
+{
+    CScratchDir client("in-place client");
+    ASSERT_TRUE(CopyFileA((ProgramDir() + "Marovent.exe").c_str(), client.File("Marovent.exe").c_str(), FALSE));
+    WriteSettingsValue("WorkDir", REG_SZ, client.Path() + '\0');
+    SetEnvironmentVariableA("MAROVENT_RECORD", client.File("record.txt").c_str());
+    ASSERT_EQ(control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site_, 0, host_, &site_.position), S_OK);
+    // The client starts and the completion message ends the page's window.
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(host_); }));
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(client.File("record.txt")); }));
+    SetEnvironmentVariableA("MAROVENT_RECORD", nullptr);
+    site_.TakeCalls();
+
+    // Activating again finds no window to live in: no success without a window.
+    EXPECT_TRUE(FAILED(control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site_, 0, host_, &site_.position)));
+    EXPECT_EQ(site_.TakeCalls(), (Calls{"OnInPlaceDeactivate", "CanInPlaceActivate", "OnInPlaceActivate", "GetWindow",
+                                        "GetWindowContext", "OnInPlaceDeactivate"}));
+    CInterfacePtr<IOleInPlaceObject> inPlace;
+    ASSERT_EQ(control_.As(IID_IOleInPlaceObject, &inPlace), S_OK);
+    HWND none = nullptr;
+    EXPECT_EQ(inPlace->GetWindow(&none), E_FAIL);
+    EXPECT_EQ(Launches(), 1);
+    EXPECT_EQ(control_->Close(OLECLOSE_NOSAVE), S_OK);
+    EXPECT_EQ(site_.TakeCalls(), Calls{});
+}
+
+namespace {
+
+// The update dialog's failure box runs a modal loop, and the page's own code
+// (its timers) runs inside it. Whatever that code does to the control then,
+// nothing of the freed dialog may run when the box returns.
+class ControlInPlaceUnderABox : public ControlInPlace {
+protected:
+    static HWND Box() { return FindWindowW(L"#32770", L"VOK \u56f4\u68cb"); }
+    static HWND UpdateDialog()
+    {
+        return FindWindowW(L"#32770", L"\u6b63\u5728\u5347\u7ea7VOK\u56f4\u68cb\uff0c\u8bf7\u7a0d\u5019");
+    }
+
+    // Opens the update dialog (no client installed, nothing serves the
+    // installer), then runs `action` from a timer of the page once the
+    // download's failure box is up.
+    void WhileTheFailureBoxIsUp(std::function<void()> action)
+    {
+        ASSERT_EQ(control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site_, 0, host_, &site_.position), S_OK);
+        dialog_ = UpdateDialog();
+        ASSERT_TRUE(dialog_);
+        s_action = std::move(action);
+        const UINT_PTR timer = SetTimer(nullptr, 0, 10, &OnTimer);
+        ASSERT_TRUE(PumpUntil([] { return !s_action; }, 20000)) << "no failure box";
+        KillTimer(nullptr, timer);
+        EXPECT_FALSE(Box());
+        EXPECT_FALSE(IsWindow(dialog_));
+        EXPECT_TRUE(HeapsValid());
+        EXPECT_EQ(trace_.Count("CPelloraCtrl::OnNotifyChild"), 0);
+    }
+    // The handler whose box it was did nothing more: no hiding, no start.
+    int Exits() const { return trace_.Count("CDownLoadDlg::Exit"); }
+
+    void Release()
+    {
+        control_->Close(OLECLOSE_NOSAVE);
+        control_->SetClientSite(nullptr);
+        control_.Reset();
+    }
+
+    HWND dialog_ = nullptr;
+
+private:
+    static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD)
+    {
+        if (!s_action || !IsWindowVisible(Box()))
+            return;
+        const std::function<void()> action = std::move(s_action);
+        s_action = nullptr;
+        action();
+    }
+    static std::function<void()> s_action;
+};
+std::function<void()> ControlInPlaceUnderABox::s_action;
+
+}  // namespace
+
+TEST_F(ControlInPlaceUnderABox, ThePageRemovingTheControlTakesTheBoxAndTheDialog)
+{
+    WhileTheFailureBoxIsUp([this] { Release(); });
+    PumpFor(500);
+    EXPECT_EQ(Exits(), 0);
+    EXPECT_TRUE(HeapsValid());
+    EXPECT_TRUE(IsWindow(host_));
+}
+
+TEST_F(ControlInPlaceUnderABox, TheBrowserWindowEndingTakesTheBoxAndTheDialog)
+{
+    WhileTheFailureBoxIsUp([this] {
+        DestroyWindow(host_);
+        Release();
+    });
+    PumpFor(500);
+    EXPECT_EQ(Exits(), 0);
+    EXPECT_TRUE(HeapsValid());
+}
+
+TEST_F(ControlInPlaceUnderABox, ANewActivationReplacesTheDialogUnderItsBox)
+{
+    std::unique_ptr<CBoxAnswerer> answerer;
+    WhileTheFailureBoxIsUp([&] {
+        CInterfacePtr<IOleInPlaceObject> inPlace;
+        ASSERT_EQ(control_.As(IID_IOleInPlaceObject, &inPlace), S_OK);
+        inPlace->InPlaceDeactivate();
+        ASSERT_EQ(control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site_, 0, host_, &site_.position), S_OK);
+        // The new dialog's own download fails in turn; its box is answered.
+        answerer = std::make_unique<CBoxAnswerer>(IDOK);
+    });
+    EXPECT_EQ(Launches(), 2);
+    const HWND replacement = UpdateDialog();
+    EXPECT_TRUE(replacement);
+    EXPECT_NE(replacement, dialog_);
+    EXPECT_TRUE(PumpUntil([&] { return replacement && !IsWindowVisible(replacement); }, 20000));
+    EXPECT_EQ(Exits(), 1);  // the new dialog's
+    EXPECT_TRUE(HeapsValid());
+    EXPECT_TRUE(IsWindow(host_));
 }

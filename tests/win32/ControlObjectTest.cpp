@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
+#include <set>
 
 #include "BuildConfig.h"
 #include "ControlTestSupport.h"
@@ -48,6 +50,10 @@ class CPropertyBag : public IPropertyBag {
 public:
     std::map<std::wstring, std::wstring> values;
     std::map<std::wstring, VARTYPE> types;
+    // Names that Read answers with success without writing anything, as
+    // some bags do; and whether a variant came in with more than its type set.
+    std::set<std::wstring> silent;
+    bool uncleared = false;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
@@ -62,6 +68,16 @@ public:
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override
     {
+        if (silent.count(name)) {
+            VARIANT cleared;
+            ZeroMemory(&cleared, sizeof cleared);
+            cleared.vt = value->vt;
+            if (memcmp(&cleared, value, sizeof cleared) != 0) {
+                uncleared = true;
+                *value = cleared;  // so the control goes on without crashing
+            }
+            return S_OK;
+        }
         auto found = values.find(name);
         if (found == values.end())
             return E_INVALIDARG;
@@ -86,6 +102,56 @@ public:
         return S_OK;
     }
 };
+
+// Points one import of a loaded module at another function for the life of
+// the object, as a system whose export behaves differently would.
+class CImportPatch {
+public:
+    CImportPatch(HMODULE module, const char* dll, const char* name, void* replacement)
+    {
+        auto* base = reinterpret_cast<BYTE*>(module);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
+            if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), dll) != 0)
+                continue;
+            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+            for (; names->u1.AddressOfData; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) ||
+                    strcmp(reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name, name))
+                    continue;
+                m_slot = &slots->u1.Function;
+                m_original = *m_slot;
+                Write(reinterpret_cast<decltype(m_original)>(replacement));
+            }
+        }
+    }
+    ~CImportPatch()
+    {
+        if (m_slot)
+            Write(m_original);
+    }
+    bool Patched() const { return m_slot != nullptr; }
+
+private:
+    void Write(decltype(IMAGE_THUNK_DATA::u1.Function) value)
+    {
+        DWORD protection = 0;
+        VirtualProtect(m_slot, sizeof *m_slot, PAGE_READWRITE, &protection);
+        *m_slot = value;
+        VirtualProtect(m_slot, sizeof *m_slot, protection, &protection);
+    }
+    decltype(IMAGE_THUNK_DATA::u1.Function)* m_slot = nullptr;
+    decltype(IMAGE_THUNK_DATA::u1.Function) m_original = 0;
+};
+
+// VariantInit as systems before Windows 8.1 have it: only the type is set.
+void WINAPI TypeOnlyVariantInit(VARIANTARG* value)
+{
+    value->vt = VT_EMPTY;
+}
 
 // An event sink as a host advises it: counts its references.
 class CEventSink : public IDispatch {
@@ -312,10 +378,18 @@ TEST_F(ControlObject, PropertyBagsLoadWhatThePageGivesAndSaveEverything)
     CPropertyBag page;
     page.values[L"strID"] = values_[0];
     page.values[L"strPass"] = L"pw";
+    page.silent = {L"key", L"strServer"};
     CInterfacePtr<IDispatch> control = NewControl();
     CInterfacePtr<IPersistPropertyBag> persist;
     ASSERT_EQ(control.As(IID_IPersistPropertyBag, &persist), S_OK);
-    ASSERT_EQ(persist->Load(&page, nullptr), S_OK);
+    SetAll(control.Get(), L"", L"", L"old key", L"old server");
+    {
+        CImportPatch olderSystem(module_.Handle(), "oleaut32.dll", "VariantInit",
+                                 reinterpret_cast<void*>(&TypeOnlyVariantInit));
+        ASSERT_TRUE(olderSystem.Patched());
+        ASSERT_EQ(persist->Load(&page, nullptr), S_OK);
+    }
+    EXPECT_FALSE(page.uncleared);
     EXPECT_EQ(All(control.Get()), (std::vector<std::wstring>{values_[0], L"pw", L"", L""}));
 
     CPropertyBag saved;

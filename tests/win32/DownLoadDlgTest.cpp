@@ -15,6 +15,7 @@
 #include "updater/CompletionMessage.h"
 #include "updater/DownLoadDlg.h"
 #include "updater/InstallerSignature.h"
+#include "updater/InstalledProgram.h"
 #include "updater/StatusMessage.h"
 
 using namespace wine_test;
@@ -38,6 +39,23 @@ const wchar_t kAskClose[] = L"有另外一个VOK围棋正在运行。\r\n\r\n如
 const char kStopButton[] = "停止升级";
 const char kCloseButton[] = "关 闭";
 const char kStopped[] = "升级已经被中断。";
+const char kClientRecord[] = "Marovent.received.txt";
+const char kAppPathsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Marovent.exe";
+
+// Registers where the client is installed, as its installer would, for the
+// life of the object.
+class CAppPathsEntry {
+public:
+    CAppPathsEntry(const std::string& path, DWORD type = REG_SZ)
+    {
+        HKEY key = nullptr;
+        RegCreateKeyExA(HKEY_CURRENT_USER, kAppPathsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+        RegSetValueExA(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(path.c_str()),
+                       static_cast<DWORD>(path.size() + 1));
+        RegCloseKey(key);
+    }
+    ~CAppPathsEntry() { RegDeleteKeyA(HKEY_CURRENT_USER, kAppPathsKey); }
+};
 
 struct Status {
     unsigned code;
@@ -75,11 +93,14 @@ public:
         return false;
     }
     std::vector<Status> statuses;
+    int statusLinePaints = 0;  // texts set to the dialog's status line
 
 private:
     static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
     {
         const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+        if (code == HC_ACTION && s_log && message->message == WM_SETTEXT && GetDlgCtrlID(message->hwnd) == 204)
+            ++s_log->statusLinePaints;
         if (code == HC_ACTION && s_log && message->message == StatusMessageId()) {
             const char* text = reinterpret_cast<const char*>(message->lParam);
             s_log->statuses.push_back({StatusCodeOf(static_cast<uint32_t>(message->wParam)),
@@ -144,14 +165,15 @@ protected:
         installer_ = ReadFileBytes(service + "\\VokWeiqi.exe");
         ASSERT_TRUE(SetUpdateServerModes(""));
 
-        // The download goes to its own temporary directory; the client the
-        // shell finds by name is the stand-in in the current directory.
+        // The download goes to its own temporary directory. A client has
+        // been planted in the current directory (the browser's, often the
+        // downloads folder): it must never start. Each stand-in records
+        // beside itself what it was started with.
         SetEnvironmentVariableA("TMP", temp_.Path().c_str());
         SetEnvironmentVariableA("TEMP", temp_.Path().c_str());
         ASSERT_TRUE(CopyFileA((ProgramDir() + "Marovent.exe").c_str(), client_.File("Marovent.exe").c_str(), FALSE));
         GetCurrentDirectoryA(sizeof previousDir_, previousDir_);
         SetCurrentDirectoryA(client_.Path().c_str());
-        SetEnvironmentVariableA("MAROVENT_RECORD", client_.File("client.txt").c_str());
         SetEnvironmentVariableA("MAROVENT_INSTALLER_RECORD", client_.File("installer.txt").c_str());
         SetEnvironmentVariableA("VANTORIMA_INSTALL_DIR", install_.Path().c_str());
         DeleteSettingsKey();
@@ -164,6 +186,7 @@ protected:
     {
         dialog_.reset();
         g_signers.clear();
+        EXPECT_FALSE(FileExists(client_.File(kClientRecord))) << "the planted client ran";
         SetCurrentDirectoryA(previousDir_);
         for (const char* name : {"TMP", "TEMP", "MAROVENT_RECORD", "MAROVENT_INSTALLER_RECORD", "VANTORIMA_INSTALL_DIR"})
             SetEnvironmentVariableA(name, nullptr);
@@ -221,6 +244,11 @@ protected:
 
 TEST_F(UpdateDialog, DownloadsStartsTheInstallerAndHandsOver)
 {
+    // The client is opened where installed programs are found, never from
+    // the current directory.
+    CScratchDir installed("registered client");
+    ASSERT_TRUE(CopyFileA((ProgramDir() + "Marovent.exe").c_str(), installed.File("Marovent.exe").c_str(), FALSE));
+    CAppPathsEntry registered(installed.File("Marovent.exe"));
     CBoxAnswerer answerer(Answer(IDOK));
     Open();
     EXPECT_EQ(StatusLine(), "");  // the template's text is replaced at once
@@ -231,13 +259,18 @@ TEST_F(UpdateDialog, DownloadsStartsTheInstallerAndHandsOver)
 
     EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_READING, STATUS_FILE_DONE, STATUS_ALL_DONE}));
     unsigned last = 0;
+    int readings = 0;
     for (const Status& s : log_.statuses) {
         if (s.code == STATUS_READING) {
             EXPECT_GE(s.percent, last);
             last = s.percent;
+            ++readings;
         }
     }
     EXPECT_EQ(last, 100u);
+    // Blocks come faster than they can be painted: the status line follows
+    // them at its own pace.
+    EXPECT_LT(log_.statusLinePaints * 2, readings) << readings << " blocks";
     EXPECT_FALSE(Visible());
     EXPECT_FALSE(IsWindowEnabled(Item(203)));
     EXPECT_EQ(Progress(), 100);
@@ -250,8 +283,9 @@ TEST_F(UpdateDialog, DownloadsStartsTheInstallerAndHandsOver)
     const std::string started = RecordField(ReadFileBytes(client_.File("installer.txt")), "cmdline");
     EXPECT_NE(started.find(temp_.Path()), std::string::npos) << started;
     EXPECT_NE(started.find("VokWeiqi.exe"), std::string::npos) << started;
-    ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("client.txt")); }));
-    EXPECT_EQ(RecordField(ReadFileBytes(client_.File("client.txt")), "args"), "");
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(installed.File(kClientRecord)); }));
+    EXPECT_EQ(RecordField(ReadFileBytes(installed.File(kClientRecord)), "args"), "");
+    PumpFor(300);
     EXPECT_EQ(trace_.Count("CDownLoadDlg::Exit"), 1);
     EXPECT_TRUE(trace_.Contains("link :" + CDownLoadDlg::InstallerUrl()));
     if (VANTORIMA_INSTALLER_CHECK) {
@@ -564,6 +598,44 @@ TEST_F(UpdateDialog, AControlThatGoesTakesItsDialogAlong)
     EXPECT_FALSE(IsWindow(dialog));
     PumpFor(2000);
     EXPECT_TRUE(answerer.Texts().empty());
+}
+
+// Where the client is looked for: the user's App Paths entry, then the
+// absolute directories of the path, never the current directory.
+TEST(InstalledProgram, IsFoundByRegistrationThenOnThePathNeverInTheCurrentDirectory)
+{
+    CScratchDir current("cwd"), onPath("on path"), registered("registered");
+    for (const CScratchDir* dir : {&current, &onPath, &registered})
+        ASSERT_TRUE(WriteFileBytes(dir->File("Marovent.exe"), "MZ"));
+    CreateDirectoryA(current.File("sub").c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(current.File("sub\\Marovent.exe"), "MZ"));
+    char previousDir[MAX_PATH] = "", previousPath[4096] = "";
+    GetCurrentDirectoryA(sizeof previousDir, previousDir);
+    GetEnvironmentVariableA("PATH", previousPath, sizeof previousPath);
+    SetCurrentDirectoryA(current.Path().c_str());
+
+    // Entries that name the current directory, or one relative to it, are passed over.
+    SetEnvironmentVariableA("PATH", (".;;sub;\"" + onPath.Path() + "\";" + previousPath).c_str());
+    EXPECT_EQ(FindInstalledProgram("Marovent.exe"), onPath.File("Marovent.exe"));
+    {
+        CAppPathsEntry entry("\"" + registered.File("Marovent.exe") + "\"");
+        EXPECT_EQ(FindInstalledProgram("Marovent.exe"), registered.File("Marovent.exe"));
+    }
+    {
+        SetEnvironmentVariableA("VANTORIMA_CLIENT_DIR", registered.Path().c_str());
+        CAppPathsEntry entry("%VANTORIMA_CLIENT_DIR%\\Marovent.exe", REG_EXPAND_SZ);
+        EXPECT_EQ(FindInstalledProgram("Marovent.exe"), registered.File("Marovent.exe"));
+        SetEnvironmentVariableA("VANTORIMA_CLIENT_DIR", nullptr);
+    }
+    for (const std::string& stale : {registered.File("gone.exe"), std::string("Marovent.exe"), registered.Path()}) {
+        CAppPathsEntry entry(stale);
+        EXPECT_EQ(FindInstalledProgram("Marovent.exe"), onPath.File("Marovent.exe")) << stale;
+    }
+    SetEnvironmentVariableA("PATH", (std::string(".;sub;") + previousPath).c_str());
+    EXPECT_EQ(FindInstalledProgram("Marovent.exe"), "");
+
+    SetEnvironmentVariableA("PATH", previousPath);
+    SetCurrentDirectoryA(previousDir);
 }
 
 // The animation drawn at build time: its format, and that the animation

@@ -15,9 +15,9 @@ using namespace wine_test;
 namespace {
 
 // A stand-in for the update dialog: tells when it is deleted.
-class CFakeDialog : public CWindow {
+class CFakeDialog : public CDialogBase {
 public:
-    explicit CFakeDialog(bool* deleted) : m_deleted(deleted) {}
+    explicit CFakeDialog(bool* deleted) : CDialogBase(0), m_deleted(deleted) {}
     ~CFakeDialog() override { *m_deleted = true; }
 
 private:

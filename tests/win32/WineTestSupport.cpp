@@ -394,4 +394,16 @@ void SaveScreenshot(const std::string& name)
     ReleaseDC(nullptr, screen);
 }
 
+bool HeapsValid()
+{
+    std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
+    const DWORD count = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+    heaps.resize(count < heaps.size() ? count : heaps.size());
+    for (HANDLE heap : heaps) {
+        if (!HeapValidate(heap, 0, nullptr))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace wine_test

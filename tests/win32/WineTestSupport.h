@@ -121,6 +121,10 @@ private:
     DWORD m_id = 0;
 };
 
+// True when every heap of the process validates; under heap checking a write
+// into a freed block makes it false.
+bool HeapsValid();
+
 // Saves what the screen shows as build/artifacts/<name>.bmp (when the test
 // run names that folder in VANTORIMA_ARTIFACTS), for people to look at.
 void SaveScreenshot(const std::string& name);
