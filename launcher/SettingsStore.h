@@ -11,7 +11,7 @@
 
 constexpr const char kSettingsKeyPath[] = "Software\\Quorsel\\Marovent\\OrvMain";
 // The service's file area, as the client is told it.
-constexpr const char kHttpPathKorea[] = "http://" VANTORIMA_FILE_HOST "/service/files/Korea/";
+constexpr const char kHttpPathKorea[] = VANTORIMA_FILE_ORIGIN "/service/files/Korea/";
 
 class CSettingsStore {
 public:

@@ -9,14 +9,33 @@ if [ ${#benches[@]} -eq 0 ]; then
   exit 0
 fi
 session=$top/build/bench-session
-"$top/tools/wine-session.sh" start "$session" >/dev/null
+"$top/tools/wine-session.sh" start "$session" "$top/build/win32/test-signing/root.pem" >/dev/null
 trap '"$top/tools/wine-session.sh" stop "$session"' EXIT
 # shellcheck disable=SC1091
 . "$session/wine.env"
+signing=$top/build/win32/test-signing
 # Each benchmark runs inside its own local update server (VANTORIMA_UPDATE_PORT)
-# on the installer's port, which stops when the benchmark ends.
-port=$(sed -n 's/^#define VANTORIMA_UPDATE_HOST "127\.0\.0\.1:\([0-9]*\)"$/\1/p' "$top/build/win32/generated/BuildConfig.h")
+# on the installer's port (http://127.0.0.1:<port>, or https://localhost:<port>),
+# which stops when the benchmark ends.
+origin=$(sed -n 's/^#define VANTORIMA_UPDATE_ORIGIN "\(.*\)"$/\1/p' "$top/build/win32/generated/BuildConfig.h")
+case $origin in
+  http://127.0.0.1:*) server=(--port "${origin##*:}") ;;
+  https://localhost:*) server=(--port 0 --tls-port "${origin##*:}" --tls "$signing/tls.pem" "$signing/tls.key") ;;
+  *) server=(--port 0) ;;
+esac
+# The update dialog's bench downloads a 64 MiB installer: the stand-in with
+# padding after its image, signed with the build's test certificate, which
+# the session trusts.
+padded=$session/VokWeiqi-padded.exe
+{
+  cat "$top/build/win32/bin/VokWeiqi-unsigned.exe"
+  head -c $((64 << 20)) /dev/zero | tr '\0' p
+} >"$padded.unsigned"
+osslsigncode sign -certs "$signing/chain.pem" -key "$signing/key.pem" -h sha256 -n VokWeiqi \
+  -in "$padded.unsigned" -out "$padded" >/dev/null
+rm -f "$padded.unsigned"
+export VANTORIMA_BENCH_INSTALLER=$padded
 for b in "${benches[@]}"; do
   echo "== $(basename "$b" .exe)"
-  (cd "$(dirname "$b")" && python3 "$top/tools/update_server.py" --port "${port:-0}" --exec wine "$b")
+  (cd "$(dirname "$b")" && python3 "$top/tools/update_server.py" "${server[@]}" --exec wine "$b")
 done

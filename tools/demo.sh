@@ -1,12 +1,14 @@
 #!/bin/bash
 # make demo: the product end to end under Wine, as a user meets it.
 #
-# A fresh Wine prefix; the module registered; the update folder served on the
-# installer's port with the stand-in installer, slowed so the progress can be
-# seen, together with the demo login page; the page opened by its http address
-# in the page host twice:
-#   1. no client installed: the update dialog downloads the installer, which
-#      installs the stand-in client and records WorkDir; the page closes;
+# A fresh Wine prefix that trusts the build's test root; the module
+# registered; the update folder served on the installer's port with the
+# stand-in installer (signed with the build's test certificate), slowed so the
+# progress can be seen, together with the demo login page; the page opened by
+# its address on that server in the page host twice:
+#   1. no client installed: the update dialog downloads the installer, checks
+#      its signature and starts it; it installs the stand-in client and
+#      records WorkDir; the page closes;
 #   2. the client is installed: it starts with the user's name, the token of
 #      the password and the join key; the page closes.
 # Screenshots of each step go to build/artifacts/.
@@ -20,18 +22,25 @@ artifacts=$top/build/artifacts
 page=$top/tools/demo/login.html
 check=0
 [ "${1:-}" = --check ] && check=1
-port=$(sed -n 's/^#define VANTORIMA_UPDATE_HOST "127\.0\.0\.1:\([0-9]*\)"$/\1/p' "$top/build/win32/generated/BuildConfig.h")
-if [ -z "$port" ]; then
-  echo "demo: the update server is not on loopback in this build (VANTORIMA_UPDATE_HOST); nothing to serve" >&2
-  exit 1
-fi
+signing=$top/build/win32/test-signing
+# The installer's port: http://127.0.0.1:<port>, or https://localhost:<port>
+# with the test root's localhost certificate. The plain port takes the modes.
+origin=$(sed -n 's/^#define VANTORIMA_UPDATE_ORIGIN "\(.*\)"$/\1/p' "$top/build/win32/generated/BuildConfig.h")
+case $origin in
+  http://127.0.0.1:*) server=(--port "${origin##*:}") ;;
+  https://localhost:*) server=(--port 0 --tls-port "${origin##*:}" --tls "$signing/tls.pem" "$signing/tls.key") ;;
+  *)
+    echo "demo: the update server is not on loopback in this build ($origin); nothing to serve" >&2
+    exit 1
+    ;;
+esac
 
 server_pid=
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
   "$top/tools/wine-session.sh" stop "$session"
 }
-"$top/tools/wine-session.sh" start "$session" >/dev/null
+"$top/tools/wine-session.sh" start "$session" "$signing/root.pem" >/dev/null
 trap cleanup EXIT
 # shellcheck disable=SC1091
 . "$session/wine.env"
@@ -65,26 +74,30 @@ rm -f "$session/port" "$session/trace.txt" "$session/received.txt"
 mkdir -p "$session/update/service"
 cp "$bin/VokWeiqi.exe" "$session/update/service/VokWeiqi.exe"
 cp "$page" "$session/update/login.html"
-setsid python3 "$top/tools/update_server.py" --root "$session/update" --port "$port" --lifetime 600 \
+osslsigncode verify -CAfile "$signing/root.pem" -in "$session/update/service/VokWeiqi.exe" >"$session/signature.txt" 2>&1 ||
+  { cat "$session/signature.txt" >&2; echo "demo: the stand-in installer's signature does not verify" >&2; exit 1; }
+say "the installer is signed by $(sed -n 's/^\s*Subject: //p' "$session/signature.txt" | head -1)"
+setsid python3 "$top/tools/update_server.py" --root "$session/update" "${server[@]}" --lifetime 600 \
   --port-file "$session/port" </dev/null >"$session/server.log" 2>&1 &
 server_pid=$!
 wait_for 10 test -s "$session/port"
+port=$(cat "$session/port")
 # A block of 16 KiB every 40 ms: a few seconds for the stand-in installer.
 python3 -c "import urllib.request, sys; urllib.request.urlopen(sys.argv[1]).read()" \
   "http://127.0.0.1:$port/~set/~slow=40,16384/"
-say "serving $session/update on 127.0.0.1:$port (slowed)"
+say "serving $session/update at $origin (slowed)"
 
 export VANTORIMA_TRACE
 VANTORIMA_TRACE=$(winepath -w "$session/trace.txt")
 export MAROVENT_RECORD
 MAROVENT_RECORD=$(winepath -w "$session/received.txt")
 # The page comes from the service's own site, which the control's site lock allows.
-url=http://127.0.0.1:$port/login.html
+url=$origin/login.html
 
 say "run 1: the page opens and no client is installed"
 wine "$bin/PageHost.exe" "$url" 120 >"$session/page1.log" 2>&1 &
 page_pid=$!
-wait_for 30 grep -q "link :" "$session/trace.txt" || true
+wait_for 30 grep -qs "link :" "$session/trace.txt" || true
 sleep 2.5
 shot demo-1-update-dialog "the update dialog mid-download"
 wait "$page_pid" && ended=yes || ended=no
@@ -93,6 +106,8 @@ wait_for 30 test -n "$(workdir)" || true
 installed=$(workdir)
 shot demo-2-installed "the page has closed; the installer has run"
 say "run 1: page window ended by the control: $ended; client installed in: ${installed:-nothing}"
+checked=$(gbk "$session/trace.txt" 2>/dev/null | grep -a '^CheckInstallerFile : ' | tail -1 || true)
+say "run 1: the installer's check: ${checked:-none}"
 
 say "run 2: the page opens again, the client is installed"
 python3 -c "import urllib.request, sys; urllib.request.urlopen(sys.argv[1]).read()" \
@@ -117,6 +132,7 @@ if [ $check = 1 ]; then
   expect() { grep -qxF "$1" <<<"$record" || { echo "demo: expected '$1' in the client's record" >&2; fail=1; }; }
   [ "$ended" = yes ] && [ "$ended2" = yes ] || { echo "demo: a page window did not end" >&2; fail=1; }
   [ -n "$installed" ] || { echo "demo: the installer did not record WorkDir" >&2; fail=1; }
+  grep -q '^CheckInstallerFile : suc ' <<<"$checked" || { echo "demo: the installer was not verified" >&2; fail=1; }
   grep -qF "at $url:" "$session/page1.log" || { echo "demo: the page was not opened at $url" >&2; fail=1; }
   ! grep -q "page refused" "$session/trace.txt" || { echo "demo: the control refused the page" >&2; fail=1; }
   expect "name=guest"

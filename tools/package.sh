@@ -1,7 +1,7 @@
 #!/bin/bash
 # make package: what a web server hosts for pages that embed the control.
 #
-#   tools/package.sh [--check] [--module FILE] [--out DIR]
+#   tools/package.sh [--check] [--module FILE] [--out DIR] [--test-signing DIR]
 #
 # Puts into DIR (default build/package):
 #   Vantorima.ocx   the module (default build/win32/Vantorima.ocx), signed
@@ -14,9 +14,11 @@
 # and version agree across the INF, the page, the type library and the
 # module's version resource.
 #
-# Signing. Without settings, a self-signed test code-signing certificate is
-# made in DIR/test-signing/ (kept while it is valid; never commit it): browsers
-# trust it only where it has been imported. A real deployment sets
+# Signing. Without settings, the build's test code-signing certificate signs,
+# the one that signs the stand-in installer: tools/test-certs.sh makes it in
+# build/win32/test-signing/ (or the --test-signing DIR; kept while it is
+# valid; never commit it), issued by a test root that browsers trust only
+# where it has been imported. A real deployment sets
 #   VANTORIMA_SIGN_CERT       its code-signing certificate, with the chain
 #                             (PEM, DER or SPC)
 #   VANTORIMA_SIGN_KEY        its private key (PEM, DER or PVK)
@@ -36,12 +38,14 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 check=0
 module=$top/build/win32/Vantorima.ocx
 out=$top/build/package
+testdir=$top/build/win32/test-signing
 while [ $# -gt 0 ]; do
   case $1 in
     --check) check=1 ;;
     --module) module=$2; shift ;;
     --out) out=$2; shift ;;
-    *) echo "usage: $0 [--check] [--module FILE] [--out DIR]" >&2; exit 2 ;;
+    --test-signing) testdir=$2; shift ;;
+    *) echo "usage: $0 [--check] [--module FILE] [--out DIR] [--test-signing DIR]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -66,21 +70,10 @@ if [ -n "${VANTORIMA_SIGN_CERT:-}" ] || [ -n "${VANTORIMA_SIGN_KEY:-}" ]; then
   key=${VANTORIMA_SIGN_KEY:?VANTORIMA_SIGN_CERT is set but VANTORIMA_SIGN_KEY is not}
   cafile=${VANTORIMA_SIGN_CAFILE:-/etc/ssl/certs/ca-certificates.crt}
 else
-  testdir=$out/test-signing
-  cert=$testdir/cert.pem
+  "$top/tools/test-certs.sh" "$testdir" || fail "openssl could not make the test certificates"
+  cert=$testdir/chain.pem
   key=$testdir/key.pem
-  cafile=$cert
-  if ! [ -s "$key" ] || ! openssl x509 -in "$cert" -noout -checkend 86400 >/dev/null 2>&1; then
-    echo "package: making a test code-signing certificate in $testdir"
-    mkdir -p "$testdir"
-    (umask 077 && openssl req -x509 -newkey rsa:2048 -sha256 -nodes -days 365 \
-      -subj "/CN=Vantorima test code signing/O=Quorsel (test)" \
-      -addext "basicConstraints=critical,CA:FALSE" \
-      -addext "keyUsage=critical,digitalSignature" \
-      -addext "extendedKeyUsage=codeSigning" \
-      -keyout "$key" -out "$cert" 2>/dev/null && chmod 644 "$cert") ||
-      fail "openssl could not make the test certificate"
-  fi
+  cafile=$testdir/root.pem
 fi
 
 # Signs $1 into $2. The key's password goes through a pipe, never the command line.

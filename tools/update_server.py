@@ -33,10 +33,16 @@ A path ending in "/" gets a small listing page with a Content-Length.
                                 began with these modes (for clients whose URL is
                                 fixed); /~set/ alone goes back to plain replies
 
+With --tls-port it also serves https on that port, the same files with the
+same standing modes, with the first --tls CERT KEY pair; /~set/~cert=N/
+switches new connections to the N-th pair (from 0), for a certificate that
+the client does not trust. The plain port stays http.
+
 It stops by itself: after --idle seconds without a request and without an open
 connection, and in any case after --lifetime seconds. With --exec it runs one
-command with VANTORIMA_UPDATE_PORT and VANTORIMA_UPDATE_ROOT set, and stops
-when that command ends, exiting with its status.
+command with VANTORIMA_UPDATE_PORT and VANTORIMA_UPDATE_ROOT set (and
+VANTORIMA_UPDATE_TLS_PORT with --tls-port), and stops when that command ends,
+exiting with its status.
 """
 
 import argparse
@@ -44,6 +50,7 @@ import email.utils
 import os
 import shutil
 import socket
+import ssl
 import struct
 import subprocess
 import sys
@@ -101,8 +108,16 @@ class Handler(BaseHTTPRequestHandler):
         if self.server.verbose:
             sys.stderr.write("update_server: " + (fmt % args) + "\n")
 
+    def end_headers(self):
+        # One request per https connection: a ~cert switch then meets the
+        # client's next handshake, not a connection it keeps from before.
+        if self.server.contexts and not self.close_connection:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        super().end_headers()
+
     def do_GET(self):
-        self.server.touch()
+        self.server.main.touch()
         try:
             self.reply()
         except ValueError as error:  # a mode with a bad argument
@@ -114,13 +129,13 @@ class Handler(BaseHTTPRequestHandler):
         if segments and segments[0] == "~set":
             self.set_standing_modes(segments[1:])
             return
-        modes = dict(self.server.standing_modes)
+        modes = dict(self.server.main.standing_modes)
         while segments and segments[0].startswith("~"):
             key, _, value = segments.pop(0)[1:].partition("=")
             modes[key] = value
         name = "/".join(segments)
 
-        version = self.server.count_request() if "changing" in modes else 0
+        version = self.server.main.count_request() if "changing" in modes else 0
         if "bytes" in modes:
             body = Body(int(modes["bytes"]), shift=version)
             stamp = 0
@@ -143,7 +158,7 @@ class Handler(BaseHTTPRequestHandler):
         for key in ("drop", "reset", "stall"):
             if key in modes:
                 cut = (key, int(modes[key]))
-        if cut and "once" in modes and not self.server.take_once():
+        if cut and "once" in modes and not self.server.main.take_once():
             cut = None
         first, last = self.requested_range(body.size, etag, last_modified, modes)
         delay = 0.0
@@ -225,8 +240,8 @@ class Handler(BaseHTTPRequestHandler):
             if segment.startswith("~"):
                 key, _, value = segment[1:].partition("=")
                 modes[key] = value
-        self.server.standing_modes = modes
-        self.server.reset_counts()
+        self.server.main.standing_modes = modes
+        self.server.main.reset_counts()
         page = ("modes: %s\n" % (" ".join(sorted("%s=%s" % item for item in modes.items())) or "none")).encode()
         self.send_response(200)
         self.send_header("Content-Type", "text/plain")
@@ -239,7 +254,7 @@ class Handler(BaseHTTPRequestHandler):
         if how == "reset":
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         elif how == "stall":
-            self.server.stopping.wait()
+            self.server.main.stopping.wait()
         self.connection.close()
 
     def send_listing(self, name):
@@ -256,10 +271,14 @@ class Handler(BaseHTTPRequestHandler):
 class Server(ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, port, root, verbose):
+    def __init__(self, port, root, verbose, contexts=None, main=None):
+        """contexts: TLS server contexts, for an https listener; main: the
+        plain listener whose modes, activity and stop it shares."""
         super().__init__(("127.0.0.1", port), Handler)
         self.root = os.path.realpath(root)
         self.verbose = verbose
+        self.contexts = contexts
+        self.main = main or self
         self.stopping = threading.Event()
         self.standing_modes = {}
         self.last_activity = time.monotonic()
@@ -268,9 +287,19 @@ class Server(ThreadingHTTPServer):
         self.changing_requests = 0
         self.once_taken = False
 
+    def get_request(self):
+        connection, address = super().get_request()
+        if self.contexts:
+            cert = int(self.main.standing_modes.get("cert") or 0)
+            # The handshake happens on the request's own thread, at its first read.
+            connection = self.contexts[cert].wrap_socket(connection, server_side=True,
+                                                         do_handshake_on_connect=False)
+        return connection, address
+
     def handle_error(self, request, client_address):
-        # Clients that go away mid-reply (a stopped download) are no news.
-        if not isinstance(sys.exc_info()[1], ConnectionError):
+        # Clients that go away mid-reply (a stopped download) or refuse the
+        # certificate are no news.
+        if not isinstance(sys.exc_info()[1], (ConnectionError, ssl.SSLError)):
             super().handle_error(request, client_address)
 
     def touch(self):
@@ -294,14 +323,15 @@ class Server(ThreadingHTTPServer):
             self.once_taken = False
 
     def process_request_thread(self, request, client_address):
-        with self.lock:
-            self.open_connections += 1
+        main = self.main
+        with main.lock:
+            main.open_connections += 1
         try:
             super().process_request_thread(request, client_address)
         finally:
-            with self.lock:
-                self.open_connections -= 1
-            self.touch()
+            with main.lock:
+                main.open_connections -= 1
+            main.touch()
 
     def idle_for(self):
         with self.lock:
@@ -322,6 +352,9 @@ def main():
     parser.add_argument("--root", help="folder to serve (default: a fresh temporary folder)")
     parser.add_argument("--port", type=int, default=0, help="port on 127.0.0.1; 0 picks a free one")
     parser.add_argument("--port-file", help="write the chosen port to this file")
+    parser.add_argument("--tls-port", type=int, help="also serve https on this port; 0 picks a free one")
+    parser.add_argument("--tls", nargs=2, action="append", metavar=("CERT", "KEY"), default=[],
+                        help="certificate (PEM, with its chain) and key for https; repeat for ~cert=1, 2, ...")
     parser.add_argument("--idle", type=float, default=120, help="stop after this many idle seconds (0: never)")
     parser.add_argument("--lifetime", type=float, default=1800, help="stop after this many seconds (0: never)")
     parser.add_argument("--verbose", action="store_true", help="log every request to stderr")
@@ -342,27 +375,46 @@ def main():
         sys.stderr.write("update_server: cannot listen on 127.0.0.1:%d: %s\n" % (args.port, error.strerror))
         return 2
     port = server.server_address[1]
+    servers = [server]
+    if args.tls_port is not None:
+        if not args.tls:
+            parser.error("--tls-port needs --tls CERT KEY")
+        contexts = []
+        for cert, key in args.tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(cert, key)
+            contexts.append(context)
+        try:
+            servers.append(Server(args.tls_port, root, args.verbose, contexts, server))
+        except OSError as error:
+            sys.stderr.write("update_server: cannot listen on 127.0.0.1:%d: %s\n" % (args.tls_port, error.strerror))
+            server.server_close()
+            return 2
     if args.port_file:
         with open(args.port_file + ".tmp", "w") as f:
             f.write("%d\n" % port)
         os.replace(args.port_file + ".tmp", args.port_file)
-    serving = threading.Thread(target=server.serve_forever, daemon=True)
-    serving.start()
+    for listener in servers:
+        threading.Thread(target=listener.serve_forever, daemon=True).start()
 
     status = 0
     try:
         if args.command:
             env = dict(os.environ, VANTORIMA_UPDATE_PORT=str(port), VANTORIMA_UPDATE_ROOT=server.root)
+            if len(servers) > 1:
+                env["VANTORIMA_UPDATE_TLS_PORT"] = str(servers[1].server_address[1])
             status = subprocess.call(args.command, env=env, stdin=subprocess.DEVNULL)
         else:
-            print("update_server: serving %s on 127.0.0.1:%d" % (server.root, port), flush=True)
+            print("update_server: serving %s on 127.0.0.1:%d%s" % (
+                server.root, port, "".join(", https on %d" % s.server_address[1] for s in servers[1:])), flush=True)
             watchdog(server, args.idle, args.lifetime)
     except KeyboardInterrupt:
         status = 130
     finally:
         server.stopping.set()
-        server.shutdown()
-        server.server_close()
+        for listener in servers:
+            listener.shutdown()
+            listener.server_close()
         if temporary:
             shutil.rmtree(temporary, ignore_errors=True)
     return status

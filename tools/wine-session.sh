@@ -1,9 +1,12 @@
 #!/bin/bash
 # A headless Wine session for tests and the demo.
 #
-#   wine-session.sh start <dir>   fresh 32-bit prefix in <dir>/wineprefix, Xvfb on
+#   wine-session.sh start <dir> [ROOT.pem...]
+#                                 fresh 32-bit prefix in <dir>/wineprefix, Xvfb on
 #                                 a free display, a persistent wineserver and a
-#                                 virtual desktop; writes <dir>/wine.env
+#                                 virtual desktop; writes <dir>/wine.env. Each
+#                                 ROOT.pem becomes a trusted root of the prefix
+#                                 (the build's test root: tools/test-certs.sh)
 #   wine-session.sh stop <dir>    stops everything start started
 #
 # Source <dir>/wine.env to run programs in the session.
@@ -11,6 +14,8 @@ set -eu
 
 cmd=${1:?start or stop}
 dir=$(realpath -m "${2:?session directory}")
+shift 2
+roots=("$@")
 env_file=$dir/wine.env
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -30,7 +35,10 @@ if [ "$cmd" = stop ]; then
   stop_session
   exit 0
 fi
-[ "$cmd" = start ] || { echo "usage: $0 start|stop <dir>" >&2; exit 2; }
+[ "$cmd" = start ] || { echo "usage: $0 start <dir> [ROOT.pem...] | stop <dir>" >&2; exit 2; }
+for root in ${roots[@]+"${roots[@]}"}; do
+  openssl x509 -in "$root" -noout 2>/dev/null || { echo "wine-session: $root is no PEM certificate" >&2; exit 2; }
+done
 
 stop_session
 mkdir -p "$dir"
@@ -67,8 +75,23 @@ mkdir -p "$WINEPREFIX"
 wineserver -p </dev/null >/dev/null 2>&1
 wineboot -i </dev/null >"$dir/wineboot.log" 2>&1
 
+# A certificate in the current user's Root store, as
+# CertAddEncodedCertificateToSystemStoreA("Root", ...) writes it: the
+# serialized SHA-1 hash property (3) and the certificate (32), under the
+# hash. `wine reg delete` of the key takes it out again.
+root_entry() {
+  local sha1 der length blob
+  sha1=$(openssl x509 -in "$1" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+  der=$(openssl x509 -in "$1" -outform DER | od -An -v -tx1 | tr -d ' \n')
+  length=$((${#der} / 2))
+  blob=$(printf '030000000100000014000000%s2000000001000000%02x%02x%02x%02x%s' "$sha1" \
+    $((length & 255)) $((length >> 8 & 255)) $((length >> 16 & 255)) $((length >> 24 & 255)) "$der")
+  printf '\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\%s]\r\n' "$sha1"
+  printf '"Blob"=hex:%s\r\n' "$(sed 's/../&,/g; s/,$//' <<<"$blob")"
+}
+
 # Chinese dialog fonts lose strokes unless they map to a font that has them.
-reg=$dir/fonts.reg
+reg=$dir/session.reg
 {
   printf 'Windows Registry Editor Version 5.00\r\n\r\n'
   printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
@@ -79,6 +102,9 @@ reg=$dir/fonts.reg
   # at once instead of after a two-second wait for the X window manager.
   printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n'
   printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="1280x1024"\r\n'
+  for root in ${roots[@]+"${roots[@]}"}; do
+    root_entry "$root"
+  done
 } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
 wine regedit /S "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1
 # The desktop that wineboot made predates these settings: start afresh.

@@ -8,6 +8,7 @@
 #include "updater/ClientTerminator.h"
 #include "updater/CompletionMessage.h"
 #include "updater/DownloadThread.h"
+#include "updater/InstallerSignature.h"
 #include "updater/MessageCaption.h"
 #include "updater/StatusMessage.h"
 #include "updater/UnpackPass.h"
@@ -27,6 +28,7 @@ constexpr DWORD kWorkerStopWait = 300;
 const char kAgent[] = "Quessel";
 const char kDownloadFailed[] = "下载过程中出现问题，请重试。";
 const char kUnpackFailed[] = " 自动升级过程中，解压缩出现问题，\r\n\r\n请到主页重新下载。";
+const char kUnverified[] = "下载的安装程序未能通过验证，\r\n\r\n请到主页重新下载客户端。";
 const char kStoppedStatus[] = "升级已经被中断。";
 const char kAskStop[] = "真的终止升级吗？";
 const char kCloseButton[] = "关 闭";
@@ -53,7 +55,7 @@ void OpenClientByName(const std::string& name)
 
 std::string CDownLoadDlg::InstallerUrl()
 {
-    return std::string("http://") + VANTORIMA_UPDATE_HOST + "/service/" + kInstallerName;
+    return std::string(VANTORIMA_UPDATE_ORIGIN "/service/") + kInstallerName;
 }
 
 CDownLoadDlg::CDownLoadDlg(CWindow* parentCtrl)
@@ -100,6 +102,7 @@ BOOL CDownLoadDlg::OnInitDialog()
     TraceOut("link :%s", m_strInstallerURL.c_str());
     m_webGrab->AddDownload(m_strInstallerURL);
     m_webGrab->Initialize(m_hWnd, kAgent, m_strTempPath);
+    m_webGrab->SetFileCheck(kInstallerCheck);
     std::shared_ptr<CWebGrab> engine = m_webGrab;
     if (m_workerThread.Start([engine] { CreateDownloadThread(engine.get()); }))
         m_pWorker = &m_workerThread;
@@ -125,11 +128,15 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
     const int percent = static_cast<int>(StatusPercentOf(static_cast<uint32_t>(wParam)));
     const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
     switch (code) {
+    case STATUS_UNVERIFIED:
+        if (!VANTORIMA_INSTALLER_CHECK)
+            break;  // without the check no such report exists
+        [[fallthrough]];
     case STATUS_NET_ERROR:
     case STATUS_FILE_ERROR:
         StopAnimation();
         m_strStatus = text;
-        ShowError(kDownloadFailed);
+        ShowError(code == STATUS_UNVERIFIED ? kUnverified : kDownloadFailed);
         SetProgress(0);
         m_pWorker = nullptr;
         Exit();

@@ -28,6 +28,7 @@ enum : unsigned short {
     STATUS_LIST_FAILED, // the queue ended on a failure or a stop
     STATUS_INVALID, // no file, no usable length, or not a 200 reply
     STATUS_ABORT, // a running client was not closed; nothing is downloaded
+    STATUS_UNVERIFIED, // the file failed the grabber's check and was deleted
 };
 
 // Status texts, printf formats where they take the file name.
@@ -42,6 +43,7 @@ constexpr const char kTextInvalid[] = "%s is Invalid!";
 constexpr const char kTextAbort[] = "User Stop!";
 // Between a connection that dropped and the request for the rest: name, bytes so far.
 constexpr const char kTextReconnecting[] = "%s - 连接中断，正在重新连接... 已接收 %lu 字节";
+constexpr const char kTextUnverified[] = "%s - %s"; // name, the check's text
 
 // Size of the sender's text buffer, terminator included.
 constexpr size_t kStatusTextSize = 512;

@@ -222,6 +222,9 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
 
     local.Close();
     file.Close();
+    std::string failure;
+    if (m_fileCheck && !m_fileCheck(path, failure))
+        return FailCheck(name, path, failure);
     session.SetStatus(STATUS_FILE_DONE, 0);
     session.ReportStatus(kTextFileDone, name.c_str());
     return 1;
@@ -350,6 +353,17 @@ int CWebGrab::FailLocalFile(const std::string& name, DWORD error, CHttpFile& fil
     file.Close();
     if (local)
         local->Close();
+    CloseSession();
+    return 0;
+}
+
+int CWebGrab::FailCheck(const std::string& name, const std::string& path, const std::string& failure)
+{
+    // Gone before anyone hears of it: nothing can start it afterwards.
+    const BOOL deleted = ::DeleteFileA(path.c_str());
+    TraceOut("GetFile check error : %s - %s", failure.c_str(), deleted ? "deleted" : "not deleted");
+    m_pSession->SetStatus(STATUS_UNVERIFIED, 0);
+    m_pSession->ReportStatus(kTextUnverified, name.c_str(), failure.c_str());
     CloseSession();
     return 0;
 }

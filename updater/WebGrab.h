@@ -41,6 +41,12 @@ public:
     void Initialize(HWND notifyWnd, const std::string& agent, const std::string& downloadDir);
     // Queues a URL; an empty one is ignored.
     void AddDownload(const std::string& url);
+    // Checks a whole download before it counts as done: true when the file at
+    // path may be used, else false with a text for the status line.
+    using FileCheck = bool (*)(const std::string& path, std::string& failure);
+    // With a check, a file that fails it is deleted and reported with
+    // STATUS_UNVERIFIED, and the queue ends there like on a network failure.
+    void SetFileCheck(FileCheck check) { m_fileCheck = check; }
     // Non-zero asks the running transfer to stop before its next read, and
     // ends a pause before a resumption at once.
     void SetStop(int stop);
@@ -87,10 +93,12 @@ private:
     int FailInvalid(const std::string& name, CHttpFile& file);
     int FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local);
     int FailLocalFile(const std::string& name, DWORD error, CHttpFile& file, CLocalFile* local);
+    int FailCheck(const std::string& name, const std::string& path, const std::string& failure);
 
     std::string m_strDownloadDir;
     HWND m_pNotifyWnd = nullptr;
     std::string m_strAgent;
+    FileCheck m_fileCheck = nullptr;
     // Written by the dialog's thread, read by the worker before every block.
     std::atomic<int> m_bStop { 0 };
     CKernelHandle m_stopEvent { ::CreateEventA(nullptr, TRUE, FALSE, nullptr) };

@@ -126,7 +126,7 @@ TEST_F(ControlInAtlHost, WithoutTheClientThePageStaysAndTheControlWaits)
     EXPECT_TRUE(IsWindow(host_));
     EXPECT_TRUE(FindControlWindow(host_));
     EXPECT_TRUE(trace_.Contains("strPath : "));
-    EXPECT_TRUE(trace_.Contains("link :http://" VANTORIMA_UPDATE_HOST "/service/VokWeiqi.exe"));
+    EXPECT_TRUE(trace_.Contains("link :" VANTORIMA_UPDATE_ORIGIN "/service/VokWeiqi.exe"));
     EXPECT_EQ(SettingsText("SaveStart").substr(0, 23), " /NAME:guest /PASSWORD:");
     EXPECT_FALSE(FileExists(record_));
 

@@ -14,15 +14,26 @@
 #include "launcher/SettingsStore.h"
 #include "updater/CompletionMessage.h"
 #include "updater/DownLoadDlg.h"
+#include "updater/InstallerSignature.h"
 #include "updater/StatusMessage.h"
 
 using namespace wine_test;
+
+// The signers the dialog's check accepts. This definition takes the place of
+// the build's (updater/InstallerSigners.cpp), so that a case can set its own;
+// the others accept any publisher, as the default build does.
+static std::wstring g_signers;
+const wchar_t* InstallerSigners()
+{
+    return g_signers.c_str();
+}
 
 namespace {
 
 const wchar_t kAskStop[] = L"真的终止升级吗？";
 const wchar_t kDownloadFailed[] = L"下载过程中出现问题，请重试。";
 const wchar_t kUnpackFailed[] = L" 自动升级过程中，解压缩出现问题，\r\n\r\n请到主页重新下载。";
+const wchar_t kUnverified[] = L"下载的安装程序未能通过验证，\r\n\r\n请到主页重新下载客户端。";
 const wchar_t kAskClose[] = L"有另外一个VOK围棋正在运行。\r\n\r\n如果有正在运行的VOK围棋，将被强行关闭。";
 const char kStopButton[] = "停止升级";
 const char kCloseButton[] = "关 闭";
@@ -96,6 +107,24 @@ protected:
     }
 };
 
+// The build's test code-signing certificate, which signs the stand-in
+// installer: its SHA-1 thumbprint as openssl gives it (tools/test-certs.sh).
+std::string TestSignerThumbprint()
+{
+    return ReadFileBytes(ProgramDir() + "..\\test-signing\\cert.sha1").substr(0, 40);
+}
+const char kTestSigner[] = "Vantorima test code signing";
+
+// The check's last word in the trace.
+std::string LastCheck(const CTraceCapture& trace)
+{
+    std::string last;
+    for (const std::string& line : trace.Lines())
+        if (line.rfind("CheckInstallerFile : ", 0) == 0)
+            last = line;
+    return last;
+}
+
 std::string WindowText(HWND window)
 {
     char text[512] = "";
@@ -134,6 +163,7 @@ protected:
     void TearDown() override
     {
         dialog_.reset();
+        g_signers.clear();
         SetCurrentDirectoryA(previousDir_);
         for (const char* name : {"TMP", "TEMP", "MAROVENT_RECORD", "MAROVENT_INSTALLER_RECORD", "VANTORIMA_INSTALL_DIR"})
             SetEnvironmentVariableA(name, nullptr);
@@ -224,6 +254,10 @@ TEST_F(UpdateDialog, DownloadsStartsTheInstallerAndHandsOver)
     EXPECT_EQ(RecordField(ReadFileBytes(client_.File("client.txt")), "args"), "");
     EXPECT_EQ(trace_.Count("CDownLoadDlg::Exit"), 1);
     EXPECT_TRUE(trace_.Contains("link :" + CDownLoadDlg::InstallerUrl()));
+    if (VANTORIMA_INSTALLER_CHECK) {
+        EXPECT_EQ(LastCheck(trace_), std::string("CheckInstallerFile : suc (CN : ") + kTestSigner +
+                                         ", SHA1 : " + TestSignerThumbprint() + ")");
+    }
     PumpFor(200);
     EXPECT_EQ(control_.completions, 1);
 }
@@ -307,11 +341,14 @@ TEST_F(UpdateDialog, FailuresShowTheirBoxHideTheDialogAndPostNothing)
         unsigned failure;
         const wchar_t* box;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"~status=404", STATUS_INVALID, kUnpackFailed},
         {"~drop=20000", STATUS_NET_ERROR, kDownloadFailed},
         {"~reset=20000", STATUS_NET_ERROR, kDownloadFailed},
     };
+    // Over https a server certificate that no root vouches for is never let pass.
+    if (CDownLoadDlg::InstallerUrl().rfind("https://", 0) == 0)
+        cases.push_back({"~cert=1", STATUS_NET_ERROR, kDownloadFailed});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.modes);
         log_.statuses.clear();
@@ -327,6 +364,98 @@ TEST_F(UpdateDialog, FailuresShowTheirBoxHideTheDialogAndPostNothing)
         EXPECT_FALSE(FileExists(client_.File("installer.txt")));
         dialog_.reset();
     }
+}
+
+// Whatever arrives is checked before anything is started: a refused file is
+// deleted, the box says so, and the page stays.
+TEST_F(UpdateDialog, InstallersThatFailTheSignatureCheckAreDeletedAndNeverStarted)
+{
+    if (!VANTORIMA_INSTALLER_CHECK)
+        GTEST_SKIP() << "built with VANTORIMA_INSTALLER_SIGNERS=off";
+    std::string tampered = installer_;
+    tampered[tampered.size() / 2] ^= 1;
+    const std::string signer = std::string(" (CN : ") + kTestSigner + ", SHA1 : " + TestSignerThumbprint() + ")";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const wchar_t* signers;
+        std::string failure;  // the status text after the name, and the trace
+    };
+    const Case cases[] = {
+        {"unsigned", ReadFileBytes(ProgramDir() + "VokWeiqi-unsigned.exe"), L"",
+         "signature WinVerifyTrust error 0x800B0100"},
+        {"one byte changed", tampered, L"", "signature WinVerifyTrust error 0x80096010"},
+        {"bytes appended", installer_ + "MZ", L"", "signature WinVerifyTrust error 0x800B0100"},
+        {"no trusted root", ReadFileBytes(ProgramDir() + "VokWeiqi-stranger.exe"), L"",
+         "signature chain policy error 0x800B0109"},
+        {"another publisher", installer_, L"Quorsel Ltd;00112233445566778899AABBCCDDEEFF00112233",
+         "signature signer error 0x800B0004"},
+    };
+    const std::string served = UpdateServerRoot() + "\\service\\VokWeiqi.exe";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteFileBytes(served, c.bytes));
+        g_signers = c.signers;
+        log_.statuses.clear();
+        // One screenshot of the refusal, once the box has painted itself.
+        CBoxAnswerer answerer([&](const std::wstring&) {
+            if (&c == cases) {
+                Sleep(500);
+                SaveScreenshot("update-dialog-unverified-installer");
+            }
+            return IDOK;
+        });
+        Open();
+        ASSERT_TRUE(PumpUntil([&] { return !answerer.Texts().empty() && !Visible(); }, 20000));
+        Settle();
+        EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kUnverified});
+        EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_READING, STATUS_UNVERIFIED}));
+        EXPECT_EQ(log_.statuses.back().text, "VokWeiqi.exe - " + c.failure);
+        const std::string check = LastCheck(trace_);
+        EXPECT_EQ(check.rfind("CheckInstallerFile : " + c.failure, 0), 0u) << check;
+        EXPECT_TRUE(trace_.Contains("GetFile check error : " + c.failure + " - deleted"));
+        EXPECT_FALSE(FileExists(temp_.File("VokWeiqi.exe")));
+        EXPECT_EQ(control_.completions, 0);
+        dialog_.reset();
+    }
+    EXPECT_EQ(LastCheck(trace_), "CheckInstallerFile : signature signer error 0x800B0004" + signer);
+    PumpFor(500);
+    EXPECT_FALSE(FileExists(client_.File("installer.txt")));
+    EXPECT_FALSE(FileExists(client_.File("client.txt")));
+}
+
+TEST_F(UpdateDialog, AListedSignerRuns)
+{
+    if (!VANTORIMA_INSTALLER_CHECK)
+        GTEST_SKIP() << "built with VANTORIMA_INSTALLER_SIGNERS=off";
+    // As a certificate viewer shows it: lower case, with colons.
+    const std::string sha1 = TestSignerThumbprint();
+    g_signers = L"Quorsel Ltd; ";
+    for (size_t i = 0; i < sha1.size(); i += 2)
+        g_signers += std::wstring(i ? L":" : L"") + wchar_t(tolower(sha1[i])) + wchar_t(tolower(sha1[i + 1]));
+    CBoxAnswerer answerer(Answer(IDOK));
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+    EXPECT_TRUE(answerer.Texts().empty());
+    EXPECT_EQ(LastCheck(trace_), std::string("CheckInstallerFile : suc (CN : ") + kTestSigner + ", SHA1 : " + sha1 + ")");
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
+}
+
+// Entries of the signer setting: thumbprints whatever their case, blanks and
+// colons; names only whole and exact.
+TEST(InstallerSigners, ListAThumbprintOrTheExactCommonName)
+{
+    const char sha1[] = "C6D757A84566133D28BEA29580284165F4CEC3E4";
+    const wchar_t name[] = L"Vantorima test code signing";
+    EXPECT_TRUE(SignerListed(L"c6d757a84566133d28bea29580284165f4cec3e4", sha1, name));
+    EXPECT_TRUE(SignerListed(L"x;C6 D7 57 A8 45 66 13 3D 28 BE A2 95 80 28 41 65 F4 CE C3 E4", sha1, L"y"));
+    EXPECT_TRUE(SignerListed(L" Quorsel Ltd ;\tVantorima test code signing ", sha1, name));
+    EXPECT_FALSE(SignerListed(L"C6D757A84566133D28BEA29580284165F4CEC3E", sha1, name));  // 39 digits
+    EXPECT_FALSE(SignerListed(L"C6D757A84566133D28BEA29580284165F4CEC3E4C", sha1, name));  // 41
+    EXPECT_FALSE(SignerListed(L"Vantorima test", sha1, name));
+    EXPECT_FALSE(SignerListed(L"vantorima test code signing", sha1, name));
+    EXPECT_FALSE(SignerListed(L";;", sha1, name));
+    EXPECT_FALSE(SignerListed(L"", sha1, L""));  // an unnamed signer is not listed by an empty entry
 }
 
 TEST_F(UpdateDialog, AnUnwritableDirectoryIsAFileError)
@@ -386,7 +515,7 @@ TEST_F(UpdateDialog, EnterEscAndUnknownCodesChangeNothingAndAStalledDialogGoesAt
     SendMessageA(dlg_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     SendMessageA(dlg_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     EXPECT_TRUE(Visible());
-    for (unsigned code : {0u, 11u}) {
+    for (unsigned code : {0u, VANTORIMA_INSTALLER_CHECK ? 12u : 11u}) {
         SetWindowTextA(Item(204), "tampered");
         char text[] = "ignored";
         SendMessageA(dlg_, StatusMessageId(), code, reinterpret_cast<LPARAM>(text));

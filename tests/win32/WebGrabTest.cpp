@@ -472,3 +472,28 @@ TEST_F(WebGrab, VeryLongFileNameIsCutAt511Characters)
     EXPECT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 2 }));
     EXPECT_EQ(recorder_.statuses[1].text, name.substr(0, 511));
 }
+
+TEST_F(WebGrab, HttpsNeedsAServerCertificateThatATrustedRootVouchesFor)
+{
+    const std::string tlsPort = UpdateServerTlsPort();
+    if (tlsPort.empty())
+        GTEST_SKIP() << "no https port";
+    const std::string url = "https://localhost:" + tlsPort + "/setup.bin";
+
+    // A certificate that no store trusts fails the open: nothing is written.
+    ASSERT_TRUE(SetUpdateServerModes("~cert=1"));
+    const int untrusted = Run({ url });
+    ASSERT_TRUE(SetUpdateServerModes(""));
+    EXPECT_EQ(untrusted, 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 1 }));
+    EXPECT_EQ(recorder_.statuses[1].text, "setup.bin - the server certificate is not from a trusted authority (error 12045)");
+    EXPECT_FALSE(FileExists(downloads_.File("setup.bin")));
+    EXPECT_FALSE(grab_.HasSession());
+
+    recorder_.statuses.clear();
+    EXPECT_EQ(Run({ url }), 1);
+    std::vector<unsigned> codes = recorder_.Codes();
+    codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+    EXPECT_EQ(codes, (std::vector<unsigned> { 5, 4, 6, 7 }));
+    EXPECT_TRUE(Downloaded("setup.bin") == source_);
+}

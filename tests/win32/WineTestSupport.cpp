@@ -218,6 +218,12 @@ std::string UpdateServerPort()
     return port ? port : "";
 }
 
+std::string UpdateServerTlsPort()
+{
+    const char* port = std::getenv("VANTORIMA_UPDATE_TLS_PORT");
+    return port ? port : "";
+}
+
 std::string UpdateServerRoot()
 {
     const char* root = std::getenv("VANTORIMA_UPDATE_ROOT");

@@ -72,10 +72,14 @@ bool SetSettingsKeyDacl(const char* sddl);
 // the test runs without one.
 std::string UpdateServerPort();
 std::string UpdateServerRoot();
+// Its https port, for https://localhost:<port>/: the build's test root vouches
+// for its certificate until ~cert=1 switches to one that nobody trusts.
+std::string UpdateServerTlsPort();
 // The Windows path of a Unix one.
 std::string DosPath(const std::string& unixPath);
 // Makes every later request to the server behave as if its path began with
-// these modes ("~slow=100/~drop=5000"); "" for plain replies.
+// these modes ("~slow=100/~drop=5000"); "" for plain replies. Sent to the
+// plain port, whatever certificate the https port shows.
 bool SetUpdateServerModes(const std::string& modes);
 
 // Answers the message boxes that appear, one by one, from a watcher thread:

@@ -1,0 +1,209 @@
+#include "updater/InstallerSignature.h"
+
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "framework/AnsiText.h"
+#include "support/Trace.h"
+
+namespace {
+
+// The state of one WinVerifyTrust verification, closed when the object goes:
+// the signer and its chain live in it.
+class CTrustState {
+public:
+    explicit CTrustState(const wchar_t* path)
+    {
+        m_file.cbStruct = sizeof m_file;
+        m_file.pcwszFilePath = path;
+        m_data.cbStruct = sizeof m_data;
+        m_data.dwUIChoice = WTD_UI_NONE;
+        m_data.fdwRevocationChecks = WTD_REVOKE_NONE;
+        m_data.dwUnionChoice = WTD_CHOICE_FILE;
+        m_data.pFile = &m_file;
+        m_data.dwStateAction = WTD_STATEACTION_VERIFY;
+        // No network: nothing is fetched for the chain or its revocation.
+        m_data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
+        m_result = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &m_action, &m_data);
+    }
+    ~CTrustState()
+    {
+        if (!m_data.hWVTStateData)
+            return;
+        m_data.dwStateAction = WTD_STATEACTION_CLOSE;
+        ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &m_action, &m_data);
+    }
+    CTrustState(const CTrustState&) = delete;
+    CTrustState& operator=(const CTrustState&) = delete;
+
+    LONG Result() const { return m_result; }
+    // The first signer, or null.
+    CRYPT_PROVIDER_SGNR* Signer() const
+    {
+        CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(m_data.hWVTStateData);
+        return provider ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    }
+
+private:
+    GUID m_action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    WINTRUST_FILE_INFO m_file = {};
+    WINTRUST_DATA m_data = {};
+    LONG m_result;
+};
+
+void ReadThumbprint(PCCERT_CONTEXT certificate, char (&text)[41])
+{
+    BYTE hash[20];
+    DWORD size = sizeof hash;
+    if (!::CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size) || size != sizeof hash)
+        return;
+    for (int i = 0; i < 20; ++i) {
+        text[2 * i] = "0123456789ABCDEF"[hash[i] >> 4];
+        text[2 * i + 1] = "0123456789ABCDEF"[hash[i] & 15];
+    }
+    text[40] = '\0';
+}
+
+bool IsBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+int HexValue(wchar_t c)
+{
+    if (c >= L'0' && c <= L'9')
+        return c - L'0';
+    if (c >= L'A' && c <= L'F')
+        return c - L'A' + 10;
+    if (c >= L'a' && c <= L'f')
+        return c - L'a' + 10;
+    return -1;
+}
+
+// The entry [first, last) as 40 hex digits, without the blanks and colons of
+// copied thumbprints; equal to thumbprint whatever the case.
+bool SameThumbprint(const wchar_t* first, const wchar_t* last, const char* thumbprint)
+{
+    size_t digits = 0;
+    for (; first != last; ++first) {
+        if (IsBlank(*first) || *first == L':')
+            continue;
+        const int value = HexValue(*first);
+        if (value < 0 || digits == 40 || "0123456789ABCDEF"[value] != thumbprint[digits])
+            return false;
+        ++digits;
+    }
+    return digits == 40;
+}
+
+// The entry [first, last) is name, exactly.
+bool SameName(const wchar_t* first, const wchar_t* last, const wchar_t* name)
+{
+    const size_t length = static_cast<size_t>(last - first);
+    return lstrlenW(name) == static_cast<int>(length) && std::equal(first, last, name);
+}
+
+std::vector<wchar_t> WideFromAnsi(const std::string& text)
+{
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::vector<wchar_t> wide(length > 0 ? length : 1, L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
+    return wide;
+}
+
+} // namespace
+
+const char* SignatureVerdict::StepName() const
+{
+    switch (step) {
+    case kTrust:
+        return "WinVerifyTrust";
+    case kChainPolicy:
+        return "chain policy";
+    case kSigner:
+        return "signer";
+    default:
+        return "suc";
+    }
+}
+
+bool SignerListed(const wchar_t* signers, const char* thumbprint, const wchar_t* commonName)
+{
+    for (const wchar_t* start = signers;; ++start) {
+        const wchar_t* end = start;
+        while (*end && *end != L';')
+            ++end;
+        const wchar_t *first = start, *last = end;
+        while (first < last && IsBlank(*first))
+            ++first;
+        while (last > first && IsBlank(last[-1]))
+            --last;
+        if (first != last && (SameName(first, last, commonName) || SameThumbprint(first, last, thumbprint)))
+            return true;
+        if (!*end)
+            return false;
+        start = end;
+    }
+}
+
+SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers)
+{
+    SignatureVerdict verdict;
+    CTrustState state(path);
+    if (state.Result() != ERROR_SUCCESS) {
+        verdict.step = SignatureVerdict::kTrust;
+        verdict.code = state.Result();
+        return verdict;
+    }
+
+    const CRYPT_PROVIDER_SGNR* signer = state.Signer();
+    PCCERT_CONTEXT certificate = signer && signer->csCertChain ? signer->pasCertChain[0].pCert : nullptr;
+    if (!certificate || !signer->pChainContext) {
+        verdict.step = SignatureVerdict::kChainPolicy;
+        verdict.code = TRUST_E_NOSIGNATURE;
+        return verdict;
+    }
+    ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), verdict.commonName,
+        ARRAYSIZE(verdict.commonName));
+    ReadThumbprint(certificate, verdict.thumbprint);
+
+    CERT_CHAIN_POLICY_PARA policy = {};
+    policy.cbSize = sizeof policy;
+    CERT_CHAIN_POLICY_STATUS status = {};
+    status.cbSize = sizeof status;
+    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, signer->pChainContext, &policy, &status))
+        status.dwError = HRESULT_FROM_WIN32(::GetLastError());
+    if (status.dwError != ERROR_SUCCESS) {
+        verdict.step = SignatureVerdict::kChainPolicy;
+        verdict.code = static_cast<HRESULT>(status.dwError);
+        return verdict;
+    }
+
+    if (*signers && !SignerListed(signers, verdict.thumbprint, verdict.commonName)) {
+        verdict.step = SignatureVerdict::kSigner;
+        verdict.code = TRUST_E_SUBJECT_NOT_TRUSTED;
+    }
+    return verdict;
+}
+
+bool CheckInstallerFile(const std::string& path, std::string& failure)
+{
+    TraceOut("CheckInstallerFile : %s", path.c_str());
+    const SignatureVerdict verdict = VerifyInstallerSignature(WideFromAnsi(path).data(), InstallerSigners());
+    const std::string signer = *verdict.thumbprint ? " (CN : "
+            + AnsiFromWide(verdict.commonName, lstrlenW(verdict.commonName)) + ", SHA1 : " + verdict.thumbprint + ")"
+                                                   : std::string();
+    if (verdict.Accepted()) {
+        TraceOut("CheckInstallerFile : suc%s", signer.c_str());
+        return true;
+    }
+    char text[64];
+    wsprintfA(text, "signature %s error 0x%08lX", verdict.StepName(), static_cast<unsigned long>(verdict.code));
+    TraceOut("CheckInstallerFile : %s%s", text, signer.c_str());
+    failure = text;
+    return false;
+}

@@ -1,0 +1,53 @@
+// The check of a downloaded installer before anything starts it: a valid
+// Authenticode signature whose chain ends in a root trusted for code signing,
+// and a signer that the build accepts (VANTORIMA_INSTALLER_SIGNERS). Nothing
+// goes to the network: revocation is not checked online.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "BuildConfig.h"
+
+// Which step refused a file, with its code.
+struct SignatureVerdict {
+    enum Step { kAccepted, kTrust, kChainPolicy, kSigner };
+    Step step = kAccepted;
+    HRESULT code = S_OK;
+    // The signer certificate, once the trust state has one (for the trace).
+    wchar_t commonName[128] = L"";
+    char thumbprint[41] = ""; // SHA-1, 40 upper-case hex digits
+
+    bool Accepted() const { return step == kAccepted; }
+    const char* StepName() const;
+};
+
+// Three steps, each of which must pass:
+//   1. WinVerifyTrust, generic verify v2, no UI;
+//   2. the Authenticode chain policy on the signer's chain of that trust
+//      state (Wine's WinVerifyTrust passes signers that no root trusts);
+//   3. the signer is listed in signers: empty lists every publisher; else
+//      ";"-separated SHA-1 thumbprints (40 hex digits; case, blanks and
+//      colons ignored) or exact subject common names.
+SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers);
+
+// Whether the signer with this thumbprint (40 upper-case hex digits) and
+// common name is listed.
+bool SignerListed(const wchar_t* signers, const char* thumbprint, const wchar_t* commonName);
+
+// The web grabber's check of a finished download with the build's signers:
+// traces the outcome; false, with a text for the status line, when refused.
+bool CheckInstallerFile(const std::string& path, std::string& failure);
+
+// The build's accepted signers. In a file of its own, so that a test can
+// link another list.
+const wchar_t* InstallerSigners();
+
+// The check the update dialog gives its grabber: none when the build says
+// "off", and then nothing of this file is linked.
+#if VANTORIMA_INSTALLER_CHECK
+constexpr bool (*kInstallerCheck)(const std::string&, std::string&) = &CheckInstallerFile;
+#else
+constexpr bool (*kInstallerCheck)(const std::string&, std::string&) = nullptr;
+#endif
