@@ -42,7 +42,7 @@ constexpr const char kTextListFailed[] = "Download Error Close!";
 constexpr const char kTextInvalid[] = "%s is Invalid!";
 constexpr const char kTextAbort[] = "User Stop!";
 // Between a connection that dropped and the request for the rest: name, bytes so far.
-constexpr const char kTextReconnecting[] = "%s - 连接中断，正在重新连接... 已接收 %lu 字节";
+constexpr const char kTextReconnecting[] = "%s - 断线重连中，已收 %lu 字节";
 constexpr const char kTextUnverified[] = "%s - %s"; // name, the check's text
 
 // Size of the sender's text buffer, terminator included.

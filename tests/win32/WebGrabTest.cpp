@@ -284,7 +284,7 @@ TEST_F(WebGrab, ACutBodyIsResumedWhereItStoppedAndArrivesWhole)
         EXPECT_TRUE(Downloaded("setup.bin") == source_);
         const auto& st = recorder_.statuses;
         const auto reconnect = std::find_if(st.begin(), st.end(), [](const Status& s) {
-            return s.text.find("\xC1\xAC\xBD\xD3\xD6\xD0\xB6\xCF") != std::string::npos; // 连接中断
+            return s.text.find("\xB6\xCF\xCF\xDF") != std::string::npos; // 断线
         });
         ASSERT_NE(reconnect, st.end());
         ASSERT_NE(reconnect, st.begin());
@@ -347,7 +347,7 @@ TEST_F(WebGrab, FourCutsInARowEndTheQueueWithANetworkErrorAndKeepThePart)
 TEST_F(WebGrab, StopDuringThePauseBeforeAResumptionStopsAtOnce)
 {
     recorder_.onStatus = [&](const Status& s) {
-        if (s.code == STATUS_READING && s.text.find("\xC1\xAC\xBD\xD3") != std::string::npos)
+        if (s.code == STATUS_READING && s.text.find("\xB6\xCF\xCF\xDF") != std::string::npos)
             grab_.SetStop(1);
     };
     CTraceCapture trace;
