@@ -15,3 +15,12 @@ DWORD CLocalFile::Write(const void* data, DWORD size)
         return ::GetLastError();
     return written == size ? ERROR_SUCCESS : ERROR_HANDLE_DISK_FULL;
 }
+
+DWORD CLocalFile::Rewind()
+{
+    if (!m_file)
+        return ERROR_INVALID_HANDLE;
+    if (::SetFilePointer(m_file.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !::SetEndOfFile(m_file.Get()))
+        return ::GetLastError();
+    return ERROR_SUCCESS;
+}

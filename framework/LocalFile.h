@@ -13,6 +13,8 @@ public:
     DWORD Create(const char* path);
     // Writes all of data; 0 or the error code (a short write is a full disk).
     DWORD Write(const void* data, DWORD size);
+    // Empties the file and writes from its start again; 0 or the error code.
+    DWORD Rewind();
     void Close() { m_file.Reset(); }
     bool IsOpen() const { return static_cast<bool>(m_file); }
 

@@ -16,6 +16,16 @@ with "~" ask it to misbehave for that request; they can be combined:
   /~stall=N/setup.exe           full Content-Length, N body bytes, then nothing until
                                 the server stops
   /~slow=MS[,BYTES]/setup.exe   one block of BYTES (default 4096) every MS ms
+  /~once/~drop=N/setup.exe      the cut (drop, reset, stall) only for the first
+                                request that asks for it since the last ~set
+  /~norange/setup.exe           ignores Range: always the whole file with a 200
+  /~changing/setup.exe          the file changes with every request: a new ETag
+                                and Last-Modified, and generated bodies shift by
+                                the request's number
+  /~badrange/setup.exe          answers a range with a Content-Range one byte off
+
+Files have an ETag and a Last-Modified; "Range: bytes=N-" (or N-M) gets a 206
+with its Content-Range, unless an If-Range names another version of the file.
 
 A path ending in "/" gets a small listing page with a Content-Length.
 
@@ -36,6 +46,7 @@ exiting with its status.
 """
 
 import argparse
+import email.utils
 import os
 import shutil
 import socket
@@ -66,20 +77,26 @@ def generated(offset, size):
 class Body:
     """The bytes to send: a file or generated content."""
 
-    def __init__(self, size, path=None):
+    def __init__(self, size, path=None, shift=0):
         self.size = size
         self.path = path
+        self.shift = shift  # generated bodies of another version start elsewhere in the pattern
 
-    def chunks(self, block):
+    def chunks(self, block, start=0, end=None):
+        """The bytes from start up to end (default: the whole body)."""
+        end = self.size if end is None else end
         if self.path is None:
-            for offset in range(0, self.size, block):
-                yield generated(offset, min(block, self.size - offset))
+            for offset in range(start, end, block):
+                yield generated(self.shift + offset, min(block, end - offset))
             return
         with open(self.path, "rb") as f:
-            while True:
-                data = f.read(block)
+            f.seek(start)
+            left = end - start
+            while left > 0:
+                data = f.read(min(block, left))
                 if not data:
                     return
+                left -= len(data)
                 yield data
 
 
@@ -118,8 +135,10 @@ class Handler(BaseHTTPRequestHandler):
             modes[key] = value
         name = "/".join(segments)
 
+        version = self.server.main.count_request() if "changing" in modes else 0
         if "bytes" in modes:
-            body = Body(int(modes["bytes"]))
+            body = Body(int(modes["bytes"]), shift=version)
+            stamp = 0
         elif name == "" or name.endswith("/"):
             self.send_listing(name)
             return
@@ -129,12 +148,19 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_error(404, "Not Found", "No such file: " + name)
                 return
             body = Body(os.path.getsize(local), local)
+            stamp = int(os.path.getmtime(local))
+        stamp += version * 3600
+        etag = '"%x-%x-%d"' % (body.size, stamp, version)
+        last_modified = email.utils.formatdate(stamp, usegmt=True)
 
         # Every argument is read before the reply starts.
         cut = None
         for key in ("drop", "reset", "stall"):
             if key in modes:
                 cut = (key, int(modes[key]))
+        if cut and "once" in modes and not self.server.main.take_once():
+            cut = None
+        first, last = self.requested_range(body.size, etag, last_modified, modes)
         delay = 0.0
         block = 64 * 1024
         if "slow" in modes:
@@ -143,9 +169,18 @@ class Handler(BaseHTTPRequestHandler):
             block = int(size or 4096)
         if block <= 0 or delay < 0:
             raise ValueError("bad slow mode: " + modes["slow"])
-        status = int(modes.get("status", "200"))
+        status = int(modes.get("status", "206" if first is not None else "200"))
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("ETag", etag)
+        self.send_header("Last-Modified", last_modified)
+        if "norange" not in modes:
+            self.send_header("Accept-Ranges", "bytes")
+        length = body.size
+        if first is not None:
+            off = 1 if "badrange" in modes else 0
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (first + off, last, body.size))
+            length = last + 1 - first
         chunked = "chunked" in modes
         close_delimited = "close" in modes or "length" in modes
         if chunked:
@@ -153,14 +188,14 @@ class Handler(BaseHTTPRequestHandler):
         elif "length" in modes:
             self.send_header("Content-Length", modes["length"])
         elif not close_delimited:
-            self.send_header("Content-Length", str(body.size))
+            self.send_header("Content-Length", str(length))
         if close_delimited:
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
 
         sent = 0
-        for data in body.chunks(block):
+        for data in body.chunks(block, first or 0, None if first is None else last + 1):
             if cut and sent + len(data) >= cut[1]:
                 data = data[:cut[1] - sent]
             if data:
@@ -180,6 +215,25 @@ class Handler(BaseHTTPRequestHandler):
         if cut:
             self.cut_connection(cut[0])
 
+    def requested_range(self, size, etag, last_modified, modes):
+        """(first, last) byte of a satisfiable single range the client asked
+        for, or (None, None) for the whole file."""
+        asked = self.headers.get("Range", "")
+        if not asked or "norange" in modes:
+            return None, None
+        condition = self.headers.get("If-Range")
+        if condition is not None and condition.strip() not in (etag, last_modified):
+            return None, None  # another version of the file: the whole new one
+        spec = asked.strip()
+        if not spec.startswith("bytes=") or "," in spec:
+            return None, None
+        first_text, _, last_text = spec[6:].partition("-")
+        if not first_text.isdigit() or int(first_text) >= size:
+            return None, None
+        first = int(first_text)
+        last = min(int(last_text), size - 1) if last_text.isdigit() else size - 1
+        return (first, last) if last >= first else (None, None)
+
     def set_standing_modes(self, segments):
         modes = {}
         for segment in segments:
@@ -187,6 +241,7 @@ class Handler(BaseHTTPRequestHandler):
                 key, _, value = segment[1:].partition("=")
                 modes[key] = value
         self.server.main.standing_modes = modes
+        self.server.main.reset_counts()
         page = ("modes: %s\n" % (" ".join(sorted("%s=%s" % item for item in modes.items())) or "none")).encode()
         self.send_response(200)
         self.send_header("Content-Type", "text/plain")
@@ -229,6 +284,8 @@ class Server(ThreadingHTTPServer):
         self.last_activity = time.monotonic()
         self.open_connections = 0
         self.lock = threading.Lock()
+        self.changing_requests = 0
+        self.once_taken = False
 
     def get_request(self):
         connection, address = super().get_request()
@@ -247,6 +304,23 @@ class Server(ThreadingHTTPServer):
 
     def touch(self):
         self.last_activity = time.monotonic()
+
+    def count_request(self):
+        """The number of this request among those of ~changing since the last ~set."""
+        with self.lock:
+            self.changing_requests += 1
+            return self.changing_requests
+
+    def take_once(self):
+        """True for the first ~once request since the last ~set."""
+        with self.lock:
+            first, self.once_taken = not self.once_taken, True
+            return first
+
+    def reset_counts(self):
+        with self.lock:
+            self.changing_requests = 0
+            self.once_taken = False
 
     def process_request_thread(self, request, client_address):
         main = self.main

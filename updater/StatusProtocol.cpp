@@ -107,3 +107,44 @@ std::string ShortBodyText(uint32_t received, uint32_t total)
     FormatText(text, sizeof text, "connection closed after %u of %u bytes", received, total);
     return text;
 }
+
+namespace {
+
+// A decimal number of at most 32 bits at text; advances past it.
+bool ParseNumber(const char*& text, uint32_t& value)
+{
+    if (*text < '0' || *text > '9')
+        return false;
+    uint64_t number = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        number = number * 10 + static_cast<unsigned>(*text - '0');
+        if (number > 0xFFFFFFFFu)
+            return false;
+    }
+    value = static_cast<uint32_t>(number);
+    return true;
+}
+
+} // namespace
+
+bool ParseContentRange(const char* text, uint32_t& first, uint32_t& last, uint32_t& total)
+{
+    if (!text)
+        return false;
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    if (std::strncmp(text, "bytes ", 6) != 0)
+        return false;
+    text += 6;
+    uint32_t a = 0, b = 0, t = 0;
+    if (!ParseNumber(text, a) || *text++ != '-' || !ParseNumber(text, b) || *text++ != '/' || !ParseNumber(text, t))
+        return false;
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    if (*text || a > b || b >= t)
+        return false;
+    first = a;
+    last = b;
+    total = t;
+    return true;
+}

@@ -41,6 +41,8 @@ constexpr const char kTextAllDone[] = "Download Files Complete!";
 constexpr const char kTextListFailed[] = "Download Error Close!";
 constexpr const char kTextInvalid[] = "%s is Invalid!";
 constexpr const char kTextAbort[] = "User Stop!";
+// Between a connection that dropped and the request for the rest: name, bytes so far.
+constexpr const char kTextReconnecting[] = "%s - 断线重连中，已收 %lu 字节";
 constexpr const char kTextUnverified[] = "%s - %s"; // name, the check's text
 
 // Size of the sender's text buffer, terminator included.
@@ -91,3 +93,7 @@ size_t FormatReadingText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLe
 
 // The error text of a body that ended before its Content-Length.
 std::string ShortBodyText(uint32_t received, uint32_t total);
+
+// The first, last and total of a "bytes first-last/total" Content-Range;
+// false for any other form.
+bool ParseContentRange(const char* text, uint32_t& first, uint32_t& last, uint32_t& total);

@@ -56,6 +56,15 @@ void CWebGrab::Initialize(HWND notifyWnd, const std::string& agent, const std::s
     m_strDownloadDir = downloadDir;
 }
 
+void CWebGrab::SetStop(int stop)
+{
+    m_bStop.store(stop, std::memory_order_relaxed);
+    if (stop)
+        ::SetEvent(m_stopEvent.Get());
+    else
+        ::ResetEvent(m_stopEvent.Get());
+}
+
 void CWebGrab::Abort()
 {
     SetStop(1);
@@ -163,7 +172,7 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
         TraceOut("HTTP status : %lu", static_cast<unsigned long>(httpStatus));
         return FailInvalid(name, file);
     }
-    const uint32_t total = ParseContentLength(lengthText);
+    uint32_t total = ParseContentLength(lengthText);
     session.SetTotal(total);
 
     CLocalFile local;
@@ -171,33 +180,45 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
     if (error)
         return FailLocalFile(name, error, file, nullptr);
 
+    // What names this version of the file, for asking for the rest of it.
+    char validator[256] = "";
+    if (!file.QueryInfo(HTTP_QUERY_ETAG, validator, sizeof validator))
+        file.QueryInfo(HTTP_QUERY_LAST_MODIFIED, validator, sizeof validator);
+
     CStopwatch clock;
     uint32_t received = 0;
-    for (;;) {
-        if (StopRequested()) {
-            session.SetStatus(STATUS_STOPPED, 0);
-            session.ReportStatus(kTextStopped);
-            file.Close();
-            local.Close(); // the partial file stays
-            return 0;
+    std::string why;
+    for (int resumes = 0;;) {
+        if (file.IsOpen()) {
+            const BodyEnd end = ReadBody(name, file, local, received, total, clock, why);
+            if (end == BodyEnd::Complete)
+                break;
+            if (end == BodyEnd::Failed)
+                return 0;
         }
-        DWORD read = 0;
-        error = file.Read(m_readBuffer, kBlockBytes, read);
-        if (error)
-            return FailNetwork(name, InternetErrorText(error), file, &local);
-        if (read == 0)
+        // A connection that failed before any byte came is not a drop.
+        if (received == 0 || resumes == kMaxResumes)
+            return FailNetwork(name, why, file, &local);
+        file.Close();
+        TraceOut("GetFile connection lost : %s", CutErrorText(why).c_str());
+        if (!PauseBeforeResume(name, received, ++resumes))
+            return Stopped(file, local);
+        switch (RequestRest(url, validator, received, total, file, why)) {
+        case Resumed::Rest:
+        case Resumed::Unreachable:
             break;
-        error = local.Write(m_readBuffer, read);
-        if (error)
-            return FailLocalFile(name, error, file, &local);
-        received += read;
-        session.SetStatus(STATUS_READING, received);
-        session.ReportReading(name.c_str(), received, clock.ElapsedSeconds());
+        case Resumed::Whole:
+            TraceOut("GetFile starts over : %lu bytes", static_cast<unsigned long>(total));
+            error = local.Rewind();
+            if (error)
+                return FailLocalFile(name, error, file, &local);
+            received = 0;
+            session.SetTotal(total);
+            break;
+        case Resumed::Refused:
+            return FailNetwork(name, why, file, &local);
+        }
     }
-
-    // The library ends a body cut short by the server like a whole one.
-    if (received < total)
-        return FailNetwork(name, ShortBodyText(received, total), file, &local);
 
     local.Close();
     file.Close();
@@ -207,6 +228,99 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
     session.SetStatus(STATUS_FILE_DONE, 0);
     session.ReportStatus(kTextFileDone, name.c_str());
     return 1;
+}
+
+CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local,
+    uint32_t& received, uint32_t total, const CStopwatch& clock, std::string& why)
+{
+    CGrabSession& session = *m_pSession;
+    for (;;) {
+        if (StopRequested()) {
+            Stopped(file, local);
+            return BodyEnd::Failed;
+        }
+        DWORD read = 0;
+        const DWORD error = file.Read(m_readBuffer, kBlockBytes, read);
+        if (error) {
+            why = InternetErrorText(error);
+            return BodyEnd::Early;
+        }
+        if (read == 0)
+            break;
+        const DWORD written = local.Write(m_readBuffer, read);
+        if (written) {
+            FailLocalFile(name, written, file, &local);
+            return BodyEnd::Failed;
+        }
+        received += read;
+        session.SetStatus(STATUS_READING, received);
+        session.ReportReading(name.c_str(), received, clock.ElapsedSeconds());
+    }
+    // The library ends a body cut short by the server like a whole one.
+    if (received < total) {
+        why = ShortBodyText(received, total);
+        return BodyEnd::Early;
+    }
+    return BodyEnd::Complete;
+}
+
+bool CWebGrab::PauseBeforeResume(const std::string& name, uint32_t received, int n)
+{
+    TraceOut("GetFile resumes (%d) after %lu bytes", n, static_cast<unsigned long>(received));
+    // The bar stays where it is; the line says what is happening.
+    m_pSession->SetStatus(STATUS_READING, received);
+    m_pSession->ReportStatus(kTextReconnecting, name.c_str(), static_cast<unsigned long>(received));
+    if (::WaitForSingleObject(m_stopEvent.Get(), ResumePauseMs(n)) != WAIT_TIMEOUT || StopRequested()) {
+        TraceOut("GetFile stopped during the pause");
+        return false;
+    }
+    return true;
+}
+
+CWebGrab::Resumed CWebGrab::RequestRest(const std::string& url, const std::string& validator, uint32_t received,
+    uint32_t& total, CHttpFile& file, std::string& why)
+{
+    // Without a validator the rest could belong to another file: ask for all of it.
+    std::string headers;
+    if (!validator.empty()) {
+        headers = "Range: bytes=" + std::to_string(received) + "-\r\nIf-Range: " + validator + "\r\n";
+    }
+    DWORD error = m_pSession->OpenUrl(url.c_str(), kOpenFlags | INTERNET_FLAG_NO_CACHE_WRITE, file,
+        headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()));
+    DWORD status = 0;
+    if (!error)
+        error = file.QueryStatusCode(status);
+    if (error) {
+        why = InternetErrorText(error);
+        file.Close();
+        return Resumed::Unreachable;
+    }
+    char text[kLengthTextSize * 3] = "";
+    if (status == HTTP_STATUS_OK) {
+        // The server ignored the range, or the file changed: the whole new one.
+        if (!file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, text, sizeof text)) {
+            why = "no Content-Length";
+            return Resumed::Refused;
+        }
+        total = ParseContentLength(text);
+        return Resumed::Whole;
+    }
+    uint32_t first = 0, last = 0, length = 0;
+    if (status == HTTP_STATUS_PARTIAL_CONTENT && file.QueryInfo(HTTP_QUERY_CONTENT_RANGE, text, sizeof text) &&
+        ParseContentRange(text, first, last, length) && first == received && last + 1 == total && length == total)
+        return Resumed::Rest;
+    why = status == HTTP_STATUS_PARTIAL_CONTENT ? std::string("bad Content-Range: ") + text
+                                                : "HTTP status " + std::to_string(status);
+    return Resumed::Refused;
+}
+
+int CWebGrab::Stopped(CHttpFile& file, CLocalFile& local)
+{
+    m_pSession->SetStatus(STATUS_STOPPED, 0);
+    m_pSession->ReportStatus(kTextStopped);
+    file.Close();
+    local.Close(); // the partial file stays
+    return 0;
 }
 
 int CWebGrab::FailInvalid(const std::string& name, CHttpFile& file)

@@ -2,6 +2,11 @@
 // one after the other, into a file of the same name in one directory, and
 // reports every step to the notify window through the status message.
 //
+// A body that ends early (a dropped or reset connection) is resumed: after a
+// short pause the engine asks for the rest of the same file with a range
+// request, keeping the bytes it has; a server that sends the whole file
+// instead is read again from the start. At most kMaxResumes times a file.
+//
 // Initialize and AddDownload run on the dialog's thread before the worker
 // starts; DownloadListAll runs once on the worker; SetStop may be called from
 // the dialog's thread at any time. The engine must outlive DownloadListAll.
@@ -17,10 +22,12 @@
 #include <windows.h>
 
 #include "framework/CriticalSection.h"
+#include "framework/UniqueHandle.h"
 #include "updater/GrabSession.h"
 
 class CHttpFile;
 class CLocalFile;
+class CStopwatch;
 
 class CWebGrab {
 public:
@@ -40,8 +47,9 @@ public:
     // With a check, a file that fails it is deleted and reported with
     // STATUS_UNVERIFIED, and the queue ends there like on a network failure.
     void SetFileCheck(FileCheck check) { m_fileCheck = check; }
-    // Non-zero asks the running transfer to stop before its next read.
-    void SetStop(int stop) { m_bStop.store(stop, std::memory_order_relaxed); }
+    // Non-zero asks the running transfer to stop before its next read, and
+    // ends a pause before a resumption at once.
+    void SetStop(int stop);
     // From another thread, for an owner that goes: stops, and cuts the read
     // the transfer may be blocked in, where the internet library allows.
     void Abort();
@@ -61,8 +69,26 @@ public:
     bool HasSession() const { return m_pSession != nullptr; }
     HWND GetNotifyWindow() const { return m_pNotifyWnd; }
 
+    // Resumptions of one file, and the pause before the n-th (1, 2, 4 s).
+    static constexpr int kMaxResumes = 3;
+    static DWORD ResumePauseMs(int n) { return 1000u << (n - 1); }
+
 private:
+    enum class BodyEnd { Complete, Early, Failed };
+    enum class Resumed { Rest, Whole, Unreachable, Refused };
+
     bool StopRequested() const { return m_bStop.load(std::memory_order_relaxed) != 0; }
+    // Reads the body into local until it ends; Early (with why) when it ended
+    // before total, Failed when a stop or a file error has been reported.
+    BodyEnd ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint32_t& received,
+        uint32_t total, const CStopwatch& clock, std::string& why);
+    // Reports the dropped connection and waits before the n-th resumption;
+    // false when a stop came meanwhile.
+    bool PauseBeforeResume(const std::string& name, uint32_t received, int n);
+    // Asks for the bytes from received on of the file that validator names.
+    Resumed RequestRest(const std::string& url, const std::string& validator, uint32_t received, uint32_t& total,
+        CHttpFile& file, std::string& why);
+    int Stopped(CHttpFile& file, CLocalFile& local);
     // Failure endings of GetFile: report, close what is open, return 0.
     int FailInvalid(const std::string& name, CHttpFile& file);
     int FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local);
@@ -75,6 +101,7 @@ private:
     FileCheck m_fileCheck = nullptr;
     // Written by the dialog's thread, read by the worker before every block.
     std::atomic<int> m_bStop { 0 };
+    CKernelHandle m_stopEvent { ::CreateEventA(nullptr, TRUE, FALSE, nullptr) };
     std::vector<std::string> m_downloadArray;
     char m_readBuffer[4096];
     std::unique_ptr<CGrabSession> m_pSession;

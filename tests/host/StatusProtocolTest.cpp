@@ -58,6 +58,25 @@ TEST(StatusProtocol, ContentLengthIsTheLeadingDecimalNumber)
     EXPECT_EQ(ParseContentLength("99999999999999999999999999999999"), 0xFFFFFFFFu);
 }
 
+TEST(StatusProtocol, ContentRangeIsOneWholeSatisfiedRange)
+{
+    uint32_t first = 1, last = 1, total = 1;
+    EXPECT_TRUE(ParseContentRange("bytes 50000-99999/100000", first, last, total));
+    EXPECT_EQ(first, 50000u);
+    EXPECT_EQ(last, 99999u);
+    EXPECT_EQ(total, 100000u);
+    EXPECT_TRUE(ParseContentRange(" bytes 0-0/1 ", first, last, total));
+    EXPECT_TRUE(ParseContentRange("bytes 4294967294-4294967294/4294967295", first, last, total));
+    EXPECT_EQ(first, 4294967294u);
+    for (const char* bad : { "bytes 5-4/10", "bytes 5-10/10", "bytes */100000", "bytes 0-9/*", "bytes 1-2/3x",
+             "items 0-1/2", "bytes=0-1/2", "bytes 0-4294967296/4294967297", "bytes -1/2", "bytes 0-/2", "", "bytes " }) {
+        first = last = total = 7;
+        EXPECT_FALSE(ParseContentRange(bad, first, last, total)) << bad;
+        EXPECT_EQ(first + last + total, 21u) << bad; // untouched
+    }
+    EXPECT_FALSE(ParseContentRange(nullptr, first, last, total));
+}
+
 TEST(StatusProtocol, FileNameIsTheTextAfterTheLastSlash)
 {
     std::string name = "unchanged";

@@ -398,6 +398,11 @@ TEST_F(UpdateDialog, FailuresShowTheirBoxHideTheDialogAndPostNothing)
         EXPECT_FALSE(FileExists(client_.File("installer.txt")));
         dialog_.reset();
     }
+    // A cut in every reply: three resumptions, then the box as ever.
+    int lastResumptions = 0;
+    for (const std::string& line : trace_.Lines())
+        lastResumptions += line.rfind("GetFile resumes (3) after ", 0) == 0;
+    EXPECT_GE(lastResumptions, 1);  // a reset may come before any byte does
 }
 
 // Whatever arrives is checked before anything is started: a refused file is
@@ -672,4 +677,76 @@ TEST(UpdateAnimation, IsAnRle8ClipThatTheAnimationControlOpens)
     EXPECT_TRUE(SendMessageA(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF)));
     PumpFor(300);
     SendMessageA(animation, ACM_STOP, 0, 0);
+}
+
+// A connection that drops in the middle costs a pause, not the download.
+TEST_F(UpdateDialog, ADroppedOrResetConnectionIsResumedAndTheInstallerRuns)
+{
+    for (const char* modes : {"~once/~drop=600000", "~slow=20,65536/~once/~reset=600000"}) {
+        SCOPED_TRACE(modes);
+        ASSERT_TRUE(SetUpdateServerModes(modes));
+        control_.completions = 0;
+        CBoxAnswerer answerer(Answer(IDOK));
+        Open();
+        // The line says what happens; the bar stays where it was.
+        ASSERT_TRUE(PumpUntil([&] { return StatusLine().find("断线重连中") != std::string::npos; }));
+        EXPECT_GT(Progress(), 0);
+        Shot("reconnecting");
+        ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+        EXPECT_TRUE(answerer.Texts().empty());
+        EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), installer_);
+        EXPECT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
+        DeleteFileA(client_.File("installer.txt").c_str());
+        dialog_.reset();
+    }
+}
+
+// The whole file again from a server without ranges, or one whose file
+// changed (here in its validators only: the new file has the same bytes);
+// never a part of another reply.
+TEST_F(UpdateDialog, ServersThatCannotResumeStartOverOrEndWithTheBox)
+{
+    for (const char* modes : {"~norange/~once/~drop=600000", "~changing/~once/~drop=600000"}) {
+        SCOPED_TRACE(modes);
+        ASSERT_TRUE(SetUpdateServerModes(modes));
+        control_.completions = 0;
+        CBoxAnswerer answerer(Answer(IDOK));
+        Open();
+        ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+        EXPECT_TRUE(answerer.Texts().empty());
+        EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), installer_);
+        EXPECT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
+        DeleteFileA(client_.File("installer.txt").c_str());
+        dialog_.reset();
+    }
+    EXPECT_EQ(trace_.Count("GetFile starts over : " + std::to_string(installer_.size()) + " bytes"), 2);
+
+    ASSERT_TRUE(SetUpdateServerModes("~badrange/~once/~drop=600000"));
+    log_.statuses.clear();
+    control_.completions = 0;
+    CBoxAnswerer answerer(Answer(IDOK));
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return !answerer.Texts().empty() && !Visible(); }, 20000));
+    Settle();
+    EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kDownloadFailed});
+    EXPECT_EQ(control_.completions, 0);
+    EXPECT_FALSE(log_.Seen(STATUS_FILE_DONE));
+    EXPECT_FALSE(FileExists(client_.File("installer.txt")));
+}
+
+TEST_F(UpdateDialog, StopDuringThePauseBeforeAResumptionStopsAtOnce)
+{
+    ASSERT_TRUE(SetUpdateServerModes("~drop=600000"));
+    CBoxAnswerer answerer(Answer(IDYES));
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return StatusLine().find("断线重连中") != std::string::npos; }));
+    Press();
+    ASSERT_TRUE(WaitFor(STATUS_LIST_FAILED));
+    Settle();
+    EXPECT_TRUE(trace_.Contains("GetFile stopped during the pause"));  // not after it
+    EXPECT_FALSE(trace_.Contains("GetFile resumes (2) after 600000 bytes"));
+    EXPECT_EQ(StatusLine(), kStopped);
+    EXPECT_EQ(Button(), kCloseButton);
+    EXPECT_EQ(control_.completions, 0);
+    EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")).size(), 600000u);  // the part stays
 }

@@ -104,6 +104,7 @@ protected:
         source_ = GeneratedBytes(kSourceSize);
         std::reverse(source_.begin() + 5000, source_.end()); // not the generator's pattern
         ASSERT_TRUE(WriteFileBytes(root_ + "\\setup.bin", source_));
+        ASSERT_TRUE(SetUpdateServerModes("")); // and ~once counts afresh
     }
 
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + port_ + "/" + path; }
@@ -269,33 +270,92 @@ TEST_F(WebGrab, LengthWithoutDigitsCountsAsZeroAndEveryBlockIsAHundredPercent)
     EXPECT_TRUE(Downloaded("setup.bin") == source_);
 }
 
-TEST_F(WebGrab, BodyCutShortEndsTheQueueWithANetworkErrorAndKeepsThePart)
+TEST_F(WebGrab, ACutBodyIsResumedWhereItStoppedAndArrivesWhole)
 {
     // A clean close before the length is a short read; a reset that meets a
-    // waiting read is a read failure.
+    // waiting read is a read failure. Either way the rest is asked for.
     for (const char* mode : { "drop", "reset" }) {
         SCOPED_TRACE(mode);
         recorder_.statuses.clear();
+        ASSERT_TRUE(SetUpdateServerModes(""));
+        CTraceCapture trace;
         const std::string pace = std::string(mode) == "reset" ? "~slow=50,10000/" : "";
-        EXPECT_EQ(Run({ Url(pace + "~" + mode + "=50000/setup.bin"), Url("setup.bin") }), 0);
+        EXPECT_EQ(Run({ Url(pace + "~once/~" + mode + "=50000/setup.bin") }), 1);
+        EXPECT_TRUE(Downloaded("setup.bin") == source_);
         const auto& st = recorder_.statuses;
-        ASSERT_GE(st.size(), 2u);
-        EXPECT_EQ(st.front().code, STATUS_STARTING);
-        EXPECT_EQ(st.back().code, STATUS_NET_ERROR); // and nothing after it
-        for (size_t i = 1; i + 1 < st.size(); ++i)
-            EXPECT_EQ(st[i].code, STATUS_READING);
-        const std::string part = Downloaded("setup.bin");
-        EXPECT_LE(part.size(), 50000u);
-        EXPECT_TRUE(source_.compare(0, part.size(), part) == 0);
-        if (std::string(mode) == "drop") {
-            EXPECT_EQ(part.size(), 50000u);
-            EXPECT_EQ(st.back().text, "setup.bin - connection closed after 50000 of 100000 bytes");
-        } else {
-            EXPECT_EQ(st.back().text.rfind("setup.bin - ", 0), 0u);
-            EXPECT_GT(st.back().text.size(), std::string("setup.bin - ").size() + 5) << st.back().text;
-        }
-        EXPECT_FALSE(grab_.HasSession());
+        const auto reconnect = std::find_if(st.begin(), st.end(), [](const Status& s) {
+            return s.text.find("\xB6\xCF\xCF\xDF") != std::string::npos; // 断线
+        });
+        ASSERT_NE(reconnect, st.end());
+        ASSERT_NE(reconnect, st.begin());
+        // The bar stays where it was; the line tells the bytes so far (a reset
+        // loses what was still on its way).
+        const Status& before = reconnect[-1];
+        const std::string received = std::to_string(ReadCount(before.text));
+        EXPECT_EQ(reconnect->code, STATUS_READING);
+        EXPECT_EQ(reconnect->percent, before.percent);
+        EXPECT_NE(reconnect->text.find(" " + received + " "), std::string::npos) << reconnect->text;
+        EXPECT_EQ(recorder_.Codes().back(), STATUS_ALL_DONE);
+        EXPECT_TRUE(trace.Contains("GetFile resumes (1) after " + received + " bytes"));
+        EXPECT_FALSE(trace.Contains("GetFile starts over : 100000 bytes"));
     }
+}
+
+TEST_F(WebGrab, ServersThatCannotResumeStartOverOrFail)
+{
+    // A server without ranges sends the whole file again: read from zero.
+    CTraceCapture trace;
+    EXPECT_EQ(Run({ Url("~norange/~once/~drop=50000/setup.bin") }), 1);
+    EXPECT_TRUE(Downloaded("setup.bin") == source_);
+    EXPECT_TRUE(trace.Contains("GetFile starts over : 100000 bytes"));
+
+    // The file changed meanwhile: the new one, never the old one's start with
+    // the new one's end.
+    ASSERT_TRUE(SetUpdateServerModes(""));
+    EXPECT_EQ(Run({ Url("~changing/~once/~drop=50000/~bytes=100000/new.bin") }), 1);
+    std::string second(100000, '\0');
+    for (size_t i = 0; i < second.size(); ++i)
+        second[i] = static_cast<char>((i + 2) % 251 * 7 % 251); // the second version
+    EXPECT_TRUE(Downloaded("new.bin") == second);
+
+    // A range answered with another range is not the rest of the file.
+    ASSERT_TRUE(SetUpdateServerModes(""));
+    recorder_.statuses.clear();
+    EXPECT_EQ(Run({ Url("~badrange/~once/~drop=50000/setup.bin") }), 0);
+    const auto& st = recorder_.statuses;
+    ASSERT_FALSE(st.empty());
+    EXPECT_EQ(st.back().code, STATUS_NET_ERROR);
+    EXPECT_EQ(st.back().text, "setup.bin - bad Content-Range: bytes 50001-99999/100000");
+}
+
+TEST_F(WebGrab, FourCutsInARowEndTheQueueWithANetworkErrorAndKeepThePart)
+{
+    CTraceCapture trace;
+    EXPECT_EQ(Run({ Url("~drop=20000/setup.bin"), Url("setup.bin") }), 0);
+    const auto& st = recorder_.statuses;
+    ASSERT_GE(st.size(), 2u);
+    EXPECT_EQ(st.front().code, STATUS_STARTING);
+    EXPECT_EQ(st.back().code, STATUS_NET_ERROR); // and nothing after it
+    for (size_t i = 1; i + 1 < st.size(); ++i)
+        EXPECT_EQ(st[i].code, STATUS_READING);
+    EXPECT_EQ(st.back().text, "setup.bin - connection closed after 80000 of 100000 bytes");
+    EXPECT_TRUE(Downloaded("setup.bin") == source_.substr(0, 80000));
+    EXPECT_EQ(trace.Count("GetFile resumes (3) after 60000 bytes"), 1);
+    EXPECT_FALSE(grab_.HasSession());
+}
+
+TEST_F(WebGrab, StopDuringThePauseBeforeAResumptionStopsAtOnce)
+{
+    recorder_.onStatus = [&](const Status& s) {
+        if (s.code == STATUS_READING && s.text.find("\xB6\xCF\xCF\xDF") != std::string::npos)
+            grab_.SetStop(1);
+    };
+    CTraceCapture trace;
+    EXPECT_EQ(Run({ Url("~drop=50000/setup.bin") }), 0);
+    EXPECT_TRUE(trace.Contains("GetFile stopped during the pause")); // not after it
+    EXPECT_EQ(recorder_.statuses.back().code, STATUS_LIST_FAILED);
+    EXPECT_EQ(recorder_.Codes().end()[-2], STATUS_STOPPED);
+    EXPECT_EQ(Downloaded("setup.bin").size(), 50000u); // the part stays
 }
 
 TEST_F(WebGrab, ServerThatCannotBeReachedIsANetworkErrorWithAReadableText)
