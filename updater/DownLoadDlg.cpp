@@ -2,11 +2,12 @@
 
 #include <shellapi.h>
 
+#include <utility>
+
 #include "BuildConfig.h"
 #include "support/Trace.h"
 #include "updater/AnimationReference.h"
 #include "updater/ClientTerminator.h"
-#include "updater/CompletionMessage.h"
 #include "updater/DownloadThread.h"
 #include "updater/InstallerSignature.h"
 #include "updater/InstalledProgram.h"
@@ -64,9 +65,9 @@ std::string CDownLoadDlg::InstallerUrl()
     return std::string(VANTORIMA_UPDATE_ORIGIN "/service/") + kInstallerName;
 }
 
-CDownLoadDlg::CDownLoadDlg(CWindow* parentCtrl)
+CDownLoadDlg::CDownLoadDlg(std::function<void()> handedOver)
     : CDialogBase(kTemplateId),
-      m_pParentCtrl(parentCtrl),
+      m_handedOver(std::move(handedOver)),
       m_strInstallerURL(InstallerUrl()),
       m_webGrab(std::make_shared<CWebGrab>())
 {
@@ -192,7 +193,7 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         OpenThroughShell(m_strTempPath);
         if (WindowGone())  // the shell may run the page's code too, and the control go
             return Abandon();
-        PostCompletion(m_pParentCtrl->GetSafeHwnd());
+        m_handedOver();
         break;
     case STATUS_LIST_FAILED:
         StopAnimation();
@@ -225,7 +226,7 @@ void CDownLoadDlg::OnExit()
     TraceOut("CDownLoadDlg::OnExit");
     if (m_bStopConfirmed) {
         Exit();
-        PostCompletion(m_pParentCtrl->GetSafeHwnd());
+        m_handedOver();
         return;
     }
     ShowProgressNow();

@@ -10,9 +10,9 @@
 #include <memory>
 
 #include "WineTestSupport.h"
+#include "control/CompletionMessage.h"
 #include "launcher/LaunchSequence.h"
 #include "launcher/SettingsStore.h"
-#include "updater/CompletionMessage.h"
 #include "updater/DownLoadDlg.h"
 #include "updater/InstallerSignature.h"
 #include "updater/InstalledProgram.h"
@@ -113,8 +113,8 @@ private:
 };
 CStatusLog* CStatusLog::s_log = nullptr;
 
-// The control as the dialog sees it: a child window of the page that
-// receives the completion message.
+// The control: a child window of the page that posts itself the completion
+// message when the dialog hands over, and counts its arrivals.
 class CControlStub : public CWindow {
 public:
     int completions = 0;
@@ -196,7 +196,7 @@ protected:
 
     void Open()
     {
-        dialog_ = std::make_unique<CDownLoadDlg>(&control_);
+        dialog_ = std::make_unique<CDownLoadDlg>([this] { PostCompletion(control_.GetSafeHwnd()); });
         ASSERT_TRUE(dialog_->Create(control_.GetSafeHwnd()));
         dlg_ = dialog_->GetSafeHwnd();
     }
@@ -575,25 +575,30 @@ TEST_F(UpdateDialog, EnterEscAndUnknownCodesChangeNothingAndAStalledDialogGoesAt
 TEST_F(UpdateDialog, AControlThatGoesTakesItsDialogAlong)
 {
     ASSERT_TRUE(SetUpdateServerModes("~stall=8190"));
-    class CLauncher : public CWindow, public CLaunchSequence {
+    class CLauncher : public CWindow {
     public:
-        using CLaunchSequence::CLaunchSequence;
-        HWND Dialog() const { return m_downLoaddlg ? m_downLoaddlg->GetSafeHwnd() : nullptr; }
+        HWND dialog = nullptr;
 
     protected:
         LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
         {
             if (message == WM_CREATE)
-                Launch(*this);
+                m_launch.Launch(m_hWnd, {});
             return CWindow::WindowProc(message, wParam, lParam);
         }
+
+    private:
+        CLaunchSequence m_launch{[] {}, [this](HWND control, const std::function<void()>& handedOver) {
+                                     auto opened = CLaunchSequence::OpenDownLoadDlg(control, handedOver);
+                                     dialog = opened->GetSafeHwnd();
+                                     return opened;
+                                 }};
     };
     CBoxAnswerer answerer(Answer(IDOK));
-    CSettingsStore store;
-    auto launcher = std::make_unique<CLauncher>(store);
+    auto launcher = std::make_unique<CLauncher>();
     RECT rect = {120, 10, 220, 60};
     ASSERT_TRUE(launcher->CreateEx(0, "", WS_CHILD | WS_VISIBLE, rect, page_.GetSafeHwnd(), 2));
-    const HWND dialog = launcher->Dialog();
+    const HWND dialog = launcher->dialog;
     ASSERT_TRUE(IsWindow(dialog));
     ASSERT_TRUE(PumpUntil([&] { return log_.Seen(STATUS_READING); })) << answerer.Texts().size();
 
