@@ -6,7 +6,6 @@
 
 #include "BuildConfig.h"
 #include "support/Trace.h"
-#include "updater/AnimationReference.h"
 #include "updater/ClientTerminator.h"
 #include "updater/DownloadThread.h"
 #include "updater/InstallerSignature.h"
@@ -98,7 +97,6 @@ BOOL CDownLoadDlg::OnInitDialog()
     CenterWindow(m_hWnd);
     m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     m_animate.Open(kAnimationResource);  // the worker starts it
-    SetAnimationWindow(m_animate.GetSafeHwnd());
 
     char temp[1024];
     DWORD length = GetTempPathA(sizeof temp, temp);
@@ -109,7 +107,8 @@ BOOL CDownLoadDlg::OnInitDialog()
     m_webGrab->Initialize(m_hWnd, kAgent, m_strTempPath);
     m_webGrab->SetFileCheck(kInstallerCheck);
     std::shared_ptr<CWebGrab> engine = m_webGrab;
-    if (m_workerThread.Start([engine] { CreateDownloadThread(engine.get()); }))
+    const HWND animation = m_animate.GetSafeHwnd();
+    if (m_workerThread.Start([engine, animation] { CreateDownloadThread(*engine, animation); }))
         m_pWorker = &m_workerThread;
     return TRUE;
 }
@@ -128,10 +127,6 @@ bool CDownLoadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         ShowProgressNow();
         return true;
     }
-    // However the window goes (with its owner, too), no worker may reach
-    // its animation afterwards.
-    if (message == WM_DESTROY && AnimationWindow() == m_animate.GetSafeHwnd())
-        SetAnimationWindow(nullptr);
     return false;
 }
 

@@ -94,6 +94,7 @@ public:
     }
     std::vector<Status> statuses;
     int statusLinePaints = 0;  // texts set to the dialog's status line
+    std::vector<HWND> animationPlays;  // the windows told to play
 
 private:
     static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
@@ -101,6 +102,8 @@ private:
         const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
         if (code == HC_ACTION && s_log && message->message == WM_SETTEXT && GetDlgCtrlID(message->hwnd) == 204)
             ++s_log->statusLinePaints;
+        if (code == HC_ACTION && s_log && message->message == ACM_PLAY)
+            s_log->animationPlays.push_back(message->hwnd);
         if (code == HC_ACTION && s_log && message->message == StatusMessageId()) {
             const char* text = reinterpret_cast<const char*>(message->lParam);
             s_log->statuses.push_back({StatusCodeOf(static_cast<uint32_t>(message->wParam)),
@@ -254,6 +257,7 @@ TEST_F(UpdateDialog, DownloadsStartsTheInstallerAndHandsOver)
     EXPECT_EQ(StatusLine(), "");  // the template's text is replaced at once
     EXPECT_EQ(Button(), kStopButton);
     ASSERT_TRUE(WaitFor(STATUS_READING));
+    EXPECT_EQ(log_.animationPlays, std::vector<HWND>{Item(201)});  // its own, before the download
     Shot("reading");
     ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
 
@@ -525,6 +529,7 @@ TEST_F(UpdateDialog, ARefusalToCloseTheClientEndsTheDialogQuietly)
     EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kAskClose});  // the terminator's, none of the dialog's
     EXPECT_EQ(control_.completions, 0);
     EXPECT_TRUE(trace_.Contains("CreateDownloadThread:KillProcess"));
+    EXPECT_TRUE(log_.animationPlays.empty());
     EXPECT_TRUE(running.Running());
 }
 
