@@ -6,7 +6,6 @@
 #include "control/AboutBox.h"
 #include "control/ClassIds.h"
 #include "control/CompletionMessage.h"
-#include "control/VantorimaApp.h"
 #include "framework/InterfaceTable.h"
 #include "res/Resource.h"
 #include "support/Trace.h"
