@@ -148,7 +148,7 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         m_strStatus = text;
         ShowError(code == STATUS_UNVERIFIED ? kUnverified : kDownloadFailed);
         if (WindowGone())
-            return Abandon();
+            return ReleaseWorker();
         SetProgress(0);
         m_pWorker = nullptr;
         Exit();
@@ -180,14 +180,14 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         m_pWorker = nullptr;
         FinishUpdate();
         if (WindowGone())
-            return Abandon();
+            return ReleaseWorker();
         // The directory as the system gives it ends in a backslash; the engine
         // stored the file under directory + "\" + name, and so is it opened.
         m_strTempPath += "\\";
         m_strTempPath += kInstallerName;
         OpenThroughShell(m_strTempPath);
         if (WindowGone())  // the shell may run the page's code too, and the control go
-            return Abandon();
+            return ReleaseWorker();
         m_handedOver();
         break;
     case STATUS_LIST_FAILED:
@@ -198,7 +198,7 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
             TraceOut("test1");
             ShowError(kUnpackFailed);
             if (WindowGone())
-                return Abandon();
+                return ReleaseWorker();
             Exit();
         }
         return 0;
@@ -261,7 +261,7 @@ void CDownLoadDlg::ShowError(const char* text)
     MessageBoxA(m_hWnd, text, kMessageCaption, MB_OK | MB_ICONERROR);
 }
 
-LRESULT CDownLoadDlg::Abandon()
+LRESULT CDownLoadDlg::ReleaseWorker()
 {
     ReplyMessage(0);
     return 0;

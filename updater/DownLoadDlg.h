@@ -58,9 +58,9 @@ private:
     // window away (and the dialog with it, once the handler returns): then
     // nothing more is shown or started.
     bool WindowGone() const { return m_hWnd == nullptr; }
-    // The report that found the window gone: its worker need not wait for
-    // the handler's end.
-    LRESULT Abandon();
+    // Answers the report that found the window gone at once: its worker
+    // need not wait for the handler's end.
+    LRESULT ReleaseWorker();
     // A transfer reports every block, faster than the screen can follow: the
     // status line and the bar are painted at most once per paint interval,
     // and what they lag behind is painted before anything else happens.
