@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "bench/BenchClock.h"
+#include "control/CompletionMessage.h"
 #include "framework/Window.h"
-#include "updater/CompletionMessage.h"
 #include "updater/DownLoadDlg.h"
 #include "updater/InstallerSignature.h"
 #include "updater/StatusMessage.h"
@@ -44,7 +44,8 @@ void Pump()
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
 }
 
-// The control as the dialog sees it: it only counts the completion message.
+// The control as the dialog sees it: it only counts the completion message,
+// which it posts itself when the dialog hands over.
 class CControl : public CWindow {
 public:
     std::atomic<int> completions{0};
@@ -75,7 +76,7 @@ double ThroughTheDialog(CControl& control, const std::string& dir)
     SetEnvironmentVariableA("TEMP", dir.c_str());
     const int before = control.completions;
     const double start = SecondsNow();
-    CDownLoadDlg dialog(&control);
+    CDownLoadDlg dialog([&control] { PostCompletion(control.GetSafeHwnd()); });
     dialog.Create(control.GetSafeHwnd());
     while (control.completions == before)
         Pump();

@@ -6,12 +6,12 @@
 #include <string>
 
 #include "control/ClassIds.h"
-#include "control/VantorimaApp.h"
 #include "control/VantorimaCtrl.h"
 #include "control/VantorimaPropPage.h"
 #include "framework/AnsiText.h"
 #include "framework/ClassObject.h"
 #include "framework/ComResult.h"
+#include "framework/ControlModule.h"
 #include "framework/InterfacePtr.h"
 #include "framework/Module.h"
 #include "framework/ModuleLock.h"
@@ -37,13 +37,7 @@ const ClassRegistration kPropPageRegistration = {
     &CLSID_VantorimaPropPage, nullptr, IDS_VANTORIMA_PPG, nullptr, false, 0, 0, nullptr, 0, 0,
 };
 
-CVantorimaApp theApp;
-
-}  // namespace
-
-CVantorimaApp* const g_vantorimaApp = &theApp;
-
-namespace {
+CControlModule theApp;
 
 CClassObject g_controlClassObject(kControlRegistration, &CVantorimaCtrl::Create);
 CClassObject g_propPageClassObject(kPropPageRegistration, &CVantorimaPropPage::Create);

@@ -5,11 +5,10 @@
 #include "BuildConfig.h"
 #include "control/AboutBox.h"
 #include "control/ClassIds.h"
-#include "control/VantorimaApp.h"
+#include "control/CompletionMessage.h"
 #include "framework/InterfaceTable.h"
 #include "res/Resource.h"
 #include "support/Trace.h"
-#include "updater/CompletionMessage.h"
 
 namespace {
 
@@ -24,13 +23,13 @@ const CLSID kPropertyPages[] = {CLSID_VantorimaPropPage};
 
 // The members of _DVantorima, in the type library's order.
 const DispatchMember CVantorimaCtrl::kDispatchMembers[] = {
-    {1, L"strID", [](CActiveXControl& c) -> std::string& { return Control(c).m_strID; },
+    {1, L"strID", [](CActiveXControl& c) -> std::string& { return Control(c).m_properties.strID; },
      [](CActiveXControl& c) { Control(c).OnStrIDChanged(); }},
-    {2, L"strPass", [](CActiveXControl& c) -> std::string& { return Control(c).m_strPass; },
+    {2, L"strPass", [](CActiveXControl& c) -> std::string& { return Control(c).m_properties.strPass; },
      [](CActiveXControl& c) { Control(c).OnStrPassChanged(); }},
-    {3, L"key", [](CActiveXControl& c) -> std::string& { return Control(c).m_key; },
+    {3, L"key", [](CActiveXControl& c) -> std::string& { return Control(c).m_properties.key; },
      [](CActiveXControl& c) { Control(c).OnKeyChanged(); }},
-    {4, L"strServer", [](CActiveXControl& c) -> std::string& { return Control(c).m_strServer; },
+    {4, L"strServer", [](CActiveXControl& c) -> std::string& { return Control(c).m_properties.strServer; },
      [](CActiveXControl& c) { Control(c).OnStrServerChanged(); }},
     {DISPID_ABOUTBOX, L"AboutBox", nullptr, [](CActiveXControl& c) { Control(c).AboutBox(); }},
 };
@@ -58,7 +57,7 @@ const ControlClass CVantorimaCtrl::kClass = {
 
 CVantorimaCtrl::CVantorimaCtrl()
     : CActiveXControl(kClass),
-      CLaunchSequence(*g_vantorimaApp),
+      m_launch([this] { PostCompletion(GetSafeHwnd()); }),
       m_siteLock(VANTORIMA_ALLOWED_SITES),
       m_xObjectSafety(*this, m_siteLock)
 {
@@ -89,10 +88,10 @@ void CVantorimaCtrl::DoPropExchange(CPropExchange& exchange)
 {
     ExchangeVersion(exchange, kVersion);
     CActiveXControl::DoPropExchange(exchange);
-    exchange.String("strID", m_strID);
-    exchange.String("strPass", m_strPass);
-    exchange.String("key", m_key);
-    exchange.String("strServer", m_strServer);
+    exchange.String("strID", m_properties.strID);
+    exchange.String("strPass", m_properties.strPass);
+    exchange.String("key", m_properties.key);
+    exchange.String("strServer", m_properties.strServer);
 }
 
 LRESULT CVantorimaCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
@@ -104,7 +103,7 @@ LRESULT CVantorimaCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         // A page of another site gets nothing done: nothing written, nothing
         // started, nothing posted.
         if (m_siteLock.Allows(HostSite()))
-            Launch(*this);
+            m_launch.Launch(GetSafeHwnd(), m_properties);
         else
             TraceOut("page refused: %s", m_siteLock.RefusedPage().c_str());
         return 0;
@@ -112,7 +111,7 @@ LRESULT CVantorimaCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         // Ending the host's window makes the host release this control: it
         // must outlive the handler.
         CInterfacePtr<IOleObject> keepAlive(this);
-        OnNotifyChild(*this);
+        m_launch.OnNotifyChild(GetSafeHwnd());
         return 0;
     }
     default:

@@ -1,6 +1,7 @@
 // The control that a page embeds: four string properties with the user's
 // sign-in data, an About box, a property page, no events, no picture of its
-// own. Its window's creation runs the launch sequence; the completion message
+// own. Its window's creation runs the launch sequence, which it holds; the
+// completion message, which it posts itself once the launch has handed over,
 // ends the host.
 #pragma once
 
@@ -10,7 +11,7 @@
 #include "framework/InterfaceTable.h"
 #include "launcher/LaunchSequence.h"
 
-class CVantorimaCtrl : public CActiveXControl, public CLaunchSequence {
+class CVantorimaCtrl : public CActiveXControl {
 public:
     CVantorimaCtrl();
 
@@ -45,6 +46,8 @@ private:
     void OnKeyChanged() { SetModifiedFlag(); }
     void OnStrServerChanged() { SetModifiedFlag(); }
 
+    LaunchProperties m_properties;
+    CLaunchSequence m_launch;
     CSiteLock m_siteLock;
     CObjectSafety m_xObjectSafety;
 };

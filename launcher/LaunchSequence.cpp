@@ -2,64 +2,69 @@
 
 #include <shellapi.h>
 
+#include <utility>
+
 #include "launcher/LaunchArguments.h"
-#include "launcher/SettingsStore.h"
 #include "support/Trace.h"
-#include "updater/CompletionMessage.h"
 #include "updater/DownLoadDlg.h"
 
-void CLaunchSequence::Launch(CWindow& control)
+CLaunchSequence::CLaunchSequence(std::function<void()> handedOver, OpenUpdater openUpdater)
+    : m_handedOver(std::move(handedOver)), m_openUpdater(std::move(openUpdater))
+{
+}
+
+void CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
 {
     std::string strPath;
     m_store.ReadWorkDir(strPath);
 
-    TraceOut("id : %s", m_strID.c_str());
+    TraceOut("id : %s", properties.strID.c_str());
     // The password itself never goes to the trace.
-    TraceOut("passwd : <%u bytes>", static_cast<unsigned>(m_strPass.size()));
-    TraceOut("m_key : %s", m_key.c_str());
-    TraceOut("m_strServer : %s", m_strServer.c_str());
+    TraceOut("passwd : <%u bytes>", static_cast<unsigned>(properties.strPass.size()));
+    TraceOut("m_key : %s", properties.key.c_str());
+    TraceOut("m_strServer : %s", properties.strServer.c_str());
 
-    if (!m_strServer.empty())
-        m_store.WriteSetting(m_strServer, "LoginSERV");
+    if (!properties.strServer.empty())
+        m_store.WriteSetting(properties.strServer, "LoginSERV");
     m_store.WriteSetting(kHttpPathKorea, "HttpPathKorea");
 
-    const LaunchArguments launch = BuildLaunchArguments(m_strID, m_strPass, m_key);
+    const LaunchArguments launch = BuildLaunchArguments(properties.strID, properties.strPass, properties.key);
     m_store.WriteSetting(launch.arguments, "SaveStart");
 
     TraceOut("strPath : %s", strPath.c_str());
     if (strPath.empty()) {
-        OpenUpdateDialog(control);
+        m_downLoaddlg = m_openUpdater(control, m_handedOver);
         return;
     }
     strPath += "\\Marovent.exe";
     ShellExecuteA(nullptr, nullptr, strPath.c_str(), launch.passToClient ? launch.arguments.c_str() : nullptr,
                   nullptr, SW_SHOWNORMAL);
-    PostCompletion(control.GetSafeHwnd());
+    m_handedOver();
 }
 
-void CLaunchSequence::OpenUpdateDialog(CWindow& control)
+CLaunchSequence::DialogPtr CLaunchSequence::OpenDownLoadDlg(HWND control, const std::function<void()>& handedOver)
 {
-    auto* dialog = new CDownLoadDlg(&control);
-    m_downLoaddlg.reset(dialog);
+    DialogPtr dialog(new CDownLoadDlg(handedOver));
     // Whether the window could be made is not examined: the page stays as it is.
-    dialog->Create(control.GetSafeHwnd());
+    dialog->Create(control);
+    return dialog;
 }
 
-void CLaunchSequence::OnNotifyChild(CWindow& control)
+void CLaunchSequence::OnNotifyChild(HWND control)
 {
     TraceOut("CPelloraCtrl::OnNotifyChild");
     if (m_downLoaddlg) {
         TraceOut("delete m_downLoaddlg");
         m_downLoaddlg.reset();
     }
-    if (!GetParentOwner(control.GetSafeHwnd())) {
+    if (!GetParentOwner(control)) {
         TraceOut("GetParentOwner no");
         return;
     }
     TraceOut("GetParentOwner");
-    // Minimised first, then destroyed with all its children, this control's
+    // Minimised first, then destroyed with all its children, the control's
     // window among them. Looked up afresh each time: the first call may change
     // the window tree.
-    CloseWindow(GetParentOwner(control.GetSafeHwnd()));
-    ::DestroyWindow(GetParentOwner(control.GetSafeHwnd()));
+    CloseWindow(GetParentOwner(control));
+    ::DestroyWindow(GetParentOwner(control));
 }

@@ -1,40 +1,57 @@
 // What the control does when its window is created: hand the user's settings
-// to the desktop client, then start the client or the update dialog.
+// to the desktop client, then start the client or the update dialog; and how
+// the page ends once everything is handed over.
+//
+// The control holds one of these. It tells the control "handed over" through
+// a callback, and the control answers by posting its completion message to
+// itself, whose handler calls OnNotifyChild: so neither this part nor the
+// update dialog knows the control's message or its class.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "framework/Dialog.h"
+#include "launcher/SettingsStore.h"
 
-class CSettingsStore;
+// The page's four properties, the user's sign-in data.
+struct LaunchProperties {
+    std::string strID;
+    std::string strPass;
+    std::string key;
+    std::string strServer;
+};
 
 class CLaunchSequence {
 public:
-    explicit CLaunchSequence(CSettingsStore& store) : m_store(store) {}
-    virtual ~CLaunchSequence() = default;
+    using DialogPtr = std::unique_ptr<CDialogBase, CDialogBase::Deleter>;
+    // Opens the update dialog over the control's window; the dialog calls
+    // handedOver when it is done.
+    using OpenUpdater = std::function<DialogPtr(HWND control, const std::function<void()>& handedOver)>;
+
+    // handedOver runs when the client, or its installer, has been asked to
+    // start, or the user closed a stopped update. It may run inside Launch
+    // and inside the dialog's handlers: it must only post.
+    explicit CLaunchSequence(std::function<void()> handedOver, OpenUpdater openUpdater = OpenDownLoadDlg);
 
     // Runs once from the control window's WM_CREATE, after the window exists.
-    void Launch(CWindow& control);
-    // The completion message: deletes the update dialog, then minimises and
-    // destroys the host's top-level window.
-    void OnNotifyChild(CWindow& control);
+    void Launch(HWND control, const LaunchProperties& properties);
+    // The completion message's handler: deletes the update dialog, then
+    // minimises and destroys the host's top-level window.
+    void OnNotifyChild(HWND control);
 
-protected:
-    // The road for a client that is not installed: opens the update dialog
-    // into m_downLoaddlg.
-    virtual void OpenUpdateDialog(CWindow& control);
-
-    // The page's properties; read once by Launch.
-    std::string m_strID;
-    std::string m_strPass;
-    std::string m_key;
-    std::string m_strServer;
-    // The update dialog this control owns, if one is open. It goes with the
-    // control at the latest, stopping its download safely; when that happens
-    // inside one of its own boxes, the object waits for the box's handler.
-    std::unique_ptr<CDialogBase, CDialogBase::Deleter> m_downLoaddlg;
+    // The update dialog, modeless, with the control's window as parent.
+    static DialogPtr OpenDownLoadDlg(HWND control, const std::function<void()>& handedOver);
 
 private:
-    CSettingsStore& m_store;
+    const std::function<void()> m_handedOver;
+    const OpenUpdater m_openUpdater;
+    CSettingsStore m_store;
+    // The update dialog the control owns, if one is open. It goes with the
+    // control at the latest, stopping its download safely; when that happens
+    // inside one of its own boxes, the object waits for the box's handler.
+    DialogPtr m_downLoaddlg;
 };

@@ -33,7 +33,7 @@ bool IsWindows9x()
 // corrupt (and Wine has no process object at all); a client would then go
 // unseen and meet its installer, so the snapshot is asked when the
 // performance data lists nothing.
-size_t ListProcessesNt(ProcessEntry* table, size_t capacity)
+size_t ListProcessesPerfDataOrSnapshot(ProcessEntry* table, size_t capacity)
 {
     size_t n = ListProcessesPerfData(table, capacity);
     return n ? n : ListProcessesSnapshot(table, capacity);
@@ -45,7 +45,7 @@ int KillProcess(HWND dialog, const std::string& name)
 {
     if (name.empty())
         return 0;
-    const ProcessEnumerator enumerate = IsWindows9x() ? &ListProcessesSnapshot : &ListProcessesNt;
+    const ProcessEnumerator enumerate = IsWindows9x() ? &ListProcessesSnapshot : &ListProcessesPerfDataOrSnapshot;
 
     std::vector<ProcessEntry> table(kTableSize);
     std::vector<DWORD> matches;

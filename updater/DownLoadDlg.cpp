@@ -2,11 +2,11 @@
 
 #include <shellapi.h>
 
+#include <utility>
+
 #include "BuildConfig.h"
 #include "support/Trace.h"
-#include "updater/AnimationReference.h"
 #include "updater/ClientTerminator.h"
-#include "updater/CompletionMessage.h"
 #include "updater/DownloadThread.h"
 #include "updater/InstallerSignature.h"
 #include "updater/InstalledProgram.h"
@@ -64,9 +64,9 @@ std::string CDownLoadDlg::InstallerUrl()
     return std::string(VANTORIMA_UPDATE_ORIGIN "/service/") + kInstallerName;
 }
 
-CDownLoadDlg::CDownLoadDlg(CWindow* parentCtrl)
+CDownLoadDlg::CDownLoadDlg(std::function<void()> handedOver)
     : CDialogBase(kTemplateId),
-      m_pParentCtrl(parentCtrl),
+      m_handedOver(std::move(handedOver)),
       m_strInstallerURL(InstallerUrl()),
       m_webGrab(std::make_shared<CWebGrab>())
 {
@@ -97,7 +97,6 @@ BOOL CDownLoadDlg::OnInitDialog()
     CenterWindow(m_hWnd);
     m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     m_animate.Open(kAnimationResource);  // the worker starts it
-    SetAnimationWindow(m_animate.GetSafeHwnd());
 
     char temp[1024];
     DWORD length = GetTempPathA(sizeof temp, temp);
@@ -108,7 +107,8 @@ BOOL CDownLoadDlg::OnInitDialog()
     m_webGrab->Initialize(m_hWnd, kAgent, m_strTempPath);
     m_webGrab->SetFileCheck(kInstallerCheck);
     std::shared_ptr<CWebGrab> engine = m_webGrab;
-    if (m_workerThread.Start([engine] { CreateDownloadThread(engine.get()); }))
+    const HWND animation = m_animate.GetSafeHwnd();
+    if (m_workerThread.Start([engine, animation] { CreateDownloadThread(*engine, animation); }))
         m_pWorker = &m_workerThread;
     return TRUE;
 }
@@ -127,10 +127,6 @@ bool CDownLoadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         ShowProgressNow();
         return true;
     }
-    // However the window goes (with its owner, too), no worker may reach
-    // its animation afterwards.
-    if (message == WM_DESTROY && AnimationWindow() == m_animate.GetSafeHwnd())
-        SetAnimationWindow(nullptr);
     return false;
 }
 
@@ -152,7 +148,7 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         m_strStatus = text;
         ShowError(code == STATUS_UNVERIFIED ? kUnverified : kDownloadFailed);
         if (WindowGone())
-            return Abandon();
+            return ReleaseWorker();
         SetProgress(0);
         m_pWorker = nullptr;
         Exit();
@@ -184,15 +180,15 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         m_pWorker = nullptr;
         FinishUpdate();
         if (WindowGone())
-            return Abandon();
+            return ReleaseWorker();
         // The directory as the system gives it ends in a backslash; the engine
         // stored the file under directory + "\" + name, and so is it opened.
         m_strTempPath += "\\";
         m_strTempPath += kInstallerName;
         OpenThroughShell(m_strTempPath);
         if (WindowGone())  // the shell may run the page's code too, and the control go
-            return Abandon();
-        PostCompletion(m_pParentCtrl->GetSafeHwnd());
+            return ReleaseWorker();
+        m_handedOver();
         break;
     case STATUS_LIST_FAILED:
         StopAnimation();
@@ -202,7 +198,7 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
             TraceOut("test1");
             ShowError(kUnpackFailed);
             if (WindowGone())
-                return Abandon();
+                return ReleaseWorker();
             Exit();
         }
         return 0;
@@ -225,7 +221,7 @@ void CDownLoadDlg::OnExit()
     TraceOut("CDownLoadDlg::OnExit");
     if (m_bStopConfirmed) {
         Exit();
-        PostCompletion(m_pParentCtrl->GetSafeHwnd());
+        m_handedOver();
         return;
     }
     ShowProgressNow();
@@ -265,7 +261,7 @@ void CDownLoadDlg::ShowError(const char* text)
     MessageBoxA(m_hWnd, text, kMessageCaption, MB_OK | MB_ICONERROR);
 }
 
-LRESULT CDownLoadDlg::Abandon()
+LRESULT CDownLoadDlg::ReleaseWorker()
 {
     ReplyMessage(0);
     return 0;

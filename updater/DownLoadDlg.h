@@ -3,10 +3,11 @@
 //
 // Its worker closes running clients first, then downloads; every step comes
 // back as a status message, and OnStatus decides what the dialog shows and
-// does. When the installer has been started the dialog posts the completion
-// message to the control, which then deletes the dialog.
+// does. When the installer has been started it tells its owner (handedOver),
+// which then deletes the dialog.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,9 +24,11 @@ constexpr const char kInstallerName[] = "VokWeiqi.exe";
 
 class CDownLoadDlg : public CDialogBase {
 public:
-    // The control receives the completion message; it creates this dialog
-    // modelessly (Create with the control's window as parent) and deletes it.
-    explicit CDownLoadDlg(CWindow* parentCtrl);
+    // handedOver runs, from a handler of this dialog, once the installer has
+    // been asked to start or the user closed a stopped update; it must only
+    // post. The owner creates the dialog modelessly (Create with the
+    // control's window as parent) and deletes it.
+    explicit CDownLoadDlg(std::function<void()> handedOver);
     // Stops the worker: asks it to stop, cuts a network read it may be blocked
     // in, and waits for it a little. A worker that still runs after that keeps
     // the engine and the module alive by itself and reaches nothing of this
@@ -55,16 +58,16 @@ private:
     // window away (and the dialog with it, once the handler returns): then
     // nothing more is shown or started.
     bool WindowGone() const { return m_hWnd == nullptr; }
-    // The report that found the window gone: its worker need not wait for
-    // the handler's end.
-    LRESULT Abandon();
+    // Answers the report that found the window gone at once: its worker
+    // need not wait for the handler's end.
+    LRESULT ReleaseWorker();
     // A transfer reports every block, faster than the screen can follow: the
     // status line and the bar are painted at most once per paint interval,
     // and what they lag behind is painted before anything else happens.
     void ShowProgressSoon();
     void ShowProgressNow();
 
-    CWindow* m_pParentCtrl;
+    const std::function<void()> m_handedOver;
     std::string m_strTempPath;
     int m_bStopConfirmed = 0;
     std::string m_strInstallerURL;

@@ -5,14 +5,12 @@
 #include <commctrl.h>
 
 #include "support/Trace.h"
-#include "updater/AnimationReference.h"
 #include "updater/ClientTerminator.h"
 #include "updater/StatusMessage.h"
 #include "updater/WebGrab.h"
 
-UINT CreateDownloadThread(void* webGrab)
+UINT CreateDownloadThread(CWebGrab& engine, HWND animation)
 {
-    CWebGrab& engine = *static_cast<CWebGrab*>(webGrab);
     if (KillProcess(engine.GetNotifyWindow(), kClientExeName) < 0) {
         if (HWND dialog = engine.GetNotifyWindow()) {
             char text[] = "User Stop!";
@@ -21,7 +19,7 @@ UINT CreateDownloadThread(void* webGrab)
         TraceOut("CreateDownloadThread:KillProcess");
         return 0;
     }
-    if (HWND animation = AnimationWindow())
+    if (animation)
         SendMessageA(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
     engine.DownloadListAll();
     return 0;

@@ -202,7 +202,7 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
         file.Close();
         TraceOut("GetFile connection lost : %s", CutErrorText(why).c_str());
         if (!PauseBeforeResume(name, received, ++resumes))
-            return Stopped(file, local);
+            return ReportStopped(file, local);
         switch (RequestRest(url, validator, received, total, file, why)) {
         case Resumed::Rest:
         case Resumed::Unreachable:
@@ -236,7 +236,7 @@ CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, C
     CGrabSession& session = *m_pSession;
     for (;;) {
         if (StopRequested()) {
-            Stopped(file, local);
+            ReportStopped(file, local);
             return BodyEnd::Failed;
         }
         DWORD read = 0;
@@ -314,7 +314,7 @@ CWebGrab::Resumed CWebGrab::RequestRest(const std::string& url, const std::strin
     return Resumed::Refused;
 }
 
-int CWebGrab::Stopped(CHttpFile& file, CLocalFile& local)
+int CWebGrab::ReportStopped(CHttpFile& file, CLocalFile& local)
 {
     m_pSession->SetStatus(STATUS_STOPPED, 0);
     m_pSession->ReportStatus(kTextStopped);

@@ -88,7 +88,8 @@ private:
     // Asks for the bytes from received on of the file that validator names.
     Resumed RequestRest(const std::string& url, const std::string& validator, uint32_t received, uint32_t& total,
         CHttpFile& file, std::string& why);
-    int Stopped(CHttpFile& file, CLocalFile& local);
+    // The stop's ending of GetFile: report, close, keep the partial file, return 0.
+    int ReportStopped(CHttpFile& file, CLocalFile& local);
     // Failure endings of GetFile: report, close what is open, return 0.
     int FailInvalid(const std::string& name, CHttpFile& file);
     int FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local);

@@ -69,6 +69,17 @@ TEST_F(TraceFile, LongLinesAreCutNotOverrun)
 
 TEST(Trace, WithoutAFileNothingFails)
 {
+    // The file is looked up for every line: once the variable is gone or
+    // empty, lines go nowhere, not to the file named before.
+    const std::string path = ::testing::TempDir() + "trace-then-" + std::to_string(getpid()) + ".txt";
+    std::remove(path.c_str());
+    setenv("VANTORIMA_TRACE", path.c_str(), 1);
+    TraceOut("there %d", 1);
     unsetenv("VANTORIMA_TRACE");
     TraceOut("nowhere %d", 1);
+    setenv("VANTORIMA_TRACE", "", 1);
+    TraceOut("nowhere %d", 2);
+    unsetenv("VANTORIMA_TRACE");
+    EXPECT_EQ(ReadLines(path), std::vector<std::string>{"there 1"});
+    std::remove(path.c_str());
 }

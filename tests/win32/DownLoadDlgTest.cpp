@@ -10,9 +10,9 @@
 #include <memory>
 
 #include "WineTestSupport.h"
+#include "control/CompletionMessage.h"
 #include "launcher/LaunchSequence.h"
 #include "launcher/SettingsStore.h"
-#include "updater/CompletionMessage.h"
 #include "updater/DownLoadDlg.h"
 #include "updater/InstallerSignature.h"
 #include "updater/InstalledProgram.h"
@@ -94,6 +94,7 @@ public:
     }
     std::vector<Status> statuses;
     int statusLinePaints = 0;  // texts set to the dialog's status line
+    std::vector<HWND> animationPlays;  // the windows told to play
 
 private:
     static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
@@ -101,6 +102,8 @@ private:
         const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
         if (code == HC_ACTION && s_log && message->message == WM_SETTEXT && GetDlgCtrlID(message->hwnd) == 204)
             ++s_log->statusLinePaints;
+        if (code == HC_ACTION && s_log && message->message == ACM_PLAY)
+            s_log->animationPlays.push_back(message->hwnd);
         if (code == HC_ACTION && s_log && message->message == StatusMessageId()) {
             const char* text = reinterpret_cast<const char*>(message->lParam);
             s_log->statuses.push_back({StatusCodeOf(static_cast<uint32_t>(message->wParam)),
@@ -113,8 +116,8 @@ private:
 };
 CStatusLog* CStatusLog::s_log = nullptr;
 
-// The control as the dialog sees it: a child window of the page that
-// receives the completion message.
+// The control: a child window of the page that posts itself the completion
+// message when the dialog hands over, and counts its arrivals.
 class CControlStub : public CWindow {
 public:
     int completions = 0;
@@ -196,7 +199,7 @@ protected:
 
     void Open()
     {
-        dialog_ = std::make_unique<CDownLoadDlg>(&control_);
+        dialog_ = std::make_unique<CDownLoadDlg>([this] { PostCompletion(control_.GetSafeHwnd()); });
         ASSERT_TRUE(dialog_->Create(control_.GetSafeHwnd()));
         dlg_ = dialog_->GetSafeHwnd();
     }
@@ -254,6 +257,7 @@ TEST_F(UpdateDialog, DownloadsStartsTheInstallerAndHandsOver)
     EXPECT_EQ(StatusLine(), "");  // the template's text is replaced at once
     EXPECT_EQ(Button(), kStopButton);
     ASSERT_TRUE(WaitFor(STATUS_READING));
+    EXPECT_EQ(log_.animationPlays, std::vector<HWND>{Item(201)});  // its own, before the download
     Shot("reading");
     ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
 
@@ -525,6 +529,7 @@ TEST_F(UpdateDialog, ARefusalToCloseTheClientEndsTheDialogQuietly)
     EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kAskClose});  // the terminator's, none of the dialog's
     EXPECT_EQ(control_.completions, 0);
     EXPECT_TRUE(trace_.Contains("CreateDownloadThread:KillProcess"));
+    EXPECT_TRUE(log_.animationPlays.empty());
     EXPECT_TRUE(running.Running());
 }
 
@@ -575,25 +580,30 @@ TEST_F(UpdateDialog, EnterEscAndUnknownCodesChangeNothingAndAStalledDialogGoesAt
 TEST_F(UpdateDialog, AControlThatGoesTakesItsDialogAlong)
 {
     ASSERT_TRUE(SetUpdateServerModes("~stall=8190"));
-    class CLauncher : public CWindow, public CLaunchSequence {
+    class CLauncher : public CWindow {
     public:
-        using CLaunchSequence::CLaunchSequence;
-        HWND Dialog() const { return m_downLoaddlg ? m_downLoaddlg->GetSafeHwnd() : nullptr; }
+        HWND dialog = nullptr;
 
     protected:
         LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
         {
             if (message == WM_CREATE)
-                Launch(*this);
+                m_launch.Launch(m_hWnd, {});
             return CWindow::WindowProc(message, wParam, lParam);
         }
+
+    private:
+        CLaunchSequence m_launch{[] {}, [this](HWND control, const std::function<void()>& handedOver) {
+                                     auto opened = CLaunchSequence::OpenDownLoadDlg(control, handedOver);
+                                     dialog = opened->GetSafeHwnd();
+                                     return opened;
+                                 }};
     };
     CBoxAnswerer answerer(Answer(IDOK));
-    CSettingsStore store;
-    auto launcher = std::make_unique<CLauncher>(store);
+    auto launcher = std::make_unique<CLauncher>();
     RECT rect = {120, 10, 220, 60};
     ASSERT_TRUE(launcher->CreateEx(0, "", WS_CHILD | WS_VISIBLE, rect, page_.GetSafeHwnd(), 2));
-    const HWND dialog = launcher->Dialog();
+    const HWND dialog = launcher->dialog;
     ASSERT_TRUE(IsWindow(dialog));
     ASSERT_TRUE(PumpUntil([&] { return log_.Seen(STATUS_READING); })) << answerer.Texts().size();
 

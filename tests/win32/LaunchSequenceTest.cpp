@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "WineTestSupport.h"
+#include "control/CompletionMessage.h"
 #include "launcher/CredentialToken.h"
 #include "launcher/LaunchSequence.h"
 #include "launcher/SettingsStore.h"
-#include "updater/CompletionMessage.h"
 
 using namespace wine_test;
 
@@ -41,17 +41,13 @@ protected:
 };
 
 // A child window that runs the launch sequence as the control does.
-class CLaunchWindow : public CWindow, public CLaunchSequence {
+class CLaunchWindow : public CWindow {
 public:
-    explicit CLaunchWindow(CSettingsStore& store) : CLaunchSequence(store) {}
-
     void SetProperties(std::string id, std::string pass, std::string key, std::string server)
     {
-        m_strID = std::move(id);
-        m_strPass = std::move(pass);
-        m_key = std::move(key);
-        m_strServer = std::move(server);
+        m_properties = {std::move(id), std::move(pass), std::move(key), std::move(server)};
     }
+    void OnNotifyChild() { m_launch.OnNotifyChild(m_hWnd); }
 
     int dialogsOpened = 0;
     int completions = 0;
@@ -64,7 +60,7 @@ protected:
     {
         if (message == WM_CREATE) {
             m_inCreate = true;
-            Launch(*this);
+            m_launch.Launch(m_hWnd, m_properties);
             m_inCreate = false;
             MSG queued;
             completionQueuedAfterCreate =
@@ -75,20 +71,23 @@ protected:
         if (message == kCompletionMessage) {
             ++completions;
             completionInsideCreate |= m_inCreate;
-            OnNotifyChild(*this);
+            OnNotifyChild();
             return 0;
         }
         return CWindow::WindowProc(message, wParam, lParam);
     }
-    void OpenUpdateDialog(CWindow&) override
-    {
-        ++dialogsOpened;
-        if (dialogDeleted)
-            m_downLoaddlg.reset(new CFakeDialog(dialogDeleted));
-    }
 
 private:
+    CLaunchSequence::DialogPtr OpenUpdater()
+    {
+        ++dialogsOpened;
+        return CLaunchSequence::DialogPtr(dialogDeleted ? new CFakeDialog(dialogDeleted) : nullptr);
+    }
+
     bool m_inCreate = false;
+    LaunchProperties m_properties;
+    CLaunchSequence m_launch{[this] { PostCompletion(m_hWnd); },
+                             [this](HWND, const std::function<void()>&) { return OpenUpdater(); }};
 };
 
 class LaunchSequence : public ::testing::Test {
@@ -136,7 +135,7 @@ protected:
     CTraceCapture trace_;
     CSettingsStore store_;
     CHostWindow host_;
-    CLaunchWindow control_{store_};
+    CLaunchWindow control_;
     std::string password_;
 };
 
@@ -221,7 +220,7 @@ TEST_F(LaunchSequence, MissingOrEmptyWorkDirOpensTheUpdateDialogInstead)
         if (emptyValue)
             WriteSettingsValue("WorkDir", REG_SZ, std::string(1, '\0'));
         CHostWindow host;
-        CLaunchWindow control(store_);
+        CLaunchWindow control;
         RECT rect = {0, 0, 100, 100};
         ASSERT_TRUE(host.CreateEx(0, "page", WS_OVERLAPPEDWINDOW, rect, nullptr));
         control.SetProperties("guest", "pw", "", "");
@@ -255,8 +254,8 @@ TEST_F(LaunchSequence, CompletionDeletesTheDialogBeforeEndingThePage)
 
 TEST_F(LaunchSequence, CompletionWithoutAWindowOnlyTraces)
 {
-    CLaunchWindow windowless(store_);
-    windowless.OnNotifyChild(windowless);
+    CLaunchWindow windowless;
+    windowless.OnNotifyChild();
     EXPECT_EQ(trace_.Lines(), (std::vector<std::string>{"CPelloraCtrl::OnNotifyChild", "GetParentOwner no"}));
 }
 

@@ -85,10 +85,20 @@ TEST_F(SettingsStore, DeniedWritesAreTracedAndStoreNothing)
 
 TEST(SettingsKey, CloseTwiceIsHarmless)
 {
-    CSettingsKey key;
-    key.Close();
-    ASSERT_EQ(key.Open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ), ERROR_SUCCESS);
-    key.Close();
-    key.Close();
+    HKEY other = nullptr;
+    {
+        CSettingsKey key;
+        key.Close();
+        ASSERT_EQ(key.Open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ), ERROR_SUCCESS);
+        key.Close();
+        // The handle given back is the next one handed out: neither a second
+        // Close nor the destructor may take it from its new owner.
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &other), ERROR_SUCCESS);
+        key.Close();
+    }
+    EXPECT_EQ(RegQueryInfoKeyA(other, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(other), ERROR_SUCCESS);
     DeleteSettingsKey();
 }

@@ -1,5 +1,6 @@
-// The message that tells the control its work is handed over: the control
-// then deletes the update dialog and ends the host's top-level window.
+// The control's completion message: the control posts it to itself once its
+// launch has handed everything over, and its handler then deletes the update
+// dialog and ends the host's top-level window.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +9,7 @@
 constexpr UINT kCompletionMessage = 2025;
 
 // Always posted, never sent: the control handles it from its message loop,
-// after whatever posted it has returned.
+// after whatever reported the hand-over has returned.
 inline void PostCompletion(HWND control)
 {
     ::PostMessageA(control, kCompletionMessage, 1, 0);
