@@ -35,7 +35,7 @@ artifacts=$top/build/artifacts
 mkdir -p "$artifacts"
 VANTORIMA_ARTIFACTS=$(winepath -w "$artifacts" 2>/dev/null)
 export VANTORIMA_ARTIFACTS
-run_suite win32 ctest --test-dir build/win32 --output-on-failure
+run_suite win32 ctest --test-dir build/win32 --output-on-failure -j "$(nproc)"
 for bmp in "$artifacts"/*.bmp; do
   [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done

@@ -150,7 +150,7 @@ TEST_F(ControlInAtlHost, TheAtlWindowClassHostsTheControlByProgId)
     // properties (InitNew).
     using InitFunction = BOOL(WINAPI*)();
     auto init = reinterpret_cast<InitFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("atl.dll"), "AtlAxWinInit")));
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("atl.dll"), "AtlAxWinInit")));
     ASSERT_TRUE(init && init());
     host_ = CreateHostWindow("page");
     HWND ax = CreateWindowExW(0, L"AtlAxWin", kProgId, WS_CHILD | WS_VISIBLE, 0, 0, 200, 100, host_, nullptr,
