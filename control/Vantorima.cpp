@@ -15,7 +15,7 @@
 #include "framework/InterfacePtr.h"
 #include "framework/Module.h"
 #include "framework/ModuleLock.h"
-#include "framework/RegistryScript.h"
+#include "framework/RegKey.h"
 #include "framework/Window.h"
 #include "res/Resource.h"
 
@@ -63,11 +63,7 @@ bool TypeLibraryRegistered()
 {
     const std::string key = "TypeLib\\" + GuidText(LIBID_VANTORIMALib) + "\\" + std::to_string(kTypeLibMajor) + "." +
                             std::to_string(kTypeLibMinor);
-    HKEY opened = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(opened);
-    return true;
+    return CRegKey().Open(HKEY_CLASSES_ROOT, key.c_str(), KEY_READ) == ERROR_SUCCESS;
 }
 
 HRESULT UnregisterTypeLibrary()

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "framework/AnsiText.h"
-#include "framework/Bstr.h"
+#include "framework/UniqueHandle.h"
 #include "framework/ComResult.h"
 #include "framework/InterfaceTable.h"
 
@@ -276,7 +276,7 @@ HRESULT CActiveXControl::InPlaceActivate(LONG verb)
     if (!m_inPlaceActive) {
         RETURN_HR_IF(E_UNEXPECTED, !m_clientSite);
         CInterfacePtr<IOleInPlaceSite> site;
-        RETURN_IF_FAILED(m_clientSite.As(IID_IOleInPlaceSite, &site));
+        RETURN_IF_FAILED(m_clientSite.As(&site));
         RETURN_HR_IF(E_FAIL, site->CanInPlaceActivate() != S_OK);
         RETURN_IF_FAILED(site->OnInPlaceActivate());
         m_inPlaceSite = site;
@@ -772,15 +772,14 @@ HRESULT CActiveXControl::InvokeMember(const DispatchMember& member, WORD flags, 
         RETURN_HR_IF(DISP_E_PARAMNOTOPTIONAL,
                      params->cNamedArgs > 1 ||
                          (params->cNamedArgs == 1 && params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT));
-        VARIANT text;
-        VariantInit(&text);
-        if (FAILED(VariantChangeType(&text, &params->rgvarg[0], 0, VT_BSTR))) {
+        // Owned, so that a failed conversion below does not leak it.
+        CVariant text;
+        if (FAILED(VariantChangeType(text.Put(), &params->rgvarg[0], 0, VT_BSTR))) {
             if (argumentError)
                 *argumentError = 0;
             return DISP_E_TYPEMISMATCH;
         }
-        value = AnsiFromBstr(text.bstrVal);
-        VariantClear(&text);
+        value = AnsiFromBstr(text.Get().bstrVal);
         if (member.call)
             member.call(*this);
         return S_OK;
@@ -910,11 +909,11 @@ HRESULT CActiveXControl::ShowPropertyFrame(HWND parent)
 {
     // A host that shows property frames itself goes first.
     CInterfacePtr<IOleControlSite> controlSite;
-    if (m_clientSite && SUCCEEDED(m_clientSite.As(IID_IOleControlSite, &controlSite)) &&
+    if (m_clientSite && SUCCEEDED(m_clientSite.As(&controlSite)) &&
         controlSite->ShowPropertyFrame() == S_OK)
         return S_OK;
     const ResourceText name = LoadResourceText(m_class.userTypeNameId);
-    const CBstr caption(name.text, name.length);
+    const CBstr caption(SysAllocStringLen(name.text, name.length));
     RETURN_HR_IF(E_OUTOFMEMORY, !caption);
     IUnknown* self = static_cast<IOleObject*>(this);
     return OleCreatePropertyFrame(parent, 0, 0, caption.Get(), 1, &self, m_class.propertyPageCount,

@@ -31,6 +31,3 @@ private:
     std::vector<std::string> m_ownedKeys;
     std::vector<Entry> m_entries;
 };
-
-// Deletes key and everything under it; ERROR_SUCCESS also when it is absent.
-LONG DeleteRegistryTree(HKEY root, const std::string& key);
