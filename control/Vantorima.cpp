@@ -11,6 +11,7 @@
 #include "control/VantorimaPropPage.h"
 #include "framework/AnsiText.h"
 #include "framework/ClassObject.h"
+#include "framework/ComObject.h"
 #include "framework/ComResult.h"
 #include "framework/InterfacePtr.h"
 #include "framework/Module.h"
@@ -45,8 +46,8 @@ CVantorimaApp* const g_vantorimaApp = &theApp;
 
 namespace {
 
-CClassObject g_controlClassObject(kControlRegistration, &CVantorimaCtrl::Create);
-CClassObject g_propPageClassObject(kPropPageRegistration, &CVantorimaPropPage::Create);
+CComStaticObject<CClassObject> g_controlClassObject(kControlRegistration, &CreateInstance<CVantorimaCtrl>);
+CComStaticObject<CClassObject> g_propPageClassObject(kPropPageRegistration, &CreateInstance<CVantorimaPropPage>);
 
 // The type library is the module's TYPELIB resource 1.
 HRESULT RegisterTypeLibrary()

@@ -1,7 +1,5 @@
 #include "control/VantorimaCtrl.h"
 
-#include <new>
-
 #include "BuildConfig.h"
 #include "control/AboutBox.h"
 #include "control/ClassIds.h"
@@ -62,16 +60,6 @@ CVantorimaCtrl::CVantorimaCtrl()
       m_siteLock(VANTORIMA_ALLOWED_SITES),
       m_xObjectSafety(*this, m_siteLock)
 {
-}
-
-HRESULT CVantorimaCtrl::Create(REFIID riid, void** ppv)
-{
-    auto* control = new (std::nothrow) CVantorimaCtrl;
-    if (!control)
-        return E_OUTOFMEMORY;
-    const HRESULT hr = control->QueryInterface(riid, ppv);
-    control->Release();
-    return hr;
 }
 
 HRESULT CVantorimaCtrl::InternalQueryInterface(REFIID riid, void** ppv)

@@ -7,15 +7,13 @@
 #include "control/ObjectSafety.h"
 #include "control/SiteLock.h"
 #include "framework/ActiveXControl.h"
+#include "framework/ComObject.h"
 #include "framework/InterfaceTable.h"
 #include "launcher/LaunchSequence.h"
 
 class CVantorimaCtrl : public CActiveXControl, public CLaunchSequence {
 public:
     CVantorimaCtrl();
-
-    // The class object's creator.
-    static HRESULT Create(REFIID riid, void** ppv);
 
     HRESULT InternalQueryInterface(REFIID riid, void** ppv) override;
 
@@ -46,5 +44,5 @@ private:
     void OnStrServerChanged() { SetModifiedFlag(); }
 
     CSiteLock m_siteLock;
-    CObjectSafety m_xObjectSafety;
+    CComPart<CObjectSafety> m_xObjectSafety;
 };

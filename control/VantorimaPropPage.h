@@ -7,7 +7,4 @@
 class CVantorimaPropPage : public CPropertyPage {
 public:
     CVantorimaPropPage();
-
-    // The class object's creator.
-    static HRESULT Create(REFIID riid, void** ppv);
 };

@@ -83,24 +83,6 @@ HRESULT CActiveXControl::InternalQueryInterface(REFIID riid, void** ppv)
     return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
 }
 
-STDMETHODIMP CActiveXControl::QueryInterface(REFIID riid, void** ppv)
-{
-    return InternalQueryInterface(riid, ppv);
-}
-
-STDMETHODIMP_(ULONG) CActiveXControl::AddRef()
-{
-    return InterlockedIncrement(&m_refs);
-}
-
-STDMETHODIMP_(ULONG) CActiveXControl::Release()
-{
-    const ULONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0)
-        delete this;
-    return refs;
-}
-
 // ---- IOleObject --------------------------------------------------------------
 
 STDMETHODIMP CActiveXControl::SetClientSite(IOleClientSite* site)
@@ -915,7 +897,7 @@ HRESULT CActiveXControl::ShowPropertyFrame(HWND parent)
     const ResourceText name = LoadResourceText(m_class.userTypeNameId);
     const CBstr caption(SysAllocStringLen(name.text, name.length));
     RETURN_HR_IF(E_OUTOFMEMORY, !caption);
-    IUnknown* self = static_cast<IOleObject*>(this);
+    IUnknown* self = Identity();
     return OleCreatePropertyFrame(parent, 0, 0, caption.Get(), 1, &self, m_class.propertyPageCount,
                                   const_cast<CLSID*>(m_class.propertyPages), GetUserDefaultLCID(), 0, nullptr);
 }
@@ -929,7 +911,7 @@ LRESULT CActiveXControl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
     case WM_NCCREATE:
         // The window holds the object; PostNcDestroy lets go.
-        AddRef();
+        Identity()->AddRef();
         break;
     case WM_PAINT: {
         PAINTSTRUCT paint;
@@ -948,5 +930,5 @@ LRESULT CActiveXControl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 
 void CActiveXControl::PostNcDestroy()
 {
-    Release();
+    Identity()->Release();
 }

@@ -19,7 +19,7 @@
 
 #include "framework/ConnectionPoint.h"
 #include "framework/InterfacePtr.h"
-#include "framework/ModuleLock.h"
+#include "framework/ComObject.h"
 #include "framework/PropExchange.h"
 #include "framework/Window.h"
 
@@ -71,13 +71,11 @@ public:
     ~CActiveXControl() override;
 
     // The interfaces of the object: the table of this base, then those a
-    // derived class adds (it overrides this and calls the base last).
+    // derived class adds (it overrides this and calls the base last). The
+    // object is made as a CComObject of the derived class.
     virtual HRESULT InternalQueryInterface(REFIID riid, void** ppv);
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    // The object's IUnknown.
+    IUnknown* Identity() { return static_cast<IOleObject*>(this); }
 
     // IOleObject
     STDMETHODIMP SetClientSite(IOleClientSite* site) override;
@@ -230,10 +228,8 @@ private:
     HRESULT InvokeMember(const DispatchMember& member, WORD flags, DISPPARAMS* params, VARIANT* result,
                          UINT* argumentError);
 
-    CModuleLock m_moduleLock;
-    LONG m_refs = 1;
     const ControlClass& m_class;
-    CConnectionPoint m_eventPoint;
+    CComPart<CConnectionPoint> m_eventPoint;
 
     CInterfacePtr<IOleClientSite> m_clientSite;
     CInterfacePtr<IOleInPlaceSite> m_inPlaceSite;

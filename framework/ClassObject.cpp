@@ -2,6 +2,7 @@
 
 #include "framework/AnsiText.h"
 #include "framework/ComResult.h"
+#include "framework/InterfaceTable.h"
 #include "framework/ModuleLock.h"
 
 namespace {
@@ -25,29 +26,13 @@ CClassObject::~CClassObject()
     }
 }
 
-STDMETHODIMP CClassObject::QueryInterface(REFIID riid, void** ppv)
+HRESULT CClassObject::InternalQueryInterface(REFIID riid, void** ppv)
 {
-    RETURN_HR_IF_NULL(E_POINTER, ppv);
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-        *ppv = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CClassObject::AddRef()
-{
-    // Static: references only keep the module loaded.
-    CModuleLock::Lock();
-    return 2;
-}
-
-STDMETHODIMP_(ULONG) CClassObject::Release()
-{
-    CModuleLock::Unlock();
-    return 1;
+    static const InterfaceEntry kInterfaces[] = {
+        INTERFACE_ENTRY(CClassObject, IUnknown),
+        INTERFACE_ENTRY(CClassObject, IClassFactory),
+    };
+    return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
 }
 
 STDMETHODIMP CClassObject::CreateInstance(IUnknown* outer, REFIID riid, void** ppv)

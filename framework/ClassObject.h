@@ -1,8 +1,9 @@
 // The class object (class factory) of one creatable class of the module.
 //
 // Class objects are static objects; constructing one enters it into the
-// module's list, which DllGetClassObject and self-registration walk. Their
-// references hold the module lock, like those of any object of the module.
+// module's list, which DllGetClassObject and self-registration walk. They are
+// CComStaticObjects: their references hold the module lock, like those of any
+// object of the module.
 #pragma once
 
 #include <windows.h>
@@ -27,7 +28,8 @@ struct ClassRegistration {
 
 class CClassObject : public IClassFactory {
 public:
-    // Creates a new object and asks it for riid; no aggregation.
+    // Creates a new object and asks it for riid (CreateInstance<T>); no
+    // aggregation.
     using Creator = HRESULT (*)(REFIID riid, void** ppv);
 
     CClassObject(const ClassRegistration& registration, Creator creator);
@@ -35,10 +37,7 @@ public:
     CClassObject(const CClassObject&) = delete;
     CClassObject& operator=(const CClassObject&) = delete;
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    HRESULT InternalQueryInterface(REFIID riid, void** ppv);
     // IClassFactory
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
     STDMETHODIMP LockServer(BOOL lock) override;

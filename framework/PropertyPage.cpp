@@ -2,6 +2,7 @@
 
 #include "framework/AnsiText.h"
 #include "framework/ComResult.h"
+#include "framework/InterfaceTable.h"
 #include "framework/Module.h"
 
 CPropertyPage::CPropertyPage(const CLSID& clsid, UINT templateId, UINT captionId)
@@ -15,29 +16,13 @@ CPropertyPage::~CPropertyPage()
         DestroyWindow(m_hDlg);
 }
 
-STDMETHODIMP CPropertyPage::QueryInterface(REFIID riid, void** ppv)
+HRESULT CPropertyPage::InternalQueryInterface(REFIID riid, void** ppv)
 {
-    RETURN_HR_IF_NULL(E_POINTER, ppv);
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyPage)) {
-        *ppv = static_cast<IPropertyPage*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CPropertyPage::AddRef()
-{
-    return InterlockedIncrement(&m_refs);
-}
-
-STDMETHODIMP_(ULONG) CPropertyPage::Release()
-{
-    const ULONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0)
-        delete this;
-    return refs;
+    static const InterfaceEntry kInterfaces[] = {
+        INTERFACE_ENTRY(CPropertyPage, IUnknown),
+        INTERFACE_ENTRY(CPropertyPage, IPropertyPage),
+    };
+    return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
 }
 
 STDMETHODIMP CPropertyPage::SetPageSite(IPropertyPageSite* site)
