@@ -40,22 +40,16 @@ const InterfaceEntry CVantorimaCtrl::kInterfaces[] = {
 };
 
 const ControlClass CVantorimaCtrl::kClass = {
-    &CLSID_Vantorima,
-    &LIBID_VANTORIMALib,
-    1,
-    0,
-    &DIID__DVantorima,
-    &DIID__DVantorimaEvents,
-    kDispatchMembers,
-    sizeof kDispatchMembers / sizeof kDispatchMembers[0],
-    kPropertyPages,
-    1,
-    kMiscStatus,
-    IDS_VANTORIMA,
+    .dispatchIid = &DIID__DVantorima,
+    .eventIid = &DIID__DVantorimaEvents,
+    .members = kDispatchMembers,
+    .memberCount = sizeof kDispatchMembers / sizeof kDispatchMembers[0],
+    .propertyPages = kPropertyPages,
+    .propertyPageCount = 1,
 };
 
-CVantorimaCtrl::CVantorimaCtrl()
-    : CActiveXControl(kClass),
+CVantorimaCtrl::CVantorimaCtrl(const ClassRow& row)
+    : CActiveXControl(row, kClass),
       CLaunchSequence(*g_vantorimaApp),
       m_siteLock(VANTORIMA_ALLOWED_SITES),
       m_xObjectSafety(*this, m_siteLock)

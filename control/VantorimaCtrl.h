@@ -13,7 +13,7 @@
 
 class CVantorimaCtrl : public CActiveXControl, public CLaunchSequence {
 public:
-    CVantorimaCtrl();
+    explicit CVantorimaCtrl(const ClassRow& row);
 
     HRESULT InternalQueryInterface(REFIID riid, void** ppv) override;
 

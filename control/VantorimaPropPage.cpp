@@ -1,9 +1,8 @@
 #include "control/VantorimaPropPage.h"
 
-#include "control/ClassIds.h"
 #include "res/Resource.h"
 
-CVantorimaPropPage::CVantorimaPropPage()
-    : CPropertyPage(CLSID_VantorimaPropPage, IDD_PROPPAGE_VANTORIMA, IDS_VANTORIMA_PPG_CAPTION)
+CVantorimaPropPage::CVantorimaPropPage(const ClassRow& row)
+    : CPropertyPage(row, IDD_PROPPAGE_VANTORIMA, IDS_VANTORIMA_PPG_CAPTION)
 {
 }

@@ -6,5 +6,5 @@
 
 class CVantorimaPropPage : public CPropertyPage {
 public:
-    CVantorimaPropPage();
+    explicit CVantorimaPropPage(const ClassRow& row);
 };

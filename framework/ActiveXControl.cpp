@@ -64,8 +64,9 @@ HRESULT StreamSize(IStream* stream, ULARGE_INTEGER* size)
 
 }  // namespace
 
-CActiveXControl::CActiveXControl(const ControlClass& controlClass)
-    : m_class(controlClass), m_eventPoint(*this, *controlClass.eventIid), m_extent{kDefaultExtentX, kDefaultExtentY}
+CActiveXControl::CActiveXControl(const ClassRow& row, const ControlClass& controlClass)
+    : m_row(row),
+      m_class(controlClass), m_eventPoint(*this, *controlClass.eventIid), m_extent{kDefaultExtentX, kDefaultExtentY}
 {
 }
 
@@ -168,7 +169,7 @@ STDMETHODIMP CActiveXControl::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LON
 STDMETHODIMP CActiveXControl::EnumVerbs(IEnumOLEVERB** verbs)
 {
     RETURN_HR_IF_NULL(E_POINTER, verbs);
-    return OleRegEnumVerbs(*m_class.clsid, verbs);
+    return OleRegEnumVerbs(*m_row.clsid, verbs);
 }
 
 STDMETHODIMP CActiveXControl::Update()
@@ -184,14 +185,14 @@ STDMETHODIMP CActiveXControl::IsUpToDate()
 STDMETHODIMP CActiveXControl::GetUserClassID(CLSID* clsid)
 {
     RETURN_HR_IF_NULL(E_POINTER, clsid);
-    *clsid = *m_class.clsid;
+    *clsid = *m_row.clsid;
     return S_OK;
 }
 
 STDMETHODIMP CActiveXControl::GetUserType(DWORD, LPOLESTR* userType)
 {
     RETURN_HR_IF_NULL(E_POINTER, userType);
-    *userType = CoTaskMemCopy(LoadResourceText(m_class.userTypeNameId));
+    *userType = CoTaskMemCopy(LoadResourceText(m_row.typeNameId));
     return *userType ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -238,7 +239,7 @@ STDMETHODIMP CActiveXControl::EnumAdvise(IEnumSTATDATA** advise)
 STDMETHODIMP CActiveXControl::GetMiscStatus(DWORD, DWORD* status)
 {
     RETURN_HR_IF_NULL(E_POINTER, status);
-    *status = m_class.miscStatus;
+    *status = m_row.miscStatus;
     return S_OK;
 }
 
@@ -561,7 +562,7 @@ HRESULT CActiveXControl::LoadStreamKeepingState(IStream* stream)
 STDMETHODIMP CActiveXControl::GetClassID(CLSID* clsid)
 {
     RETURN_HR_IF_NULL(E_POINTER, clsid);
-    *clsid = *m_class.clsid;
+    *clsid = *m_row.clsid;
     return S_OK;
 }
 
@@ -691,7 +692,8 @@ STDMETHODIMP CActiveXControl::GetSizeMax(ULONG* size)
 
 HRESULT CActiveXControl::GetTypeLib(LCID lcid, ITypeLib** typeLib) const
 {
-    return LoadRegTypeLib(*m_class.typeLib, m_class.typeLibMajor, m_class.typeLibMinor, lcid, typeLib);
+    const TypeLibrary& library = *m_row.typeLibrary;
+    return LoadRegTypeLib(*library.id, library.major, library.minor, lcid, typeLib);
 }
 
 STDMETHODIMP CActiveXControl::GetTypeInfoCount(UINT* count)
@@ -796,7 +798,7 @@ STDMETHODIMP CActiveXControl::GetClassInfo(ITypeInfo** typeInfo)
     *typeInfo = nullptr;
     CInterfacePtr<ITypeLib> typeLib;
     RETURN_IF_FAILED(GetTypeLib(LOCALE_NEUTRAL, typeLib.Put()));
-    return typeLib->GetTypeInfoOfGuid(*m_class.clsid, typeInfo);
+    return typeLib->GetTypeInfoOfGuid(*m_row.clsid, typeInfo);
 }
 
 STDMETHODIMP CActiveXControl::GetGUID(DWORD kind, GUID* guid)
@@ -848,7 +850,7 @@ STDMETHODIMP CActiveXControl::QuickActivate(QACONTAINER* container, QACONTROL* c
     DWORD cookie = 0;
     if (container->pUnkEventSink)
         m_eventPoint.Advise(container->pUnkEventSink, &cookie);
-    control->dwMiscStatus = m_class.miscStatus;
+    control->dwMiscStatus = m_row.miscStatus;
     control->dwViewStatus = 0;
     control->dwEventCookie = cookie;
     control->dwPropNotifyCookie = 0;
@@ -894,7 +896,7 @@ HRESULT CActiveXControl::ShowPropertyFrame(HWND parent)
     if (m_clientSite && SUCCEEDED(m_clientSite.As(&controlSite)) &&
         controlSite->ShowPropertyFrame() == S_OK)
         return S_OK;
-    const ResourceText name = LoadResourceText(m_class.userTypeNameId);
+    const ResourceText name = LoadResourceText(m_row.typeNameId);
     const CBstr caption(SysAllocStringLen(name.text, name.length));
     RETURN_HR_IF(E_OUTOFMEMORY, !caption);
     IUnknown* self = Identity();

@@ -2,8 +2,8 @@
 // activation, view, persistence, dispatch and connection interfaces that
 // hosts (browsers, ATL containers, script engines) ask a control for.
 //
-// A derived control describes itself with a ControlClass (class id, type
-// library, dispatch members, property pages, misc status), saves and loads its
+// A derived control is described by its class's row (class id, type library,
+// misc status) and a ControlClass (dispatch members, property pages), saves and loads its
 // properties in DoPropExchange, and handles its window's messages in
 // WindowProc. The control's window exists while the control is in-place
 // active; it is a child of the site's window. The object stays alive while
@@ -19,6 +19,7 @@
 
 #include "framework/ConnectionPoint.h"
 #include "framework/InterfacePtr.h"
+#include "framework/ClassObject.h"
 #include "framework/ComObject.h"
 #include "framework/PropExchange.h"
 #include "framework/Window.h"
@@ -34,19 +35,15 @@ struct DispatchMember {
     void (*call)(CActiveXControl& control);              // after a put; the method itself
 };
 
+// What a control adds to its class's row: its dispatch and event interfaces,
+// its dispatch members and its property pages.
 struct ControlClass {
-    const CLSID* clsid;
-    const GUID* typeLib;
-    WORD typeLibMajor;
-    WORD typeLibMinor;
-    const IID* dispatchIid;
-    const IID* eventIid;
-    const DispatchMember* members;
-    size_t memberCount;
-    const CLSID* propertyPages;
-    ULONG propertyPageCount;
-    DWORD miscStatus;
-    UINT userTypeNameId;
+    const IID* dispatchIid = nullptr;
+    const IID* eventIid = nullptr;
+    const DispatchMember* members = nullptr;
+    size_t memberCount = 0;
+    const CLSID* propertyPages = nullptr;
+    ULONG propertyPageCount = 0;
 };
 
 class CActiveXControl : public CWindow,
@@ -67,7 +64,9 @@ class CActiveXControl : public CWindow,
                         public IQuickActivate,
                         public IObjectWithSite {
 public:
-    explicit CActiveXControl(const ControlClass& controlClass);
+    // row: the class's registration row (class id, type library, misc
+    // status, type name), which its class object gives.
+    CActiveXControl(const ClassRow& row, const ControlClass& controlClass);
     ~CActiveXControl() override;
 
     // The interfaces of the object: the table of this base, then those a
@@ -228,6 +227,7 @@ private:
     HRESULT InvokeMember(const DispatchMember& member, WORD flags, DISPPARAMS* params, VARIANT* result,
                          UINT* argumentError);
 
+    const ClassRow& m_row;
     const ControlClass& m_class;
     CComPart<CConnectionPoint> m_eventPoint;
 

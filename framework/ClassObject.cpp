@@ -10,8 +10,7 @@ namespace {
 CClassObject* g_classObjects = nullptr;
 }  // namespace
 
-CClassObject::CClassObject(const ClassRegistration& registration, Creator creator)
-    : m_registration(registration), m_creator(creator), m_next(g_classObjects)
+CClassObject::CClassObject(const ClassRow& row) : m_row(row), m_next(g_classObjects)
 {
     g_classObjects = this;
 }
@@ -40,7 +39,7 @@ STDMETHODIMP CClassObject::CreateInstance(IUnknown* outer, REFIID riid, void** p
     RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
     RETURN_HR_IF(CLASS_E_NOAGGREGATION, outer != nullptr);
-    return m_creator(riid, ppv);
+    return m_row.create(m_row, riid, ppv);
 }
 
 STDMETHODIMP CClassObject::LockServer(BOOL lock)
@@ -54,7 +53,7 @@ STDMETHODIMP CClassObject::LockServer(BOOL lock)
 
 CRegistryScript CClassObject::RegistryScript() const
 {
-    const ClassRegistration& r = m_registration;
+    const ClassRow& r = m_row;
     const std::string module = ModuleFileName();
     const std::string typeName = AnsiFromResource(LoadResourceText(r.typeNameId));
     const std::string clsidKey = "CLSID\\" + GuidText(*r.clsid);
@@ -67,14 +66,14 @@ CRegistryScript CClassObject::RegistryScript() const
     script.Value(clsidKey + "\\InprocServer32", "", module);
     if (r.threadingModel)
         script.Value(clsidKey + "\\InprocServer32", "ThreadingModel", r.threadingModel);
-    if (r.control) {
+    if (r.typeLibrary) {
         script.Value(clsidKey + "\\ToolboxBitmap32", "", module + ", " + std::to_string(r.toolboxBitmapId));
         script.Value(clsidKey + "\\MiscStatus", "", "0");
         script.Value(clsidKey + "\\MiscStatus\\1", "", std::to_string(r.miscStatus));
         script.Value(clsidKey + "\\Control", "", "");
-        script.Value(clsidKey + "\\TypeLib", "", GuidText(*r.typeLib));
-        script.Value(clsidKey + "\\Version", "",
-                     std::to_string(r.typeLibMajor) + "." + std::to_string(r.typeLibMinor));
+        const TypeLibrary& library = *r.typeLibrary;
+        script.Value(clsidKey + "\\TypeLib", "", GuidText(*library.id));
+        script.Value(clsidKey + "\\Version", "", std::to_string(library.major) + "." + std::to_string(library.minor));
     }
     if (r.progId) {
         script.OwnKey(r.progId);
@@ -98,7 +97,7 @@ HRESULT CClassObject::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
     RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
     for (CClassObject* object = g_classObjects; object; object = object->m_next) {
-        if (IsEqualCLSID(clsid, *object->m_registration.clsid))
+        if (IsEqualCLSID(clsid, *object->m_row.clsid))
             return object->QueryInterface(riid, ppv);
     }
     return CLASS_E_CLASSNOTAVAILABLE;

@@ -9,30 +9,40 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include "framework/ComObject.h"
 #include "framework/RegistryScript.h"
 
-// What registration writes for a class.
-struct ClassRegistration {
-    const CLSID* clsid;
-    const char* progId;  // null: the class has no ProgID
-    UINT typeNameId;     // string resource: the class's type name
-    const char* threadingModel;  // null: none written
-    // A control also names its toolbox bitmap, misc status and type library.
-    bool control;
-    UINT toolboxBitmapId;
-    DWORD miscStatus;
-    const GUID* typeLib;
-    WORD typeLibMajor;
-    WORD typeLibMinor;
+// A type library of the module and its version.
+struct TypeLibrary {
+    const GUID* id;
+    WORD major;
+    WORD minor;
 };
+
+// One creatable class of the module: what registration writes for it, and
+// how its class object makes one (the new object is given its row).
+struct ClassRow {
+    const CLSID* clsid = nullptr;
+    const char* progId = nullptr;  // null: the class has no ProgID
+    UINT typeNameId = 0;           // string resource: the class's type name
+    const char* threadingModel = nullptr;  // null: none written
+    // A control also names its type library, toolbox bitmap and misc status.
+    const TypeLibrary* typeLibrary = nullptr;  // null: not a control
+    UINT toolboxBitmapId = 0;
+    DWORD miscStatus = 0;
+    HRESULT (*create)(const ClassRow& row, REFIID riid, void** ppv) = nullptr;
+};
+
+// The creator of a row for class T, which is constructed from its row.
+template <typename T>
+HRESULT CreateFromRow(const ClassRow& row, REFIID riid, void** ppv)
+{
+    return CreateInstance<T>(riid, ppv, row);
+}
 
 class CClassObject : public IClassFactory {
 public:
-    // Creates a new object and asks it for riid (CreateInstance<T>); no
-    // aggregation.
-    using Creator = HRESULT (*)(REFIID riid, void** ppv);
-
-    CClassObject(const ClassRegistration& registration, Creator creator);
+    explicit CClassObject(const ClassRow& row);
     ~CClassObject();
     CClassObject(const CClassObject&) = delete;
     CClassObject& operator=(const CClassObject&) = delete;
@@ -55,7 +65,6 @@ public:
     static HRESULT UpdateRegistryAll(bool registering);
 
 private:
-    const ClassRegistration& m_registration;
-    Creator m_creator;
+    const ClassRow& m_row;
     CClassObject* m_next;
 };

@@ -5,8 +5,8 @@
 #include "framework/InterfaceTable.h"
 #include "framework/Module.h"
 
-CPropertyPage::CPropertyPage(const CLSID& clsid, UINT templateId, UINT captionId)
-    : m_clsid(clsid), m_templateId(templateId), m_captionId(captionId)
+CPropertyPage::CPropertyPage(const ClassRow& row, UINT templateId, UINT captionId)
+    : m_clsid(*row.clsid), m_templateId(templateId), m_captionId(captionId)
 {
 }
 

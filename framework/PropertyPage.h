@@ -8,11 +8,12 @@
 
 #include <vector>
 
+#include "framework/ClassObject.h"
 #include "framework/InterfacePtr.h"
 
 class CPropertyPage : public IPropertyPage {
 public:
-    CPropertyPage(const CLSID& clsid, UINT templateId, UINT captionId);
+    CPropertyPage(const ClassRow& row, UINT templateId, UINT captionId);
     virtual ~CPropertyPage();
     CPropertyPage(const CPropertyPage&) = delete;
     CPropertyPage& operator=(const CPropertyPage&) = delete;
