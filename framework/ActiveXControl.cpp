@@ -847,9 +847,12 @@ STDMETHODIMP CActiveXControl::QuickActivate(QACONTAINER* container, QACONTROL* c
     RETURN_IF_FAILED(SetClientSite(container->pClientSite));
     if (container->pAdviseSink)
         SetAdvise(DVASPECT_CONTENT, 0, container->pAdviseSink);
+    // A sink that cannot be connected gets no cookie, but the activation
+    // goes on: the host learns from cookie 0 that nothing is connected, as
+    // a later Advise of its own would tell it.
     DWORD cookie = 0;
-    if (container->pUnkEventSink)
-        m_eventPoint.Advise(container->pUnkEventSink, &cookie);
+    if (container->pUnkEventSink && FAILED(m_eventPoint.Advise(container->pUnkEventSink, &cookie)))
+        cookie = 0;
     control->dwMiscStatus = m_row.miscStatus;
     control->dwViewStatus = 0;
     control->dwEventCookie = cookie;

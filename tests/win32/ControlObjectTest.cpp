@@ -157,11 +157,13 @@ void WINAPI TypeOnlyVariantInit(VARIANTARG* value)
 class CEventSink : public IDispatch {
 public:
     LONG refs = 1;
+    // False: a sink of some other interface, that no control can connect.
+    bool speaksDispatch = true;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
         *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch))
+        if (!IsEqualIID(riid, IID_IUnknown) && !(speaksDispatch && IsEqualIID(riid, IID_IDispatch)))
             return E_NOINTERFACE;
         *ppv = this;
         AddRef();
@@ -541,6 +543,22 @@ TEST_F(ControlObject, QuickActivationTakesTheSiteAndTheEventSink)
     }
     // A control that goes lets go of its sinks.
     EXPECT_EQ(sink.refs, 1);
+    // A sink that cannot be connected: the activation goes on, with no cookie.
+    sink.speaksDispatch = false;
+    {
+        CInterfacePtr<IDispatch> control = NewControl();
+        CInterfacePtr<IQuickActivate> quick;
+        ASSERT_EQ(control.As(&quick), S_OK);
+        QACONTAINER container = {};
+        container.cbSize = sizeof container;
+        container.pUnkEventSink = &sink;
+        QACONTROL answer = {};
+        answer.cbSize = sizeof answer;
+        answer.dwEventCookie = 7;
+        ASSERT_EQ(quick->QuickActivate(&container, &answer), S_OK);
+        EXPECT_EQ(answer.dwEventCookie, 0u);
+        EXPECT_EQ(sink.refs, 1);
+    }
     EXPECT_EQ(module_.CanUnloadNow(), S_OK);
 }
 
