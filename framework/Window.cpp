@@ -105,17 +105,37 @@ LRESULT CWindow::Default(UINT message, WPARAM wParam, LPARAM lParam)
 LRESULT CWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
 {
     LRESULT result = 0;
+    ++m_handlersRunning;
     try {
         result = WindowProc(message, wParam, lParam);
     } catch (...) {
         // Nothing may unwind into the system's message dispatch.
         result = 0;
     }
+    --m_handlersRunning;
+    // Read before PostNcDestroy, which may delete the object.
+    const bool deleteNow = m_deleteWhenIdle && m_handlersRunning == 0;
     if (message == WM_NCDESTROY) {
         Detach();
         PostNcDestroy();
     }
+    if (deleteNow)
+        delete this;
     return result;
+}
+
+void CWindow::Deleter::operator()(CWindow* window) const
+{
+    if (!window)
+        return;
+    if (window->m_handlersRunning == 0) {
+        delete window;
+        return;
+    }
+    // The window goes now, with the boxes it owns; the running handler finds
+    // it gone when its box returns.
+    window->m_deleteWhenIdle = true;
+    window->DestroyWindow();
 }
 
 LRESULT CALLBACK CWindow::StaticWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
