@@ -15,7 +15,6 @@
 #include "framework/ComResult.h"
 #include "framework/InterfacePtr.h"
 #include "framework/Module.h"
-#include "framework/ModuleLock.h"
 #include "framework/RegKey.h"
 #include "framework/Window.h"
 #include "res/Resource.h"

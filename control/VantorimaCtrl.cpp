@@ -4,7 +4,7 @@
 #include "control/AboutBox.h"
 #include "control/ClassIds.h"
 #include "control/VantorimaApp.h"
-#include "framework/InterfaceTable.h"
+#include "framework/ComObject.h"
 #include "res/Resource.h"
 #include "support/Trace.h"
 #include "updater/CompletionMessage.h"

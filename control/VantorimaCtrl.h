@@ -8,7 +8,6 @@
 #include "control/SiteLock.h"
 #include "framework/ActiveXControl.h"
 #include "framework/ComObject.h"
-#include "framework/InterfaceTable.h"
 #include "launcher/LaunchSequence.h"
 
 class CVantorimaCtrl : public CActiveXControl, public CLaunchSequence {

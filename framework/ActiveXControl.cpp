@@ -3,7 +3,7 @@
 // and ActiveXAutomation.cpp.
 #include "framework/ActiveXControl.h"
 
-#include "framework/InterfaceTable.h"
+#include "framework/ComObject.h"
 
 namespace {
 
@@ -40,7 +40,10 @@ const InterfaceEntry kInterfaces[] = {
 }  // namespace
 
 CActiveXControl::CActiveXControl(const ClassRow& row, const ControlClass& controlClass)
-    : m_row(row), m_class(controlClass), m_eventPoint(*this, *controlClass.eventIid), m_extent{kDefaultExtentX, kDefaultExtentY}
+    : m_row(row),
+      m_class(controlClass),
+      m_eventPoint(*this, *controlClass.eventIid),
+      m_extent{kDefaultExtentX, kDefaultExtentY}
 {
 }
 
@@ -49,16 +52,12 @@ CActiveXControl::~CActiveXControl()
     m_eventPoint.UnadviseAll();
 }
 
-// ---- IUnknown --------------------------------------------------------------
-
 HRESULT CActiveXControl::InternalQueryInterface(REFIID riid, void** ppv)
 {
     if (ppv && IsEqualIID(riid, *m_class.dispatchIid))
         return QueryInterfaceFromTable(this, kInterfaces, IID_IDispatch, ppv);
     return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
 }
-
-// ---- Window ------------------------------------------------------------------
 
 void CActiveXControl::OnDraw(HDC, const RECT&) {}
 

@@ -3,9 +3,9 @@
 // hosts (browsers, ATL containers, script engines) ask a control for.
 //
 // A derived control is described by its class's row (class id, type library,
-// misc status) and a ControlClass (dispatch members, property pages), saves and loads its
-// properties in DoPropExchange, and handles its window's messages in
-// WindowProc. The control's window exists while the control is in-place
+// misc status) and a ControlClass (dispatch members, property pages), saves
+// and loads its properties in DoPropExchange, and handles its window's
+// messages in WindowProc. The control's window exists while the control is in-place
 // active; it is a child of the site's window. The object stays alive while
 // its window exists, so a handler may end the host without the host's final
 // Release pulling the object out from under it.
@@ -17,10 +17,10 @@
 
 #include <string>
 
-#include "framework/ConnectionPoint.h"
-#include "framework/InterfacePtr.h"
 #include "framework/ClassObject.h"
 #include "framework/ComObject.h"
+#include "framework/ConnectionPoint.h"
+#include "framework/InterfacePtr.h"
 #include "framework/PropExchange.h"
 #include "framework/Window.h"
 
@@ -212,15 +212,13 @@ protected:
     virtual void OnDraw(HDC dc, const RECT& bounds);
 
     void SetModifiedFlag(bool modified = true) { m_modified = modified; }
-    bool IsModified() const { return m_modified; }
-    DWORD LoadedVersion() const { return m_loadedVersion; }
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     void PostNcDestroy() override;
 
 private:
     HRESULT Exchange(CPropExchange exchange);
-    HRESULT LoadStreamKeepingState(IStream* stream);
+    HRESULT SaveToMemory(CInterfacePtr<IStream>* stream);
     HRESULT InPlaceActivate(LONG verb);
     HRESULT UIActivate();
     const DispatchMember* FindMember(DISPID id) const;

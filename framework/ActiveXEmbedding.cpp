@@ -106,9 +106,7 @@ STDMETHODIMP CActiveXControl::IsUpToDate()
 
 STDMETHODIMP CActiveXControl::GetUserClassID(CLSID* clsid)
 {
-    RETURN_HR_IF_NULL(E_POINTER, clsid);
-    *clsid = *m_row.clsid;
-    return S_OK;
+    return GetClassID(clsid);
 }
 
 STDMETHODIMP CActiveXControl::GetUserType(DWORD, LPOLESTR* userType)

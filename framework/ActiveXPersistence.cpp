@@ -30,8 +30,6 @@ HRESULT StreamSize(IStream* stream, ULARGE_INTEGER* size)
 
 }  // namespace
 
-// ---- Persistence -------------------------------------------------------------
-
 void CActiveXControl::DoPropExchange(CPropExchange& exchange)
 {
     exchange.Long("_ExtentX", m_extent.cx);
@@ -51,22 +49,11 @@ HRESULT CActiveXControl::Exchange(CPropExchange exchange)
     });
 }
 
-HRESULT CActiveXControl::LoadStreamKeepingState(IStream* stream)
+// A saved copy of the state, in memory.
+HRESULT CActiveXControl::SaveToMemory(CInterfacePtr<IStream>* stream)
 {
-    // A stream that breaks off half-way must not leave half a state behind.
-    CInterfacePtr<IStream> backup;
-    RETURN_IF_FAILED(NewMemoryStream(&backup));
-    RETURN_IF_FAILED(Exchange(CPropExchange::StreamSaver(backup.Get())));
-    const DWORD version = m_loadedVersion;
-    const HRESULT hr = Exchange(CPropExchange::StreamLoader(stream));
-    if (FAILED(hr)) {
-        Rewind(backup.Get());
-        Exchange(CPropExchange::StreamLoader(backup.Get()));
-        m_loadedVersion = version;
-        return hr;
-    }
-    m_modified = false;
-    return S_OK;
+    RETURN_IF_FAILED(NewMemoryStream(stream));
+    return Exchange(CPropExchange::StreamSaver(stream->Get()));
 }
 
 STDMETHODIMP CActiveXControl::GetClassID(CLSID* clsid)
@@ -84,7 +71,19 @@ STDMETHODIMP CActiveXControl::IsDirty()
 STDMETHODIMP CActiveXControl::Load(IStream* stream)
 {
     RETURN_HR_IF_NULL(E_POINTER, stream);
-    return LoadStreamKeepingState(stream);
+    // A stream that breaks off half-way must not leave half a state behind.
+    CInterfacePtr<IStream> backup;
+    RETURN_IF_FAILED(SaveToMemory(&backup));
+    const DWORD version = m_loadedVersion;
+    const HRESULT hr = Exchange(CPropExchange::StreamLoader(stream));
+    if (FAILED(hr)) {
+        Rewind(backup.Get());
+        Exchange(CPropExchange::StreamLoader(backup.Get()));
+        m_loadedVersion = version;
+        return hr;
+    }
+    m_modified = false;
+    return S_OK;
 }
 
 STDMETHODIMP CActiveXControl::Save(IStream* stream, BOOL clearDirty)
@@ -100,8 +99,7 @@ STDMETHODIMP CActiveXControl::GetSizeMax(ULARGE_INTEGER* size)
 {
     RETURN_HR_IF_NULL(E_POINTER, size);
     CInterfacePtr<IStream> stream;
-    RETURN_IF_FAILED(NewMemoryStream(&stream));
-    RETURN_IF_FAILED(Exchange(CPropExchange::StreamSaver(stream.Get())));
+    RETURN_IF_FAILED(SaveToMemory(&stream));
     return StreamSize(stream.Get(), size);
 }
 
@@ -177,8 +175,7 @@ STDMETHODIMP CActiveXControl::Save(LPVOID memory, BOOL clearDirty, ULONG size)
 {
     RETURN_HR_IF_NULL(E_POINTER, memory);
     CInterfacePtr<IStream> stream;
-    RETURN_IF_FAILED(NewMemoryStream(&stream));
-    RETURN_IF_FAILED(Exchange(CPropExchange::StreamSaver(stream.Get())));
+    RETURN_IF_FAILED(SaveToMemory(&stream));
     ULARGE_INTEGER saved = {};
     RETURN_IF_FAILED(StreamSize(stream.Get(), &saved));
     RETURN_HR_IF(STG_E_MEDIUMFULL, saved.QuadPart > size);

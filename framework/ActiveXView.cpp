@@ -4,8 +4,6 @@
 
 #include "framework/ComResult.h"
 
-// ---- IViewObject2 ------------------------------------------------------------
-
 STDMETHODIMP CActiveXControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC draw, LPCRECTL bounds,
                                    LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR)
 {
@@ -56,8 +54,6 @@ STDMETHODIMP CActiveXControl::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPS
 {
     return GetExtent(aspect, size);
 }
-
-// ---- IDataObject -------------------------------------------------------------
 
 STDMETHODIMP CActiveXControl::GetData(FORMATETC*, STGMEDIUM*)
 {

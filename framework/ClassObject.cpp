@@ -1,13 +1,89 @@
 #include "framework/ClassObject.h"
 
+#include <string>
+#include <vector>
+
 #include "framework/AnsiText.h"
 #include "framework/ComResult.h"
-#include "framework/InterfaceTable.h"
-#include "framework/ModuleLock.h"
+#include "framework/RegKey.h"
 
 namespace {
+
 // Constant-initialised head of the list of class objects, newest first.
 CClassObject* g_classObjects = nullptr;
+
+// The registry entries of a class under HKEY_CLASSES_ROOT: the values that
+// registering writes and the keys that unregistering removes whole; one
+// table for both ways.
+struct RegistryScript {
+    struct Entry {
+        std::string key;
+        std::string name;  // empty: the key's default value
+        std::string text;
+    };
+    std::vector<std::string> ownedKeys;
+    std::vector<Entry> entries;
+
+    void Value(std::string key, std::string name, std::string text)
+    {
+        entries.push_back({std::move(key), std::move(name), std::move(text)});
+    }
+    // ERROR_SUCCESS or the first failure.
+    LONG Write() const
+    {
+        for (const Entry& entry : entries) {
+            CRegKey key;
+            LONG result = key.Create(HKEY_CLASSES_ROOT, entry.key.c_str(), KEY_SET_VALUE);
+            if (result == ERROR_SUCCESS)
+                result = key.WriteString(entry.name.c_str(), entry.text);
+            if (result != ERROR_SUCCESS)
+                return result;
+        }
+        return ERROR_SUCCESS;
+    }
+    // A key already gone counts as removed.
+    LONG Remove() const
+    {
+        for (const std::string& key : ownedKeys) {
+            const LONG result = CRegKey::DeleteTree(HKEY_CLASSES_ROOT, key.c_str());
+            if (result != ERROR_SUCCESS)
+                return result;
+        }
+        return ERROR_SUCCESS;
+    }
+};
+
+RegistryScript ScriptOf(const ClassRow& r)
+{
+    const std::string module = ModuleFileName();
+    const std::string typeName = AnsiFromResource(LoadResourceText(r.typeNameId));
+    const std::string clsidKey = "CLSID\\" + GuidText(*r.clsid);
+
+    RegistryScript script;
+    script.ownedKeys.push_back(clsidKey);
+    script.Value(clsidKey, "", typeName);
+    if (r.progId)
+        script.Value(clsidKey + "\\ProgID", "", r.progId);
+    script.Value(clsidKey + "\\InprocServer32", "", module);
+    if (r.threadingModel)
+        script.Value(clsidKey + "\\InprocServer32", "ThreadingModel", r.threadingModel);
+    if (r.typeLibrary) {
+        script.Value(clsidKey + "\\ToolboxBitmap32", "", module + ", " + std::to_string(r.toolboxBitmapId));
+        script.Value(clsidKey + "\\MiscStatus", "", "0");
+        script.Value(clsidKey + "\\MiscStatus\\1", "", std::to_string(r.miscStatus));
+        script.Value(clsidKey + "\\Control", "", "");
+        const TypeLibrary& library = *r.typeLibrary;
+        script.Value(clsidKey + "\\TypeLib", "", GuidText(*library.id));
+        script.Value(clsidKey + "\\Version", "", std::to_string(library.major) + "." + std::to_string(library.minor));
+    }
+    if (r.progId) {
+        script.ownedKeys.push_back(r.progId);
+        script.Value(r.progId, "", typeName);
+        script.Value(std::string(r.progId) + "\\CLSID", "", GuidText(*r.clsid));
+    }
+    return script;
+}
+
 }  // namespace
 
 CClassObject::CClassObject(const ClassRow& row) : m_row(row), m_next(g_classObjects)
@@ -23,15 +99,6 @@ CClassObject::~CClassObject()
             break;
         }
     }
-}
-
-HRESULT CClassObject::InternalQueryInterface(REFIID riid, void** ppv)
-{
-    static const InterfaceEntry kInterfaces[] = {
-        INTERFACE_ENTRY(CClassObject, IUnknown),
-        INTERFACE_ENTRY(CClassObject, IClassFactory),
-    };
-    return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
 }
 
 STDMETHODIMP CClassObject::CreateInstance(IUnknown* outer, REFIID riid, void** ppv)
@@ -51,42 +118,11 @@ STDMETHODIMP CClassObject::LockServer(BOOL lock)
     return S_OK;
 }
 
-CRegistryScript CClassObject::RegistryScript() const
-{
-    const ClassRow& r = m_row;
-    const std::string module = ModuleFileName();
-    const std::string typeName = AnsiFromResource(LoadResourceText(r.typeNameId));
-    const std::string clsidKey = "CLSID\\" + GuidText(*r.clsid);
-
-    CRegistryScript script;
-    script.OwnKey(clsidKey);
-    script.Value(clsidKey, "", typeName);
-    if (r.progId)
-        script.Value(clsidKey + "\\ProgID", "", r.progId);
-    script.Value(clsidKey + "\\InprocServer32", "", module);
-    if (r.threadingModel)
-        script.Value(clsidKey + "\\InprocServer32", "ThreadingModel", r.threadingModel);
-    if (r.typeLibrary) {
-        script.Value(clsidKey + "\\ToolboxBitmap32", "", module + ", " + std::to_string(r.toolboxBitmapId));
-        script.Value(clsidKey + "\\MiscStatus", "", "0");
-        script.Value(clsidKey + "\\MiscStatus\\1", "", std::to_string(r.miscStatus));
-        script.Value(clsidKey + "\\Control", "", "");
-        const TypeLibrary& library = *r.typeLibrary;
-        script.Value(clsidKey + "\\TypeLib", "", GuidText(*library.id));
-        script.Value(clsidKey + "\\Version", "", std::to_string(library.major) + "." + std::to_string(library.minor));
-    }
-    if (r.progId) {
-        script.OwnKey(r.progId);
-        script.Value(r.progId, "", typeName);
-        script.Value(std::string(r.progId) + "\\CLSID", "", GuidText(*r.clsid));
-    }
-    return script;
-}
 
 HRESULT CClassObject::UpdateRegistry(bool registering) const
 {
     return ExceptionBoundary([&] {
-        const CRegistryScript script = RegistryScript();
+        const RegistryScript script = ScriptOf(m_row);
         const LONG result = registering ? script.Write() : script.Remove();
         return HRESULT_FROM_WIN32(result);
     });

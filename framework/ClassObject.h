@@ -10,7 +10,6 @@
 #include <unknwn.h>
 
 #include "framework/ComObject.h"
-#include "framework/RegistryScript.h"
 
 // A type library of the module and its version.
 struct TypeLibrary {
@@ -47,14 +46,13 @@ public:
     CClassObject(const CClassObject&) = delete;
     CClassObject& operator=(const CClassObject&) = delete;
 
-    HRESULT InternalQueryInterface(REFIID riid, void** ppv);
+    INTERFACE_TABLE(INTERFACE_ENTRY(CClassObject, IUnknown), INTERFACE_ENTRY(CClassObject, IClassFactory))
     // IClassFactory
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
     STDMETHODIMP LockServer(BOOL lock) override;
 
-    // The registry entries of this class.
-    CRegistryScript RegistryScript() const;
-    // Writes (register) or removes (unregister) them.
+    // Writes (register) or removes (unregister) the registry entries of
+    // this class.
     HRESULT UpdateRegistry(bool registering) const;
 
     // The class object for clsid, asked for riid; CLASS_E_CLASSNOTAVAILABLE

@@ -1,4 +1,5 @@
-// The one IUnknown of the module's COM objects, in three lifetimes:
+// The COM object toolkit of the module: the module's lock count, table-driven
+// QueryInterface, and the one IUnknown of its objects in three lifetimes:
 //
 //   CComObject<T>        on the heap: counted, deleted by its last Release, and
 //                        holding the module lock while it lives;
@@ -7,7 +8,7 @@
 //   CComStaticObject<T>  a static object: references only lock the module.
 //
 // T derives from its interfaces and answers QueryInterface in
-// InternalQueryInterface, normally from its table (InterfaceTable.h).
+// InternalQueryInterface, normally from its table.
 #pragma once
 
 #include <windows.h>
@@ -17,16 +18,69 @@
 #include <utility>
 
 #include "framework/ComResult.h"
-#include "framework/InterfaceTable.h"
-#include "framework/ModuleLock.h"
+
+// The module's lock count: every live COM object of the module and every
+// IClassFactory::LockServer(TRUE) holds one. DllCanUnloadNow answers from it.
+class CModuleLock {
+public:
+    CModuleLock() { Lock(); }
+    ~CModuleLock() { Unlock(); }
+    CModuleLock(const CModuleLock&) : CModuleLock() {}
+    CModuleLock& operator=(const CModuleLock&) = default;
+
+    static void Lock();
+    static void Unlock();
+    // S_OK when nothing holds the module, S_FALSE otherwise.
+    static HRESULT CanUnloadNow();
+};
+
+// A class lists the interfaces it answers, with how to reach each from the
+// object; it lists IID_IUnknown once, through the one base that is its
+// identity.
+struct InterfaceEntry {
+    const IID* iid;
+    IUnknown* (*get)(void* object);
+};
+
+template <typename Class, typename Interface>
+IUnknown* InterfaceOf(void* object)
+{
+    return static_cast<Interface*>(static_cast<Class*>(object));
+}
+
+// For an interface reached through one of several bases that derive from it.
+template <typename Class, typename Via, typename Interface>
+IUnknown* InterfaceVia(void* object)
+{
+    return static_cast<Interface*>(static_cast<Via*>(static_cast<Class*>(object)));
+}
+
+#define INTERFACE_ENTRY(Class, Interface) {&IID_##Interface, &InterfaceOf<Class, Interface>}
+#define INTERFACE_ENTRY_VIA(Class, Interface, Via) {&IID_##Interface, &InterfaceVia<Class, Via, Interface>}
+#define INTERFACE_IDENTITY(Class, Via) INTERFACE_ENTRY_VIA(Class, IUnknown, Via)
+
+// Looks riid up in table (count entries); on success the interface is
+// AddRef'ed into *ppv. E_NOINTERFACE (and *ppv null) otherwise.
+HRESULT QueryInterfaceFromTable(void* object, const InterfaceEntry* table, size_t count, REFIID riid, void** ppv);
+
+template <size_t N>
+HRESULT QueryInterfaceFromTable(void* object, const InterfaceEntry (&table)[N], REFIID riid, void** ppv)
+{
+    return QueryInterfaceFromTable(object, table, N, riid, ppv);
+}
+
+// Declares a class's InternalQueryInterface from its table of entries.
+#define INTERFACE_TABLE(...)                                              \
+    HRESULT InternalQueryInterface(REFIID riid, void** ppv)               \
+    {                                                                     \
+        static const InterfaceEntry kInterfaces[] = {__VA_ARGS__};        \
+        return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);     \
+    }
 
 template <typename T>
 class CComObject final : public T {
 public:
-    template <typename... Args>
-    explicit CComObject(Args&&... args) : T(std::forward<Args>(args)...)
-    {
-    }
+    using T::T;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return this->InternalQueryInterface(riid, ppv); }
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
@@ -46,10 +100,7 @@ private:
 template <typename T>
 class CComPart final : public T {
 public:
-    template <typename... Args>
-    explicit CComPart(Args&&... args) : T(std::forward<Args>(args)...)
-    {
-    }
+    using T::T;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return this->InternalQueryInterface(riid, ppv); }
     STDMETHODIMP_(ULONG) AddRef() override { return this->Owner()->AddRef(); }
@@ -59,10 +110,7 @@ public:
 template <typename T>
 class CComStaticObject final : public T {
 public:
-    template <typename... Args>
-    explicit CComStaticObject(Args&&... args) : T(std::forward<Args>(args)...)
-    {
-    }
+    using T::T;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return this->InternalQueryInterface(riid, ppv); }
     STDMETHODIMP_(ULONG) AddRef() override
@@ -89,11 +137,4 @@ HRESULT CreateInstance(REFIID riid, void** ppv, Args&&... args)
     const HRESULT hr = object->QueryInterface(riid, ppv);
     object->Release();
     return hr;
-}
-
-// The same for an interface pointer of the type asked for.
-template <typename T, typename Interface, typename... Args>
-HRESULT CreateInstance(Interface** out, Args&&... args)
-{
-    return CreateInstance<T>(__uuidof(Interface), reinterpret_cast<void**>(out), std::forward<Args>(args)...);
 }

@@ -13,14 +13,8 @@ class CSinglePointEnum : public IEnumConnectionPoints {
 public:
     explicit CSinglePointEnum(IConnectionPoint* point, ULONG position = 0) : m_point(point), m_position(position) {}
 
-    HRESULT InternalQueryInterface(REFIID riid, void** ppv)
-    {
-        static const InterfaceEntry kInterfaces[] = {
-            INTERFACE_ENTRY(CSinglePointEnum, IUnknown),
-            INTERFACE_ENTRY(CSinglePointEnum, IEnumConnectionPoints),
-        };
-        return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
-    }
+    INTERFACE_TABLE(INTERFACE_ENTRY(CSinglePointEnum, IUnknown),
+                    INTERFACE_ENTRY(CSinglePointEnum, IEnumConnectionPoints))
     STDMETHODIMP Next(ULONG count, IConnectionPoint** points, ULONG* fetched) override
     {
         RETURN_HR_IF_NULL(E_POINTER, points);
@@ -50,7 +44,8 @@ public:
     STDMETHODIMP Clone(IEnumConnectionPoints** clone) override
     {
         RETURN_HR_IF_NULL(E_POINTER, clone);
-        return CreateInstance<CSinglePointEnum>(clone, m_point.Get(), m_position);
+        return CreateInstance<CSinglePointEnum>(IID_IEnumConnectionPoints, reinterpret_cast<void**>(clone),
+                                                m_point.Get(), m_position);
     }
 
 private:
@@ -76,15 +71,6 @@ void CConnectionPoint::UnadviseAll()
     sinks.swap(m_sinks);
     for (const Sink& sink : sinks)
         sink.sink->Release();
-}
-
-HRESULT CConnectionPoint::InternalQueryInterface(REFIID riid, void** ppv)
-{
-    static const InterfaceEntry kInterfaces[] = {
-        INTERFACE_ENTRY(CConnectionPoint, IUnknown),
-        INTERFACE_ENTRY(CConnectionPoint, IConnectionPoint),
-    };
-    return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
 }
 
 STDMETHODIMP CConnectionPoint::GetConnectionInterface(IID* iid)
@@ -147,5 +133,5 @@ STDMETHODIMP CConnectionPoint::EnumConnections(IEnumConnections** connections)
 HRESULT CConnectionPoint::Enumerate(IEnumConnectionPoints** points)
 {
     RETURN_HR_IF_NULL(E_POINTER, points);
-    return CreateInstance<CSinglePointEnum>(points, this);
+    return CreateInstance<CSinglePointEnum>(IID_IEnumConnectionPoints, reinterpret_cast<void**>(points), this);
 }

@@ -9,6 +9,8 @@
 
 #include <vector>
 
+#include "framework/ComObject.h"
+
 class CConnectionPoint : public IConnectionPoint {
 public:
     // container: the control's identity; eventIid: the event interface.
@@ -22,7 +24,7 @@ public:
     void UnadviseAll();
 
     // Its own interfaces; its references are the container's.
-    HRESULT InternalQueryInterface(REFIID riid, void** ppv);
+    INTERFACE_TABLE(INTERFACE_ENTRY(CConnectionPoint, IUnknown), INTERFACE_ENTRY(CConnectionPoint, IConnectionPoint))
     IUnknown* Owner() const { return &m_container; }
     // IConnectionPoint
     STDMETHODIMP GetConnectionInterface(IID* iid) override;

@@ -1,9 +1,9 @@
 // A dialog from a template of this module, with a C++ object behind it.
 //
 // Modal (DoModal) or modeless (Create; delete with CWindow::Deleter).
-// Messages reach OnMessage; Enter and
-// Esc reach OnOK and OnCancel; DoDataExchange moves values between the
-// dialog's controls and the object's members.
+// Messages reach OnMessage; Enter and Esc reach OnOK and OnCancel;
+// DoDataExchange moves values between the dialog's controls and the object's
+// members.
 #pragma once
 
 #include <string>

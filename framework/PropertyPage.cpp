@@ -2,7 +2,6 @@
 
 #include "framework/AnsiText.h"
 #include "framework/ComResult.h"
-#include "framework/InterfaceTable.h"
 #include "framework/Module.h"
 
 CPropertyPage::CPropertyPage(const ClassRow& row, UINT templateId, UINT captionId)
@@ -14,15 +13,6 @@ CPropertyPage::~CPropertyPage()
 {
     if (m_hDlg)
         DestroyWindow(m_hDlg);
-}
-
-HRESULT CPropertyPage::InternalQueryInterface(REFIID riid, void** ppv)
-{
-    static const InterfaceEntry kInterfaces[] = {
-        INTERFACE_ENTRY(CPropertyPage, IUnknown),
-        INTERFACE_ENTRY(CPropertyPage, IPropertyPage),
-    };
-    return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
 }
 
 STDMETHODIMP CPropertyPage::SetPageSite(IPropertyPageSite* site)

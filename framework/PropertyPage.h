@@ -18,7 +18,7 @@ public:
     CPropertyPage(const CPropertyPage&) = delete;
     CPropertyPage& operator=(const CPropertyPage&) = delete;
 
-    HRESULT InternalQueryInterface(REFIID riid, void** ppv);
+    INTERFACE_TABLE(INTERFACE_ENTRY(CPropertyPage, IUnknown), INTERFACE_ENTRY(CPropertyPage, IPropertyPage))
     // IPropertyPage
     STDMETHODIMP SetPageSite(IPropertyPageSite* site) override;
     STDMETHODIMP Activate(HWND parent, LPCRECT rect, BOOL modal) override;

@@ -69,12 +69,7 @@ struct FileHandleTraits {
 // An empty VARIANT is "none"; closing clears what the value owns.
 struct VariantTraits {
     using Type = VARIANT;
-    static Type Invalid()
-    {
-        VARIANT empty;
-        VariantInit(&empty);
-        return empty;
-    }
+    static Type Invalid() { return VARIANT{}; }
     static bool IsNone(const Type& value) { return value.vt == VT_EMPTY; }
     static void Close(Type value) { VariantClear(&value); }
 };

@@ -10,10 +10,6 @@ const char kObjectProperty[] = "Vantorima.CWindow";
 
 bool RegisterWindowClass(WNDPROC procedure)
 {
-    WNDCLASSEXA existing{};
-    existing.cbSize = sizeof existing;
-    if (GetClassInfoExA(ModuleInstance(), kWindowClass, &existing))
-        return true;
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     wc.style = CS_DBLCLKS;
@@ -22,6 +18,7 @@ bool RegisterWindowClass(WNDPROC procedure)
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = kWindowClass;
+    // Registered once, by the first window of the module.
     return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
