@@ -217,7 +217,8 @@ protected:
     void PostNcDestroy() override;
 
 private:
-    HRESULT Exchange(CPropExchange exchange);
+    // Saves, loads or resets; clean: the control is unmodified afterwards.
+    HRESULT Exchange(CPropExchange exchange, bool clean = false);
     HRESULT SaveToMemory(CInterfacePtr<IStream>* stream);
     HRESULT InPlaceActivate(LONG verb);
     HRESULT UIActivate();

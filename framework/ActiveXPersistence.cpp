@@ -41,12 +41,15 @@ void CActiveXControl::ExchangeVersion(CPropExchange& exchange, DWORD current)
     exchange.Version(m_loadedVersion, current);
 }
 
-HRESULT CActiveXControl::Exchange(CPropExchange exchange)
+HRESULT CActiveXControl::Exchange(CPropExchange exchange, bool clean)
 {
-    return ExceptionBoundary([&] {
+    RETURN_IF_FAILED(ExceptionBoundary([&] {
         DoPropExchange(exchange);
         return exchange.Result();
-    });
+    }));
+    if (clean)
+        m_modified = false;
+    return S_OK;
 }
 
 // A saved copy of the state, in memory.
@@ -75,24 +78,19 @@ STDMETHODIMP CActiveXControl::Load(IStream* stream)
     CInterfacePtr<IStream> backup;
     RETURN_IF_FAILED(SaveToMemory(&backup));
     const DWORD version = m_loadedVersion;
-    const HRESULT hr = Exchange(CPropExchange::StreamLoader(stream));
+    const HRESULT hr = Exchange(CPropExchange::StreamLoader(stream), true);
     if (FAILED(hr)) {
         Rewind(backup.Get());
         Exchange(CPropExchange::StreamLoader(backup.Get()));
         m_loadedVersion = version;
-        return hr;
     }
-    m_modified = false;
-    return S_OK;
+    return hr;
 }
 
 STDMETHODIMP CActiveXControl::Save(IStream* stream, BOOL clearDirty)
 {
     RETURN_HR_IF_NULL(E_POINTER, stream);
-    RETURN_IF_FAILED(Exchange(CPropExchange::StreamSaver(stream)));
-    if (clearDirty)
-        m_modified = false;
-    return S_OK;
+    return Exchange(CPropExchange::StreamSaver(stream), clearDirty);
 }
 
 STDMETHODIMP CActiveXControl::GetSizeMax(ULARGE_INTEGER* size)
@@ -105,26 +103,19 @@ STDMETHODIMP CActiveXControl::GetSizeMax(ULARGE_INTEGER* size)
 
 STDMETHODIMP CActiveXControl::InitNew()
 {
-    RETURN_IF_FAILED(Exchange(CPropExchange::Resetter()));
-    m_modified = false;
-    return S_OK;
+    return Exchange(CPropExchange::Resetter(), true);
 }
 
 STDMETHODIMP CActiveXControl::Load(IPropertyBag* bag, IErrorLog* log)
 {
     RETURN_HR_IF_NULL(E_POINTER, bag);
-    RETURN_IF_FAILED(Exchange(CPropExchange::BagLoader(bag, log)));
-    m_modified = false;
-    return S_OK;
+    return Exchange(CPropExchange::BagLoader(bag, log), true);
 }
 
 STDMETHODIMP CActiveXControl::Save(IPropertyBag* bag, BOOL clearDirty, BOOL)
 {
     RETURN_HR_IF_NULL(E_POINTER, bag);
-    RETURN_IF_FAILED(Exchange(CPropExchange::BagSaver(bag)));
-    if (clearDirty)
-        m_modified = false;
-    return S_OK;
+    return Exchange(CPropExchange::BagSaver(bag), clearDirty);
 }
 
 STDMETHODIMP CActiveXControl::InitNew(IStorage* storage)

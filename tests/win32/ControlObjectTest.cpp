@@ -514,14 +514,14 @@ TEST_F(ControlObject, StorageAndMemoryRoundTrips)
 TEST_F(ControlObject, QuickActivationTakesTheSiteAndTheEventSink)
 {
     CEventSink sink;
+    QACONTAINER container = {};
+    container.cbSize = sizeof container;
+    container.pUnkEventSink = &sink;
+    QACONTROL answer = {};
     {
         CInterfacePtr<IDispatch> control = NewControl();
         CInterfacePtr<IQuickActivate> quick;
         ASSERT_EQ(control.As(&quick), S_OK);
-        QACONTAINER container = {};
-        container.cbSize = sizeof container;
-        container.pUnkEventSink = &sink;
-        QACONTROL answer = {};
         answer.cbSize = sizeof answer - 4;
         EXPECT_EQ(quick->QuickActivate(&container, &answer), E_INVALIDARG);
         answer.cbSize = sizeof answer;
@@ -549,11 +549,6 @@ TEST_F(ControlObject, QuickActivationTakesTheSiteAndTheEventSink)
         CInterfacePtr<IDispatch> control = NewControl();
         CInterfacePtr<IQuickActivate> quick;
         ASSERT_EQ(control.As(&quick), S_OK);
-        QACONTAINER container = {};
-        container.cbSize = sizeof container;
-        container.pUnkEventSink = &sink;
-        QACONTROL answer = {};
-        answer.cbSize = sizeof answer;
         answer.dwEventCookie = 7;
         ASSERT_EQ(quick->QuickActivate(&container, &answer), S_OK);
         EXPECT_EQ(answer.dwEventCookie, 0u);
