@@ -4,6 +4,7 @@
 
 #include "control/SiteLock.h"
 #include "framework/ActiveXControl.h"
+#include "framework/InterfacePtr.h"
 #include "support/Trace.h"
 
 namespace {
@@ -19,28 +20,20 @@ bool IsPersistence(REFIID riid)
 
 }  // namespace
 
-STDMETHODIMP CObjectSafety::QueryInterface(REFIID riid, void** ppv)
+HRESULT CObjectSafety::InternalQueryInterface(REFIID riid, void** ppv)
 {
-    return m_owner.QueryInterface(riid, ppv);
+    return Owner()->QueryInterface(riid, ppv);
 }
 
-STDMETHODIMP_(ULONG) CObjectSafety::AddRef()
+IUnknown* CObjectSafety::Owner() const
 {
-    return m_owner.AddRef();
-}
-
-STDMETHODIMP_(ULONG) CObjectSafety::Release()
-{
-    return m_owner.Release();
+    return m_owner.Identity();
 }
 
 bool CObjectSafety::OwnerImplements(REFIID riid)
 {
-    IUnknown* found = nullptr;
-    if (FAILED(m_owner.QueryInterface(riid, reinterpret_cast<void**>(&found))) || !found)
-        return false;
-    found->Release();
-    return true;
+    CInterfacePtr<IUnknown> found;
+    return SUCCEEDED(Owner()->QueryInterface(riid, found.PutVoid())) && found;
 }
 
 STDMETHODIMP CObjectSafety::GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled)

@@ -18,9 +18,9 @@ public:
     CObjectSafety(const CObjectSafety&) = delete;
     CObjectSafety& operator=(const CObjectSafety&) = delete;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    // The control's interfaces and references: held as a CComPart.
+    HRESULT InternalQueryInterface(REFIID riid, void** ppv);
+    IUnknown* Owner() const;
 
     STDMETHODIMP GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) override;
     STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) override;

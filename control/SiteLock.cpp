@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "framework/AnsiText.h"
-#include "framework/Bstr.h"
+#include "framework/UniqueHandle.h"
 #include "framework/InterfacePtr.h"
 
 namespace {
@@ -92,7 +92,7 @@ std::vector<std::wstring> PageAddresses(IUnknown* site)
     CInterfacePtr<IHTMLDocument2> document;
     if (SUCCEEDED(site->QueryInterface(IID_IOleClientSite, clientSite.PutVoid())) && clientSite &&
         SUCCEEDED(clientSite->GetContainer(container.Put())) && container &&
-        SUCCEEDED(container.As(IID_IHTMLDocument2, &document)) && document) {
+        SUCCEEDED(container.As(&document)) && document) {
         BSTR url = nullptr;
         const HRESULT hr = document->get_URL(&url);
         addresses.push_back(Address(hr, url));

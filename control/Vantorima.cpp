@@ -10,37 +10,43 @@
 #include "control/VantorimaPropPage.h"
 #include "framework/AnsiText.h"
 #include "framework/ClassObject.h"
+#include "framework/ComObject.h"
 #include "framework/ComResult.h"
 #include "framework/ControlModule.h"
 #include "framework/InterfacePtr.h"
 #include "framework/Module.h"
-#include "framework/ModuleLock.h"
-#include "framework/RegistryScript.h"
+#include "framework/RegKey.h"
 #include "framework/Window.h"
 #include "res/Resource.h"
 
 namespace {
 
-constexpr WORD kTypeLibMajor = 1;
-constexpr WORD kTypeLibMinor = 0;
+// The module's TYPELIB resource 1.
+const TypeLibrary kTypeLibrary = {&LIBID_VANTORIMALib, 1, 0};
 
-const ClassRegistration kControlRegistration = {
-    &CLSID_Vantorima, kControlProgId, IDS_VANTORIMA, "Apartment",
-    true, IDB_VANTORIMA,
-    CVantorimaCtrl::kMiscStatus,
-    &LIBID_VANTORIMALib, kTypeLibMajor, kTypeLibMinor,
+const ClassRow kControlRow = {
+    .clsid = &CLSID_Vantorima,
+    .progId = kControlProgId,
+    .typeNameId = IDS_VANTORIMA,
+    .threadingModel = "Apartment",
+    .typeLibrary = &kTypeLibrary,
+    .toolboxBitmapId = IDB_VANTORIMA,
+    .miscStatus = CVantorimaCtrl::kMiscStatus,
+    .create = &CreateFromRow<CVantorimaCtrl>,
 };
 
 // A property page is registered by class id and type name alone: its ProgID,
 // VANTORIMA.VantorimaPropPage.1, is not written.
-const ClassRegistration kPropPageRegistration = {
-    &CLSID_VantorimaPropPage, nullptr, IDS_VANTORIMA_PPG, nullptr, false, 0, 0, nullptr, 0, 0,
+const ClassRow kPropPageRow = {
+    .clsid = &CLSID_VantorimaPropPage,
+    .typeNameId = IDS_VANTORIMA_PPG,
+    .create = &CreateFromRow<CVantorimaPropPage>,
 };
 
 CControlModule theApp;
 
-CClassObject g_controlClassObject(kControlRegistration, &CVantorimaCtrl::Create);
-CClassObject g_propPageClassObject(kPropPageRegistration, &CVantorimaPropPage::Create);
+CComStaticObject<CClassObject> g_controlClassObject(kControlRow);
+CComStaticObject<CClassObject> g_propPageClassObject(kPropPageRow);
 
 // The type library is the module's TYPELIB resource 1.
 HRESULT RegisterTypeLibrary()
@@ -55,13 +61,9 @@ HRESULT RegisterTypeLibrary()
 
 bool TypeLibraryRegistered()
 {
-    const std::string key = "TypeLib\\" + GuidText(LIBID_VANTORIMALib) + "\\" + std::to_string(kTypeLibMajor) + "." +
-                            std::to_string(kTypeLibMinor);
-    HKEY opened = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(opened);
-    return true;
+    const std::string key = "TypeLib\\" + GuidText(*kTypeLibrary.id) + "\\" + std::to_string(kTypeLibrary.major) + "." +
+                            std::to_string(kTypeLibrary.minor);
+    return CRegKey().Open(HKEY_CLASSES_ROOT, key.c_str(), KEY_READ) == ERROR_SUCCESS;
 }
 
 HRESULT UnregisterTypeLibrary()
@@ -70,7 +72,7 @@ HRESULT UnregisterTypeLibrary()
     // half-done registration, still removes the classes.
     if (!TypeLibraryRegistered())
         return S_OK;
-    return UnRegisterTypeLib(LIBID_VANTORIMALib, kTypeLibMajor, kTypeLibMinor, LOCALE_NEUTRAL, SYS_WIN32);
+    return UnRegisterTypeLib(*kTypeLibrary.id, kTypeLibrary.major, kTypeLibrary.minor, LOCALE_NEUTRAL, SYS_WIN32);
 }
 
 }  // namespace

@@ -1,12 +1,10 @@
 #include "control/VantorimaCtrl.h"
 
-#include <new>
-
 #include "BuildConfig.h"
 #include "control/AboutBox.h"
 #include "control/ClassIds.h"
 #include "control/CompletionMessage.h"
-#include "framework/InterfaceTable.h"
+#include "framework/ComObject.h"
 #include "res/Resource.h"
 #include "support/Trace.h"
 
@@ -41,36 +39,20 @@ const InterfaceEntry CVantorimaCtrl::kInterfaces[] = {
 };
 
 const ControlClass CVantorimaCtrl::kClass = {
-    &CLSID_Vantorima,
-    &LIBID_VANTORIMALib,
-    1,
-    0,
-    &DIID__DVantorima,
-    &DIID__DVantorimaEvents,
-    kDispatchMembers,
-    sizeof kDispatchMembers / sizeof kDispatchMembers[0],
-    kPropertyPages,
-    1,
-    kMiscStatus,
-    IDS_VANTORIMA,
+    .dispatchIid = &DIID__DVantorima,
+    .eventIid = &DIID__DVantorimaEvents,
+    .members = kDispatchMembers,
+    .memberCount = sizeof kDispatchMembers / sizeof kDispatchMembers[0],
+    .propertyPages = kPropertyPages,
+    .propertyPageCount = 1,
 };
 
-CVantorimaCtrl::CVantorimaCtrl()
-    : CActiveXControl(kClass),
+CVantorimaCtrl::CVantorimaCtrl(const ClassRow& row)
+    : CActiveXControl(row, kClass),
       m_launch([this] { PostCompletion(GetSafeHwnd()); }),
       m_siteLock(VANTORIMA_ALLOWED_SITES),
       m_xObjectSafety(*this, m_siteLock)
 {
-}
-
-HRESULT CVantorimaCtrl::Create(REFIID riid, void** ppv)
-{
-    auto* control = new (std::nothrow) CVantorimaCtrl;
-    if (!control)
-        return E_OUTOFMEMORY;
-    const HRESULT hr = control->QueryInterface(riid, ppv);
-    control->Release();
-    return hr;
 }
 
 HRESULT CVantorimaCtrl::InternalQueryInterface(REFIID riid, void** ppv)

@@ -8,15 +8,12 @@
 #include "control/ObjectSafety.h"
 #include "control/SiteLock.h"
 #include "framework/ActiveXControl.h"
-#include "framework/InterfaceTable.h"
+#include "framework/ComObject.h"
 #include "launcher/LaunchSequence.h"
 
 class CVantorimaCtrl : public CActiveXControl {
 public:
-    CVantorimaCtrl();
-
-    // The class object's creator.
-    static HRESULT Create(REFIID riid, void** ppv);
+    explicit CVantorimaCtrl(const ClassRow& row);
 
     HRESULT InternalQueryInterface(REFIID riid, void** ppv) override;
 
@@ -49,5 +46,5 @@ private:
     LaunchProperties m_properties;
     CLaunchSequence m_launch;
     CSiteLock m_siteLock;
-    CObjectSafety m_xObjectSafety;
+    CComPart<CObjectSafety> m_xObjectSafety;
 };

@@ -6,8 +6,5 @@
 
 class CVantorimaPropPage : public CPropertyPage {
 public:
-    CVantorimaPropPage();
-
-    // The class object's creator.
-    static HRESULT Create(REFIID riid, void** ppv);
+    explicit CVantorimaPropPage(const ClassRow& row);
 };

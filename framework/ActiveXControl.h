@@ -2,10 +2,10 @@
 // activation, view, persistence, dispatch and connection interfaces that
 // hosts (browsers, ATL containers, script engines) ask a control for.
 //
-// A derived control describes itself with a ControlClass (class id, type
-// library, dispatch members, property pages, misc status), saves and loads its
-// properties in DoPropExchange, and handles its window's messages in
-// WindowProc. The control's window exists while the control is in-place
+// A derived control is described by its class's row (class id, type library,
+// misc status) and a ControlClass (dispatch members, property pages), saves
+// and loads its properties in DoPropExchange, and handles its window's
+// messages in WindowProc. The control's window exists while the control is in-place
 // active; it is a child of the site's window. The object stays alive while
 // its window exists, so a handler may end the host without the host's final
 // Release pulling the object out from under it.
@@ -17,9 +17,10 @@
 
 #include <string>
 
+#include "framework/ClassObject.h"
+#include "framework/ComObject.h"
 #include "framework/ConnectionPoint.h"
 #include "framework/InterfacePtr.h"
-#include "framework/ModuleLock.h"
 #include "framework/PropExchange.h"
 #include "framework/Window.h"
 
@@ -34,19 +35,15 @@ struct DispatchMember {
     void (*call)(CActiveXControl& control);              // after a put; the method itself
 };
 
+// What a control adds to its class's row: its dispatch and event interfaces,
+// its dispatch members and its property pages.
 struct ControlClass {
-    const CLSID* clsid;
-    const GUID* typeLib;
-    WORD typeLibMajor;
-    WORD typeLibMinor;
-    const IID* dispatchIid;
-    const IID* eventIid;
-    const DispatchMember* members;
-    size_t memberCount;
-    const CLSID* propertyPages;
-    ULONG propertyPageCount;
-    DWORD miscStatus;
-    UINT userTypeNameId;
+    const IID* dispatchIid = nullptr;
+    const IID* eventIid = nullptr;
+    const DispatchMember* members = nullptr;
+    size_t memberCount = 0;
+    const CLSID* propertyPages = nullptr;
+    ULONG propertyPageCount = 0;
 };
 
 class CActiveXControl : public CWindow,
@@ -67,17 +64,17 @@ class CActiveXControl : public CWindow,
                         public IQuickActivate,
                         public IObjectWithSite {
 public:
-    explicit CActiveXControl(const ControlClass& controlClass);
+    // row: the class's registration row (class id, type library, misc
+    // status, type name), which its class object gives.
+    CActiveXControl(const ClassRow& row, const ControlClass& controlClass);
     ~CActiveXControl() override;
 
     // The interfaces of the object: the table of this base, then those a
-    // derived class adds (it overrides this and calls the base last).
+    // derived class adds (it overrides this and calls the base last). The
+    // object is made as a CComObject of the derived class.
     virtual HRESULT InternalQueryInterface(REFIID riid, void** ppv);
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    // The object's IUnknown.
+    IUnknown* Identity() { return static_cast<IOleObject*>(this); }
 
     // IOleObject
     STDMETHODIMP SetClientSite(IOleClientSite* site) override;
@@ -215,25 +212,23 @@ protected:
     virtual void OnDraw(HDC dc, const RECT& bounds);
 
     void SetModifiedFlag(bool modified = true) { m_modified = modified; }
-    bool IsModified() const { return m_modified; }
-    DWORD LoadedVersion() const { return m_loadedVersion; }
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     void PostNcDestroy() override;
 
 private:
-    HRESULT Exchange(CPropExchange exchange);
-    HRESULT LoadStreamKeepingState(IStream* stream);
+    // Saves, loads or resets; clean: the control is unmodified afterwards.
+    HRESULT Exchange(CPropExchange exchange, bool clean = false);
+    HRESULT SaveToMemory(CInterfacePtr<IStream>* stream);
     HRESULT InPlaceActivate(LONG verb);
     HRESULT UIActivate();
     const DispatchMember* FindMember(DISPID id) const;
     HRESULT InvokeMember(const DispatchMember& member, WORD flags, DISPPARAMS* params, VARIANT* result,
                          UINT* argumentError);
 
-    CModuleLock m_moduleLock;
-    LONG m_refs = 1;
+    const ClassRow& m_row;
     const ControlClass& m_class;
-    CConnectionPoint m_eventPoint;
+    CComPart<CConnectionPoint> m_eventPoint;
 
     CInterfacePtr<IOleClientSite> m_clientSite;
     CInterfacePtr<IOleInPlaceSite> m_inPlaceSite;

@@ -1,16 +1,92 @@
 #include "framework/ClassObject.h"
 
+#include <string>
+#include <vector>
+
 #include "framework/AnsiText.h"
 #include "framework/ComResult.h"
-#include "framework/ModuleLock.h"
+#include "framework/RegKey.h"
 
 namespace {
+
 // Constant-initialised head of the list of class objects, newest first.
 CClassObject* g_classObjects = nullptr;
+
+// The registry entries of a class under HKEY_CLASSES_ROOT: the values that
+// registering writes and the keys that unregistering removes whole; one
+// table for both ways.
+struct RegistryScript {
+    struct Entry {
+        std::string key;
+        std::string name;  // empty: the key's default value
+        std::string text;
+    };
+    std::vector<std::string> ownedKeys;
+    std::vector<Entry> entries;
+
+    void Value(std::string key, std::string name, std::string text)
+    {
+        entries.push_back({std::move(key), std::move(name), std::move(text)});
+    }
+    // ERROR_SUCCESS or the first failure.
+    LONG Write() const
+    {
+        for (const Entry& entry : entries) {
+            CRegKey key;
+            LONG result = key.Create(HKEY_CLASSES_ROOT, entry.key.c_str(), KEY_SET_VALUE);
+            if (result == ERROR_SUCCESS)
+                result = key.WriteString(entry.name.c_str(), entry.text);
+            if (result != ERROR_SUCCESS)
+                return result;
+        }
+        return ERROR_SUCCESS;
+    }
+    // A key already gone counts as removed.
+    LONG Remove() const
+    {
+        for (const std::string& key : ownedKeys) {
+            const LONG result = CRegKey::DeleteTree(HKEY_CLASSES_ROOT, key.c_str());
+            if (result != ERROR_SUCCESS)
+                return result;
+        }
+        return ERROR_SUCCESS;
+    }
+};
+
+RegistryScript ScriptOf(const ClassRow& r)
+{
+    const std::string module = ModuleFileName();
+    const std::string typeName = AnsiFromResource(LoadResourceText(r.typeNameId));
+    const std::string clsidKey = "CLSID\\" + GuidText(*r.clsid);
+
+    RegistryScript script;
+    script.ownedKeys.push_back(clsidKey);
+    script.Value(clsidKey, "", typeName);
+    if (r.progId)
+        script.Value(clsidKey + "\\ProgID", "", r.progId);
+    script.Value(clsidKey + "\\InprocServer32", "", module);
+    if (r.threadingModel)
+        script.Value(clsidKey + "\\InprocServer32", "ThreadingModel", r.threadingModel);
+    if (r.typeLibrary) {
+        script.Value(clsidKey + "\\ToolboxBitmap32", "", module + ", " + std::to_string(r.toolboxBitmapId));
+        script.Value(clsidKey + "\\MiscStatus", "", "0");
+        script.Value(clsidKey + "\\MiscStatus\\1", "", std::to_string(r.miscStatus));
+        script.Value(clsidKey + "\\Control", "", "");
+        const TypeLibrary& library = *r.typeLibrary;
+        script.Value(clsidKey + "\\TypeLib", "", GuidText(*library.id));
+        script.Value(clsidKey + "\\Version", "", std::to_string(library.major) + "." + std::to_string(library.minor));
+    }
+    if (r.progId) {
+        script.ownedKeys.push_back(r.progId);
+        script.Value(r.progId, "", typeName);
+        script.Value(std::string(r.progId) + "\\CLSID", "", GuidText(*r.clsid));
+    }
+    return script;
+}
+
 }  // namespace
 
-CClassObject::CClassObject(const ClassRegistration& registration, Creator creator)
-    : m_registration(registration), m_creator(creator), m_next(g_classObjects)
+CClassObject::CClassObject(const ClassRow& row) : m_row(row), m_next(g_classObjects)
 {
     g_classObjects = this;
 }
@@ -25,37 +101,12 @@ CClassObject::~CClassObject()
     }
 }
 
-STDMETHODIMP CClassObject::QueryInterface(REFIID riid, void** ppv)
-{
-    RETURN_HR_IF_NULL(E_POINTER, ppv);
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-        *ppv = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CClassObject::AddRef()
-{
-    // Static: references only keep the module loaded.
-    CModuleLock::Lock();
-    return 2;
-}
-
-STDMETHODIMP_(ULONG) CClassObject::Release()
-{
-    CModuleLock::Unlock();
-    return 1;
-}
-
 STDMETHODIMP CClassObject::CreateInstance(IUnknown* outer, REFIID riid, void** ppv)
 {
     RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
     RETURN_HR_IF(CLASS_E_NOAGGREGATION, outer != nullptr);
-    return m_creator(riid, ppv);
+    return m_row.create(m_row, riid, ppv);
 }
 
 STDMETHODIMP CClassObject::LockServer(BOOL lock)
@@ -67,42 +118,11 @@ STDMETHODIMP CClassObject::LockServer(BOOL lock)
     return S_OK;
 }
 
-CRegistryScript CClassObject::RegistryScript() const
-{
-    const ClassRegistration& r = m_registration;
-    const std::string module = ModuleFileName();
-    const std::string typeName = AnsiFromResource(LoadResourceText(r.typeNameId));
-    const std::string clsidKey = "CLSID\\" + GuidText(*r.clsid);
-
-    CRegistryScript script;
-    script.OwnKey(clsidKey);
-    script.Value(clsidKey, "", typeName);
-    if (r.progId)
-        script.Value(clsidKey + "\\ProgID", "", r.progId);
-    script.Value(clsidKey + "\\InprocServer32", "", module);
-    if (r.threadingModel)
-        script.Value(clsidKey + "\\InprocServer32", "ThreadingModel", r.threadingModel);
-    if (r.control) {
-        script.Value(clsidKey + "\\ToolboxBitmap32", "", module + ", " + std::to_string(r.toolboxBitmapId));
-        script.Value(clsidKey + "\\MiscStatus", "", "0");
-        script.Value(clsidKey + "\\MiscStatus\\1", "", std::to_string(r.miscStatus));
-        script.Value(clsidKey + "\\Control", "", "");
-        script.Value(clsidKey + "\\TypeLib", "", GuidText(*r.typeLib));
-        script.Value(clsidKey + "\\Version", "",
-                     std::to_string(r.typeLibMajor) + "." + std::to_string(r.typeLibMinor));
-    }
-    if (r.progId) {
-        script.OwnKey(r.progId);
-        script.Value(r.progId, "", typeName);
-        script.Value(std::string(r.progId) + "\\CLSID", "", GuidText(*r.clsid));
-    }
-    return script;
-}
 
 HRESULT CClassObject::UpdateRegistry(bool registering) const
 {
     return ExceptionBoundary([&] {
-        const CRegistryScript script = RegistryScript();
+        const RegistryScript script = ScriptOf(m_row);
         const LONG result = registering ? script.Write() : script.Remove();
         return HRESULT_FROM_WIN32(result);
     });
@@ -113,7 +133,7 @@ HRESULT CClassObject::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
     RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
     for (CClassObject* object = g_classObjects; object; object = object->m_next) {
-        if (IsEqualCLSID(clsid, *object->m_registration.clsid))
+        if (IsEqualCLSID(clsid, *object->m_row.clsid))
             return object->QueryInterface(riid, ppv);
     }
     return CLASS_E_CLASSNOTAVAILABLE;

@@ -1,51 +1,58 @@
 // The class object (class factory) of one creatable class of the module.
 //
 // Class objects are static objects; constructing one enters it into the
-// module's list, which DllGetClassObject and self-registration walk. Their
-// references hold the module lock, like those of any object of the module.
+// module's list, which DllGetClassObject and self-registration walk. They are
+// CComStaticObjects: their references hold the module lock, like those of any
+// object of the module.
 #pragma once
 
 #include <windows.h>
 #include <unknwn.h>
 
-#include "framework/RegistryScript.h"
+#include "framework/ComObject.h"
 
-// What registration writes for a class.
-struct ClassRegistration {
-    const CLSID* clsid;
-    const char* progId;  // null: the class has no ProgID
-    UINT typeNameId;     // string resource: the class's type name
-    const char* threadingModel;  // null: none written
-    // A control also names its toolbox bitmap, misc status and type library.
-    bool control;
-    UINT toolboxBitmapId;
-    DWORD miscStatus;
-    const GUID* typeLib;
-    WORD typeLibMajor;
-    WORD typeLibMinor;
+// A type library of the module and its version.
+struct TypeLibrary {
+    const GUID* id;
+    WORD major;
+    WORD minor;
 };
+
+// One creatable class of the module: what registration writes for it, and
+// how its class object makes one (the new object is given its row).
+struct ClassRow {
+    const CLSID* clsid = nullptr;
+    const char* progId = nullptr;  // null: the class has no ProgID
+    UINT typeNameId = 0;           // string resource: the class's type name
+    const char* threadingModel = nullptr;  // null: none written
+    // A control also names its type library, toolbox bitmap and misc status.
+    const TypeLibrary* typeLibrary = nullptr;  // null: not a control
+    UINT toolboxBitmapId = 0;
+    DWORD miscStatus = 0;
+    HRESULT (*create)(const ClassRow& row, REFIID riid, void** ppv) = nullptr;
+};
+
+// The creator of a row for class T, which is constructed from its row.
+template <typename T>
+HRESULT CreateFromRow(const ClassRow& row, REFIID riid, void** ppv)
+{
+    return CreateInstance<T>(riid, ppv, row);
+}
 
 class CClassObject : public IClassFactory {
 public:
-    // Creates a new object and asks it for riid; no aggregation.
-    using Creator = HRESULT (*)(REFIID riid, void** ppv);
-
-    CClassObject(const ClassRegistration& registration, Creator creator);
+    explicit CClassObject(const ClassRow& row);
     ~CClassObject();
     CClassObject(const CClassObject&) = delete;
     CClassObject& operator=(const CClassObject&) = delete;
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    INTERFACE_TABLE(INTERFACE_ENTRY(CClassObject, IUnknown), INTERFACE_ENTRY(CClassObject, IClassFactory))
     // IClassFactory
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
     STDMETHODIMP LockServer(BOOL lock) override;
 
-    // The registry entries of this class.
-    CRegistryScript RegistryScript() const;
-    // Writes (register) or removes (unregister) them.
+    // Writes (register) or removes (unregister) the registry entries of
+    // this class.
     HRESULT UpdateRegistry(bool registering) const;
 
     // The class object for clsid, asked for riid; CLASS_E_CLASSNOTAVAILABLE
@@ -56,7 +63,6 @@ public:
     static HRESULT UpdateRegistryAll(bool registering);
 
 private:
-    const ClassRegistration& m_registration;
-    Creator m_creator;
+    const ClassRow& m_row;
     CClassObject* m_next;
 };

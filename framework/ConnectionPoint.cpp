@@ -2,49 +2,26 @@
 
 #include <olectl.h>
 
-#include <new>
-
-#include "framework/ComResult.h"
-#include "framework/ModuleLock.h"
+#include "framework/ComObject.h"
+#include "framework/InterfacePtr.h"
 
 namespace {
 
 // Enumerates one connection point; holds a reference to it (and so to the
 // control) while it lives.
-class CSinglePointEnum final : public IEnumConnectionPoints {
+class CSinglePointEnum : public IEnumConnectionPoints {
 public:
-    explicit CSinglePointEnum(IConnectionPoint* point, ULONG position = 0) : m_point(point), m_position(position)
-    {
-        m_point->AddRef();
-    }
-    ~CSinglePointEnum() { m_point->Release(); }
+    explicit CSinglePointEnum(IConnectionPoint* point, ULONG position = 0) : m_point(point), m_position(position) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        RETURN_HR_IF_NULL(E_POINTER, ppv);
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumConnectionPoints)) {
-            *ppv = static_cast<IEnumConnectionPoints*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG refs = InterlockedDecrement(&m_refs);
-        if (refs == 0)
-            delete this;
-        return refs;
-    }
+    INTERFACE_TABLE(INTERFACE_ENTRY(CSinglePointEnum, IUnknown),
+                    INTERFACE_ENTRY(CSinglePointEnum, IEnumConnectionPoints))
     STDMETHODIMP Next(ULONG count, IConnectionPoint** points, ULONG* fetched) override
     {
         RETURN_HR_IF_NULL(E_POINTER, points);
         RETURN_HR_IF(E_INVALIDARG, count > 1 && !fetched);
         ULONG done = 0;
         if (count > 0 && m_position == 0) {
-            points[0] = m_point;
+            points[0] = m_point.Get();
             m_point->AddRef();
             m_position = 1;
             done = 1;
@@ -67,14 +44,12 @@ public:
     STDMETHODIMP Clone(IEnumConnectionPoints** clone) override
     {
         RETURN_HR_IF_NULL(E_POINTER, clone);
-        *clone = new (std::nothrow) CSinglePointEnum(m_point, m_position);
-        return *clone ? S_OK : E_OUTOFMEMORY;
+        return CreateInstance<CSinglePointEnum>(IID_IEnumConnectionPoints, reinterpret_cast<void**>(clone),
+                                                m_point.Get(), m_position);
     }
 
 private:
-    CModuleLock m_moduleLock;
-    LONG m_refs = 1;
-    IConnectionPoint* m_point;
+    CInterfacePtr<IConnectionPoint> m_point;
     ULONG m_position;
 };
 
@@ -96,28 +71,6 @@ void CConnectionPoint::UnadviseAll()
     sinks.swap(m_sinks);
     for (const Sink& sink : sinks)
         sink.sink->Release();
-}
-
-STDMETHODIMP CConnectionPoint::QueryInterface(REFIID riid, void** ppv)
-{
-    RETURN_HR_IF_NULL(E_POINTER, ppv);
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint)) {
-        *ppv = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CConnectionPoint::AddRef()
-{
-    return m_container.AddRef();
-}
-
-STDMETHODIMP_(ULONG) CConnectionPoint::Release()
-{
-    return m_container.Release();
 }
 
 STDMETHODIMP CConnectionPoint::GetConnectionInterface(IID* iid)
@@ -180,6 +133,5 @@ STDMETHODIMP CConnectionPoint::EnumConnections(IEnumConnections** connections)
 HRESULT CConnectionPoint::Enumerate(IEnumConnectionPoints** points)
 {
     RETURN_HR_IF_NULL(E_POINTER, points);
-    *points = new (std::nothrow) CSinglePointEnum(this);
-    return *points ? S_OK : E_OUTOFMEMORY;
+    return CreateInstance<CSinglePointEnum>(IID_IEnumConnectionPoints, reinterpret_cast<void**>(points), this);
 }

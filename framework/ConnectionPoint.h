@@ -1,12 +1,15 @@
 // The connection point of a control's event interface. It is part of the
 // control (its references are the control's) and keeps the advised sinks;
-// the control fires nothing through it unless it has events.
+// the control fires nothing through it unless it has events. Held as a
+// CComPart.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 
 #include <vector>
+
+#include "framework/ComObject.h"
 
 class CConnectionPoint : public IConnectionPoint {
 public:
@@ -20,10 +23,9 @@ public:
     // Releases every sink (the control is going away).
     void UnadviseAll();
 
-    // IUnknown: its own interfaces, the container's reference count.
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    // Its own interfaces; its references are the container's.
+    INTERFACE_TABLE(INTERFACE_ENTRY(CConnectionPoint, IUnknown), INTERFACE_ENTRY(CConnectionPoint, IConnectionPoint))
+    IUnknown* Owner() const { return &m_container; }
     // IConnectionPoint
     STDMETHODIMP GetConnectionInterface(IID* iid) override;
     STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override;

@@ -58,7 +58,7 @@ void CDialogBase::EndDialog(int result)
     ::EndDialog(m_hWnd, result);
 }
 
-INT_PTR CDialogBase::DialogProc(UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT CDialogBase::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -90,36 +90,5 @@ INT_PTR CALLBACK CDialogBase::StaticDialogProc(HWND hwnd, UINT message, WPARAM w
     }
     if (!self)
         return FALSE;
-    INT_PTR handled = FALSE;
-    ++self->m_handlersRunning;
-    try {
-        handled = self->DialogProc(message, wParam, lParam);
-    } catch (...) {
-        // Nothing may unwind into the dialog manager.
-        handled = FALSE;
-    }
-    --self->m_handlersRunning;
-    // Read before PostNcDestroy, which may delete the object.
-    const bool deleteNow = self->m_deleteWhenIdle && self->m_handlersRunning == 0;
-    if (message == WM_NCDESTROY) {
-        self->Detach();
-        self->PostNcDestroy();
-    }
-    if (deleteNow)
-        delete self;
-    return handled;
-}
-
-void CDialogBase::Deleter::operator()(CDialogBase* dialog) const
-{
-    if (!dialog)
-        return;
-    if (dialog->m_handlersRunning == 0) {
-        delete dialog;
-        return;
-    }
-    // The window goes now, with the boxes it owns; the running handler finds
-    // it gone when its box returns.
-    dialog->m_deleteWhenIdle = true;
-    dialog->DestroyWindow();
+    return self->Dispatch(message, wParam, lParam);
 }

@@ -1,8 +1,9 @@
 // A dialog from a template of this module, with a C++ object behind it.
 //
-// Modal (DoModal) or modeless (Create). Messages reach OnMessage; Enter and
-// Esc reach OnOK and OnCancel; DoDataExchange moves values between the
-// dialog's controls and the object's members.
+// Modal (DoModal) or modeless (Create; delete with CWindow::Deleter).
+// Messages reach OnMessage; Enter and Esc reach OnOK and OnCancel;
+// DoDataExchange moves values between the dialog's controls and the object's
+// members.
 #pragma once
 
 #include <string>
@@ -28,14 +29,6 @@ class CDialogBase : public CWindow {
 public:
     explicit CDialogBase(UINT templateId) : m_templateId(templateId) {}
 
-    // Deletes a dialog made with new. A message box or a sent message inside
-    // one of its handlers lets other code run, and that code may be what
-    // deletes the dialog: then only its window goes at once, and the object
-    // when the last of its handlers has returned.
-    struct Deleter {
-        void operator()(CDialogBase* dialog) const;
-    };
-
     bool Create(HWND parent);
     INT_PTR DoModal(HWND parent);
     // Controls -> members (save) or members -> controls.
@@ -53,12 +46,11 @@ protected:
     // Ends a modal dialog; hides a modeless one.
     void EndDialog(int result);
 
+    // The dialog procedure: TRUE when the message is handled.
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) final;
+
 private:
     static INT_PTR CALLBACK StaticDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR DialogProc(UINT message, WPARAM wParam, LPARAM lParam);
 
     const UINT m_templateId;
-    // Handlers of this dialog on the stack, and a deletion that waits for them.
-    int m_handlersRunning = 0;
-    bool m_deleteWhenIdle = false;
 };

@@ -4,7 +4,7 @@ void CHttpFile::Close()
 {
     std::lock_guard<CCriticalSection> lock(m_closing);
     if (m_cancelled)
-        m_request.Release();  // Cancel closed it
+        m_request.Detach();  // Cancel closed it
     else
         m_request.Reset();
 }

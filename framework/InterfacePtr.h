@@ -43,11 +43,11 @@ public:
     // Hands the reference to the caller.
     T* Detach() { return std::exchange(m_p, nullptr); }
 
-    // The object's interface riid of type U.
+    // The object's interface U.
     template <typename U>
-    HRESULT As(const IID& riid, CInterfacePtr<U>* out) const
+    HRESULT As(CInterfacePtr<U>* out) const
     {
-        return m_p ? m_p->QueryInterface(riid, out->PutVoid()) : E_POINTER;
+        return m_p ? m_p->QueryInterface(__uuidof(U), out->PutVoid()) : E_POINTER;
     }
 
 private:

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "framework/AnsiText.h"
-#include "framework/Bstr.h"
+#include "framework/UniqueHandle.h"
 
 namespace {
 // Strings are read in pieces of this size, so a corrupt length costs no more
@@ -145,11 +145,9 @@ void CPropExchange::String(const char* name, std::string& value)
         break;
     }
     case Mode::kLoadBag: {
-        VARIANT v;
-        if (ReadBag(name, VT_BSTR, &v)) {
-            value = AnsiFromBstr(v.bstrVal);
-            VariantClear(&v);
-        }
+        CVariant v;
+        if (ReadBag(name, VT_BSTR, v.Put()))
+            value = AnsiFromBstr(v.Get().bstrVal);
         break;
     }
     case Mode::kSaveBag: {

@@ -4,8 +4,8 @@
 #include "framework/ComResult.h"
 #include "framework/Module.h"
 
-CPropertyPage::CPropertyPage(const CLSID& clsid, UINT templateId, UINT captionId)
-    : m_clsid(clsid), m_templateId(templateId), m_captionId(captionId)
+CPropertyPage::CPropertyPage(const ClassRow& row, UINT templateId, UINT captionId)
+    : m_clsid(*row.clsid), m_templateId(templateId), m_captionId(captionId)
 {
 }
 
@@ -13,31 +13,6 @@ CPropertyPage::~CPropertyPage()
 {
     if (m_hDlg)
         DestroyWindow(m_hDlg);
-}
-
-STDMETHODIMP CPropertyPage::QueryInterface(REFIID riid, void** ppv)
-{
-    RETURN_HR_IF_NULL(E_POINTER, ppv);
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyPage)) {
-        *ppv = static_cast<IPropertyPage*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CPropertyPage::AddRef()
-{
-    return InterlockedIncrement(&m_refs);
-}
-
-STDMETHODIMP_(ULONG) CPropertyPage::Release()
-{
-    const ULONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0)
-        delete this;
-    return refs;
 }
 
 STDMETHODIMP CPropertyPage::SetPageSite(IPropertyPageSite* site)

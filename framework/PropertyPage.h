@@ -1,5 +1,6 @@
 // The base of a property page: a child dialog from a template that a property
 // frame (OleCreatePropertyFrame or a host's own) shows for a set of objects.
+// Made as a CComObject.
 #pragma once
 
 #include <windows.h>
@@ -7,20 +8,17 @@
 
 #include <vector>
 
+#include "framework/ClassObject.h"
 #include "framework/InterfacePtr.h"
-#include "framework/ModuleLock.h"
 
 class CPropertyPage : public IPropertyPage {
 public:
-    CPropertyPage(const CLSID& clsid, UINT templateId, UINT captionId);
+    CPropertyPage(const ClassRow& row, UINT templateId, UINT captionId);
     virtual ~CPropertyPage();
     CPropertyPage(const CPropertyPage&) = delete;
     CPropertyPage& operator=(const CPropertyPage&) = delete;
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    INTERFACE_TABLE(INTERFACE_ENTRY(CPropertyPage, IUnknown), INTERFACE_ENTRY(CPropertyPage, IPropertyPage))
     // IPropertyPage
     STDMETHODIMP SetPageSite(IPropertyPageSite* site) override;
     STDMETHODIMP Activate(HWND parent, LPCRECT rect, BOOL modal) override;
@@ -47,8 +45,6 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
     HWND CreatePage(HWND parent);
 
-    CModuleLock m_moduleLock;
-    LONG m_refs = 1;
     const CLSID& m_clsid;
     UINT m_templateId;
     UINT m_captionId;

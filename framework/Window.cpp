@@ -10,10 +10,6 @@ const char kObjectProperty[] = "Vantorima.CWindow";
 
 bool RegisterWindowClass(WNDPROC procedure)
 {
-    WNDCLASSEXA existing{};
-    existing.cbSize = sizeof existing;
-    if (GetClassInfoExA(ModuleInstance(), kWindowClass, &existing))
-        return true;
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     wc.style = CS_DBLCLKS;
@@ -22,6 +18,7 @@ bool RegisterWindowClass(WNDPROC procedure)
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = kWindowClass;
+    // Registered once, by the first window of the module.
     return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
@@ -105,17 +102,37 @@ LRESULT CWindow::Default(UINT message, WPARAM wParam, LPARAM lParam)
 LRESULT CWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
 {
     LRESULT result = 0;
+    ++m_handlersRunning;
     try {
         result = WindowProc(message, wParam, lParam);
     } catch (...) {
         // Nothing may unwind into the system's message dispatch.
         result = 0;
     }
+    --m_handlersRunning;
+    // Read before PostNcDestroy, which may delete the object.
+    const bool deleteNow = m_deleteWhenIdle && m_handlersRunning == 0;
     if (message == WM_NCDESTROY) {
         Detach();
         PostNcDestroy();
     }
+    if (deleteNow)
+        delete this;
     return result;
+}
+
+void CWindow::Deleter::operator()(CWindow* window) const
+{
+    if (!window)
+        return;
+    if (window->m_handlersRunning == 0) {
+        delete window;
+        return;
+    }
+    // The window goes now, with the boxes it owns; the running handler finds
+    // it gone when its box returns.
+    window->m_deleteWhenIdle = true;
+    window->DestroyWindow();
 }
 
 LRESULT CALLBACK CWindow::StaticWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)

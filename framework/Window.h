@@ -17,6 +17,14 @@ public:
 
     HWND GetSafeHwnd() const { return m_hWnd; }
 
+    // Deletes a window object made with new. A message box or a sent message
+    // inside one of its handlers lets other code run, and that code may be
+    // what deletes the object: then only its window goes at once, and the
+    // object when the last of its handlers has returned.
+    struct Deleter {
+        void operator()(CWindow* window) const;
+    };
+
     // Creates a window of the framework's window class behind this object.
     bool CreateEx(DWORD exStyle, const char* title, DWORD style, const RECT& rect, HWND parent, UINT id = 0);
     // Routes the messages of an existing window through this object.
@@ -48,14 +56,20 @@ protected:
     // their own kind (dialogs).
     void Attach(HWND hwnd);
     void Detach();
+    // Runs one message through WindowProc, for every kind of window: nothing
+    // unwinds into the system, the window's end reaches PostNcDestroy, and a
+    // deletion waits for the handlers on the stack.
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND m_hWnd = nullptr;
 
 private:
     static LRESULT CALLBACK StaticWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 
     WNDPROC m_superProc = nullptr;
+    // Handlers of this object on the stack, and a deletion that waits for them.
+    int m_handlersRunning = 0;
+    bool m_deleteWhenIdle = false;
 };
 
 // Centres a top-level window over its owner (the screen's work area when it

@@ -9,18 +9,14 @@ constexpr DWORD kReadBufferBytes = 200;
 
 LONG CSettingsKey::Open(HKEY root, const char* subKey, REGSAM access)
 {
-    HKEY key = nullptr;
-    LONG result = RegCreateKeyExA(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr);
-    if (result == ERROR_SUCCESS)
-        m_hKey.Reset(key);
-    return result;
+    return m_hKey.Create(root, subKey, access);
 }
 
 LONG CSettingsKey::ReadString(const char* name, std::string& value)
 {
     char buffer[kReadBufferBytes];
     DWORD size = sizeof buffer;
-    LONG result = RegQueryValueExA(m_hKey.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    LONG result = m_hKey.Query(name, nullptr, buffer, &size);
     if (result == ERROR_SUCCESS) {
         size = size < sizeof buffer ? size : sizeof buffer;
         const void* zero = std::memchr(buffer, 0, size);
@@ -31,8 +27,5 @@ LONG CSettingsKey::ReadString(const char* name, std::string& value)
 
 LONG CSettingsKey::WriteString(const char* name, const std::string& text)
 {
-    if (text.size() >= MAXDWORD)
-        return ERROR_INVALID_PARAMETER;
-    return RegSetValueExA(m_hKey.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>(text.size() + 1));
+    return m_hKey.WriteString(name, text);
 }

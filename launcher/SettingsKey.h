@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "framework/UniqueHandle.h"
+#include "framework/RegKey.h"
 
 class CSettingsKey {
 public:
@@ -18,8 +18,8 @@ public:
     LONG ReadString(const char* name, std::string& value);
     // Stores text as REG_SZ with its terminating zero byte.
     LONG WriteString(const char* name, const std::string& text);
-    void Close() { m_hKey.Reset(); }
+    void Close() { m_hKey.Close(); }
 
 private:
-    CRegKeyHandle m_hKey;
+    CRegKey m_hKey;
 };

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "framework/UniqueHandle.h"
+#include "framework/RegKey.h"
 
 namespace {
 
@@ -46,17 +46,14 @@ std::string Expanded(const std::string& text)
 
 std::string RegisteredPath(HKEY root, const std::string& exeName)
 {
-    CRegKeyHandle key;
-    if (RegOpenKeyExA(root, (kAppPaths + exeName).c_str(), 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS)
+    CRegKey key;
+    std::vector<char> value;
+    DWORD type = 0;
+    if (key.Open(root, (kAppPaths + exeName).c_str(), KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+        key.Read(nullptr, value, &type) != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) ||
+        value.empty())
         return std::string();
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExA(key.Get(), nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
-        return std::string();
-    std::vector<char> value(size + 1, '\0');
-    if (RegQueryValueExA(key.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) !=
-        ERROR_SUCCESS)
-        return std::string();
+    value.push_back('\0');
     const std::string path = Unquoted(value.data());
     return type == REG_EXPAND_SZ ? Expanded(path) : path;
 }

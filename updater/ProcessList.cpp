@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/Module.h"
+#include "framework/RegKey.h"
 #include "framework/UniqueHandle.h"
 #include "updater/PerfDataParser.h"
 
@@ -82,23 +83,19 @@ size_t ListProcessesPerfData(ProcessEntry* table, size_t capacity)
     PerformanceDataClose closeAtEnd;
 
     // The title indexes of the process object and of its id counter.
-    CRegKeyHandle perflib;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPerflibKey, 0, KEY_READ, perflib.Put()) != ERROR_SUCCESS)
+    CRegKey perflib;
+    std::vector<char> counters;
+    if (perflib.Open(HKEY_LOCAL_MACHINE, kPerflibKey, KEY_READ) != ERROR_SUCCESS ||
+        perflib.Read("Counters", counters) != ERROR_SUCCESS || counters.empty())
         return 0;
-    DWORD size = 0;
-    if (RegQueryValueExA(perflib.Get(), "Counters", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS || size == 0)
-        return 0;
-    std::vector<char> counters(size);
-    if (RegQueryValueExA(perflib.Get(), "Counters", nullptr, nullptr, reinterpret_cast<BYTE*>(counters.data()),
-                         &size) != ERROR_SUCCESS)
-        return 0;
-    const PerfTitleIndexes indexes = FindPerfTitleIndexes(counters.data(), size < counters.size() ? size : counters.size());
+    const PerfTitleIndexes indexes = FindPerfTitleIndexes(counters.data(), counters.size());
     if (!indexes.processObject || !indexes.processId)
         return 0;
     char objectName[16];
     wsprintfA(objectName, "%lu", static_cast<unsigned long>(indexes.processObject));
 
     std::vector<uint8_t> data(kPerfBufferStart);
+    DWORD size = 0;
     for (;;) {
         size = static_cast<DWORD>(data.size());
         LONG result = RegQueryValueExA(HKEY_PERFORMANCE_DATA, objectName, nullptr, nullptr, data.data(), &size);

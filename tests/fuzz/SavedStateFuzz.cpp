@@ -84,6 +84,14 @@ void WINAPI SysFreeString(BSTR)
 {
     std::abort();
 }
+DWORD WINAPI GetLastError()
+{
+    std::abort();
+}
+void WINAPI SetLastError(DWORD)
+{
+    std::abort();
+}
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

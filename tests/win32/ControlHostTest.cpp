@@ -54,7 +54,7 @@ protected:
         PutString(control.Get(), L"key", key);
         PutString(control.Get(), L"strServer", server);
         CInterfacePtr<IPersistStreamInit> persist;
-        EXPECT_EQ(control.As(IID_IPersistStreamInit, &persist), S_OK);
+        EXPECT_EQ(control.As(&persist), S_OK);
         CreateStreamOnHGlobal(nullptr, TRUE, stream.Put());
         EXPECT_EQ(persist->Save(stream.Get(), TRUE), S_OK);
         LARGE_INTEGER zero = {};
@@ -93,7 +93,7 @@ TEST_F(ControlInAtlHost, LaunchesTheClientFromTheLoadedPropertiesAndEndsTheHost)
     ASSERT_TRUE(window) << "the control was not activated in place";
     EXPECT_TRUE(GetWindowLongA(window, GWL_STYLE) & WS_CHILD);
     CInterfacePtr<IOleInPlaceObject> inPlace;
-    ASSERT_EQ(control_.As(IID_IOleInPlaceObject, &inPlace), S_OK);
+    ASSERT_EQ(control_.As(&inPlace), S_OK);
     HWND reported = nullptr;
     EXPECT_EQ(inPlace->GetWindow(&reported), S_OK);
     EXPECT_EQ(reported, window);
@@ -132,7 +132,7 @@ TEST_F(ControlInAtlHost, WithoutTheClientThePageStaysAndTheControlWaits)
 
     // A property set after the window exists changes nothing the launch did.
     CInterfacePtr<IDispatch> dispatch;
-    ASSERT_EQ(control_.As(IID_IDispatch, &dispatch), S_OK);
+    ASSERT_EQ(control_.As(&dispatch), S_OK);
     EXPECT_EQ(PutString(dispatch.Get(), L"strServer", L"later.example"), S_OK);
     EXPECT_EQ(GetString(dispatch.Get(), L"strServer"), L"later.example");
     EXPECT_EQ(SettingsText("LoginSERV"), "<missing>");

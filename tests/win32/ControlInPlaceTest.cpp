@@ -177,7 +177,7 @@ TEST_F(ControlInPlace, ActivatesInPlaceThenInTheUserInterfaceAndDeactivatesInRev
     EXPECT_EQ(Launches(), 1);
 
     CInterfacePtr<IOleInPlaceObject> inPlace;
-    ASSERT_EQ(control_.As(IID_IOleInPlaceObject, &inPlace), S_OK);
+    ASSERT_EQ(control_.As(&inPlace), S_OK);
     const RECT moved = {30, 40, 80, 90};
     EXPECT_EQ(inPlace->SetObjectRects(&moved, &moved), S_OK);
     GetWindowRect(window, &rect);
@@ -185,7 +185,7 @@ TEST_F(ControlInPlace, ActivatesInPlaceThenInTheUserInterfaceAndDeactivatesInRev
 
     // A changed property is saved before the close takes the window.
     CInterfacePtr<IDispatch> dispatch;
-    ASSERT_EQ(control_.As(IID_IDispatch, &dispatch), S_OK);
+    ASSERT_EQ(control_.As(&dispatch), S_OK);
     ASSERT_EQ(PutString(dispatch.Get(), L"strID", L"someone"), S_OK);
     ASSERT_EQ(control_->Close(OLECLOSE_SAVEIFDIRTY), S_OK);
     EXPECT_EQ(site_.TakeCalls(),
@@ -211,7 +211,7 @@ TEST_F(ControlInPlace, TheHostWindowEndingFirstLeavesTheControlWhole)
     // The page goes without telling the control; its window goes with it.
     DestroyWindow(host_);
     CInterfacePtr<IOleInPlaceObject> inPlace;
-    ASSERT_EQ(control_.As(IID_IOleInPlaceObject, &inPlace), S_OK);
+    ASSERT_EQ(control_.As(&inPlace), S_OK);
     HWND none = nullptr;
     EXPECT_EQ(inPlace->GetWindow(&none), E_FAIL);
     site_.TakeCalls();
@@ -237,7 +237,7 @@ TEST_F(ControlInPlace, AfterTheCompletionMessageTheControlKnowsItsWindowIsGone)
     EXPECT_EQ(site_.TakeCalls(), (Calls{"OnInPlaceDeactivate", "CanInPlaceActivate", "OnInPlaceActivate", "GetWindow",
                                         "GetWindowContext", "OnInPlaceDeactivate"}));
     CInterfacePtr<IOleInPlaceObject> inPlace;
-    ASSERT_EQ(control_.As(IID_IOleInPlaceObject, &inPlace), S_OK);
+    ASSERT_EQ(control_.As(&inPlace), S_OK);
     HWND none = nullptr;
     EXPECT_EQ(inPlace->GetWindow(&none), E_FAIL);
     EXPECT_EQ(Launches(), 1);
@@ -327,7 +327,7 @@ TEST_F(ControlInPlaceUnderABox, ANewActivationReplacesTheDialogUnderItsBox)
     std::unique_ptr<CBoxAnswerer> answerer;
     WhileTheFailureBoxIsUp([&] {
         CInterfacePtr<IOleInPlaceObject> inPlace;
-        ASSERT_EQ(control_.As(IID_IOleInPlaceObject, &inPlace), S_OK);
+        ASSERT_EQ(control_.As(&inPlace), S_OK);
         inPlace->InPlaceDeactivate();
         ASSERT_EQ(control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site_, 0, host_, &site_.position), S_OK);
         // The new dialog's own download fails in turn; its box is answered.

@@ -157,11 +157,13 @@ void WINAPI TypeOnlyVariantInit(VARIANTARG* value)
 class CEventSink : public IDispatch {
 public:
     LONG refs = 1;
+    // False: a sink of some other interface, that no control can connect.
+    bool speaksDispatch = true;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
         *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch))
+        if (!IsEqualIID(riid, IID_IUnknown) && !(speaksDispatch && IsEqualIID(riid, IID_IDispatch)))
             return E_NOINTERFACE;
         *ppv = this;
         AddRef();
@@ -240,7 +242,7 @@ TEST_F(ControlObject, PropertiesReadBackWhatWasSetAndMarkTheControlModified)
     ASSERT_TRUE(control);
     EXPECT_EQ(All(control.Get()), (std::vector<std::wstring>{L"", L"", L"", L""}));
     CInterfacePtr<IPersistStreamInit> persist;
-    ASSERT_EQ(control.As(IID_IPersistStreamInit, &persist), S_OK);
+    ASSERT_EQ(control.As(&persist), S_OK);
     ASSERT_EQ(persist->InitNew(), S_OK);
     EXPECT_EQ(persist->IsDirty(), S_FALSE);
     SetAll(control.Get(), values_[0], values_[1], values_[2], values_[3]);
@@ -285,7 +287,7 @@ TEST_F(ControlObject, OneIdentityBehindEveryInterface)
 {
     CInterfacePtr<IDispatch> control = NewControl();
     CInterfacePtr<IUnknown> identity;
-    ASSERT_EQ(control.As(IID_IUnknown, &identity), S_OK);
+    ASSERT_EQ(control.As(&identity), S_OK);
     const IID* interfaces[] = {&IID_IOleObject, &IID_IOleInPlaceObject, &IID_IOleInPlaceActiveObject,
                                &IID_IOleControl, &IID_IViewObject2, &IID_IDataObject, &IID_IPersistStreamInit,
                                &IID_IPersistPropertyBag, &IID_IPersistStorage, &IID_IPersistMemory,
@@ -304,7 +306,7 @@ TEST_F(ControlObject, OneIdentityBehindEveryInterface)
 
     // The property page list, the misc status and the events.
     CInterfacePtr<ISpecifyPropertyPages> pages;
-    ASSERT_EQ(control.As(IID_ISpecifyPropertyPages, &pages), S_OK);
+    ASSERT_EQ(control.As(&pages), S_OK);
     CAUUID list = {};
     ASSERT_EQ(pages->GetPages(&list), S_OK);
     ASSERT_EQ(list.cElems, 1u);
@@ -312,12 +314,12 @@ TEST_F(ControlObject, OneIdentityBehindEveryInterface)
     EXPECT_TRUE(IsEqualGUID(list.pElems[0], page));
     CoTaskMemFree(list.pElems);
     CInterfacePtr<IOleObject> ole;
-    ASSERT_EQ(control.As(IID_IOleObject, &ole), S_OK);
+    ASSERT_EQ(control.As(&ole), S_OK);
     DWORD status = 0;
     EXPECT_EQ(ole->GetMiscStatus(DVASPECT_CONTENT, &status), S_OK);
     EXPECT_EQ(status, 0x20191u);
     CInterfacePtr<IConnectionPointContainer> points;
-    ASSERT_EQ(control.As(IID_IConnectionPointContainer, &points), S_OK);
+    ASSERT_EQ(control.As(&points), S_OK);
     CInterfacePtr<IConnectionPoint> events;
     ASSERT_EQ(points->FindConnectionPoint(DIID__DVantorimaEvents, events.Put()), S_OK);
     EXPECT_EQ(points->FindConnectionPoint(IID_IPropertyNotifySink, events.Put()), CONNECT_E_NOCONNECTION);
@@ -337,9 +339,9 @@ TEST_F(ControlObject, ObjectSafetyAnswersTheArgumentsForAnAllowedPageOnly)
 {
     CInterfacePtr<IDispatch> control = NewControl();
     CInterfacePtr<IObjectSafety> safety;
-    ASSERT_EQ(control.As(IID_IObjectSafety, &safety), S_OK);
+    ASSERT_EQ(control.As(&safety), S_OK);
     CInterfacePtr<IObjectWithSite> withSite;
-    ASSERT_EQ(control.As(IID_IObjectWithSite, &withSite), S_OK);
+    ASSERT_EQ(control.As(&withSite), S_OK);
     // A host that asks but cannot say where the page is, or a page elsewhere.
     const bool locked = std::string(VANTORIMA_ALLOWED_SITES) != "off";
     EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 1), locked ? E_FAIL : S_OK);
@@ -407,7 +409,7 @@ TEST_F(ControlObject, PropertyBagsLoadWhatThePageGivesAndSaveEverything)
     page.silent = {L"key", L"strServer"};
     CInterfacePtr<IDispatch> control = NewControl();
     CInterfacePtr<IPersistPropertyBag> persist;
-    ASSERT_EQ(control.As(IID_IPersistPropertyBag, &persist), S_OK);
+    ASSERT_EQ(control.As(&persist), S_OK);
     SetAll(control.Get(), L"", L"", L"old key", L"old server");
     {
         CImportPatch olderSystem(module_.Handle(), "oleaut32.dll", "VariantInit",
@@ -431,7 +433,7 @@ TEST_F(ControlObject, PropertyBagsLoadWhatThePageGivesAndSaveEverything)
 
     CInterfacePtr<IDispatch> copy = NewControl();
     CInterfacePtr<IPersistPropertyBag> copyPersist;
-    ASSERT_EQ(copy.As(IID_IPersistPropertyBag, &copyPersist), S_OK);
+    ASSERT_EQ(copy.As(&copyPersist), S_OK);
     ASSERT_EQ(copyPersist->Load(&saved, nullptr), S_OK);
     EXPECT_EQ(All(copy.Get()), All(control.Get()));
 }
@@ -441,7 +443,7 @@ TEST_F(ControlObject, StreamsKeepTheOrderAndRefuseTruncatedStateWhole)
     CInterfacePtr<IDispatch> control = NewControl();
     SetAll(control.Get(), values_[0], values_[1], values_[2], values_[3]);
     CInterfacePtr<IPersistStreamInit> persist;
-    ASSERT_EQ(control.As(IID_IPersistStreamInit, &persist), S_OK);
+    ASSERT_EQ(control.As(&persist), S_OK);
     CInterfacePtr<IStream> stream;
     ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()), S_OK);
     ASSERT_EQ(persist->Save(stream.Get(), TRUE), S_OK);
@@ -473,7 +475,7 @@ TEST_F(ControlObject, StreamsKeepTheOrderAndRefuseTruncatedStateWhole)
     stream->Seek(zero, STREAM_SEEK_SET, nullptr);
     CInterfacePtr<IDispatch> copy = NewControl();
     CInterfacePtr<IPersistStreamInit> copyPersist;
-    ASSERT_EQ(copy.As(IID_IPersistStreamInit, &copyPersist), S_OK);
+    ASSERT_EQ(copy.As(&copyPersist), S_OK);
     ASSERT_EQ(copyPersist->Load(stream.Get()), S_OK);
     EXPECT_EQ(All(copy.Get()), values_);
 
@@ -485,7 +487,7 @@ TEST_F(ControlObject, StreamsKeepTheOrderAndRefuseTruncatedStateWhole)
     CInterfacePtr<IDispatch> other = NewControl();
     SetAll(other.Get(), L"before", L"p", L"k", L"s");
     CInterfacePtr<IPersistStreamInit> otherPersist;
-    ASSERT_EQ(other.As(IID_IPersistStreamInit, &otherPersist), S_OK);
+    ASSERT_EQ(other.As(&otherPersist), S_OK);
     EXPECT_TRUE(FAILED(otherPersist->Load(truncated.Get())));
     EXPECT_EQ(All(other.Get()), (std::vector<std::wstring>{L"before", L"p", L"k", L"s"}));
 
@@ -509,18 +511,18 @@ TEST_F(ControlObject, StorageAndMemoryRoundTrips)
                                storage.Put()),
               S_OK);
     CInterfacePtr<IPersistStorage> persistStorage;
-    ASSERT_EQ(control.As(IID_IPersistStorage, &persistStorage), S_OK);
+    ASSERT_EQ(control.As(&persistStorage), S_OK);
     ASSERT_EQ(persistStorage->Save(storage.Get(), FALSE), S_OK);
     EXPECT_EQ(persistStorage->SaveCompleted(nullptr), S_OK);
     EXPECT_EQ(persistStorage->IsDirty(), S_FALSE);
     CInterfacePtr<IDispatch> fromStorage = NewControl();
     CInterfacePtr<IPersistStorage> loadStorage;
-    ASSERT_EQ(fromStorage.As(IID_IPersistStorage, &loadStorage), S_OK);
+    ASSERT_EQ(fromStorage.As(&loadStorage), S_OK);
     ASSERT_EQ(loadStorage->Load(storage.Get()), S_OK);
     EXPECT_EQ(All(fromStorage.Get()), values_);
 
     CInterfacePtr<IPersistMemory> persistMemory;
-    ASSERT_EQ(control.As(IID_IPersistMemory, &persistMemory), S_OK);
+    ASSERT_EQ(control.As(&persistMemory), S_OK);
     ULONG size = 0;
     ASSERT_EQ(persistMemory->GetSizeMax(&size), S_OK);
     std::string buffer(size, '\0');
@@ -528,7 +530,7 @@ TEST_F(ControlObject, StorageAndMemoryRoundTrips)
     ASSERT_EQ(persistMemory->Save(&buffer[0], TRUE, size), S_OK);
     CInterfacePtr<IDispatch> fromMemory = NewControl();
     CInterfacePtr<IPersistMemory> loadMemory;
-    ASSERT_EQ(fromMemory.As(IID_IPersistMemory, &loadMemory), S_OK);
+    ASSERT_EQ(fromMemory.As(&loadMemory), S_OK);
     ASSERT_EQ(loadMemory->Load(&buffer[0], size), S_OK);
     EXPECT_EQ(All(fromMemory.Get()), values_);
     EXPECT_EQ(loadMemory->Load(&buffer[0], size / 2), STG_E_READFAULT);
@@ -538,14 +540,14 @@ TEST_F(ControlObject, StorageAndMemoryRoundTrips)
 TEST_F(ControlObject, QuickActivationTakesTheSiteAndTheEventSink)
 {
     CEventSink sink;
+    QACONTAINER container = {};
+    container.cbSize = sizeof container;
+    container.pUnkEventSink = &sink;
+    QACONTROL answer = {};
     {
         CInterfacePtr<IDispatch> control = NewControl();
         CInterfacePtr<IQuickActivate> quick;
-        ASSERT_EQ(control.As(IID_IQuickActivate, &quick), S_OK);
-        QACONTAINER container = {};
-        container.cbSize = sizeof container;
-        container.pUnkEventSink = &sink;
-        QACONTROL answer = {};
+        ASSERT_EQ(control.As(&quick), S_OK);
         answer.cbSize = sizeof answer - 4;
         EXPECT_EQ(quick->QuickActivate(&container, &answer), E_INVALIDARG);
         answer.cbSize = sizeof answer;
@@ -555,7 +557,7 @@ TEST_F(ControlObject, QuickActivationTakesTheSiteAndTheEventSink)
         EXPECT_EQ(sink.refs, 2);
 
         CInterfacePtr<IConnectionPointContainer> points;
-        ASSERT_EQ(control.As(IID_IConnectionPointContainer, &points), S_OK);
+        ASSERT_EQ(control.As(&points), S_OK);
         CInterfacePtr<IConnectionPoint> events;
         ASSERT_EQ(points->FindConnectionPoint(DIID__DVantorimaEvents, events.Put()), S_OK);
         EXPECT_EQ(events->Unadvise(answer.dwEventCookie), S_OK);
@@ -567,6 +569,17 @@ TEST_F(ControlObject, QuickActivationTakesTheSiteAndTheEventSink)
     }
     // A control that goes lets go of its sinks.
     EXPECT_EQ(sink.refs, 1);
+    // A sink that cannot be connected: the activation goes on, with no cookie.
+    sink.speaksDispatch = false;
+    {
+        CInterfacePtr<IDispatch> control = NewControl();
+        CInterfacePtr<IQuickActivate> quick;
+        ASSERT_EQ(control.As(&quick), S_OK);
+        answer.dwEventCookie = 7;
+        ASSERT_EQ(quick->QuickActivate(&container, &answer), S_OK);
+        EXPECT_EQ(answer.dwEventCookie, 0u);
+        EXPECT_EQ(sink.refs, 1);
+    }
     EXPECT_EQ(module_.CanUnloadNow(), S_OK);
 }
 
@@ -575,7 +588,7 @@ TEST_F(ControlObject, DamagedStreamsLoadWholeOrNotAtAll)
     CInterfacePtr<IDispatch> source = NewControl();
     SetAll(source.Get(), values_[0], L"pw", values_[2], values_[3]);
     CInterfacePtr<IPersistMemory> sourceMemory;
-    ASSERT_EQ(source.As(IID_IPersistMemory, &sourceMemory), S_OK);
+    ASSERT_EQ(source.As(&sourceMemory), S_OK);
     ULONG size = 0;
     ASSERT_EQ(sourceMemory->GetSizeMax(&size), S_OK);
     std::string saved(size, '\0');
@@ -583,7 +596,7 @@ TEST_F(ControlObject, DamagedStreamsLoadWholeOrNotAtAll)
 
     CInterfacePtr<IDispatch> target = NewControl();
     CInterfacePtr<IPersistMemory> targetMemory;
-    ASSERT_EQ(target.As(IID_IPersistMemory, &targetMemory), S_OK);
+    ASSERT_EQ(target.As(&targetMemory), S_OK);
     const std::vector<std::wstring> before = {L"a", L"b", L"c", L"d"};
     int whole = 0, broken = 0;
     srand(7);

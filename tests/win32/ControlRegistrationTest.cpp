@@ -190,7 +190,7 @@ TEST_F(ControlRegistration, TheTypeLibraryIsReachedThroughItsRegistration)
     CInterfacePtr<ITypeInfo> info;
     EXPECT_FAILED(control->GetTypeInfo(0, LOCALE_NEUTRAL, info.Put()));
     CInterfacePtr<IProvideClassInfo2> classInfo;
-    ASSERT_EQ(control.As(IID_IProvideClassInfo2, &classInfo), S_OK);
+    ASSERT_EQ(control.As(&classInfo), S_OK);
     EXPECT_FAILED(classInfo->GetClassInfo(info.Put()));
 
     ASSERT_EQ(module_.Register(), S_OK);

@@ -149,7 +149,7 @@ TEST(ControlSoak, AThousandCyclesLeaveTheProcessAsTheyFoundIt)
         PutString(control.Get(), L"strPass", L"password");
         PutString(control.Get(), L"strServer", L"go.example");
         CInterfacePtr<IPersistStreamInit> persist;
-        ASSERT_EQ(control.As(IID_IPersistStreamInit, &persist), S_OK);
+        ASSERT_EQ(control.As(&persist), S_OK);
         ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, saved.Put()), S_OK);
         ASSERT_EQ(persist->Save(saved.Get(), TRUE), S_OK);
     }
