@@ -31,5 +31,9 @@ fuzz: setup
 package: build
 	@tools/package.sh
 
+# Formats every C++ file as make test expects them (tools/format.sh).
+format: setup
+	@tools/format.sh
+
 clean:
 	rm -rf build

@@ -21,6 +21,15 @@ run_suite() {  # name, then the ctest command
   fi
 }
 
+# Every C++ file as tools/format.sh leaves it.
+if "$top/tools/format.sh" --check >"$top/build/format.log" 2>&1; then
+  summary+=("format: $(tail -1 "$top/build/format.log")")
+else
+  status=1
+  summary+=("format: FAILED; see $top/build/format.log")
+  head -20 "$top/build/format.log"
+fi
+
 run_suite host ctest --test-dir build/host --output-on-failure
 
 # The Windows tests run in one fresh Wine session, stopped whatever happens,

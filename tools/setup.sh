@@ -6,7 +6,7 @@
 set -eu
 
 packages="g++-mingw-w64-i686 mingw-w64-tools libwine-dev wine wine32:i386 xvfb xauth x11-utils
-locales fonts-wqy-zenhei googletest imagemagick gcab osslsigncode openssl clang libclang-rt-14-dev
+locales fonts-wqy-zenhei googletest imagemagick gcab osslsigncode openssl clang libclang-rt-14-dev clang-format-14
 python3 cmake make"
 
 missing=""
