@@ -81,9 +81,9 @@ bool IsWindowsOwn(std::string name)
 {
     for (char& c : name)
         c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    static const char* const kSystem[] = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
-                                          "ole32.dll", "oleaut32.dll", "msvcrt.dll", "comctl32.dll", "wininet.dll",
-                                          "shlwapi.dll", "version.dll"};
+    static const char* const kSystem[] = {"kernel32.dll", "user32.dll",  "gdi32.dll",    "advapi32.dll",
+                                          "shell32.dll",  "ole32.dll",   "oleaut32.dll", "msvcrt.dll",
+                                          "comctl32.dll", "wininet.dll", "shlwapi.dll",  "version.dll"};
     for (const char* system : kSystem) {
         if (name == system)
             return true;
@@ -181,8 +181,7 @@ int main()
     OleInitialize(nullptr);
     HMODULE module = LoadLibraryA(ocx.c_str());
     HMODULE atl = LoadLibraryA("atl.dll");
-    auto getClassObject =
-        Export<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(module, "DllGetClassObject");
+    auto getClassObject = Export<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(module, "DllGetClassObject");
     auto attach = Export<HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**)>(atl, "AtlAxAttachControl");
     if (!getClassObject || !attach) {
         printf("cannot load the module or Wine's ATL\n");

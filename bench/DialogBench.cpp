@@ -173,14 +173,14 @@ int main()
     }
     const double mib = (kPadding + 0.0) / (1 << 20);
     std::printf("64 MiB installer from the local update server, 4095-byte blocks, %d passes\n", kPasses);
-    std::printf("  engine alone, no-op receiver      : %6.1f MiB/s median (%.2f s)\n",
-                mib / Median(engineSeconds), Median(engineSeconds));
+    std::printf("  engine alone, no-op receiver      : %6.1f MiB/s median (%.2f s)\n", mib / Median(engineSeconds),
+                Median(engineSeconds));
     std::printf("  update dialog (status line, bar)  : %6.1f MiB/s median (%.2f s, hand-over included)\n",
                 mib / Median(dialogSeconds), Median(dialogSeconds));
     const double ratio = Median(ratios);
-    std::printf("  ratio dialog / engine             : %6.2f median of pairs (%.2f to %.2f), target %.2f: %s\n",
-                ratio, *std::min_element(ratios.begin(), ratios.end()),
-                *std::max_element(ratios.begin(), ratios.end()), kTarget, ratio >= kTarget ? "met" : "NOT met");
+    std::printf("  ratio dialog / engine             : %6.2f median of pairs (%.2f to %.2f), target %.2f: %s\n", ratio,
+                *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()),
+                kTarget, ratio >= kTarget ? "met" : "NOT met");
 
     // What the dialog's check of the downloaded installer costs.
     std::vector<double> checkSeconds;

@@ -41,8 +41,8 @@ int main()
     if (!parent.CreateEx(WS_EX_TOPMOST, "bench", WS_POPUP | WS_VISIBLE, rect, nullptr))
         return 1;
     // The update dialog's bar is about this size.
-    HWND control = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 10, 10, 300, 18,
-                                   parent.GetSafeHwnd(), nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND control = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 10, 10, 300, 18, parent.GetSafeHwnd(),
+                                   nullptr, GetModuleHandleA(nullptr), nullptr);
     CCountingBar bar;
     if (!control || !bar.SubclassWindow(control))
         return 1;

@@ -35,7 +35,7 @@ constexpr int kPasses = 8;
 
 size_t WorkingSet()
 {
-    PROCESS_MEMORY_COUNTERS counters {};
+    PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
     return counters.WorkingSetSize;
@@ -46,7 +46,7 @@ class CReceiver : public CWindow {
 public:
     CReceiver()
     {
-        RECT rect = { 0, 0, 100, 100 };
+        RECT rect = {0, 0, 100, 100};
         CreateEx(0, "bench receiver", WS_POPUP, rect, nullptr);
     }
     ~CReceiver() override { DestroyWindow(); }
@@ -64,7 +64,7 @@ protected:
             ++messages;
             if ((wParam & 0xFFFF) == STATUS_READING)
                 textBytes += std::strlen(reinterpret_cast<const char*>(lParam));
-            if (sampleMemory && messages % 256 == 0) // every MiB or so
+            if (sampleMemory && messages % 256 == 0)  // every MiB or so
                 peakWorkingSet = std::max(peakWorkingSet, WorkingSet());
             return 0;
         }
@@ -84,14 +84,14 @@ protected:
 double OnWorker(
     const std::function<void()>& work, const std::function<void()>& ready = [] {})
 {
-    std::atomic<bool> go { false }, done { false };
+    std::atomic<bool> go{false}, done{false};
     std::thread worker([&] {
         while (!go)
             Sleep(1);
         work();
         done = true;
     });
-    Sleep(20); // let the thread settle in
+    Sleep(20);  // let the thread settle in
     ready();
     const double start = SecondsNow();
     go = true;
@@ -112,8 +112,9 @@ DWORD BareLoop(const std::string& url, HWND receiver)
 {
     DWORD total = 0;
     HINTERNET session = InternetOpenA("Quessel", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    HINTERNET request = InternetOpenUrlA(session, url.c_str(), nullptr, 0,
-        INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_TRANSFER_BINARY, 1);
+    HINTERNET request =
+        InternetOpenUrlA(session, url.c_str(), nullptr, 0,
+                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_TRANSFER_BINARY, 1);
     static char buffer[4096];
     DWORD read = 0;
     while (request && InternetReadFile(request, buffer, 4095, &read) && read > 0) {
@@ -143,15 +144,15 @@ Result RunBare(const std::string& url, CReceiver& receiver, size_t* growth)
     Result r;
     size_t before = 0;
     r.seconds = OnWorker([&] { r.bytes = BareLoop(url, receiver.GetSafeHwnd()); },
-        [&] {
-            before = WorkingSet();
-            receiver.peakWorkingSet = before;
-            receiver.sampleMemory = growth != nullptr;
-        });
+                         [&] {
+                             before = WorkingSet();
+                             receiver.peakWorkingSet = before;
+                             receiver.sampleMemory = growth != nullptr;
+                         });
     receiver.sampleMemory = false;
     if (growth)
         *growth = std::max(receiver.peakWorkingSet, WorkingSet()) - before;
-    DeleteUrlCacheEntryA(url.c_str()); // every download also lands in the cache
+    DeleteUrlCacheEntryA(url.c_str());  // every download also lands in the cache
     return r;
 }
 
@@ -162,8 +163,7 @@ void Touch(const std::string& url)
     HINTERNET request = InternetOpenUrlA(session, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0);
     char buffer[256];
     DWORD read = 0;
-    while (request && InternetReadFile(request, buffer, sizeof buffer, &read) && read > 0) {
-    }
+    while (request && InternetReadFile(request, buffer, sizeof buffer, &read) && read > 0) {}
     if (request)
         InternetCloseHandle(request);
     InternetCloseHandle(session);
@@ -179,15 +179,15 @@ Result RunWebGrab(const std::string& url, const std::string& dir, CReceiver& rec
     Result r;
     int ok = 0;
     r.seconds = OnWorker([&] { ok = grab.DownloadListAll(); },
-        [&] {
-            before = WorkingSet();
-            receiver.peakWorkingSet = before;
-            receiver.sampleMemory = growth != nullptr;
-        });
+                         [&] {
+                             before = WorkingSet();
+                             receiver.peakWorkingSet = before;
+                             receiver.sampleMemory = growth != nullptr;
+                         });
     receiver.sampleMemory = false;
     if (growth)
         *growth = std::max(receiver.peakWorkingSet, WorkingSet()) - before;
-    WIN32_FILE_ATTRIBUTE_DATA data {};
+    WIN32_FILE_ATTRIBUTE_DATA data{};
     if (ok && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
         r.bytes = data.nFileSizeLow;
     DeleteFileA(path.c_str());
@@ -195,7 +195,7 @@ Result RunWebGrab(const std::string& url, const std::string& dir, CReceiver& rec
     return r;
 }
 
-} // namespace
+}  // namespace
 
 int main()
 {
@@ -233,7 +233,7 @@ int main()
         }
         if (b.bytes != kFileBytes || w.bytes != kFileBytes) {
             std::printf("bench_webgrab: download incomplete (bare %lu, CWebGrab %lu bytes)\n",
-                static_cast<unsigned long>(b.bytes), static_cast<unsigned long>(w.bytes));
+                        static_cast<unsigned long>(b.bytes), static_cast<unsigned long>(w.bytes));
             return 1;
         }
         bareSeconds.push_back(b.seconds);
@@ -246,14 +246,15 @@ int main()
     // One drop half-way, resumed, against clean runs of the same file.
     const int kDropPasses = 3;
     std::vector<double> dropSeconds, cleanSeconds;
-    const std::string dropUrl = base + "~once/~drop=" + std::to_string(kFileBytes / 2) + "/~bytes=" +
-        std::to_string(kFileBytes) + "/bench.bin";
+    const std::string dropUrl =
+        base + "~once/~drop=" + std::to_string(kFileBytes / 2) + "/~bytes=" + std::to_string(kFileBytes) + "/bench.bin";
     for (int pass = 0; pass < kDropPasses; ++pass) {
         Touch(base + "~set/");
         const Result d = RunWebGrab(dropUrl, dir, receiver, nullptr);
         const Result c = RunWebGrab(url, dir, receiver, nullptr);
         if (d.bytes != kFileBytes || c.bytes != kFileBytes) {
-            std::printf("bench_webgrab: resumed download incomplete (%lu bytes)\n", static_cast<unsigned long>(d.bytes));
+            std::printf("bench_webgrab: resumed download incomplete (%lu bytes)\n",
+                        static_cast<unsigned long>(d.bytes));
             return 1;
         }
         dropSeconds.push_back(d.seconds);
@@ -263,22 +264,23 @@ int main()
 
     const double mib = kFileBytes / 1048576.0;
     const double bareMedian = Median(bareSeconds), grabMedian = Median(grabSeconds), ratio = Median(ratios);
-    std::printf(
-        "64 MiB from the local server, 4095-byte blocks, one cross-thread send per block (%d paired runs)\n", kPasses);
+    std::printf("64 MiB from the local server, 4095-byte blocks, one cross-thread send per block (%d paired runs)\n",
+                kPasses);
     std::printf("  bare WinINet loop, no-op message : %7.1f MiB/s median (%.2f s), best %.1f MiB/s\n", mib / bareMedian,
-        bareMedian, mib / *std::min_element(bareSeconds.begin(), bareSeconds.end()));
+                bareMedian, mib / *std::min_element(bareSeconds.begin(), bareSeconds.end()));
     std::printf("  CWebGrab, status message         : %7.1f MiB/s median (%.2f s), best %.1f MiB/s\n", mib / grabMedian,
-        grabMedian, mib / *std::min_element(grabSeconds.begin(), grabSeconds.end()));
+                grabMedian, mib / *std::min_element(grabSeconds.begin(), grabSeconds.end()));
     std::printf("  ratio CWebGrab / bare            : %7.2f   median of pairs, %.2f to %.2f (target >= 0.90) %s\n",
-        ratio, *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()),
-        ratio >= 0.9 ? "met" : "MISSED");
+                ratio, *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()),
+                ratio >= 0.9 ? "met" : "MISSED");
     std::printf("  working-set growth, CWebGrab     : %7.1f KiB (target <= 1024 KiB) %s\n", growth / 1024.0,
-        growth <= 1024 * 1024 ? "met" : "MISSED");
+                growth <= 1024 * 1024 ? "met" : "MISSED");
     std::printf("  working-set growth, bare loop    : %7.1f KiB\n", bareGrowth / 1024.0);
     const double dropMedian = Median(dropSeconds), cleanMedian = Median(cleanSeconds);
     std::printf("64 MiB with one dropped connection at 32 MiB, resumed after a %.0f s pause (%d runs each)\n",
-        CWebGrab::ResumePauseMs(1) / 1000.0, kDropPasses);
+                CWebGrab::ResumePauseMs(1) / 1000.0, kDropPasses);
     std::printf("  clean download                   : %7.2f s median\n", cleanMedian);
-    std::printf("  one drop, resumed                : %7.2f s median (+%.2f s)\n", dropMedian, dropMedian - cleanMedian);
+    std::printf("  one drop, resumed                : %7.2f s median (+%.2f s)\n", dropMedian,
+                dropMedian - cleanMedian);
     return 0;
 }

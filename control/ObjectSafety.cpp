@@ -15,7 +15,7 @@ constexpr DWORD kSafeForInitializing = INTERFACESAFE_FOR_UNTRUSTED_DATA;
 bool IsPersistence(REFIID riid)
 {
     return IsEqualIID(riid, IID_IPersistPropertyBag) || IsEqualIID(riid, IID_IPersistStreamInit) ||
-           IsEqualIID(riid, IID_IPersistStorage) || IsEqualIID(riid, IID_IPersistMemory);
+        IsEqualIID(riid, IID_IPersistStorage) || IsEqualIID(riid, IID_IPersistMemory);
 }
 
 }  // namespace

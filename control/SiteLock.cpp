@@ -29,8 +29,8 @@ std::string PlainHost(const wchar_t* host, size_t length)
     std::string plain;
     for (size_t i = 0; i < length; ++i) {
         const wchar_t c = host[i];
-        const bool ok = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
-                        c == L'.' || c == L'-';
+        const bool ok =
+            (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' || c == L'-';
         if (!ok)
             return std::string();
         plain += LowerAscii(c);
@@ -91,8 +91,8 @@ std::vector<std::wstring> PageAddresses(IUnknown* site)
     CInterfacePtr<IOleContainer> container;
     CInterfacePtr<IHTMLDocument2> document;
     if (SUCCEEDED(site->QueryInterface(IID_IOleClientSite, clientSite.PutVoid())) && clientSite &&
-        SUCCEEDED(clientSite->GetContainer(container.Put())) && container &&
-        SUCCEEDED(container.As(&document)) && document) {
+        SUCCEEDED(clientSite->GetContainer(container.Put())) && container && SUCCEEDED(container.As(&document)) &&
+        document) {
         BSTR url = nullptr;
         const HRESULT hr = document->get_URL(&url);
         addresses.push_back(Address(hr, url));

@@ -13,8 +13,7 @@ namespace {
 // A misused library operation (an index out of range, an empty function
 // called): a programming error, reported as E_UNEXPECTED by the boundary that
 // catches it.
-struct StringMisuse {
-};
+struct StringMisuse {};
 }  // namespace
 
 namespace __gnu_cxx {

@@ -62,7 +62,7 @@ HRESULT RegisterTypeLibrary()
 bool TypeLibraryRegistered()
 {
     const std::string key = "TypeLib\\" + GuidText(*kTypeLibrary.id) + "\\" + std::to_string(kTypeLibrary.major) + "." +
-                            std::to_string(kTypeLibrary.minor);
+        std::to_string(kTypeLibrary.minor);
     return CRegKey().Open(HKEY_CLASSES_ROOT, key.c_str(), KEY_READ) == ERROR_SUCCESS;
 }
 

@@ -48,10 +48,10 @@ const ControlClass CVantorimaCtrl::kClass = {
 };
 
 CVantorimaCtrl::CVantorimaCtrl(const ClassRow& row)
-    : CActiveXControl(row, kClass),
-      m_launch([this] { PostCompletion(GetSafeHwnd()); }),
-      m_siteLock(VANTORIMA_ALLOWED_SITES),
-      m_xObjectSafety(*this, m_siteLock)
+    : CActiveXControl(row, kClass)
+    , m_launch([this] { PostCompletion(GetSafeHwnd()); })
+    , m_siteLock(VANTORIMA_ALLOWED_SITES)
+    , m_xObjectSafety(*this, m_siteLock)
 {
 }
 

@@ -26,7 +26,7 @@ public:
     // as soon as visible; inside-out; cannot link inside; recompose on
     // resize. Registration writes the same status.
     static constexpr DWORD kMiscStatus = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT |
-                                         OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
+        OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
 
 protected:
     void DoPropExchange(CPropExchange& exchange) override;

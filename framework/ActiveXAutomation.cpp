@@ -162,8 +162,9 @@ STDMETHODIMP CActiveXControl::GetPages(CAUUID* pages)
 STDMETHODIMP CActiveXControl::QuickActivate(QACONTAINER* container, QACONTROL* control)
 {
     RETURN_HR_IF(E_POINTER, !container || !control);
-    RETURN_HR_IF(E_INVALIDARG, container->cbSize < offsetof(QACONTAINER, pUnkEventSink) + sizeof(IUnknown*) ||
-                                   control->cbSize < sizeof(QACONTROL));
+    RETURN_HR_IF(E_INVALIDARG,
+                 container->cbSize < offsetof(QACONTAINER, pUnkEventSink) + sizeof(IUnknown*) ||
+                     control->cbSize < sizeof(QACONTROL));
     RETURN_IF_FAILED(SetClientSite(container->pClientSite));
     if (container->pAdviseSink)
         SetAdvise(DVASPECT_CONTENT, 0, container->pAdviseSink);
@@ -216,8 +217,7 @@ HRESULT CActiveXControl::ShowPropertyFrame(HWND parent)
 {
     // A host that shows property frames itself goes first.
     CInterfacePtr<IOleControlSite> controlSite;
-    if (m_clientSite && SUCCEEDED(m_clientSite.As(&controlSite)) &&
-        controlSite->ShowPropertyFrame() == S_OK)
+    if (m_clientSite && SUCCEEDED(m_clientSite.As(&controlSite)) && controlSite->ShowPropertyFrame() == S_OK)
         return S_OK;
     const ResourceText name = LoadResourceText(m_row.typeNameId);
     const CBstr caption(SysAllocStringLen(name.text, name.length));

@@ -40,10 +40,10 @@ const InterfaceEntry kInterfaces[] = {
 }  // namespace
 
 CActiveXControl::CActiveXControl(const ClassRow& row, const ControlClass& controlClass)
-    : m_row(row),
-      m_class(controlClass),
-      m_eventPoint(*this, *controlClass.eventIid),
-      m_extent{kDefaultExtentX, kDefaultExtentY}
+    : m_row(row)
+    , m_class(controlClass)
+    , m_eventPoint(*this, *controlClass.eventIid)
+    , m_extent{kDefaultExtentX, kDefaultExtentY}
 {
 }
 

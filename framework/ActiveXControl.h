@@ -32,7 +32,7 @@ struct DispatchMember {
     DISPID id;
     const wchar_t* name;
     std::string& (*property)(CActiveXControl& control);  // null for a method
-    void (*call)(CActiveXControl& control);              // after a put; the method itself
+    void (*call)(CActiveXControl& control);  // after a put; the method itself
 };
 
 // What a control adds to its class's row: its dispatch and event interfaces,
@@ -121,8 +121,8 @@ public:
     STDMETHODIMP FreezeEvents(BOOL freeze) override;
 
     // IViewObject2
-    STDMETHODIMP Draw(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* device, HDC targetDevice,
-                      HDC draw, LPCRECTL bounds, LPCRECTL windowBounds, BOOL(STDMETHODCALLTYPE* cont)(ULONG_PTR),
+    STDMETHODIMP Draw(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* device, HDC targetDevice, HDC draw,
+                      LPCRECTL bounds, LPCRECTL windowBounds, BOOL(STDMETHODCALLTYPE* cont)(ULONG_PTR),
                       ULONG_PTR continueArgument) override;
     STDMETHODIMP GetColorSet(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* device, HDC targetDevice,
                              LOGPALETTE** colorSet) override;

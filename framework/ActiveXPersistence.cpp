@@ -136,8 +136,8 @@ STDMETHODIMP CActiveXControl::Save(IStorage* storage, BOOL)
 {
     RETURN_HR_IF_NULL(E_POINTER, storage);
     CInterfacePtr<IStream> stream;
-    RETURN_IF_FAILED(storage->CreateStream(kContentsStream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
-                                           stream.Put()));
+    RETURN_IF_FAILED(
+        storage->CreateStream(kContentsStream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.Put()));
     return Save(stream.Get(), FALSE);
 }
 

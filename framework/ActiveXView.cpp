@@ -4,8 +4,8 @@
 
 #include "framework/ComResult.h"
 
-STDMETHODIMP CActiveXControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC draw, LPCRECTL bounds,
-                                   LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR)
+STDMETHODIMP CActiveXControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC draw, LPCRECTL bounds, LPCRECTL,
+                                   BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR)
 {
     RETURN_HR_IF(DV_E_DVASPECT, aspect != DVASPECT_CONTENT);
     RETURN_HR_IF(E_INVALIDARG, !draw || !bounds);

@@ -118,7 +118,6 @@ STDMETHODIMP CClassObject::LockServer(BOOL lock)
     return S_OK;
 }
 
-
 HRESULT CClassObject::UpdateRegistry(bool registering) const
 {
     return ExceptionBoundary([&] {

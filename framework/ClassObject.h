@@ -23,7 +23,7 @@ struct TypeLibrary {
 struct ClassRow {
     const CLSID* clsid = nullptr;
     const char* progId = nullptr;  // null: the class has no ProgID
-    UINT typeNameId = 0;           // string resource: the class's type name
+    UINT typeNameId = 0;  // string resource: the class's type name
     const char* threadingModel = nullptr;  // null: none written
     // A control also names its type library, toolbox bitmap and misc status.
     const TypeLibrary* typeLibrary = nullptr;  // null: not a control

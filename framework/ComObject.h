@@ -55,8 +55,14 @@ IUnknown* InterfaceVia(void* object)
     return static_cast<Interface*>(static_cast<Via*>(static_cast<Class*>(object)));
 }
 
-#define INTERFACE_ENTRY(Class, Interface) {&IID_##Interface, &InterfaceOf<Class, Interface>}
-#define INTERFACE_ENTRY_VIA(Class, Interface, Via) {&IID_##Interface, &InterfaceVia<Class, Via, Interface>}
+#define INTERFACE_ENTRY(Class, Interface)                                                                              \
+    {                                                                                                                  \
+        &IID_##Interface, &InterfaceOf<Class, Interface>                                                               \
+    }
+#define INTERFACE_ENTRY_VIA(Class, Interface, Via)                                                                     \
+    {                                                                                                                  \
+        &IID_##Interface, &InterfaceVia<Class, Via, Interface>                                                         \
+    }
 #define INTERFACE_IDENTITY(Class, Via) INTERFACE_ENTRY_VIA(Class, IUnknown, Via)
 
 // Looks riid up in table (count entries); on success the interface is
@@ -70,11 +76,11 @@ HRESULT QueryInterfaceFromTable(void* object, const InterfaceEntry (&table)[N], 
 }
 
 // Declares a class's InternalQueryInterface from its table of entries.
-#define INTERFACE_TABLE(...)                                              \
-    HRESULT InternalQueryInterface(REFIID riid, void** ppv)               \
-    {                                                                     \
-        static const InterfaceEntry kInterfaces[] = {__VA_ARGS__};        \
-        return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);     \
+#define INTERFACE_TABLE(...)                                                                                           \
+    HRESULT InternalQueryInterface(REFIID riid, void** ppv)                                                            \
+    {                                                                                                                  \
+        static const InterfaceEntry kInterfaces[] = {__VA_ARGS__};                                                     \
+        return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);                                                  \
     }
 
 template <typename T>

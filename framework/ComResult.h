@@ -6,17 +6,17 @@
 
 #include <new>
 
-#define RETURN_IF_FAILED(expr)            \
-    do {                                  \
-        const HRESULT hrFailed_ = (expr); \
-        if (FAILED(hrFailed_))            \
-            return hrFailed_;             \
+#define RETURN_IF_FAILED(expr)                                                                                         \
+    do {                                                                                                               \
+        const HRESULT hrFailed_ = (expr);                                                                              \
+        if (FAILED(hrFailed_))                                                                                         \
+            return hrFailed_;                                                                                          \
     } while (0)
 
-#define RETURN_HR_IF(hr, condition) \
-    do {                            \
-        if (condition)              \
-            return (hr);            \
+#define RETURN_HR_IF(hr, condition)                                                                                    \
+    do {                                                                                                               \
+        if (condition)                                                                                                 \
+            return (hr);                                                                                               \
     } while (0)
 
 #define RETURN_HR_IF_NULL(hr, pointer) RETURN_HR_IF(hr, (pointer) == nullptr)

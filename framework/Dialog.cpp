@@ -24,8 +24,9 @@ void CDataExchange::Control(int controlId, CWindow& control) const
 
 bool CDialogBase::Create(HWND parent)
 {
-    return !m_hWnd && CreateDialogParamA(ModuleInstance(), MAKEINTRESOURCEA(m_templateId), parent,
-                                         &StaticDialogProc, reinterpret_cast<LPARAM>(this)) != nullptr;
+    return !m_hWnd &&
+        CreateDialogParamA(ModuleInstance(), MAKEINTRESOURCEA(m_templateId), parent, &StaticDialogProc,
+                           reinterpret_cast<LPARAM>(this)) != nullptr;
 }
 
 INT_PTR CDialogBase::DoModal(HWND parent)

@@ -12,26 +12,26 @@ struct KnownError {
     const char* text;
 };
 const KnownError kInternetErrors[] = {
-    { ERROR_INTERNET_TIMEOUT, "the request timed out" },
-    { ERROR_INTERNET_INVALID_URL, "the URL is invalid" },
-    { ERROR_INTERNET_UNRECOGNIZED_SCHEME, "the URL scheme is not supported" },
-    { ERROR_INTERNET_NAME_NOT_RESOLVED, "the server name could not be resolved" },
-    { ERROR_INTERNET_OPERATION_CANCELLED, "the operation was cancelled" },
-    { ERROR_INTERNET_INCORRECT_HANDLE_STATE, "the request is in the wrong state" },
-    { ERROR_INTERNET_CANNOT_CONNECT, "cannot connect to the server" },
-    { ERROR_INTERNET_CONNECTION_ABORTED, "the connection was aborted" },
-    { ERROR_INTERNET_CONNECTION_RESET, "the connection was reset" },
-    { ERROR_INTERNET_FORCE_RETRY, "the request must be sent again" },
-    { ERROR_INTERNET_SEC_CERT_DATE_INVALID, "the server certificate has expired" },
-    { ERROR_INTERNET_SEC_CERT_CN_INVALID, "the server certificate is for another name" },
-    { ERROR_INTERNET_INVALID_CA, "the server certificate is not from a trusted authority" },
-    { ERROR_INTERNET_SEC_CERT_ERRORS, "the server certificate has errors" },
-    { ERROR_INTERNET_SEC_INVALID_CERT, "the server certificate is invalid" },
-    { ERROR_INTERNET_SEC_CERT_REVOKED, "the server certificate has been revoked" },
-    { ERROR_INTERNET_SECURITY_CHANNEL_ERROR, "the secure channel failed" },
-    { ERROR_HTTP_HEADER_NOT_FOUND, "the header was not found" },
-    { ERROR_HTTP_INVALID_SERVER_RESPONSE, "the server response is invalid" },
-    { ERROR_HTTP_REDIRECT_FAILED, "the redirection failed" },
+    {ERROR_INTERNET_TIMEOUT, "the request timed out"},
+    {ERROR_INTERNET_INVALID_URL, "the URL is invalid"},
+    {ERROR_INTERNET_UNRECOGNIZED_SCHEME, "the URL scheme is not supported"},
+    {ERROR_INTERNET_NAME_NOT_RESOLVED, "the server name could not be resolved"},
+    {ERROR_INTERNET_OPERATION_CANCELLED, "the operation was cancelled"},
+    {ERROR_INTERNET_INCORRECT_HANDLE_STATE, "the request is in the wrong state"},
+    {ERROR_INTERNET_CANNOT_CONNECT, "cannot connect to the server"},
+    {ERROR_INTERNET_CONNECTION_ABORTED, "the connection was aborted"},
+    {ERROR_INTERNET_CONNECTION_RESET, "the connection was reset"},
+    {ERROR_INTERNET_FORCE_RETRY, "the request must be sent again"},
+    {ERROR_INTERNET_SEC_CERT_DATE_INVALID, "the server certificate has expired"},
+    {ERROR_INTERNET_SEC_CERT_CN_INVALID, "the server certificate is for another name"},
+    {ERROR_INTERNET_INVALID_CA, "the server certificate is not from a trusted authority"},
+    {ERROR_INTERNET_SEC_CERT_ERRORS, "the server certificate has errors"},
+    {ERROR_INTERNET_SEC_INVALID_CERT, "the server certificate is invalid"},
+    {ERROR_INTERNET_SEC_CERT_REVOKED, "the server certificate has been revoked"},
+    {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, "the secure channel failed"},
+    {ERROR_HTTP_HEADER_NOT_FOUND, "the header was not found"},
+    {ERROR_HTTP_INVALID_SERVER_RESPONSE, "the server response is invalid"},
+    {ERROR_HTTP_REDIRECT_FAILED, "the redirection failed"},
 };
 
 // The message of code from source (a module, or null for the system),
@@ -53,7 +53,7 @@ std::string WithNumber(const char* text, DWORD code)
     return std::string(text) + " (error " + number + ")";
 }
 
-} // namespace
+}  // namespace
 
 std::string SystemErrorText(DWORD code)
 {

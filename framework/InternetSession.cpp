@@ -1,8 +1,7 @@
 #include "framework/InternetSession.h"
 
 CInternetSession::CInternetSession(const char* agent, DWORD_PTR context, DWORD accessType, DWORD flags)
-    : m_session(::InternetOpenA(agent, accessType, nullptr, nullptr, flags))
-    , m_context(context)
+    : m_session(::InternetOpenA(agent, accessType, nullptr, nullptr, flags)), m_context(context)
 {
     if (!m_session)
         m_openError = ::GetLastError();
@@ -24,8 +23,8 @@ DWORD CInternetSession::EnableStatusCallback(bool enable)
 {
     if (!m_session)
         return ERROR_INVALID_HANDLE;
-    INTERNET_STATUS_CALLBACK previous
-        = ::InternetSetStatusCallbackA(m_session.Get(), enable ? &StatusCallback : nullptr);
+    INTERNET_STATUS_CALLBACK previous =
+        ::InternetSetStatusCallbackA(m_session.Get(), enable ? &StatusCallback : nullptr);
     return previous == INTERNET_INVALID_STATUS_CALLBACK ? ::GetLastError() : ERROR_SUCCESS;
 }
 
@@ -34,7 +33,7 @@ DWORD CInternetSession::OpenUrl(const char* url, DWORD flags, CHttpFile& file, c
     file.Close();
     if (!m_session)
         return ERROR_INVALID_HANDLE;
-    URL_COMPONENTSA parts {};
+    URL_COMPONENTSA parts{};
     parts.dwStructSize = sizeof parts;
     if (!::InternetCrackUrlA(url, 0, 0, &parts))
         return ERROR_INTERNET_INVALID_URL;
@@ -49,10 +48,10 @@ DWORD CInternetSession::OpenUrl(const char* url, DWORD flags, CHttpFile& file, c
     return file.Attach(request) ? ERROR_SUCCESS : ERROR_INTERNET_OPERATION_CANCELLED;
 }
 
-void CInternetSession::OnStatusCallback(DWORD_PTR, DWORD, void*, DWORD) { }
+void CInternetSession::OnStatusCallback(DWORD_PTR, DWORD, void*, DWORD) {}
 
-void CALLBACK CInternetSession::StatusCallback(
-    HINTERNET, DWORD_PTR context, DWORD status, void* information, DWORD informationLength)
+void CALLBACK CInternetSession::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* information,
+                                               DWORD informationLength)
 {
     auto* self = reinterpret_cast<CInternetSession*>(context);
     if (self)

@@ -12,8 +12,8 @@ class CInternetSession {
 public:
     // Opens the session; IsOpen tells whether that worked. context is the
     // value that the requests of this session carry to OnStatusCallback.
-    CInternetSession(
-        const char* agent, DWORD_PTR context = 1, DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG, DWORD flags = 0);
+    CInternetSession(const char* agent, DWORD_PTR context = 1, DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG,
+                     DWORD flags = 0);
     virtual ~CInternetSession();
     CInternetSession(const CInternetSession&) = delete;
     CInternetSession& operator=(const CInternetSession&) = delete;
@@ -30,8 +30,8 @@ public:
     // Opens an http:// or https:// URL with a GET request and reads the
     // reply's header. Returns 0 with file open, or the error code
     // (ERROR_INTERNET_UNRECOGNIZED_SCHEME for any other kind of URL).
-    DWORD OpenUrl(
-        const char* url, DWORD flags, CHttpFile& file, const char* headers = nullptr, DWORD headersLength = 0);
+    DWORD OpenUrl(const char* url, DWORD flags, CHttpFile& file, const char* headers = nullptr,
+                  DWORD headersLength = 0);
 
 protected:
     // A progress event of a request of this session; on the thread that made
@@ -39,8 +39,8 @@ protected:
     virtual void OnStatusCallback(DWORD_PTR context, DWORD status, void* information, DWORD informationLength);
 
 private:
-    static void CALLBACK StatusCallback(
-        HINTERNET handle, DWORD_PTR context, DWORD status, void* information, DWORD informationLength);
+    static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
+                                        DWORD informationLength);
 
     CInternetHandle m_session;
     DWORD m_openError = 0;

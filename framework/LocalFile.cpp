@@ -20,7 +20,8 @@ DWORD CLocalFile::Rewind()
 {
     if (!m_file)
         return ERROR_INVALID_HANDLE;
-    if (::SetFilePointer(m_file.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !::SetEndOfFile(m_file.Get()))
+    if (::SetFilePointer(m_file.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !::SetEndOfFile(m_file.Get()))
         return ::GetLastError();
     return ERROR_SUCCESS;
 }

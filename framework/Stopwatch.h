@@ -6,10 +6,7 @@
 
 class CStopwatch {
 public:
-    CStopwatch()
-        : m_start(::GetTickCount())
-    {
-    }
+    CStopwatch() : m_start(::GetTickCount()) {}
     void Restart() { m_start = ::GetTickCount(); }
     DWORD ElapsedMilliseconds() const { return ::GetTickCount() - m_start; }
     // Whole seconds, the fraction dropped.

@@ -49,8 +49,8 @@ bool CWindow::SubclassWindow(HWND hwnd)
     if (m_hWnd || !hwnd || FromHandle(hwnd))
         return false;
     Attach(hwnd);
-    m_superProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StaticWindowProc)));
+    m_superProc =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StaticWindowProc)));
     return true;
 }
 

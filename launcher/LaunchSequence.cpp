@@ -37,8 +37,8 @@ void CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
         return;
     }
     strPath += "\\Marovent.exe";
-    ShellExecuteA(nullptr, nullptr, strPath.c_str(), launch.passToClient ? launch.arguments.c_str() : nullptr,
-                  nullptr, SW_SHOWNORMAL);
+    ShellExecuteA(nullptr, nullptr, strPath.c_str(), launch.passToClient ? launch.arguments.c_str() : nullptr, nullptr,
+                  SW_SHOWNORMAL);
     m_handedOver();
 }
 

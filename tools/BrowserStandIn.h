@@ -22,7 +22,7 @@ public:
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override
     {
         const bool ours = riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IWebBrowser ||
-                          riid == IID_IWebBrowserApp || riid == IID_IWebBrowser2;
+            riid == IID_IWebBrowserApp || riid == IID_IWebBrowser2;
         *object = ours ? static_cast<IWebBrowser2*>(this) : nullptr;
         return ours ? S_OK : E_NOINTERFACE;
     }

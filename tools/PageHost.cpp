@@ -62,10 +62,10 @@ std::wstring WideAnsi(const std::string& text)
 
 // What the page host was asked to open, and how to present it.
 struct Options {
-    std::string page;               // file or http address
+    std::string page;  // file or http address
     DWORD seconds = 60;
     bool unsafe = false;
-    const char* top = nullptr;      // null: the page's own address
+    const char* top = nullptr;  // null: the page's own address
     const char* frame = nullptr;
 };
 
@@ -224,9 +224,8 @@ bool IsSafeForThePage(IUnknown* control)
     IObjectSafety* safety = nullptr;
     if (FAILED(control->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&safety))))
         return false;
-    const bool safe =
-        SUCCEEDED(safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
-                                                    INTERFACESAFE_FOR_UNTRUSTED_CALLER)) &&
+    const bool safe = SUCCEEDED(safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
+                                                                  INTERFACESAFE_FOR_UNTRUSTED_CALLER)) &&
         SUCCEEDED(safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, INTERFACESAFE_FOR_UNTRUSTED_DATA,
                                                     INTERFACESAFE_FOR_UNTRUSTED_DATA));
     safety->Release();
@@ -289,8 +288,8 @@ int Run(const PageObject& page, const Options& options)
         return 2;
     }
     IUnknown* control = nullptr;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                  reinterpret_cast<void**>(&control));
+    HRESULT hr =
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&control));
     if (FAILED(hr)) {
         std::fprintf(stderr, "page: cannot create %s (0x%08lx)\n", page.classId.c_str(), hr);
         return 4;
@@ -302,8 +301,8 @@ int Run(const PageObject& page, const Options& options)
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = L"VantorimaPageHost";
     RegisterClassW(&wc);
-    HWND window = CreateWindowExW(0, wc.lpszClassName, Wide(page.title).c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                  80, 60, 720, 480, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, Wide(page.title).c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 80,
+                                  60, 720, 480, nullptr, nullptr, wc.hInstance, nullptr);
     const std::string address = PageAddress(options.page);
     // The address bar, as people see it in a browser.
     CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", WideAnsi(address).c_str(), WS_CHILD | WS_VISIBLE | ES_READONLY, 0, 0,
@@ -397,8 +396,9 @@ int main(int argc, char** argv)
             options.seconds = std::strtoul(argv[i], nullptr, 10);
     }
     if (options.page.empty()) {
-        std::fprintf(stderr, "usage: PageHost [--top=URL|none] [--frame=URL|none] [--unsafe] <page.html | "
-                             "http://address> [seconds]\n");
+        std::fprintf(stderr,
+                     "usage: PageHost [--top=URL|none] [--frame=URL|none] [--unsafe] <page.html | "
+                     "http://address> [seconds]\n");
         return 2;
     }
     std::string html;

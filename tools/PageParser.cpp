@@ -94,8 +94,8 @@ Tag ReadTag(const std::string& html, size_t& at)
 
 std::string DecodeEntities(const std::string& text)
 {
-    static const std::map<std::string, unsigned long> kNamed = {
-        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
+    static const std::map<std::string, unsigned long> kNamed = {{"amp", '&'},  {"lt", '<'},    {"gt", '>'},
+                                                                {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         const size_t end = text[i] == '&' ? text.find(';', i) : std::string::npos;

@@ -12,7 +12,7 @@
 
 struct PageObject {
     bool found = false;
-    std::string classId;   // the GUID after "clsid:", in braces: "{...}"
+    std::string classId;  // the GUID after "clsid:", in braces: "{...}"
     std::string codebase;
     std::vector<std::pair<std::string, std::string>> params;  // name, value in page order
     std::string title;

@@ -70,7 +70,7 @@ bool InstallClient()
         return false;
     CSettingsKey key;
     return key.Open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_WRITE) == ERROR_SUCCESS &&
-           key.WriteString("WorkDir", dir) == ERROR_SUCCESS;
+        key.WriteString("WorkDir", dir) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -83,7 +83,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         record = self.substr(0, self.find_last_of('\\') + 1) + "VokWeiqi.received.txt";
     const bool installed = InstallClient();
     const std::string text = "cmdline=" + std::string(GetCommandLineA()) + "\npath=" + self +
-                             "\ninstalled=" + (installed ? "yes" : "no") + "\n";
+        "\ninstalled=" + (installed ? "yes" : "no") + "\n";
     // Written beside, then moved in place: a reader never sees half a record.
     const std::string partial = record + ".partial";
     if (WriteBytes(partial, text.data(), static_cast<DWORD>(text.size())))

@@ -65,10 +65,10 @@ std::string CDownLoadDlg::InstallerUrl()
 }
 
 CDownLoadDlg::CDownLoadDlg(std::function<void()> handedOver)
-    : CDialogBase(kTemplateId),
-      m_handedOver(std::move(handedOver)),
-      m_strInstallerURL(InstallerUrl()),
-      m_webGrab(std::make_shared<CWebGrab>())
+    : CDialogBase(kTemplateId)
+    , m_handedOver(std::move(handedOver))
+    , m_strInstallerURL(InstallerUrl())
+    , m_webGrab(std::make_shared<CWebGrab>())
 {
     // The template's progress bar and animation are common controls; a host
     // need not have registered them.

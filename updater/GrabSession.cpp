@@ -2,8 +2,7 @@
 
 #include "updater/StatusMessage.h"
 
-CGrabSession::CGrabSession(const char* agent, HWND notifyWnd)
-    : CInternetSession(agent, 1)
+CGrabSession::CGrabSession(const char* agent, HWND notifyWnd) : CInternetSession(agent, 1)
 {
     // Progress events are only observed; a session without them works the same.
     if (IsOpen())
@@ -36,8 +35,7 @@ void CGrabSession::Send(const char* text) const
 {
     const unsigned percent = m_nStatus == STATUS_READING ? PercentOf(m_dwReceived, m_dwTotal) : 0;
     // Synchronous: the text lives on the sender's stack until the window has handled it.
-    ::SendMessageA(
-        m_pNotifyWnd, StatusMessageId(), PackStatus(m_nStatus, percent), reinterpret_cast<LPARAM>(text));
+    ::SendMessageA(m_pNotifyWnd, StatusMessageId(), PackStatus(m_nStatus, percent), reinterpret_cast<LPARAM>(text));
 }
 
-void CGrabSession::OnStatusCallback(DWORD_PTR, DWORD, void*, DWORD) { }
+void CGrabSession::OnStatusCallback(DWORD_PTR, DWORD, void*, DWORD) {}

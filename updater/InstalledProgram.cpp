@@ -17,7 +17,7 @@ bool IsAbsolute(const std::string& path)
     const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     const auto separator = [](char c) { return c == '\\' || c == '/'; };
     return (path.size() > 2 && letter(path[0]) && path[1] == ':' && separator(path[2])) ||
-           (path.size() > 2 && separator(path[0]) && separator(path[1]));
+        (path.size() > 2 && separator(path[0]) && separator(path[1]));
 }
 
 bool IsFile(const std::string& path)
@@ -50,8 +50,7 @@ std::string RegisteredPath(HKEY root, const std::string& exeName)
     std::vector<char> value;
     DWORD type = 0;
     if (key.Open(root, (kAppPaths + exeName).c_str(), KEY_QUERY_VALUE) != ERROR_SUCCESS ||
-        key.Read(nullptr, value, &type) != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) ||
-        value.empty())
+        key.Read(nullptr, value, &type) != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || value.empty())
         return std::string();
     value.push_back('\0');
     const std::string path = Unquoted(value.data());

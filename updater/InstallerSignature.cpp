@@ -115,7 +115,7 @@ std::vector<wchar_t> WideFromAnsi(const std::string& text)
     return wide;
 }
 
-} // namespace
+}  // namespace
 
 const char* SignatureVerdict::StepName() const
 {
@@ -168,7 +168,7 @@ SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* si
         return verdict;
     }
     ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), verdict.commonName,
-        ARRAYSIZE(verdict.commonName));
+                         ARRAYSIZE(verdict.commonName));
     ReadThumbprint(certificate, verdict.thumbprint);
 
     CERT_CHAIN_POLICY_PARA policy = {};
@@ -194,9 +194,10 @@ bool CheckInstallerFile(const std::string& path, std::string& failure)
 {
     TraceOut("CheckInstallerFile : %s", path.c_str());
     const SignatureVerdict verdict = VerifyInstallerSignature(WideFromAnsi(path).data(), InstallerSigners());
-    const std::string signer = *verdict.thumbprint ? " (CN : "
-            + AnsiFromWide(verdict.commonName, lstrlenW(verdict.commonName)) + ", SHA1 : " + verdict.thumbprint + ")"
-                                                   : std::string();
+    const std::string signer = *verdict.thumbprint
+        ? " (CN : " + AnsiFromWide(verdict.commonName, lstrlenW(verdict.commonName)) +
+            ", SHA1 : " + verdict.thumbprint + ")"
+        : std::string();
     if (verdict.Accepted()) {
         TraceOut("CheckInstallerFile : suc%s", signer.c_str());
         return true;

@@ -17,7 +17,7 @@ struct SignatureVerdict {
     HRESULT code = S_OK;
     // The signer certificate, once the trust state has one (for the trace).
     wchar_t commonName[128] = L"";
-    char thumbprint[41] = ""; // SHA-1, 40 upper-case hex digits
+    char thumbprint[41] = "";  // SHA-1, 40 upper-case hex digits
 
     bool Accepted() const { return step == kAccepted; }
     const char* StepName() const;

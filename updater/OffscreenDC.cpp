@@ -28,7 +28,7 @@ COffscreenDC::COffscreenDC(HDC target) : m_pDC(target)
 COffscreenDC::~COffscreenDC()
 {
     if (m_bMemDC)
-        BitBlt(m_pDC, m_rect.left, m_rect.top, m_rect.right - m_rect.left, m_rect.bottom - m_rect.top,
-               m_memoryDC.Get(), m_rect.left, m_rect.top, SRCCOPY);
+        BitBlt(m_pDC, m_rect.left, m_rect.top, m_rect.right - m_rect.left, m_rect.bottom - m_rect.top, m_memoryDC.Get(),
+               m_rect.left, m_rect.top, SRCCOPY);
     // The members then deselect the bitmap, delete it and delete the DC.
 }

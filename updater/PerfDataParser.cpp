@@ -6,15 +6,15 @@ namespace {
 
 // Offsets of the fields read, in the published 32-bit layout of the
 // performance data records.
-constexpr size_t kBlockHeaderLength = 24;     // PERF_DATA_BLOCK.HeaderLength
+constexpr size_t kBlockHeaderLength = 24;  // PERF_DATA_BLOCK.HeaderLength
 constexpr size_t kObjectDefinitionLength = 4;  // PERF_OBJECT_TYPE.DefinitionLength
-constexpr size_t kObjectHeaderLength = 8;      // PERF_OBJECT_TYPE.HeaderLength
-constexpr size_t kObjectNumCounters = 32;      // PERF_OBJECT_TYPE.NumCounters
-constexpr size_t kObjectNumInstances = 40;     // PERF_OBJECT_TYPE.NumInstances
-constexpr size_t kCounterSize = 40;            // sizeof(PERF_COUNTER_DEFINITION)
-constexpr size_t kCounterTitleIndex = 4;       // PERF_COUNTER_DEFINITION.CounterNameTitleIndex
-constexpr size_t kCounterOffset = 36;          // PERF_COUNTER_DEFINITION.CounterOffset
-constexpr size_t kInstanceNameOffset = 16;     // PERF_INSTANCE_DEFINITION.NameOffset
+constexpr size_t kObjectHeaderLength = 8;  // PERF_OBJECT_TYPE.HeaderLength
+constexpr size_t kObjectNumCounters = 32;  // PERF_OBJECT_TYPE.NumCounters
+constexpr size_t kObjectNumInstances = 40;  // PERF_OBJECT_TYPE.NumInstances
+constexpr size_t kCounterSize = 40;  // sizeof(PERF_COUNTER_DEFINITION)
+constexpr size_t kCounterTitleIndex = 4;  // PERF_COUNTER_DEFINITION.CounterNameTitleIndex
+constexpr size_t kCounterOffset = 36;  // PERF_COUNTER_DEFINITION.CounterOffset
+constexpr size_t kInstanceNameOffset = 16;  // PERF_INSTANCE_DEFINITION.NameOffset
 // Instance names longer than this many UTF-16 units cannot fit 260 ANSI bytes.
 constexpr size_t kMaxNameUnits = 520;
 

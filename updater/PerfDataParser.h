@@ -13,7 +13,7 @@
 // Title indexes of the "Counters" list that the process enumeration needs.
 struct PerfTitleIndexes {
     uint32_t processObject = 0;  // "process"; 0 when the list has none
-    uint32_t processId = 0;      // "ID Process"; 0 when the list has none
+    uint32_t processId = 0;  // "ID Process"; 0 when the list has none
 };
 
 // Walks the "Counters" list: NUL-terminated strings, pairs of a decimal title

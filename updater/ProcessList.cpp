@@ -40,8 +40,8 @@ constexpr DWORD kPerfBufferLimit = 64u << 20;
 
 bool ToAnsi(const char16_t* name, char* out, size_t outSize)
 {
-    return WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(name), -1, out,
-                               static_cast<int>(outSize), nullptr, nullptr) != 0;
+    return WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(name), -1, out, static_cast<int>(outSize),
+                               nullptr, nullptr) != 0;
 }
 
 // HKEY_PERFORMANCE_DATA is closed after every use, whatever the road.

@@ -67,8 +67,8 @@ void CutText(std::string& text, size_t maxBytes, LeadBytePredicate isLeadByte)
         text.resize(CutText(&text[0], text.size(), maxBytes, isLeadByte));
 }
 
-size_t FormatStatusTextV(
-    char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* format, va_list args)
+size_t FormatStatusTextV(char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* format,
+                         va_list args)
 {
     // Format in full first, so a cut can respect character boundaries.
     char full[kStatusTextSize * 2];
@@ -93,7 +93,7 @@ size_t FormatStatusText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLea
 }
 
 size_t FormatReadingText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* name,
-    uint32_t received, uint32_t elapsedSeconds)
+                         uint32_t received, uint32_t elapsedSeconds)
 {
     if (elapsedSeconds == 0)
         return FormatStatusText(buffer, isLeadByte, "%s - Read %u bytes", name, received);
@@ -125,7 +125,7 @@ bool ParseNumber(const char*& text, uint32_t& value)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 bool ParseContentRange(const char* text, uint32_t& first, uint32_t& last, uint32_t& total)
 {

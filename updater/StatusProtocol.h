@@ -12,28 +12,28 @@
 #include <cstdint>
 #include <string>
 
-#include "support/Trace.h" // VANTORIMA_PRINTF
+#include "support/Trace.h"  // VANTORIMA_PRINTF
 
 // The name under which the message is registered; sender and receiver use it.
 constexpr const char kStatusMessageName[] = "UWM_STATUS_KEY_D31F39A4_1C63_11D3_AA11_AC48B5000000";
 
 enum : unsigned short {
-    STATUS_NET_ERROR = 1, // the internet library failed, or the body ended short
-    STATUS_FILE_ERROR, // the local file could not be created or written
-    STATUS_STOPPED, // the stop flag was seen before a read
-    STATUS_READING, // a block was written; wParam carries the percentage
-    STATUS_STARTING, // before the URL is opened
-    STATUS_FILE_DONE, // after the last block
-    STATUS_ALL_DONE, // the queue ended without failure or stop
-    STATUS_LIST_FAILED, // the queue ended on a failure or a stop
-    STATUS_INVALID, // no file, no usable length, or not a 200 reply
-    STATUS_ABORT, // a running client was not closed; nothing is downloaded
-    STATUS_UNVERIFIED, // the file failed the grabber's check and was deleted
+    STATUS_NET_ERROR = 1,  // the internet library failed, or the body ended short
+    STATUS_FILE_ERROR,  // the local file could not be created or written
+    STATUS_STOPPED,  // the stop flag was seen before a read
+    STATUS_READING,  // a block was written; wParam carries the percentage
+    STATUS_STARTING,  // before the URL is opened
+    STATUS_FILE_DONE,  // after the last block
+    STATUS_ALL_DONE,  // the queue ended without failure or stop
+    STATUS_LIST_FAILED,  // the queue ended on a failure or a stop
+    STATUS_INVALID,  // no file, no usable length, or not a 200 reply
+    STATUS_ABORT,  // a running client was not closed; nothing is downloaded
+    STATUS_UNVERIFIED,  // the file failed the grabber's check and was deleted
 };
 
 // Status texts, printf formats where they take the file name.
-constexpr const char kTextNetError[] = "%s - %s"; // name, error text
-constexpr const char kTextFileError[] = "%s - %s"; // name, error text
+constexpr const char kTextNetError[] = "%s - %s";  // name, error text
+constexpr const char kTextFileError[] = "%s - %s";  // name, error text
 constexpr const char kTextStopped[] = "User Stop!";
 constexpr const char kTextStarting[] = "%s - 正在升级VOK围棋，请稍候...";
 constexpr const char kTextFileDone[] = "%s - Download End!";
@@ -43,7 +43,7 @@ constexpr const char kTextInvalid[] = "%s is Invalid!";
 constexpr const char kTextAbort[] = "User Stop!";
 // Between a connection that dropped and the request for the rest: name, bytes so far.
 constexpr const char kTextReconnecting[] = "%s - 断线重连中，已收 %lu 字节";
-constexpr const char kTextUnverified[] = "%s - %s"; // name, the check's text
+constexpr const char kTextUnverified[] = "%s - %s";  // name, the check's text
 
 // Size of the sender's text buffer, terminator included.
 constexpr size_t kStatusTextSize = 512;
@@ -82,14 +82,14 @@ void CutText(std::string& text, size_t maxBytes, LeadBytePredicate isLeadByte);
 
 // Formats into a buffer of kStatusTextSize bytes, cut to at most 511 bytes;
 // returns the length.
-size_t FormatStatusTextV(
-    char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* format, va_list args);
+size_t FormatStatusTextV(char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* format,
+                         va_list args);
 size_t FormatStatusText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* format, ...)
     VANTORIMA_PRINTF(3, 4);
 
 // The code-4 text: bytes so far, and the speed once a whole second has passed.
 size_t FormatReadingText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* name,
-    uint32_t received, uint32_t elapsedSeconds);
+                         uint32_t received, uint32_t elapsedSeconds);
 
 // The error text of a body that ended before its Content-Length.
 std::string ShortBodyText(uint32_t received, uint32_t total);

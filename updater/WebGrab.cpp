@@ -22,7 +22,7 @@ std::string CutErrorText(std::string text)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 // Makes a request reachable for Abort while it is open.
 class CActiveRequest {
@@ -158,7 +158,7 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
     CActiveRequest active(*this, file);
     DWORD error = session.OpenUrl(url.c_str(), kOpenFlags, file);
     if (error == ERROR_INTERNET_UNRECOGNIZED_SCHEME)
-        return FailInvalid(name, file); // not an HTTP URL: it yields no file
+        return FailInvalid(name, file);  // not an HTTP URL: it yields no file
     if (error)
         return FailNetwork(name, InternetErrorText(error), file, nullptr);
 
@@ -230,8 +230,8 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
     return 1;
 }
 
-CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local,
-    uint32_t& received, uint32_t total, const CStopwatch& clock, std::string& why)
+CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint32_t& received,
+                                     uint32_t total, const CStopwatch& clock, std::string& why)
 {
     CGrabSession& session = *m_pSession;
     for (;;) {
@@ -278,7 +278,7 @@ bool CWebGrab::PauseBeforeResume(const std::string& name, uint32_t received, int
 }
 
 CWebGrab::Resumed CWebGrab::RequestRest(const std::string& url, const std::string& validator, uint32_t received,
-    uint32_t& total, CHttpFile& file, std::string& why)
+                                        uint32_t& total, CHttpFile& file, std::string& why)
 {
     // Without a validator the rest could belong to another file: ask for all of it.
     std::string headers;
@@ -286,7 +286,7 @@ CWebGrab::Resumed CWebGrab::RequestRest(const std::string& url, const std::strin
         headers = "Range: bytes=" + std::to_string(received) + "-\r\nIf-Range: " + validator + "\r\n";
     }
     DWORD error = m_pSession->OpenUrl(url.c_str(), kOpenFlags | INTERNET_FLAG_NO_CACHE_WRITE, file,
-        headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()));
+                                      headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()));
     DWORD status = 0;
     if (!error)
         error = file.QueryStatusCode(status);
@@ -319,7 +319,7 @@ int CWebGrab::ReportStopped(CHttpFile& file, CLocalFile& local)
     m_pSession->SetStatus(STATUS_STOPPED, 0);
     m_pSession->ReportStatus(kTextStopped);
     file.Close();
-    local.Close(); // the partial file stays
+    local.Close();  // the partial file stays
     return 0;
 }
 
@@ -328,7 +328,7 @@ int CWebGrab::FailInvalid(const std::string& name, CHttpFile& file)
     m_pSession->SetStatus(STATUS_INVALID, 0);
     m_pSession->ReportStatus(kTextInvalid, name.c_str());
     file.Close();
-    return 0; // the session stays, for the queue's last word
+    return 0;  // the session stays, for the queue's last word
 }
 
 int CWebGrab::FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local)
@@ -339,7 +339,7 @@ int CWebGrab::FailNetwork(const std::string& name, const std::string& text, CHtt
     m_pSession->ReportStatus(kTextNetError, name.c_str(), cut.c_str());
     file.Close();
     if (local)
-        local->Close(); // the partial file stays
+        local->Close();  // the partial file stays
     CloseSession();
     return 0;
 }

@@ -80,14 +80,14 @@ private:
     bool StopRequested() const { return m_bStop.load(std::memory_order_relaxed) != 0; }
     // Reads the body into local until it ends; Early (with why) when it ended
     // before total, Failed when a stop or a file error has been reported.
-    BodyEnd ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint32_t& received,
-        uint32_t total, const CStopwatch& clock, std::string& why);
+    BodyEnd ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint32_t& received, uint32_t total,
+                     const CStopwatch& clock, std::string& why);
     // Reports the dropped connection and waits before the n-th resumption;
     // false when a stop came meanwhile.
     bool PauseBeforeResume(const std::string& name, uint32_t received, int n);
     // Asks for the bytes from received on of the file that validator names.
     Resumed RequestRest(const std::string& url, const std::string& validator, uint32_t received, uint32_t& total,
-        CHttpFile& file, std::string& why);
+                        CHttpFile& file, std::string& why);
     // The stop's ending of GetFile: report, close, keep the partial file, return 0.
     int ReportStopped(CHttpFile& file, CLocalFile& local);
     // Failure endings of GetFile: report, close what is open, return 0.
@@ -101,8 +101,8 @@ private:
     std::string m_strAgent;
     FileCheck m_fileCheck = nullptr;
     // Written by the dialog's thread, read by the worker before every block.
-    std::atomic<int> m_bStop { 0 };
-    CKernelHandle m_stopEvent { ::CreateEventA(nullptr, TRUE, FALSE, nullptr) };
+    std::atomic<int> m_bStop{0};
+    CKernelHandle m_stopEvent{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     std::vector<std::string> m_downloadArray;
     char m_readBuffer[4096];
     std::unique_ptr<CGrabSession> m_pSession;

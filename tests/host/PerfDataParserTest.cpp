@@ -37,11 +37,11 @@ public:
         Put16s(0, u"PERF");
         Put32(24, 88);  // block header length: the object follows
         const size_t object = 88;
-        Put32(object + 8, 64);                  // object header length: counters follow
-        Put32(object + 4, 64 + 2 * 40);         // definition length: instances follow
-        Put32(object + 32, 2);                  // counters
+        Put32(object + 8, 64);  // object header length: counters follow
+        Put32(object + 4, 64 + 2 * 40);  // definition length: instances follow
+        Put32(object + 32, 2);  // counters
         Put32(object + 40, numInstances == -2 ? static_cast<uint32_t>(instances.size()) : numInstances);
-        Put32(object + 64 + 4, 6);              // another counter first
+        Put32(object + 64 + 4, 6);  // another counter first
         Put32(object + 64 + 36, 4);
         Put32(object + 104 + 4, kIdProcess);
         Put32(object + 104 + 36, 8);
@@ -68,8 +68,8 @@ public:
 
     size_t Parse(ProcessEntry* table, size_t capacity, size_t size = SIZE_MAX) const
     {
-        return ParsePerfProcesses(bytes.data(), size == SIZE_MAX ? bytes.size() : size, kIdProcess, &AsciiOnly,
-                                  table, capacity);
+        return ParsePerfProcesses(bytes.data(), size == SIZE_MAX ? bytes.size() : size, kIdProcess, &AsciiOnly, table,
+                                  capacity);
     }
 
     std::vector<uint8_t> bytes;
@@ -180,7 +180,7 @@ TEST(PerfDataParser, LyingOffsetsStopTheWalk)
     {
         PerfBlock block(three);
         block.Put32(88 + 32, 0xFFFFFFFF);  // counters running off the end
-        block.Put32(88 + 104 + 4, 5);      // and none of them the process id
+        block.Put32(88 + 104 + 4, 5);  // and none of them the process id
         EXPECT_EQ(block.Parse(g_table, 256), 0u);
     }
     {
@@ -193,15 +193,26 @@ TEST(PerfDataParser, LyingOffsetsStopTheWalk)
 
 TEST(PerfDataParser, FindsTheTitleIndexesInTheCountersList)
 {
-    const char list[] = "1\0" "1847\0" "230\0" "Process\0" "784\0" "ID Process\0" "232\0" "Thread\0";
+    const char list[] = "1\0"
+                        "1847\0"
+                        "230\0"
+                        "Process\0"
+                        "784\0"
+                        "ID Process\0"
+                        "232\0"
+                        "Thread\0";
     PerfTitleIndexes found = FindPerfTitleIndexes(list, sizeof list);
     EXPECT_EQ(found.processObject, 230u);
     EXPECT_EQ(found.processId, 784u);
 
-    const char twice[] = "230\0" "PROCESS\0" "999\0" "process\0";  // any case, the last wins
+    const char twice[] = "230\0"
+                         "PROCESS\0"
+                         "999\0"
+                         "process\0";  // any case, the last wins
     EXPECT_EQ(FindPerfTitleIndexes(twice, sizeof twice).processObject, 999u);
 
-    const char first[] = "process\0" "12\0";  // no index before it
+    const char first[] = "process\0"
+                         "12\0";  // no index before it
     EXPECT_EQ(FindPerfTitleIndexes(first, sizeof first).processObject, 0u);
 
     const char unterminated[] = {'2', '3', '0', '\0', 'p', 'r', 'o', 'c', 'e', 's', 's'};

@@ -12,7 +12,7 @@ bool IsGbkLeadByte(unsigned char byte)
     return byte >= 0x81 && byte <= 0xFE;
 }
 
-} // namespace
+}  // namespace
 
 TEST(StatusProtocol, PackingKeepsCodeLowAndPercentHigh)
 {
@@ -20,13 +20,13 @@ TEST(StatusProtocol, PackingKeepsCodeLowAndPercentHigh)
     EXPECT_EQ(PackStatus(STATUS_ABORT, 0), 10u);
     EXPECT_EQ(StatusCodeOf(PackStatus(STATUS_READING, 100)), 4u);
     EXPECT_EQ(StatusPercentOf(PackStatus(STATUS_READING, 100)), 100u);
-    EXPECT_EQ(PackStatus(0x12345, 0x10064), 0x00642345u); // neither spills into the other
+    EXPECT_EQ(PackStatus(0x12345, 0x10064), 0x00642345u);  // neither spills into the other
 }
 
 TEST(StatusProtocol, PercentIsExactAtThirtyTwoBitExtremes)
 {
     const uint32_t max = 0xFFFFFFFFu;
-    EXPECT_EQ(PercentOf(0, 0), 100u); // unknown length
+    EXPECT_EQ(PercentOf(0, 0), 100u);  // unknown length
     EXPECT_EQ(PercentOf(12345, 0), 100u);
     EXPECT_EQ(PercentOf(0, max), 0u);
     EXPECT_EQ(PercentOf(1, max), 0u);
@@ -38,7 +38,7 @@ TEST(StatusProtocol, PercentIsExactAtThirtyTwoBitExtremes)
     EXPECT_EQ(PercentOf(max / 100, max), 0u);
     EXPECT_EQ(PercentOf(max / 100 + 1, max), 1u);
     EXPECT_EQ(PercentOf(4095, 10000), 40u);
-    EXPECT_EQ(PercentOf(10001, 10000), 100u); // never past the end of the bar
+    EXPECT_EQ(PercentOf(10001, 10000), 100u);  // never past the end of the bar
 }
 
 TEST(StatusProtocol, ContentLengthIsTheLeadingDecimalNumber)
@@ -68,11 +68,12 @@ TEST(StatusProtocol, ContentRangeIsOneWholeSatisfiedRange)
     EXPECT_TRUE(ParseContentRange(" bytes 0-0/1 ", first, last, total));
     EXPECT_TRUE(ParseContentRange("bytes 4294967294-4294967294/4294967295", first, last, total));
     EXPECT_EQ(first, 4294967294u);
-    for (const char* bad : { "bytes 5-4/10", "bytes 5-10/10", "bytes */100000", "bytes 0-9/*", "bytes 1-2/3x",
-             "items 0-1/2", "bytes=0-1/2", "bytes 0-4294967296/4294967297", "bytes -1/2", "bytes 0-/2", "", "bytes " }) {
+    for (const char* bad :
+         {"bytes 5-4/10", "bytes 5-10/10", "bytes */100000", "bytes 0-9/*", "bytes 1-2/3x", "items 0-1/2",
+          "bytes=0-1/2", "bytes 0-4294967296/4294967297", "bytes -1/2", "bytes 0-/2", "", "bytes "}) {
         first = last = total = 7;
         EXPECT_FALSE(ParseContentRange(bad, first, last, total)) << bad;
-        EXPECT_EQ(first + last + total, 21u) << bad; // untouched
+        EXPECT_EQ(first + last + total, 21u) << bad;  // untouched
     }
     EXPECT_FALSE(ParseContentRange(nullptr, first, last, total));
 }

@@ -186,7 +186,7 @@ TEST(ProcessList, SnapshotListsBareNamesWithinItsCapacity)
     for (size_t i = 0; i < n; ++i) {
         EXPECT_EQ(std::strchr(table[i].exeName, '\\'), nullptr) << table[i].exeName;
         found |= table[i].processId == GetCurrentProcessId() &&
-                 _stricmp(table[i].exeName, std::strrchr(self, '\\') + 1) == 0;
+            _stricmp(table[i].exeName, std::strrchr(self, '\\') + 1) == 0;
     }
     EXPECT_TRUE(found);
     EXPECT_EQ(ListProcessesSnapshot(table.data(), 1), 1u);

@@ -68,25 +68,25 @@ public:
     CDialogWatcher(const std::string& shot, std::function<bool(HWND)> match, std::function<bool(HWND)> check,
                    std::function<void(HWND)> close)
         : m_thread([=] {
-              const DWORD start = GetTickCount();
-              HWND dialog = nullptr;
-              while (!dialog && GetTickCount() - start < 20000) {
-                  dialog = FindDialog(m_owner, match);
-                  if (!dialog)
-                      Sleep(50);
-              }
-              if (!dialog) {
-                  // Whatever did open must not leave the test waiting forever.
-                  if (HWND other = FindDialog(m_owner, [](HWND) { return true; }))
-                      PostMessageA(other, WM_COMMAND, IDCANCEL, 0);
-                  return;
-              }
-              Sleep(300);  // let it paint
-              m_checked = check(dialog);
-              m_shot = Screenshot(shot);
-              close(dialog);
-              m_closed = true;
-          })
+            const DWORD start = GetTickCount();
+            HWND dialog = nullptr;
+            while (!dialog && GetTickCount() - start < 20000) {
+                dialog = FindDialog(m_owner, match);
+                if (!dialog)
+                    Sleep(50);
+            }
+            if (!dialog) {
+                // Whatever did open must not leave the test waiting forever.
+                if (HWND other = FindDialog(m_owner, [](HWND) { return true; }))
+                    PostMessageA(other, WM_COMMAND, IDCANCEL, 0);
+                return;
+            }
+            Sleep(300);  // let it paint
+            m_checked = check(dialog);
+            m_shot = Screenshot(shot);
+            close(dialog);
+            m_closed = true;
+        })
     {
     }
     ~CDialogWatcher()
@@ -123,7 +123,7 @@ TEST(ControlDialogs, AboutBoxIsModalAndCanBeShownAgain)
             [](HWND dialog) {
                 HWND ok = GetDlgItem(dialog, IDOK);
                 return ok && Text(ok) == "OK" && HasChildText(dialog, "Vantorima Control, Version 1.0") &&
-                       !GetWindow(dialog, GW_OWNER);
+                    !GetWindow(dialog, GW_OWNER);
             },
             [](HWND dialog) { SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0); });
         // Returns only once the box is closed.

@@ -43,8 +43,7 @@ protected:
                                            const std::wstring& server)
     {
         CInterfacePtr<IDispatch> control;
-        EXPECT_EQ(CoCreateInstance(CLSID_Vantorima, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                   control.PutVoid()),
+        EXPECT_EQ(CoCreateInstance(CLSID_Vantorima, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, control.PutVoid()),
                   S_OK);
         CInterfacePtr<IStream> stream;
         if (!control)

@@ -234,8 +234,9 @@ TEST_F(ControlInPlace, AfterTheCompletionMessageTheControlKnowsItsWindowIsGone)
 
     // Activating again finds no window to live in: no success without a window.
     EXPECT_TRUE(FAILED(control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site_, 0, host_, &site_.position)));
-    EXPECT_EQ(site_.TakeCalls(), (Calls{"OnInPlaceDeactivate", "CanInPlaceActivate", "OnInPlaceActivate", "GetWindow",
-                                        "GetWindowContext", "OnInPlaceDeactivate"}));
+    EXPECT_EQ(site_.TakeCalls(),
+              (Calls{"OnInPlaceDeactivate", "CanInPlaceActivate", "OnInPlaceActivate", "GetWindow", "GetWindowContext",
+                     "OnInPlaceDeactivate"}));
     CInterfacePtr<IOleInPlaceObject> inPlace;
     ASSERT_EQ(control_.As(&inPlace), S_OK);
     HWND none = nullptr;

@@ -110,8 +110,8 @@ public:
     CImportPatch(HMODULE module, const char* dll, const char* name, void* replacement)
     {
         auto* base = reinterpret_cast<BYTE*>(module);
-        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const auto* nt =
+            reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
         const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
         for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
             if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), dll) != 0)
@@ -196,9 +196,9 @@ bool ReadSavedStrings(const std::string& saved, std::vector<std::wstring>* strin
         if (saved.size() - at < length)
             return false;
         std::wstring wide(length, L'\0');
-        const int made = length ? MultiByteToWideChar(CP_ACP, 0, &saved[at], static_cast<int>(length), &wide[0],
-                                                      static_cast<int>(length))
-                                : 0;
+        const int made = length
+            ? MultiByteToWideChar(CP_ACP, 0, &saved[at], static_cast<int>(length), &wide[0], static_cast<int>(length))
+            : 0;
         wide.resize(made);
         strings->push_back(wide);
         at += length;
@@ -288,11 +288,23 @@ TEST_F(ControlObject, OneIdentityBehindEveryInterface)
     CInterfacePtr<IDispatch> control = NewControl();
     CInterfacePtr<IUnknown> identity;
     ASSERT_EQ(control.As(&identity), S_OK);
-    const IID* interfaces[] = {&IID_IOleObject, &IID_IOleInPlaceObject, &IID_IOleInPlaceActiveObject,
-                               &IID_IOleControl, &IID_IViewObject2, &IID_IDataObject, &IID_IPersistStreamInit,
-                               &IID_IPersistPropertyBag, &IID_IPersistStorage, &IID_IPersistMemory,
-                               &IID_IProvideClassInfo2, &IID_IConnectionPointContainer, &IID_ISpecifyPropertyPages,
-                               &IID_IQuickActivate, &IID_IObjectWithSite, &IID_IObjectSafety, &DIID__DVantorima};
+    const IID* interfaces[] = {&IID_IOleObject,
+                               &IID_IOleInPlaceObject,
+                               &IID_IOleInPlaceActiveObject,
+                               &IID_IOleControl,
+                               &IID_IViewObject2,
+                               &IID_IDataObject,
+                               &IID_IPersistStreamInit,
+                               &IID_IPersistPropertyBag,
+                               &IID_IPersistStorage,
+                               &IID_IPersistMemory,
+                               &IID_IProvideClassInfo2,
+                               &IID_IConnectionPointContainer,
+                               &IID_ISpecifyPropertyPages,
+                               &IID_IQuickActivate,
+                               &IID_IObjectWithSite,
+                               &IID_IObjectSafety,
+                               &DIID__DVantorima};
     for (const IID* iid : interfaces) {
         CInterfacePtr<IUnknown> part;
         ASSERT_EQ(identity->QueryInterface(*iid, part.PutVoid()), S_OK);
@@ -362,14 +374,10 @@ TEST_F(ControlObject, ObjectSafetyAnswersTheArgumentsForAnAllowedPageOnly)
         DWORD enabled;
     };
     const Case cases[] = {
-        {&IID_IDispatch, S_OK, 1},
-        {&IID_IPersistPropertyBag, S_OK, 2},
-        {&IID_IPersistStreamInit, S_OK, 2},
-        {&IID_IPersistStorage, S_OK, 2},
-        {&IID_IPersistMemory, S_OK, 2},
-        {&IID_IObjectSafety, E_NOINTERFACE, 0},
-        {&IID_IOleObject, E_NOINTERFACE, 0},
-        {&IID_IClassFactory, E_NOINTERFACE, 0},  // not implemented at all
+        {&IID_IDispatch, S_OK, 1},           {&IID_IPersistPropertyBag, S_OK, 2},
+        {&IID_IPersistStreamInit, S_OK, 2},  {&IID_IPersistStorage, S_OK, 2},
+        {&IID_IPersistMemory, S_OK, 2},      {&IID_IObjectSafety, E_NOINTERFACE, 0},
+        {&IID_IOleObject, E_NOINTERFACE, 0}, {&IID_IClassFactory, E_NOINTERFACE, 0},  // not implemented at all
     };
     for (const Case& c : cases) {
         DWORD supported = 99;
@@ -608,8 +616,8 @@ TEST_F(ControlObject, DamagedStreamsLoadWholeOrNotAtAll)
             damaged[rand() % damaged.size()] ^= static_cast<char>(1 << (rand() % 8));
         if (round % 3 == 0)
             damaged.resize(rand() % damaged.size());
-        const HRESULT hr = targetMemory->Load(damaged.empty() ? &saved[0] : &damaged[0],
-                                              static_cast<ULONG>(damaged.size()));
+        const HRESULT hr =
+            targetMemory->Load(damaged.empty() ? &saved[0] : &damaged[0], static_cast<ULONG>(damaged.size()));
         const std::vector<std::wstring> after = All(target.Get());
         std::vector<std::wstring> held;
         if (ReadSavedStrings(damaged, &held)) {

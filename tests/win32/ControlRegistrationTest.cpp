@@ -99,9 +99,9 @@ TEST_F(ControlRegistration, ATypeLibraryThatCannotBeRegisteredRegistersNoClass)
 {
     // The library's version key exists and may only be read.
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, kTypeLibVersionKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExA(HKEY_CLASSES_ROOT, kTypeLibVersionKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
     RegCloseKey(key);
     ASSERT_TRUE(SetClassesKeyDacl(kTypeLibVersionKey, kReadOnlyDacl));
 
@@ -291,8 +291,8 @@ TEST_F(ControlRegistration, TheModuleFileCarriesItsNameVersionAndResources)
     // Its export table's own name, and the four undecorated entry points.
     const HMODULE module = module_.Handle();
     const auto* base = reinterpret_cast<const BYTE*>(module);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto* nt =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(
         base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
     EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), "VANTORIMA.OCX");
@@ -316,8 +316,8 @@ TEST_F(ControlRegistration, TheModuleFileCarriesItsNameVersionAndResources)
     EXPECT_STREQ(caption, "General");
 
     // The toolbox bitmap: 16 x 15 pixels, 16 colours.
-    HBITMAP bitmap = static_cast<HBITMAP>(
-        LoadImageA(module, MAKEINTRESOURCEA(1), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    HBITMAP bitmap =
+        static_cast<HBITMAP>(LoadImageA(module, MAKEINTRESOURCEA(1), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     ASSERT_TRUE(bitmap);
     BITMAP info = {};
     GetObjectA(bitmap, sizeof info, &info);

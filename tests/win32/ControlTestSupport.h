@@ -74,7 +74,7 @@ HWND FindControlWindow(HWND host);
 
 // Wine's ATL container (atl.dll).
 using AtlAxCreateControlExFunction = HRESULT(WINAPI*)(LPCOLESTR, HWND, IStream*, IUnknown**, IUnknown**, REFIID,
-                                                       IUnknown*);
+                                                      IUnknown*);
 using AtlAxAttachControlFunction = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
 AtlAxCreateControlExFunction AtlAxCreateControlEx();
 AtlAxAttachControlFunction AtlAxAttachControl();

@@ -191,7 +191,8 @@ protected:
         g_signers.clear();
         EXPECT_FALSE(FileExists(client_.File(kClientRecord))) << "the planted client ran";
         SetCurrentDirectoryA(previousDir_);
-        for (const char* name : {"TMP", "TEMP", "MAROVENT_RECORD", "MAROVENT_INSTALLER_RECORD", "VANTORIMA_INSTALL_DIR"})
+        for (const char* name :
+             {"TMP", "TEMP", "MAROVENT_RECORD", "MAROVENT_INSTALLER_RECORD", "VANTORIMA_INSTALL_DIR"})
             SetEnvironmentVariableA(name, nullptr);
         SetUpdateServerModes("");
         DeleteSettingsKey();
@@ -219,8 +220,8 @@ protected:
     // A screenshot named after the test, for people to look at.
     void Shot(const std::string& what)
     {
-        SaveScreenshot(std::string("update-dialog-") +
-                       ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + what);
+        SaveScreenshot(std::string("update-dialog-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                       "-" + what);
     }
     // Answers every box with button, after a screenshot of it over the dialog.
     CBoxAnswerer::Decision Answer(int button)
@@ -261,7 +262,8 @@ TEST_F(UpdateDialog, DownloadsStartsTheInstallerAndHandsOver)
     Shot("reading");
     ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
 
-    EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_READING, STATUS_FILE_DONE, STATUS_ALL_DONE}));
+    EXPECT_EQ(log_.Codes(),
+              (std::vector<unsigned>{STATUS_STARTING, STATUS_READING, STATUS_FILE_DONE, STATUS_ALL_DONE}));
     unsigned last = 0;
     int readings = 0;
     for (const Status& s : log_.statuses) {
@@ -293,8 +295,9 @@ TEST_F(UpdateDialog, DownloadsStartsTheInstallerAndHandsOver)
     EXPECT_EQ(trace_.Count("CDownLoadDlg::Exit"), 1);
     EXPECT_TRUE(trace_.Contains("link :" + CDownLoadDlg::InstallerUrl()));
     if (VANTORIMA_INSTALLER_CHECK) {
-        EXPECT_EQ(LastCheck(trace_), std::string("CheckInstallerFile : suc (CN : ") + kTestSigner +
-                                         ", SHA1 : " + TestSignerThumbprint() + ")");
+        EXPECT_EQ(LastCheck(trace_),
+                  std::string("CheckInstallerFile : suc (CN : ") + kTestSigner + ", SHA1 : " + TestSignerThumbprint() +
+                      ")");
     }
     PumpFor(200);
     EXPECT_EQ(control_.completions, 1);
@@ -480,7 +483,8 @@ TEST_F(UpdateDialog, AListedSignerRuns)
     Open();
     ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
     EXPECT_TRUE(answerer.Texts().empty());
-    EXPECT_EQ(LastCheck(trace_), std::string("CheckInstallerFile : suc (CN : ") + kTestSigner + ", SHA1 : " + sha1 + ")");
+    EXPECT_EQ(LastCheck(trace_),
+              std::string("CheckInstallerFile : suc (CN : ") + kTestSigner + ", SHA1 : " + sha1 + ")");
     ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
 }
 
@@ -543,7 +547,8 @@ TEST_F(UpdateDialog, YesClosesTheRunningClientAndTheDownloadRuns)
     ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
     EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kAskClose});
     EXPECT_EQ(running.ExitCode(), 1u);
-    EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_READING, STATUS_FILE_DONE, STATUS_ALL_DONE}));
+    EXPECT_EQ(log_.Codes(),
+              (std::vector<unsigned>{STATUS_STARTING, STATUS_READING, STATUS_FILE_DONE, STATUS_ALL_DONE}));
 }
 
 TEST_F(UpdateDialog, EnterEscAndUnknownCodesChangeNothingAndAStalledDialogGoesAtOnce)
@@ -593,7 +598,8 @@ TEST_F(UpdateDialog, AControlThatGoesTakesItsDialogAlong)
         }
 
     private:
-        CLaunchSequence m_launch{[] {}, [this](HWND control, const std::function<void()>& handedOver) {
+        CLaunchSequence m_launch{[] {},
+                                 [this](HWND control, const std::function<void()>& handedOver) {
                                      auto opened = CLaunchSequence::OpenDownLoadDlg(control, handedOver);
                                      dialog = opened->GetSafeHwnd();
                                      return opened;
@@ -666,15 +672,15 @@ TEST(UpdateAnimation, IsAnRle8ClipThatTheAnimationControlOpens)
     ASSERT_EQ(avi.substr(8, 4), "AVI ");
     auto u32 = [&](size_t at) { return *reinterpret_cast<const uint32_t*>(bytes + at); };
     const size_t avih = avi.find("avih") + 8, strh = avi.find("strh") + 8, strf = avi.find("strf") + 8;
-    EXPECT_EQ(u32(avih), 66667u);      // microseconds per frame: 15 frames a second
-    EXPECT_EQ(u32(avih + 16), 31u);    // frames
-    EXPECT_EQ(u32(avih + 24), 1u);     // one stream
-    EXPECT_EQ(u32(avih + 32), 272u);   // width
-    EXPECT_EQ(u32(avih + 36), 60u);    // height
+    EXPECT_EQ(u32(avih), 66667u);  // microseconds per frame: 15 frames a second
+    EXPECT_EQ(u32(avih + 16), 31u);  // frames
+    EXPECT_EQ(u32(avih + 24), 1u);  // one stream
+    EXPECT_EQ(u32(avih + 32), 272u);  // width
+    EXPECT_EQ(u32(avih + 36), 60u);  // height
     EXPECT_EQ(avi.substr(strh, 4), "vids");
     EXPECT_EQ(avi.find("auds"), std::string::npos);
     EXPECT_EQ(*reinterpret_cast<const uint16_t*>(bytes + strf + 14), 8u);  // bits per pixel
-    EXPECT_EQ(u32(strf + 16), 1u);                                        // BI_RLE8
+    EXPECT_EQ(u32(strf + 16), 1u);  // BI_RLE8
 
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_ANIMATE_CLASS};
     InitCommonControlsEx(&classes);

@@ -8,7 +8,7 @@
 
 TEST(ErrorText, EveryCodeHasAReadableTextWithoutLineEnd)
 {
-    std::vector<DWORD> codes = { ERROR_ACCESS_DENIED, ERROR_PATH_NOT_FOUND, ERROR_HANDLE_DISK_FULL, 10054, 0xDEADBEEF };
+    std::vector<DWORD> codes = {ERROR_ACCESS_DENIED, ERROR_PATH_NOT_FOUND, ERROR_HANDLE_DISK_FULL, 10054, 0xDEADBEEF};
     for (DWORD code = INTERNET_ERROR_BASE + 1; code <= INTERNET_ERROR_LAST; ++code)
         codes.push_back(code);
     for (DWORD code : codes) {

@@ -43,8 +43,8 @@ int RunAgainWithHeapChecks()
 {
     const std::string key = kOptionsKey + OwnName();
     HKEY options = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &options,
-                        nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &options, nullptr) !=
+        ERROR_SUCCESS) {
         std::fprintf(stderr, "cannot switch heap checking on for %s\n", OwnName().c_str());
         return 1;
     }
@@ -87,8 +87,7 @@ private:
         if (wine_test::HeapsValid())
             return;
         failed = true;
-        std::printf("[  HEAP    ] a heap was damaged by the time %s.%s ended\n", test.test_suite_name(),
-                    test.name());
+        std::printf("[  HEAP    ] a heap was damaged by the time %s.%s ended\n", test.test_suite_name(), test.name());
     }
 };
 

@@ -161,9 +161,15 @@ TEST_F(LaunchSequence, GuestWithoutPasswordStartsTheClientBareAndEndsThePage)
     EXPECT_FALSE(control_.GetSafeHwnd());
     EXPECT_EQ(control_.dialogsOpened, 0);
 
-    const std::vector<std::string> expected = {
-        "id : guest", "passwd : <0 bytes>", "m_key : ", "m_strServer : ", "suc", "suc",
-        "strPath : " + client_.Path(), "CPelloraCtrl::OnNotifyChild", "GetParentOwner"};
+    const std::vector<std::string> expected = {"id : guest",
+                                               "passwd : <0 bytes>",
+                                               "m_key : ",
+                                               "m_strServer : ",
+                                               "suc",
+                                               "suc",
+                                               "strPath : " + client_.Path(),
+                                               "CPelloraCtrl::OnNotifyChild",
+                                               "GetParentOwner"};
     EXPECT_EQ(trace_.Lines(), expected);
 }
 
@@ -249,7 +255,8 @@ TEST_F(LaunchSequence, CompletionDeletesTheDialogBeforeEndingThePage)
     EXPECT_TRUE(deleted);
     const std::vector<std::string> lines = trace_.Lines();
     const std::vector<std::string> tail(lines.end() - 3, lines.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"CPelloraCtrl::OnNotifyChild", "delete m_downLoaddlg", "GetParentOwner"}));
+    EXPECT_EQ(tail,
+              (std::vector<std::string>{"CPelloraCtrl::OnNotifyChild", "delete m_downLoaddlg", "GetParentOwner"}));
 }
 
 TEST_F(LaunchSequence, CompletionWithoutAWindowOnlyTraces)

@@ -40,8 +40,8 @@ std::map<std::string, std::string> SettingsValues()
 
 std::string Page(const char* classId, const char* params)
 {
-    return std::string("<html><head><title>page</title></head><body>\n<object classid=\"clsid:") + classId +
-           "\">" + params + "</object></body></html>\n";
+    return std::string("<html><head><title>page</title></head><body>\n<object classid=\"clsid:") + classId + "\">" +
+        params + "</object></body></html>\n";
 }
 
 const bool kSiteLockOff = std::string(VANTORIMA_ALLOWED_SITES) == "off";
@@ -94,8 +94,8 @@ protected:
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = startup.hStdError = out;
         PROCESS_INFORMATION info = {};
-        std::string command = "\"" + ProgramDir() + "PageHost.exe\" " + options + " \"" + page + "\" " +
-                              std::to_string(seconds);
+        std::string command =
+            "\"" + ProgramDir() + "PageHost.exe\" " + options + " \"" + page + "\" " + std::to_string(seconds);
         DWORD code = 99;
         if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
             WaitForSingleObject(info.hProcess, 60000);
@@ -119,9 +119,9 @@ protected:
         WriteSettingsValue("SaveStart", REG_BINARY, std::string("\x01\x00\xff", 3));
     }
 
-    const std::string kLoginPage =
-        Page(kControlClassId, "<param name=strID value=guest><param name=strPass value=pw>"
-                              "<param name=strServer value=evil.example:7000>");
+    const std::string kLoginPage = Page(kControlClassId,
+                                        "<param name=strID value=guest><param name=strPass value=pw>"
+                                        "<param name=strServer value=evil.example:7000>");
 
     CScratchDir dir_{"page host"};
 };
@@ -135,8 +135,9 @@ TEST_F(PageHost, EmbedsTheControlWhichStartsTheClientAndEndsThePage)
     CopyFileA((ProgramDir() + "Marovent.exe").c_str(), dir_.File("Marovent.exe").c_str(), FALSE);
     WriteSettingsValue("WorkDir", REG_SZ, dir_.Path() + '\0');
     std::string output;
-    EXPECT_EQ(Open(Page(kControlClassId, "<param name='strID' value='guest'><PARAM VALUE=\"p&amp;w\" NAME=strPass>"
-                                         "<param name=\"key\" value=\"42\">"),
+    EXPECT_EQ(Open(Page(kControlClassId,
+                        "<param name='strID' value='guest'><PARAM VALUE=\"p&amp;w\" NAME=strPass>"
+                        "<param name=\"key\" value=\"42\">"),
                    &output, "", true),
               0u)
         << output;

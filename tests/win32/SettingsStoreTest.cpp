@@ -96,8 +96,8 @@ TEST(SettingsKey, CloseTwiceIsHarmless)
         ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &other), ERROR_SUCCESS);
         key.Close();
     }
-    EXPECT_EQ(RegQueryInfoKeyA(other, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, nullptr),
+    EXPECT_EQ(RegQueryInfoKeyA(other, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(other), ERROR_SUCCESS);
     DeleteSettingsKey();

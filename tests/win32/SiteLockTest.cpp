@@ -32,11 +32,11 @@ TEST(SiteLock, HostsMatchExactlyIgnoringCaseAndPort)
         {L"http://127.0.0.1:18431/login.html", true},
         {L"http://localhost/", true},
         {L"http://LOCALHOST", true},
-        {L"http://example.com/", false},         // only www. is listed
+        {L"http://example.com/", false},  // only www. is listed
         {L"http://wwwexample.com/", false},
         {L"http://www.example.com.evil.example/", false},
         {L"http://127.0.0.2/", false},
-        {L"http://127.0.0.1./", false},          // another spelling is another host
+        {L"http://127.0.0.1./", false},  // another spelling is another host
         {L"http://127.1/", false},
     };
     ExpectAll(cases, sizeof cases / sizeof cases[0]);
@@ -45,11 +45,9 @@ TEST(SiteLock, HostsMatchExactlyIgnoringCaseAndPort)
 TEST(SiteLock, WildcardsCoverHostsBelowTheDomainOnly)
 {
     const Case cases[] = {
-        {L"http://play.go.example/", true},
-        {L"http://a.b.GO.example/", true},
-        {L"http://go.example/", false},          // the bare domain needs its own entry
-        {L"http://evilgo.example/", false},
-        {L"http://go.example.evil/", false},
+        {L"http://play.go.example/", true}, {L"http://a.b.GO.example/", true},
+        {L"http://go.example/", false},  // the bare domain needs its own entry
+        {L"http://evilgo.example/", false}, {L"http://go.example.evil/", false},
         {L"http://.go.example/", false},
     };
     ExpectAll(cases, sizeof cases / sizeof cases[0]);
@@ -64,7 +62,7 @@ TEST(SiteLock, DisguisedHostsAndOtherSchemesNeverMatch)
         {L"http://evil.example/?u=http://127.0.0.1/", false},
         {L"http://evil.example/#http://127.0.0.1/", false},
         {L"http://127.0.0.1@evil.example/", false},
-        {L"http://user:pw@127.0.0.1/", false},    // a user name is how hosts are disguised
+        {L"http://user:pw@127.0.0.1/", false},  // a user name is how hosts are disguised
         {L"http://evil.example\\@127.0.0.1/", false},
         {L"http://evil.example\\.127.0.0.1/", false},
         {L"http://127.0.0.1%2eevil.example/", false},

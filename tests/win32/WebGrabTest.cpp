@@ -27,7 +27,7 @@ struct Status {
     unsigned percent;
     std::string text;
     DWORD tick;
-    bool sent; // arrived by a cross-thread send, the sender waiting
+    bool sent;  // arrived by a cross-thread send, the sender waiting
 };
 
 // The update dialog's stand-in: records the status messages it receives.
@@ -35,7 +35,7 @@ class CStatusRecorder : public CWindow {
 public:
     CStatusRecorder()
     {
-        RECT rect = { 0, 0, 100, 100 };
+        RECT rect = {0, 0, 100, 100};
         CreateEx(0, "status recorder", WS_POPUP, rect, nullptr);
     }
     ~CStatusRecorder() override { DestroyWindow(); }
@@ -58,9 +58,9 @@ protected:
         // The name itself, not the module's constant: the protocol is the name.
         static const UINT statusMessage = RegisterWindowMessageA("UWM_STATUS_KEY_D31F39A4_1C63_11D3_AA11_AC48B5000000");
         if (message == statusMessage) {
-            Status s { static_cast<unsigned>(wParam & 0xFFFF), static_cast<unsigned>(wParam >> 16),
-                reinterpret_cast<const char*>(lParam), GetTickCount(),
-                (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_REPLIED)) == ISMEX_SEND };
+            Status s{static_cast<unsigned>(wParam & 0xFFFF), static_cast<unsigned>(wParam >> 16),
+                     reinterpret_cast<const char*>(lParam), GetTickCount(),
+                     (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_REPLIED)) == ISMEX_SEND};
             statuses.push_back(s);
             if (onStatus)
                 onStatus(s);
@@ -86,12 +86,12 @@ uint32_t ReadCount(const std::string& text)
     return at == std::string::npos ? 0 : static_cast<uint32_t>(std::strtoul(text.c_str() + at + 8, nullptr, 10));
 }
 
-const std::string kStarting
-    = " - \xD5\xFD\xD4\xDA\xC9\xFD\xBC\xB6VOK\xCE\xA7\xC6\xE5\xA3\xAC\xC7\xEB\xC9\xD4\xBA\xF2...";
+const std::string kStarting =
+    " - \xD5\xFD\xD4\xDA\xC9\xFD\xBC\xB6VOK\xCE\xA7\xC6\xE5\xA3\xAC\xC7\xEB\xC9\xD4\xBA\xF2...";
 
 class WebGrab : public ::testing::Test {
 protected:
-    static constexpr size_t kSourceSize = 100000; // 24 whole blocks and a short one
+    static constexpr size_t kSourceSize = 100000;  // 24 whole blocks and a short one
 
     void SetUp() override
     {
@@ -102,9 +102,9 @@ protected:
         port_ = port;
         root_ = DosPath(root);
         source_ = GeneratedBytes(kSourceSize);
-        std::reverse(source_.begin() + 5000, source_.end()); // not the generator's pattern
+        std::reverse(source_.begin() + 5000, source_.end());  // not the generator's pattern
         ASSERT_TRUE(WriteFileBytes(root_ + "\\setup.bin", source_));
-        ASSERT_TRUE(SetUpdateServerModes("")); // and ~once counts afresh
+        ASSERT_TRUE(SetUpdateServerModes(""));  // and ~once counts afresh
     }
 
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + port_ + "/" + path; }
@@ -116,7 +116,7 @@ protected:
         grab_.Initialize(recorder_.GetSafeHwnd(), "Quessel", dir.empty() ? downloads_.Path() : dir);
         for (const std::string& url : urls)
             grab_.AddDownload(url);
-        std::atomic<bool> done { false };
+        std::atomic<bool> done{false};
         int result = -1;
         std::thread worker([&] {
             result = grab_.DownloadListAll();
@@ -163,17 +163,17 @@ protected:
     std::string port_;
     std::string root_;
     std::string source_;
-    CScratchDir downloads_ { "vantorima downloads" };
+    CScratchDir downloads_{"vantorima downloads"};
     CStatusRecorder recorder_;
     CWebGrab grab_;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(WebGrab, FileArrivesWholeWithOneReportPerBlock)
 {
     CTraceCapture trace;
-    EXPECT_EQ(Run({ Url("setup.bin") }), 1);
+    EXPECT_EQ(Run({Url("setup.bin")}), 1);
     const auto& st = recorder_.statuses;
     ASSERT_GE(st.size(), 4u);
     EXPECT_EQ(st[0].code, STATUS_STARTING);
@@ -188,25 +188,29 @@ TEST_F(WebGrab, FileArrivesWholeWithOneReportPerBlock)
     EXPECT_TRUE(Downloaded("setup.bin") == source_);
     EXPECT_TRUE(grab_.HasSession());
 
-    const std::vector<std::string> expected = { "CWebGrab::DownloadListAll", "m_downloadArray.GetSize : 1",
-        "strURL : " + Url("setup.bin"), "downFileName : setup.bin", "downFilePath : " + downloads_.File("setup.bin"),
-        "for loop out", "CWebGrab::DownloadListAll-end" };
+    const std::vector<std::string> expected = {"CWebGrab::DownloadListAll",
+                                               "m_downloadArray.GetSize : 1",
+                                               "strURL : " + Url("setup.bin"),
+                                               "downFileName : setup.bin",
+                                               "downFilePath : " + downloads_.File("setup.bin"),
+                                               "for loop out",
+                                               "CWebGrab::DownloadListAll-end"};
     EXPECT_EQ(trace.Lines(), expected);
 
     // The queue is empty afterwards: a second run sends only the queue's end.
     recorder_.statuses.clear();
     EXPECT_EQ(grab_.DownloadListAll(), 1);
     PumpFor(50);
-    EXPECT_EQ(recorder_.Codes(), std::vector<unsigned> { STATUS_ALL_DONE });
+    EXPECT_EQ(recorder_.Codes(), std::vector<unsigned>{STATUS_ALL_DONE});
 }
 
 TEST_F(WebGrab, QueueSharesOneSessionAndADirectoryWithABackslashStillWorks)
 {
     const std::string generated = "~bytes=9000/generated.bin";
-    EXPECT_EQ(Run({ Url("setup.bin"), "", "no-slash.bin", Url(generated) }, downloads_.Path() + "\\"), 1);
+    EXPECT_EQ(Run({Url("setup.bin"), "", "no-slash.bin", Url(generated)}, downloads_.Path() + "\\"), 1);
     std::vector<unsigned> codes = recorder_.Codes();
     codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
-    EXPECT_EQ(codes, (std::vector<unsigned> { 5, 4, 6, 5, 4, 6, 7 }));
+    EXPECT_EQ(codes, (std::vector<unsigned>{5, 4, 6, 5, 4, 6, 7}));
     EXPECT_TRUE(Downloaded("setup.bin") == source_);
     EXPECT_TRUE(Downloaded("generated.bin") == GeneratedBytes(9000));
 }
@@ -214,7 +218,7 @@ TEST_F(WebGrab, QueueSharesOneSessionAndADirectoryWithABackslashStillWorks)
 TEST_F(WebGrab, NothingToDownloadSendsNothing)
 {
     EXPECT_EQ(Run({}), 1);
-    EXPECT_EQ(Run({ "", "setup.bin", "c:\\no\\slash.bin" }), 1);
+    EXPECT_EQ(Run({"", "setup.bin", "c:\\no\\slash.bin"}), 1);
     PumpFor(50);
     EXPECT_TRUE(recorder_.statuses.empty());
     EXPECT_FALSE(grab_.HasSession());
@@ -222,7 +226,7 @@ TEST_F(WebGrab, NothingToDownloadSendsNothing)
 
 TEST_F(WebGrab, NoWindowMeansNoMessagesButTheFileArrives)
 {
-    CWindow gone; // a window that no longer exists
+    CWindow gone;  // a window that no longer exists
     RECT rect = {0, 0, 10, 10};
     ASSERT_TRUE(gone.CreateEx(0, "", WS_POPUP, rect, nullptr));
     const HWND stale = gone.GetSafeHwnd();
@@ -240,26 +244,26 @@ TEST_F(WebGrab, RepliesWithoutAUsableLengthOrStatusAreInvalid)
 {
     // Chunked and close-delimited replies carry no length; an error page is no installer.
     for (const char* path :
-        { "~chunked/setup.bin", "~close/setup.bin", "missing.bin", "~status=500/setup.bin", "~status=206/setup.bin" }) {
+         {"~chunked/setup.bin", "~close/setup.bin", "missing.bin", "~status=500/setup.bin", "~status=206/setup.bin"}) {
         SCOPED_TRACE(path);
         recorder_.statuses.clear();
-        EXPECT_EQ(Run({ Url(path), Url("setup.bin") }), 0);
+        EXPECT_EQ(Run({Url(path), Url("setup.bin")}), 0);
         const std::string name = std::string(path).substr(std::string(path).rfind('/') + 1);
-        ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 9, 8 }));
+        ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 9, 8}));
         EXPECT_EQ(recorder_.statuses[1].text, name + " is Invalid!");
         EXPECT_EQ(recorder_.statuses[2].text, "Download Error Close!");
         EXPECT_FALSE(FileExists(downloads_.File(name)));
-        EXPECT_TRUE(grab_.HasSession()); // kept, so the queue could still end with 8
+        EXPECT_TRUE(grab_.HasSession());  // kept, so the queue could still end with 8
     }
     // Not an HTTP URL: no file either.
     recorder_.statuses.clear();
-    EXPECT_EQ(Run({ "ftp://127.0.0.1:" + port_ + "/setup.bin" }), 0);
-    EXPECT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 9, 8 }));
+    EXPECT_EQ(Run({"ftp://127.0.0.1:" + port_ + "/setup.bin"}), 0);
+    EXPECT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 9, 8}));
 }
 
 TEST_F(WebGrab, LengthWithoutDigitsCountsAsZeroAndEveryBlockIsAHundredPercent)
 {
-    EXPECT_EQ(Run({ Url("~length=none/setup.bin") }), 1);
+    EXPECT_EQ(Run({Url("~length=none/setup.bin")}), 1);
     const auto& st = recorder_.statuses;
     ASSERT_GE(st.size(), 4u);
     EXPECT_EQ(st[0].code, STATUS_STARTING);
@@ -274,17 +278,17 @@ TEST_F(WebGrab, ACutBodyIsResumedWhereItStoppedAndArrivesWhole)
 {
     // A clean close before the length is a short read; a reset that meets a
     // waiting read is a read failure. Either way the rest is asked for.
-    for (const char* mode : { "drop", "reset" }) {
+    for (const char* mode : {"drop", "reset"}) {
         SCOPED_TRACE(mode);
         recorder_.statuses.clear();
         ASSERT_TRUE(SetUpdateServerModes(""));
         CTraceCapture trace;
         const std::string pace = std::string(mode) == "reset" ? "~slow=50,10000/" : "";
-        EXPECT_EQ(Run({ Url(pace + "~once/~" + mode + "=50000/setup.bin") }), 1);
+        EXPECT_EQ(Run({Url(pace + "~once/~" + mode + "=50000/setup.bin")}), 1);
         EXPECT_TRUE(Downloaded("setup.bin") == source_);
         const auto& st = recorder_.statuses;
         const auto reconnect = std::find_if(st.begin(), st.end(), [](const Status& s) {
-            return s.text.find("\xB6\xCF\xCF\xDF") != std::string::npos; // 断线
+            return s.text.find("\xB6\xCF\xCF\xDF") != std::string::npos;  // 断线
         });
         ASSERT_NE(reconnect, st.end());
         ASSERT_NE(reconnect, st.begin());
@@ -305,23 +309,23 @@ TEST_F(WebGrab, ServersThatCannotResumeStartOverOrFail)
 {
     // A server without ranges sends the whole file again: read from zero.
     CTraceCapture trace;
-    EXPECT_EQ(Run({ Url("~norange/~once/~drop=50000/setup.bin") }), 1);
+    EXPECT_EQ(Run({Url("~norange/~once/~drop=50000/setup.bin")}), 1);
     EXPECT_TRUE(Downloaded("setup.bin") == source_);
     EXPECT_TRUE(trace.Contains("GetFile starts over : 100000 bytes"));
 
     // The file changed meanwhile: the new one, never the old one's start with
     // the new one's end.
     ASSERT_TRUE(SetUpdateServerModes(""));
-    EXPECT_EQ(Run({ Url("~changing/~once/~drop=50000/~bytes=100000/new.bin") }), 1);
+    EXPECT_EQ(Run({Url("~changing/~once/~drop=50000/~bytes=100000/new.bin")}), 1);
     std::string second(100000, '\0');
     for (size_t i = 0; i < second.size(); ++i)
-        second[i] = static_cast<char>((i + 2) % 251 * 7 % 251); // the second version
+        second[i] = static_cast<char>((i + 2) % 251 * 7 % 251);  // the second version
     EXPECT_TRUE(Downloaded("new.bin") == second);
 
     // A range answered with another range is not the rest of the file.
     ASSERT_TRUE(SetUpdateServerModes(""));
     recorder_.statuses.clear();
-    EXPECT_EQ(Run({ Url("~badrange/~once/~drop=50000/setup.bin") }), 0);
+    EXPECT_EQ(Run({Url("~badrange/~once/~drop=50000/setup.bin")}), 0);
     const auto& st = recorder_.statuses;
     ASSERT_FALSE(st.empty());
     EXPECT_EQ(st.back().code, STATUS_NET_ERROR);
@@ -331,11 +335,11 @@ TEST_F(WebGrab, ServersThatCannotResumeStartOverOrFail)
 TEST_F(WebGrab, FourCutsInARowEndTheQueueWithANetworkErrorAndKeepThePart)
 {
     CTraceCapture trace;
-    EXPECT_EQ(Run({ Url("~drop=20000/setup.bin"), Url("setup.bin") }), 0);
+    EXPECT_EQ(Run({Url("~drop=20000/setup.bin"), Url("setup.bin")}), 0);
     const auto& st = recorder_.statuses;
     ASSERT_GE(st.size(), 2u);
     EXPECT_EQ(st.front().code, STATUS_STARTING);
-    EXPECT_EQ(st.back().code, STATUS_NET_ERROR); // and nothing after it
+    EXPECT_EQ(st.back().code, STATUS_NET_ERROR);  // and nothing after it
     for (size_t i = 1; i + 1 < st.size(); ++i)
         EXPECT_EQ(st[i].code, STATUS_READING);
     EXPECT_EQ(st.back().text, "setup.bin - connection closed after 80000 of 100000 bytes");
@@ -351,11 +355,11 @@ TEST_F(WebGrab, StopDuringThePauseBeforeAResumptionStopsAtOnce)
             grab_.SetStop(1);
     };
     CTraceCapture trace;
-    EXPECT_EQ(Run({ Url("~drop=50000/setup.bin") }), 0);
-    EXPECT_TRUE(trace.Contains("GetFile stopped during the pause")); // not after it
+    EXPECT_EQ(Run({Url("~drop=50000/setup.bin")}), 0);
+    EXPECT_TRUE(trace.Contains("GetFile stopped during the pause"));  // not after it
     EXPECT_EQ(recorder_.statuses.back().code, STATUS_LIST_FAILED);
     EXPECT_EQ(recorder_.Codes().end()[-2], STATUS_STOPPED);
-    EXPECT_EQ(Downloaded("setup.bin").size(), 50000u); // the part stays
+    EXPECT_EQ(Downloaded("setup.bin").size(), 50000u);  // the part stays
 }
 
 TEST_F(WebGrab, ServerThatCannotBeReachedIsANetworkErrorWithAReadableText)
@@ -365,7 +369,7 @@ TEST_F(WebGrab, ServerThatCannotBeReachedIsANetworkErrorWithAReadableText)
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
     probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
@@ -374,8 +378,8 @@ TEST_F(WebGrab, ServerThatCannotBeReachedIsANetworkErrorWithAReadableText)
     closesocket(probe);
     const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/setup.bin";
 
-    EXPECT_EQ(Run({ url }), 0);
-    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 1 }));
+    EXPECT_EQ(Run({url}), 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 1}));
     const std::string& text = recorder_.statuses[1].text;
     EXPECT_EQ(text.rfind("setup.bin - ", 0), 0u);
     EXPECT_GT(text.size(), std::string("setup.bin - ").size() + 5) << text;
@@ -385,16 +389,16 @@ TEST_F(WebGrab, ServerThatCannotBeReachedIsANetworkErrorWithAReadableText)
 
 TEST_F(WebGrab, LocalFileThatCannotBeCreatedIsAFileError)
 {
-    EXPECT_EQ(Run({ Url("setup.bin") }, downloads_.File("missing\\deeper")), 0);
-    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 2 }));
+    EXPECT_EQ(Run({Url("setup.bin")}, downloads_.File("missing\\deeper")), 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 2}));
     EXPECT_EQ(recorder_.statuses[1].text.rfind("setup.bin - ", 0), 0u);
     EXPECT_GT(recorder_.statuses[1].text.size(), std::string("setup.bin - ").size() + 5);
     EXPECT_FALSE(grab_.HasSession());
 
     // A URL ending in "/" names no file: the path is the directory itself.
     recorder_.statuses.clear();
-    EXPECT_EQ(Run({ Url("") }), 0);
-    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 2 }));
+    EXPECT_EQ(Run({Url("")}), 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 2}));
     EXPECT_EQ(recorder_.statuses[0].text, kStarting);
     EXPECT_EQ(recorder_.statuses[1].text.rfind(" - ", 0), 0u);
 }
@@ -402,8 +406,8 @@ TEST_F(WebGrab, LocalFileThatCannotBeCreatedIsAFileError)
 TEST_F(WebGrab, StopBeforeTheFirstReadLeavesAnEmptyFile)
 {
     grab_.SetStop(1);
-    EXPECT_EQ(Run({ Url("setup.bin"), Url("~bytes=10/other.bin") }), 0);
-    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 3, 8 }));
+    EXPECT_EQ(Run({Url("setup.bin"), Url("~bytes=10/other.bin")}), 0);
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 3, 8}));
     EXPECT_EQ(recorder_.statuses[1].text, "User Stop!");
     EXPECT_EQ(recorder_.statuses[2].text, "Download Error Close!");
     EXPECT_TRUE(FileExists(downloads_.File("setup.bin")));
@@ -417,9 +421,9 @@ TEST_F(WebGrab, StopDuringTheBodyTakesEffectBeforeTheNextRead)
         if (s.code == STATUS_READING)
             grab_.SetStop(1);
     };
-    EXPECT_EQ(Run({ Url("~slow=20/setup.bin") }), 0);
+    EXPECT_EQ(Run({Url("~slow=20/setup.bin")}), 0);
     const auto& st = recorder_.statuses;
-    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 4, 3, 8 }));
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 4, 3, 8}));
     EXPECT_EQ(Downloaded("setup.bin").size(), ReadCount(st[1].text));
 }
 
@@ -429,10 +433,10 @@ TEST_F(WebGrab, StopAfterTheLastBlockLetsTheFileFinishButFailsTheQueue)
         if (s.code == STATUS_FILE_DONE)
             grab_.SetStop(1);
     };
-    EXPECT_EQ(Run({ Url("setup.bin"), Url("~bytes=10/other.bin") }), 0);
+    EXPECT_EQ(Run({Url("setup.bin"), Url("~bytes=10/other.bin")}), 0);
     std::vector<unsigned> codes = recorder_.Codes();
     codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
-    EXPECT_EQ(codes, (std::vector<unsigned> { 5, 4, 6, 8 }));
+    EXPECT_EQ(codes, (std::vector<unsigned>{5, 4, 6, 8}));
     EXPECT_TRUE(Downloaded("setup.bin") == source_);
     EXPECT_FALSE(FileExists(downloads_.File("other.bin")));
 }
@@ -440,7 +444,7 @@ TEST_F(WebGrab, StopAfterTheLastBlockLetsTheFileFinishButFailsTheQueue)
 TEST_F(WebGrab, SpeedAppearsFromTheFirstWholeSecondOn)
 {
     // Three blocks every 250 ms: about two seconds for the file.
-    EXPECT_EQ(Run({ Url("~slow=250,12285/setup.bin") }), 1);
+    EXPECT_EQ(Run({Url("~slow=250,12285/setup.bin")}), 1);
     const std::regex withSpeed("setup\\.bin - Read [0-9]+ bytes \\([0-9]+\\.[0-9] Kb/s\\)");
     const std::regex withoutSpeed("setup\\.bin - Read [0-9]+ bytes");
     const DWORD start = recorder_.statuses.front().tick;
@@ -451,10 +455,10 @@ TEST_F(WebGrab, SpeedAppearsFromTheFirstWholeSecondOn)
         const bool hasSpeed = std::regex_match(s.text, withSpeed);
         EXPECT_TRUE(hasSpeed || std::regex_match(s.text, withoutSpeed)) << s.text;
         if (s.tick - start < 900) {
-            EXPECT_FALSE(hasSpeed) << s.text; // well inside the first second
+            EXPECT_FALSE(hasSpeed) << s.text;  // well inside the first second
         }
         if (seen) {
-            EXPECT_TRUE(hasSpeed) << s.text; // once there, it stays
+            EXPECT_TRUE(hasSpeed) << s.text;  // once there, it stays
         }
         seen |= hasSpeed;
     }
@@ -465,11 +469,11 @@ TEST_F(WebGrab, SpeedAppearsFromTheFirstWholeSecondOn)
 TEST_F(WebGrab, VeryLongFileNameIsCutAt511Characters)
 {
     const std::string name(600, 'L');
-    EXPECT_EQ(Run({ Url("~bytes=100/" + name) }), 0);
+    EXPECT_EQ(Run({Url("~bytes=100/" + name)}), 0);
     ASSERT_GE(recorder_.statuses.size(), 2u);
     EXPECT_EQ(recorder_.statuses[0].text, (name + kStarting).substr(0, 511));
     // No file system takes a 600-character name.
-    EXPECT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 2 }));
+    EXPECT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 2}));
     EXPECT_EQ(recorder_.statuses[1].text, name.substr(0, 511));
 }
 
@@ -482,18 +486,19 @@ TEST_F(WebGrab, HttpsNeedsAServerCertificateThatATrustedRootVouchesFor)
 
     // A certificate that no store trusts fails the open: nothing is written.
     ASSERT_TRUE(SetUpdateServerModes("~cert=1"));
-    const int untrusted = Run({ url });
+    const int untrusted = Run({url});
     ASSERT_TRUE(SetUpdateServerModes(""));
     EXPECT_EQ(untrusted, 0);
-    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned> { 5, 1 }));
-    EXPECT_EQ(recorder_.statuses[1].text, "setup.bin - the server certificate is not from a trusted authority (error 12045)");
+    ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 1}));
+    EXPECT_EQ(recorder_.statuses[1].text,
+              "setup.bin - the server certificate is not from a trusted authority (error 12045)");
     EXPECT_FALSE(FileExists(downloads_.File("setup.bin")));
     EXPECT_FALSE(grab_.HasSession());
 
     recorder_.statuses.clear();
-    EXPECT_EQ(Run({ url }), 1);
+    EXPECT_EQ(Run({url}), 1);
     std::vector<unsigned> codes = recorder_.Codes();
     codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
-    EXPECT_EQ(codes, (std::vector<unsigned> { 5, 4, 6, 7 }));
+    EXPECT_EQ(codes, (std::vector<unsigned>{5, 4, 6, 7}));
     EXPECT_TRUE(Downloaded("setup.bin") == source_);
 }

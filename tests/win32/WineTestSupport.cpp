@@ -61,7 +61,7 @@ CTraceCapture::CTraceCapture()
     GetTempPathA(sizeof temp, temp);
     static int serial = 0;
     m_path = std::string(temp) + "vantorima-trace-" + std::to_string(GetCurrentProcessId()) + "-" +
-             std::to_string(++serial) + ".txt";
+        std::to_string(++serial) + ".txt";
     DeleteFileA(m_path.c_str());
     SetEnvironmentVariableA("VANTORIMA_TRACE", m_path.c_str());
 }
@@ -206,7 +206,7 @@ bool SetSettingsKeyDacl(const char* sddl)
         return false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     bool done = ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr) &&
-                RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
     LocalFree(descriptor);
     RegCloseKey(key);
     return done;
@@ -252,12 +252,13 @@ bool SetUpdateServerModes(const std::string& modes)
 {
     const std::string url = "http://127.0.0.1:" + UpdateServerPort() + "/~set/" + modes + (modes.empty() ? "" : "/");
     HINTERNET session = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    HINTERNET request = session ? InternetOpenUrlA(session, url.c_str(), nullptr, 0,
-                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
-                                : nullptr;
+    HINTERNET request = session
+        ? InternetOpenUrlA(session, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
+        : nullptr;
     DWORD status = 0, size = sizeof status;
-    bool done = request && HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                                          nullptr) && status == 200;
+    bool done = request &&
+        HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
+        status == 200;
     if (request)
         InternetCloseHandle(request);
     if (session)
@@ -374,8 +375,8 @@ void SaveScreenshot(const std::string& name)
     header.biPlanes = 1;
     header.biBitCount = 24;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits,
-                                      nullptr, 0);
+    HBITMAP bitmap =
+        CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
     HDC memory = CreateCompatibleDC(screen);
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
