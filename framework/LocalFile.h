@@ -1,5 +1,5 @@
 // A local file opened for writing, closed when the object goes. Failures are
-// Win32 error codes; framework/ErrorText.h turns them into texts.
+// Failures are Win32 error codes.
 #pragma once
 
 #include <windows.h>

@@ -23,7 +23,7 @@ run_suite() {  # name, then the ctest command
 
 # Every C++ file as tools/format.sh leaves it.
 if "$top/tools/format.sh" --check >"$top/build/format.log" 2>&1; then
-  summary+=("format: $(tail -1 "$top/build/format.log")")
+  summary+=("$(tail -1 "$top/build/format.log")")
 else
   status=1
   summary+=("format: FAILED; see $top/build/format.log")

@@ -1,6 +1,6 @@
 #include "updater/WebGrab.h"
 
-#include "framework/ErrorText.h"
+#include "updater/ErrorText.h"
 #include "framework/HttpFile.h"
 #include "framework/LocalFile.h"
 #include "framework/Stopwatch.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/ErrorText.h"
+#include "updater/ErrorText.h"
 
 TEST(ErrorText, EveryCodeHasAReadableTextWithoutLineEnd)
 {

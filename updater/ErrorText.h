@@ -1,4 +1,5 @@
-// Readable texts for system and internet library error codes.
+// Readable texts for system and internet library error codes, for the status
+// line of the update dialog.
 #pragma once
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "framework/ErrorText.h"
+#include "updater/ErrorText.h"
 
 #include <wininet.h>
 
