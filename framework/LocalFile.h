@@ -1,5 +1,5 @@
 // A local file opened for writing, closed when the object goes. Failures are
-// Failures are Win32 error codes.
+// Win32 error codes.
 #pragma once
 
 #include <windows.h>
