@@ -139,19 +139,26 @@ struct Result {
     DWORD bytes = 0;
 };
 
-Result RunBare(const std::string& url, CReceiver& receiver, size_t* growth)
+// The seconds work takes on a worker; with growth, also how much the working
+// set grew meanwhile.
+double Measure(CReceiver& receiver, size_t* growth, const std::function<void()>& work)
 {
-    Result r;
     size_t before = 0;
-    r.seconds = OnWorker([&] { r.bytes = BareLoop(url, receiver.GetSafeHwnd()); },
-                         [&] {
-                             before = WorkingSet();
-                             receiver.peakWorkingSet = before;
-                             receiver.sampleMemory = growth != nullptr;
-                         });
+    const double seconds = OnWorker(work, [&] {
+        before = WorkingSet();
+        receiver.peakWorkingSet = before;
+        receiver.sampleMemory = growth != nullptr;
+    });
     receiver.sampleMemory = false;
     if (growth)
         *growth = std::max(receiver.peakWorkingSet, WorkingSet()) - before;
+    return seconds;
+}
+
+Result RunBare(const std::string& url, CReceiver& receiver, size_t* growth)
+{
+    Result r;
+    r.seconds = Measure(receiver, growth, [&] { r.bytes = BareLoop(url, receiver.GetSafeHwnd()); });
     DeleteUrlCacheEntryA(url.c_str());  // every download also lands in the cache
     return r;
 }
@@ -175,18 +182,9 @@ Result RunWebGrab(const std::string& url, const std::string& dir, CReceiver& rec
     grab.Initialize(receiver.GetSafeHwnd(), "Quessel", dir);
     grab.AddDownload(url);
     const std::string path = dir + "\\" + url.substr(url.rfind('/') + 1);
-    size_t before = 0;
     Result r;
     int ok = 0;
-    r.seconds = OnWorker([&] { ok = grab.DownloadListAll(); },
-                         [&] {
-                             before = WorkingSet();
-                             receiver.peakWorkingSet = before;
-                             receiver.sampleMemory = growth != nullptr;
-                         });
-    receiver.sampleMemory = false;
-    if (growth)
-        *growth = std::max(receiver.peakWorkingSet, WorkingSet()) - before;
+    r.seconds = Measure(receiver, growth, [&] { ok = grab.DownloadListAll(); });
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (ok && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
         r.bytes = data.nFileSizeLow;
