@@ -81,9 +81,9 @@ bool IsWindowsOwn(std::string name)
 {
     for (char& c : name)
         c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    static const char* const kSystem[] = {"kernel32.dll", "user32.dll",  "gdi32.dll",    "advapi32.dll",
-                                          "shell32.dll",  "ole32.dll",   "oleaut32.dll", "msvcrt.dll",
-                                          "comctl32.dll", "wininet.dll", "shlwapi.dll",  "version.dll"};
+    static const char* const kSystem[] = {"kernel32.dll", "user32.dll",   "gdi32.dll",   "advapi32.dll", "shell32.dll",
+                                          "ole32.dll",    "oleaut32.dll", "msvcrt.dll",  "comctl32.dll", "wininet.dll",
+                                          "shlwapi.dll",  "version.dll",  "crypt32.dll", "wintrust.dll"};
     for (const char* system : kSystem) {
         if (name == system)
             return true;

@@ -8,7 +8,7 @@
 #include <wininet.h>
 
 #include <cstring>
-#include <vector>
+#include <cwchar>
 
 #include "framework/AnsiText.h"
 #include "framework/UniqueHandle.h"
@@ -63,41 +63,30 @@ bool MatchesAny(const std::string& host, const char* patterns)
     return false;
 }
 
-// The address, or none when the reader failed or gave nothing.
-std::wstring Address(HRESULT hr, BSTR text)
+// The top page's address through the site's web browser service; false
+// when the site offers none. A reader that fails leaves the address null.
+bool BrowserAddress(IUnknown* site, CBstr& address)
 {
-    CBstr owned(text);
-    return SUCCEEDED(hr) && owned ? std::wstring(owned.Get(), SysStringLen(owned.Get())) : std::wstring();
-}
-
-// The addresses a browser offers for the page around a control: the top
-// page's through its web browser service, the frame's through the document
-// that contains the control. A way that is offered but reads as nothing
-// counts as an empty address, which no pattern matches.
-std::vector<std::wstring> PageAddresses(IUnknown* site)
-{
-    std::vector<std::wstring> addresses;
-    if (!site)
-        return addresses;
     CInterfacePtr<IServiceProvider> services;
     CInterfacePtr<IWebBrowser2> browser;
-    if (SUCCEEDED(site->QueryInterface(IID_IServiceProvider, services.PutVoid())) && services &&
-        SUCCEEDED(services->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, browser.PutVoid())) && browser) {
-        BSTR url = nullptr;
-        const HRESULT hr = browser->get_LocationURL(&url);
-        addresses.push_back(Address(hr, url));
-    }
+    if (FAILED(site->QueryInterface(IID_IServiceProvider, services.PutVoid())) || !services ||
+        FAILED(services->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, browser.PutVoid())) || !browser)
+        return false;
+    browser->get_LocationURL(address.Put());
+    return true;
+}
+
+// The address of the document that contains the control (its frame).
+bool DocumentAddress(IUnknown* site, CBstr& address)
+{
     CInterfacePtr<IOleClientSite> clientSite;
     CInterfacePtr<IOleContainer> container;
     CInterfacePtr<IHTMLDocument2> document;
-    if (SUCCEEDED(site->QueryInterface(IID_IOleClientSite, clientSite.PutVoid())) && clientSite &&
-        SUCCEEDED(clientSite->GetContainer(container.Put())) && container && SUCCEEDED(container.As(&document)) &&
-        document) {
-        BSTR url = nullptr;
-        const HRESULT hr = document->get_URL(&url);
-        addresses.push_back(Address(hr, url));
-    }
-    return addresses;
+    if (FAILED(site->QueryInterface(IID_IOleClientSite, clientSite.PutVoid())) || !clientSite ||
+        FAILED(clientSite->GetContainer(container.Put())) || !container || FAILED(container.As(&document)) || !document)
+        return false;
+    document->get_URL(address.Put());
+    return true;
 }
 
 }  // namespace
@@ -134,18 +123,25 @@ bool CSiteLock::Allows(IUnknown* site)
     m_refusedPage.clear();
     if (!m_enabled)
         return true;
-    const std::vector<std::wstring> addresses = PageAddresses(site);
-    if (addresses.empty()) {
-        if (!m_askedAboutSafety)
-            return true;
-        m_refusedPage = "<no address>";
-        return false;
-    }
-    for (const std::wstring& address : addresses) {
-        if (!IsAllowedSite(address.c_str(), m_patterns)) {
-            m_refusedPage = address.empty() ? "<empty address>" : AnsiFromWide(address.c_str(), address.size());
+    // Every address offered must be allowed; an offered way that reads as
+    // nothing is an empty address, which no pattern matches.
+    bool offered = false;
+    for (auto read : {&BrowserAddress, &DocumentAddress}) {
+        CBstr address;
+        if (!site || !read(site, address))
+            continue;
+        offered = true;
+        const wchar_t* text = address.Get() ? address.Get() : L"";
+        const UINT length = SysStringLen(address.Get());
+        // A text with a NUL inside is not what a parser would see of it.
+        if (length == 0 || wcslen(text) != length || !IsAllowedSite(text, m_patterns)) {
+            m_refusedPage = length ? AnsiFromWide(text, length) : "<empty address>";
             return false;
         }
+    }
+    if (!offered && m_askedAboutSafety) {
+        m_refusedPage = "<no address>";
+        return false;
     }
     return true;
 }
