@@ -1,5 +1,5 @@
 // The module: its static objects, in the order they come up (and, reversed,
-// go down), and its four entry points.
+// go down), and its entry points.
 #include <windows.h>
 #include <olectl.h>
 
@@ -48,31 +48,93 @@ CControlModule theApp;
 CComStaticObject<CClassObject> g_controlClassObject(kControlRow);
 CComStaticObject<CClassObject> g_propPageClassObject(kPropPageRow);
 
+// Where one registration goes: the machine's classes, or the current user's.
+struct RegistrationTarget {
+    HKEY classes;
+    bool perUser;
+};
+
+// Per-user type library registration. Older oleaut32 versions lack the
+// ...ForUser entries, so they are looked up (the module must still load
+// there) and plain registration stands in; and some, Wine's among them,
+// write the ...ForUser registration machine-wide all the same. So while it
+// runs, this process's HKEY_CLASSES_ROOT is the user's classes key.
+using RegisterForUserFunction = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
+using UnregisterForUserFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+
+template <typename Function>
+Function OleAutomationEntry(const char* name)
+{
+    const HMODULE oleaut = GetModuleHandleA("oleaut32.dll");
+    return oleaut ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(oleaut, name))) : nullptr;
+}
+
+class CUserClassesRoot {
+public:
+    explicit CUserClassesRoot(HKEY classes) : m_result(RegOverridePredefKey(HKEY_CLASSES_ROOT, classes)) {}
+    ~CUserClassesRoot()
+    {
+        if (m_result == ERROR_SUCCESS)
+            RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    }
+    CUserClassesRoot(const CUserClassesRoot&) = delete;
+    CUserClassesRoot& operator=(const CUserClassesRoot&) = delete;
+    HRESULT Result() const { return HRESULT_FROM_WIN32(m_result); }
+
+private:
+    LONG m_result;
+};
+
 // The type library is the module's TYPELIB resource 1.
-HRESULT RegisterTypeLibrary()
+HRESULT RegisterTypeLibrary(const RegistrationTarget& target)
 {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
     RETURN_HR_IF(E_FAIL, length == 0 || length >= MAX_PATH);
     CInterfacePtr<ITypeLib> typeLib;
     RETURN_IF_FAILED(LoadTypeLibEx(path, REGKIND_NONE, typeLib.Put()));
-    return RegisterTypeLib(typeLib.Get(), path, nullptr);
+    if (!target.perUser)
+        return RegisterTypeLib(typeLib.Get(), path, nullptr);
+    const CUserClassesRoot userRoot(target.classes);
+    RETURN_IF_FAILED(userRoot.Result());
+    const auto registerForUser = OleAutomationEntry<RegisterForUserFunction>("RegisterTypeLibForUser");
+    return (registerForUser ? registerForUser : &RegisterTypeLib)(typeLib.Get(), path, nullptr);
 }
 
-bool TypeLibraryRegistered()
+bool TypeLibraryRegistered(HKEY classes)
 {
     const std::string key = "TypeLib\\" + GuidText(*kTypeLibrary.id) + "\\" + std::to_string(kTypeLibrary.major) + "." +
         std::to_string(kTypeLibrary.minor);
-    return CRegKey().Open(HKEY_CLASSES_ROOT, key.c_str(), KEY_READ) == ERROR_SUCCESS;
+    return CRegKey().Open(classes, key.c_str(), KEY_READ) == ERROR_SUCCESS;
 }
 
-HRESULT UnregisterTypeLibrary()
+HRESULT UnregisterTypeLibrary(const RegistrationTarget& target)
 {
     // Nothing registered is nothing to remove: unregistering twice, or after a
     // half-done registration, still removes the classes.
-    if (!TypeLibraryRegistered())
+    if (!TypeLibraryRegistered(target.classes))
         return S_OK;
-    return UnRegisterTypeLib(*kTypeLibrary.id, kTypeLibrary.major, kTypeLibrary.minor, LOCALE_NEUTRAL, SYS_WIN32);
+    const TypeLibrary& library = kTypeLibrary;
+    if (!target.perUser)
+        return UnRegisterTypeLib(*library.id, library.major, library.minor, LOCALE_NEUTRAL, SYS_WIN32);
+    const CUserClassesRoot userRoot(target.classes);
+    RETURN_IF_FAILED(userRoot.Result());
+    const auto unregisterForUser = OleAutomationEntry<UnregisterForUserFunction>("UnRegisterTypeLibForUser");
+    return (unregisterForUser ? unregisterForUser : &UnRegisterTypeLib)(*library.id, library.major, library.minor,
+                                                                        LOCALE_NEUTRAL, SYS_WIN32);
+}
+
+// One registration code for both targets: the type library first, then the
+// classes; a failed type library leaves the classes untouched.
+HRESULT UpdateRegistration(bool registering, const RegistrationTarget& target)
+{
+    const HRESULT typeLib =
+        ExceptionBoundary([&] { return registering ? RegisterTypeLibrary(target) : UnregisterTypeLibrary(target); });
+    if (FAILED(typeLib))
+        return SELFREG_E_TYPELIB;
+    if (FAILED(CClassObject::UpdateRegistryAll(registering, target.classes)))
+        return SELFREG_E_CLASS;
+    return S_OK;
 }
 
 }  // namespace
@@ -104,20 +166,23 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 
 STDAPI DllRegisterServer()
 {
-    if (FAILED(ExceptionBoundary(&RegisterTypeLibrary)))
-        return SELFREG_E_TYPELIB;
-    if (FAILED(CClassObject::UpdateRegistryAll(true)))
-        return SELFREG_E_CLASS;
-    return S_OK;
+    return UpdateRegistration(true, {HKEY_CLASSES_ROOT, false});
 }
 
 STDAPI DllUnregisterServer()
 {
-    if (FAILED(ExceptionBoundary(&UnregisterTypeLibrary)))
-        return SELFREG_E_TYPELIB;
-    if (FAILED(CClassObject::UpdateRegistryAll(false)))
-        return SELFREG_E_CLASS;
-    return S_OK;
+    return UpdateRegistration(false, {HKEY_CLASSES_ROOT, false});
+}
+
+// regsvr32 /n /i:user (and /u /n /i:user): the same entries for the current
+// user alone, which needs no administrator.
+STDAPI DllInstall(BOOL install, PCWSTR commandLine)
+{
+    RETURN_HR_IF(E_INVALIDARG, !commandLine || lstrcmpiW(commandLine, L"user") != 0);
+    CRegKey classes;
+    const LONG opened = classes.Create(HKEY_CURRENT_USER, "Software\\Classes", KEY_ALL_ACCESS);
+    RETURN_HR_IF(HRESULT_FROM_WIN32(opened), opened != ERROR_SUCCESS);
+    return UpdateRegistration(install != FALSE, {classes.Get(), true});
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)

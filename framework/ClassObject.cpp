@@ -12,7 +12,7 @@ namespace {
 // Constant-initialised head of the list of class objects, newest first.
 CClassObject* g_classObjects = nullptr;
 
-// The registry entries of a class under HKEY_CLASSES_ROOT: the values that
+// The registry entries of a class under a classes root: the values that
 // registering writes and the keys that unregistering removes whole; one
 // table for both ways.
 struct RegistryScript {
@@ -29,11 +29,11 @@ struct RegistryScript {
         entries.push_back({std::move(key), std::move(name), std::move(text)});
     }
     // ERROR_SUCCESS or the first failure.
-    LONG Write() const
+    LONG Write(HKEY classes) const
     {
         for (const Entry& entry : entries) {
             CRegKey key;
-            LONG result = key.Create(HKEY_CLASSES_ROOT, entry.key.c_str(), KEY_SET_VALUE);
+            LONG result = key.Create(classes, entry.key.c_str(), KEY_SET_VALUE);
             if (result == ERROR_SUCCESS)
                 result = key.WriteString(entry.name.c_str(), entry.text);
             if (result != ERROR_SUCCESS)
@@ -42,10 +42,10 @@ struct RegistryScript {
         return ERROR_SUCCESS;
     }
     // A key already gone counts as removed.
-    LONG Remove() const
+    LONG Remove(HKEY classes) const
     {
         for (const std::string& key : ownedKeys) {
-            const LONG result = CRegKey::DeleteTree(HKEY_CLASSES_ROOT, key.c_str());
+            const LONG result = CRegKey::DeleteTree(classes, key.c_str());
             if (result != ERROR_SUCCESS)
                 return result;
         }
@@ -118,11 +118,11 @@ STDMETHODIMP CClassObject::LockServer(BOOL lock)
     return S_OK;
 }
 
-HRESULT CClassObject::UpdateRegistry(bool registering) const
+HRESULT CClassObject::UpdateRegistry(bool registering, HKEY classes) const
 {
     return ExceptionBoundary([&] {
         const RegistryScript script = ScriptOf(m_row);
-        const LONG result = registering ? script.Write() : script.Remove();
+        const LONG result = registering ? script.Write(classes) : script.Remove(classes);
         return HRESULT_FROM_WIN32(result);
     });
 }
@@ -138,11 +138,11 @@ HRESULT CClassObject::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-HRESULT CClassObject::UpdateRegistryAll(bool registering)
+HRESULT CClassObject::UpdateRegistryAll(bool registering, HKEY classes)
 {
     HRESULT first = S_OK;
     for (CClassObject* object = g_classObjects; object; object = object->m_next) {
-        const HRESULT hr = object->UpdateRegistry(registering);
+        const HRESULT hr = object->UpdateRegistry(registering, classes);
         if (FAILED(hr) && SUCCEEDED(first))
             first = hr;
     }

@@ -52,15 +52,16 @@ public:
     STDMETHODIMP LockServer(BOOL lock) override;
 
     // Writes (register) or removes (unregister) the registry entries of
-    // this class.
-    HRESULT UpdateRegistry(bool registering) const;
+    // this class under classes: HKEY_CLASSES_ROOT for the machine, or the
+    // current user's Software\Classes key.
+    HRESULT UpdateRegistry(bool registering, HKEY classes) const;
 
     // The class object for clsid, asked for riid; CLASS_E_CLASSNOTAVAILABLE
     // for a class this module does not have.
     static HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
     // Every class object's UpdateRegistry; S_OK or the first failure (the
     // others are still tried).
-    static HRESULT UpdateRegistryAll(bool registering);
+    static HRESULT UpdateRegistryAll(bool registering, HKEY classes);
 
 private:
     const ClassRow& m_row;

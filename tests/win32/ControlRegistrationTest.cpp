@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+
 #include "ControlTestSupport.h"
 #include "VantorimaLib.h"
 #include "WineTestSupport.h"
@@ -22,11 +25,56 @@ const char kTypeLibKey[] = "TypeLib\\{86A4EEF8-5C3E-4114-BE18-7809B34019A1}";
 const char kTypeLibVersionKey[] = "TypeLib\\{86A4EEF8-5C3E-4114-BE18-7809B34019A1}\\1.0";
 const char kReadOnlyDacl[] = "D:P(A;;KRSDWD;;;WD)";
 const char kFullAccessDacl[] = "D:P(A;;KA;;;WD)";
+const char kDispatchKey[] = "Interface\\{9CE120F2-AC78-403D-B2D9-20700932507B}";
+const char kEventsKey[] = "Interface\\{84C8E826-CD00-44EB-A174-49715478A86C}";
 const CLSID kPageClsid = {0x4ec3797c, 0xe712, 0x4833, {0xaa, 0x77, 0xa5, 0xd2, 0x26, 0xd5, 0x59, 0x93}};
 
 std::string Key(const std::string& base, const std::string& sub)
 {
     return base + "\\" + sub;
+}
+
+// Every key and value under root\path, by path below root: "key" or
+// "key|value name", mapped to the value's type and bytes.
+using Entries = std::map<std::string, std::string>;
+void ReadTree(HKEY root, const std::string& path, Entries& out)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    out[path] = "<key>";
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD nameLength = sizeof name;
+        BYTE data[1024];
+        DWORD size = sizeof data;
+        DWORD type = 0;
+        if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
+            break;
+        out[path + "|" + name] = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), size);
+    }
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD nameLength = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        ReadTree(root, Key(path, name), out);
+    }
+    RegCloseKey(key);
+}
+
+// What registration writes, read under hive\Software\Classes: both
+// classes, the ProgID, the type library and its two interfaces.
+Entries Registration(HKEY hive)
+{
+    Entries entries;
+    HKEY classes = nullptr;
+    if (RegOpenKeyExA(hive, "Software\\Classes", 0, KEY_READ, &classes) != ERROR_SUCCESS)
+        return entries;
+    for (const char* key : {kControlKey, kPageKey, kProgIdKey, kTypeLibKey, kDispatchKey, kEventsKey})
+        ReadTree(classes, key, entries);
+    RegCloseKey(classes);
+    return entries;
 }
 
 // The path as the module sees itself: the one registration writes.
@@ -43,6 +91,7 @@ protected:
     {
         SetClassesKeyDacl(kTypeLibVersionKey, kFullAccessDacl);
         module_.Unregister();
+        module_.Install(false, L"user");
         wine_test::DeleteSettingsKey();
     }
 
@@ -85,14 +134,47 @@ TEST_F(ControlRegistration, RegSvr32WritesEveryFactAndUnregistersThemAll)
     EXPECT_EQ(ClassesValue(Key(kTypeLibVersionKey, "0\\win32")), ocx);
     // LIBFLAG_FCONTROL | LIBFLAG_FHASDISKIMAGE
     EXPECT_EQ(ClassesValue(Key(kTypeLibVersionKey, "FLAGS")), "10");
-    EXPECT_EQ(ClassesValue("Interface\\{9CE120F2-AC78-403D-B2D9-20700932507B}"), "_DVantorima");
+    EXPECT_EQ(ClassesValue(kDispatchKey), "_DVantorima");
 
     ASSERT_EQ(RunProgram("regsvr32.exe /s /u \"" + ocx + "\"", nullptr), 0u);
     EXPECT_TRUE(NoClassRegistered());
     EXPECT_FALSE(ClassesKeyExists(kTypeLibKey + std::string("\\1.0")));
-    EXPECT_FALSE(ClassesKeyExists("Interface\\{9CE120F2-AC78-403D-B2D9-20700932507B}"));
+    EXPECT_FALSE(ClassesKeyExists(kDispatchKey));
     // Unregistering what is not registered is no failure.
     EXPECT_EQ(module_.Unregister(), S_OK);
+}
+
+TEST_F(ControlRegistration, PerUserRegistrationWritesTheSameEntriesForTheUserAlone)
+{
+    for (const wchar_t* command : {static_cast<const wchar_t*>(nullptr), L"", L"machine", L"users"}) {
+        EXPECT_EQ(module_.Install(true, command), E_INVALIDARG);
+        EXPECT_EQ(module_.Install(false, command), E_INVALIDARG);
+    }
+    EXPECT_TRUE(Registration(HKEY_CURRENT_USER).empty());
+
+    const std::string ocx = LoadedOcxPath();
+    ASSERT_EQ(RunProgram("regsvr32.exe /s \"" + ocx + "\"", nullptr), 0u);
+    const Entries machine = Registration(HKEY_LOCAL_MACHINE);
+    // Not two empty readings: the library's path and its interfaces are in.
+    ASSERT_EQ(machine.count(Key(kTypeLibVersionKey, "0\\win32|")), 1u);
+    ASSERT_EQ(machine.count(std::string(kEventsKey) + "|"), 1u);
+    EXPECT_TRUE(Registration(HKEY_CURRENT_USER).empty());
+
+    ASSERT_EQ(RunProgram("regsvr32.exe /s /n /i:user \"" + ocx + "\"", nullptr), 0u);
+    EXPECT_EQ(Registration(HKEY_CURRENT_USER), machine);
+    EXPECT_EQ(Registration(HKEY_LOCAL_MACHINE), machine);
+
+    // Each way's unregistration removes its own entries and no others.
+    ASSERT_EQ(RunProgram("regsvr32.exe /s /u /n /i:user \"" + ocx + "\"", nullptr), 0u);
+    EXPECT_TRUE(Registration(HKEY_CURRENT_USER).empty());
+    EXPECT_EQ(Registration(HKEY_LOCAL_MACHINE), machine);
+    ASSERT_EQ(RunProgram("regsvr32.exe /s /n /i:user \"" + ocx + "\"", nullptr), 0u);
+    ASSERT_EQ(RunProgram("regsvr32.exe /s /u \"" + ocx + "\"", nullptr), 0u);
+    EXPECT_TRUE(Registration(HKEY_LOCAL_MACHINE).empty());
+    EXPECT_EQ(Registration(HKEY_CURRENT_USER), machine);
+    EXPECT_EQ(module_.Install(false, L"user"), S_OK);
+    EXPECT_TRUE(Registration(HKEY_CURRENT_USER).empty());
+    EXPECT_EQ(module_.Install(false, L"user"), S_OK);
 }
 
 TEST_F(ControlRegistration, ATypeLibraryThatCannotBeRegisteredRegistersNoClass)
@@ -288,7 +370,7 @@ TEST_F(ControlRegistration, TheModuleFileCarriesItsNameVersionAndResources)
     EXPECT_EQ(text("InternalName"), "Vantorima");
     EXPECT_EQ(text("OriginalFilename"), "Vantorima.OCX");
 
-    // Its export table's own name, and the four undecorated entry points.
+    // Its export table's own name, and the five undecorated entry points.
     const HMODULE module = module_.Handle();
     const auto* base = reinterpret_cast<const BYTE*>(module);
     const auto* nt =
@@ -296,8 +378,9 @@ TEST_F(ControlRegistration, TheModuleFileCarriesItsNameVersionAndResources)
     const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(
         base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
     EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), "VANTORIMA.OCX");
-    EXPECT_EQ(exports->NumberOfNames, 4u);
-    for (const char* name : {"DllRegisterServer", "DllUnregisterServer", "DllGetClassObject", "DllCanUnloadNow"})
+    EXPECT_EQ(exports->NumberOfNames, 5u);
+    for (const char* name :
+         {"DllRegisterServer", "DllUnregisterServer", "DllGetClassObject", "DllCanUnloadNow", "DllInstall"})
         EXPECT_TRUE(GetProcAddress(module, name)) << name;
 
     // Every resource is Chinese (PRC).

@@ -38,6 +38,12 @@ HRESULT COcxModule::Unregister() const
     return f ? f() : E_FAIL;
 }
 
+HRESULT COcxModule::Install(bool install, const wchar_t* commandLine) const
+{
+    auto f = Export<HRESULT(STDAPICALLTYPE*)(BOOL, PCWSTR)>(m_module, "DllInstall");
+    return f ? f(install, commandLine) : E_FAIL;
+}
+
 HRESULT COcxModule::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const
 {
     auto f = Export<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(m_module, "DllGetClassObject");

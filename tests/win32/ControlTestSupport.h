@@ -29,6 +29,8 @@ public:
     HMODULE Handle() const { return m_module; }
     HRESULT Register() const;
     HRESULT Unregister() const;
+    // DllInstall: per-user registration when commandLine is "user".
+    HRESULT Install(bool install, const wchar_t* commandLine) const;
     HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const;
     HRESULT CanUnloadNow() const;
     // A new control from the module's class object (no registration needed).
