@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "BuildConfig.h"
 #include "control/ClassIds.h"
 #include "control/VantorimaCtrl.h"
 #include "control/VantorimaPropPage.h"
@@ -174,6 +175,7 @@ STDAPI DllUnregisterServer()
     return UpdateRegistration(false, {HKEY_CLASSES_ROOT, false});
 }
 
+#if VANTORIMA_PER_USER
 // regsvr32 /n /i:user (and /u /n /i:user): the same entries for the current
 // user alone, which needs no administrator.
 STDAPI DllInstall(BOOL install, PCWSTR commandLine)
@@ -184,6 +186,7 @@ STDAPI DllInstall(BOOL install, PCWSTR commandLine)
     RETURN_HR_IF(HRESULT_FROM_WIN32(opened), opened != ERROR_SUCCESS);
     return UpdateRegistration(install != FALSE, {classes.Get(), true});
 }
+#endif
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 {

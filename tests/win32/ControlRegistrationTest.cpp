@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "BuildConfig.h"
 #include "ControlTestSupport.h"
 #include "VantorimaLib.h"
 #include "WineTestSupport.h"
@@ -146,6 +147,8 @@ TEST_F(ControlRegistration, RegSvr32WritesEveryFactAndUnregistersThemAll)
 
 TEST_F(ControlRegistration, PerUserRegistrationWritesTheSameEntriesForTheUserAlone)
 {
+    if (!VANTORIMA_PER_USER)
+        GTEST_SKIP() << "built without VANTORIMA_PER_USER";
     for (const wchar_t* command : {static_cast<const wchar_t*>(nullptr), L"", L"machine", L"users"}) {
         EXPECT_EQ(module_.Install(true, command), E_INVALIDARG);
         EXPECT_EQ(module_.Install(false, command), E_INVALIDARG);
@@ -370,7 +373,8 @@ TEST_F(ControlRegistration, TheModuleFileCarriesItsNameVersionAndResources)
     EXPECT_EQ(text("InternalName"), "Vantorima");
     EXPECT_EQ(text("OriginalFilename"), "Vantorima.OCX");
 
-    // Its export table's own name, and the five undecorated entry points.
+    // Its export table's own name, and the undecorated entry points (DllInstall
+    // with per-user registration).
     const HMODULE module = module_.Handle();
     const auto* base = reinterpret_cast<const BYTE*>(module);
     const auto* nt =
@@ -378,10 +382,10 @@ TEST_F(ControlRegistration, TheModuleFileCarriesItsNameVersionAndResources)
     const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(
         base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
     EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), "VANTORIMA.OCX");
-    EXPECT_EQ(exports->NumberOfNames, 5u);
-    for (const char* name :
-         {"DllRegisterServer", "DllUnregisterServer", "DllGetClassObject", "DllCanUnloadNow", "DllInstall"})
+    EXPECT_EQ(exports->NumberOfNames, VANTORIMA_PER_USER ? 5u : 4u);
+    for (const char* name : {"DllRegisterServer", "DllUnregisterServer", "DllGetClassObject", "DllCanUnloadNow"})
         EXPECT_TRUE(GetProcAddress(module, name)) << name;
+    EXPECT_EQ(GetProcAddress(module, "DllInstall") != nullptr, VANTORIMA_PER_USER != 0);
 
     // Every resource is Chinese (PRC).
     const WORD chinese = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
