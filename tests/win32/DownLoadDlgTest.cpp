@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include "WineTestSupport.h"
@@ -230,6 +231,25 @@ protected:
             Shot("box-" + std::to_string(++boxes_));
             return button;
         };
+    }
+
+    // With the server in these modes, the whole installer arrives and runs,
+    // with no box; during() runs once the dialog is open.
+    void ExpectTheWholeInstallerRuns(
+        const char* modes, const std::function<void()>& during = [] {})
+    {
+        SCOPED_TRACE(modes);
+        ASSERT_TRUE(SetUpdateServerModes(modes));
+        control_.completions = 0;
+        CBoxAnswerer answerer(Answer(IDOK));
+        Open();
+        during();
+        ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+        EXPECT_TRUE(answerer.Texts().empty());
+        EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), installer_);
+        EXPECT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
+        DeleteFileA(client_.File("installer.txt").c_str());
+        dialog_.reset();
     }
 
     CScratchDir temp_{"update temp"}, client_{"update client"}, install_{"update install"};
@@ -699,21 +719,12 @@ TEST(UpdateAnimation, IsAnRle8ClipThatTheAnimationControlOpens)
 TEST_F(UpdateDialog, ADroppedOrResetConnectionIsResumedAndTheInstallerRuns)
 {
     for (const char* modes : {"~once/~drop=600000", "~slow=20,65536/~once/~reset=600000"}) {
-        SCOPED_TRACE(modes);
-        ASSERT_TRUE(SetUpdateServerModes(modes));
-        control_.completions = 0;
-        CBoxAnswerer answerer(Answer(IDOK));
-        Open();
-        // The line says what happens; the bar stays where it was.
-        ASSERT_TRUE(PumpUntil([&] { return StatusLine().find("断线重连中") != std::string::npos; }));
-        EXPECT_GT(Progress(), 0);
-        Shot("reconnecting");
-        ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
-        EXPECT_TRUE(answerer.Texts().empty());
-        EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), installer_);
-        EXPECT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
-        DeleteFileA(client_.File("installer.txt").c_str());
-        dialog_.reset();
+        ExpectTheWholeInstallerRuns(modes, [this] {
+            // The line says what happens; the bar stays where it was.
+            ASSERT_TRUE(PumpUntil([&] { return StatusLine().find("断线重连中") != std::string::npos; }));
+            EXPECT_GT(Progress(), 0);
+            Shot("reconnecting");
+        });
     }
 }
 
@@ -722,19 +733,8 @@ TEST_F(UpdateDialog, ADroppedOrResetConnectionIsResumedAndTheInstallerRuns)
 // never a part of another reply.
 TEST_F(UpdateDialog, ServersThatCannotResumeStartOverOrEndWithTheBox)
 {
-    for (const char* modes : {"~norange/~once/~drop=600000", "~changing/~once/~drop=600000"}) {
-        SCOPED_TRACE(modes);
-        ASSERT_TRUE(SetUpdateServerModes(modes));
-        control_.completions = 0;
-        CBoxAnswerer answerer(Answer(IDOK));
-        Open();
-        ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
-        EXPECT_TRUE(answerer.Texts().empty());
-        EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), installer_);
-        EXPECT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
-        DeleteFileA(client_.File("installer.txt").c_str());
-        dialog_.reset();
-    }
+    for (const char* modes : {"~norange/~once/~drop=600000", "~changing/~once/~drop=600000"})
+        ExpectTheWholeInstallerRuns(modes);
     EXPECT_EQ(trace_.Count("GetFile starts over : " + std::to_string(installer_.size()) + " bytes"), 2);
 
     ASSERT_TRUE(SetUpdateServerModes("~badrange/~once/~drop=600000"));
