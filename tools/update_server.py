@@ -224,10 +224,10 @@ class Handler(BaseHTTPRequestHandler):
         condition = self.headers.get("If-Range")
         if condition is not None and condition.strip() not in (etag, last_modified):
             return None, None  # another version of the file: the whole new one
-        spec = asked.strip()
-        if not spec.startswith("bytes=") or "," in spec:
+        ranges = asked.strip()
+        if not ranges.startswith("bytes=") or "," in ranges:
             return None, None
-        first_text, _, last_text = spec[6:].partition("-")
+        first_text, _, last_text = ranges[6:].partition("-")
         if not first_text.isdigit() or int(first_text) >= size:
             return None, None
         first = int(first_text)
