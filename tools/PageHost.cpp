@@ -44,18 +44,11 @@
 
 namespace {
 
-std::wstring Wide(const std::string& utf8)
+// Page text is UTF-8; addresses given on the command line are in the ANSI code page.
+std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8)
 {
-    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
-    wide.resize(wide.empty() ? 0 : wide.size() - 1);
-    return wide;
-}
-
-std::wstring WideAnsi(const std::string& text)
-{
-    std::wstring wide(MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    std::wstring wide(MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
     wide.resize(wide.empty() ? 0 : wide.size() - 1);
     return wide;
 }
@@ -305,11 +298,11 @@ int Run(const PageObject& page, const Options& options)
                                   60, 720, 480, nullptr, nullptr, wc.hInstance, nullptr);
     const std::string address = PageAddress(options.page);
     // The address bar, as people see it in a browser.
-    CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", WideAnsi(address).c_str(), WS_CHILD | WS_VISIBLE | ES_READONLY, 0, 0,
+    CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", Wide(address, CP_ACP).c_str(), WS_CHILD | WS_VISIBLE | ES_READONLY, 0, 0,
                     704, 24, window, nullptr, wc.hInstance, nullptr);
     const auto offered = [&](const char* given) { return given ? std::string(given) : address; };
-    CBrowserStandIn browser(WideAnsi(offered(options.top)));
-    CDocumentStandIn document(WideAnsi(offered(options.frame)));
+    CBrowserStandIn browser(Wide(offered(options.top), CP_ACP));
+    CDocumentStandIn document(Wide(offered(options.frame), CP_ACP));
     const bool noTop = options.top && std::string(options.top) == "none";
     const bool noFrame = options.frame && std::string(options.frame) == "none";
     CPageSite site(window, noTop ? nullptr : &browser, noFrame ? nullptr : &document);
