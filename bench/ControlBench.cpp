@@ -1,6 +1,8 @@
 // bench_control: what the control module costs.
 //
-//   - the size of the shipped (stripped) Vantorima.ocx, target <= 256 KiB;
+//   - the size of the shipped (stripped) Vantorima.ocx, target <= 256 KiB
+//     (the 64-bit module, which this bench measures when built for 64 bits:
+//     <= 320 KiB);
 //   - the DLLs it imports, which must all be Windows' own;
 //   - the time from putting the control in place (its window's creation runs
 //     the launch) until its request to start the client has returned, against
@@ -58,6 +60,10 @@ std::vector<std::string> ImportedDlls(const std::string& image)
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image.data() + dos->e_lfanew);
     const auto* sections = IMAGE_FIRST_SECTION(nt);
+    // The directories follow the optional header, whose 64-bit form is longer.
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC
+        ? reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt)->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT]
+        : nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     auto offsetOf = [&](DWORD rva) -> size_t {
         for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
             const IMAGE_SECTION_HEADER& s = sections[i];
@@ -66,7 +72,6 @@ std::vector<std::string> ImportedDlls(const std::string& image)
         }
         return 0;
     };
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (size_t at = offsetOf(imports.VirtualAddress); at && at + sizeof(IMAGE_IMPORT_DESCRIPTOR) <= image.size();
          at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
         const auto* descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image.data() + at);
@@ -153,8 +158,10 @@ int main()
     const std::string ocx = ProgramDir() + "Vantorima.ocx";
     const std::string image = ReadFileBytes(ocx);
     const double kib = image.size() / 1024.0;
-    printf("module size (stripped): %zu bytes = %.1f KiB (target <= 256 KiB: %s)\n", image.size(), kib,
-           kib <= 256 ? "met" : "NOT met");
+    const int bits = sizeof(void*) == 8 ? 64 : 32;
+    const int target = bits == 64 ? 320 : 256;
+    printf("%d-bit module size (stripped): %zu bytes = %.1f KiB (target <= %d KiB: %s)\n", bits, image.size(), kib,
+           target, kib <= target ? "met" : "NOT met");
     bool allOwn = true;
     printf("imported DLLs:");
     for (const std::string& name : ImportedDlls(image)) {

@@ -86,7 +86,10 @@ private:
     LONG m_result;
 };
 
-// The type library is the module's TYPELIB resource 1.
+// The type library is the module's TYPELIB resource 1, registered for the
+// module's own platform.
+constexpr SYSKIND kModulePlatform = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+
 HRESULT RegisterTypeLibrary(const RegistrationTarget& target)
 {
     wchar_t path[MAX_PATH] = {};
@@ -117,12 +120,12 @@ HRESULT UnregisterTypeLibrary(const RegistrationTarget& target)
         return S_OK;
     const TypeLibrary& library = kTypeLibrary;
     if (!target.perUser)
-        return UnRegisterTypeLib(*library.id, library.major, library.minor, LOCALE_NEUTRAL, SYS_WIN32);
+        return UnRegisterTypeLib(*library.id, library.major, library.minor, LOCALE_NEUTRAL, kModulePlatform);
     const CUserClassesRoot userRoot(target.classes);
     RETURN_IF_FAILED(userRoot.Result());
     const auto unregisterForUser = OleAutomationEntry<UnregisterForUserFunction>("UnRegisterTypeLibForUser");
     return (unregisterForUser ? unregisterForUser : &UnRegisterTypeLib)(*library.id, library.major, library.minor,
-                                                                        LOCALE_NEUTRAL, SYS_WIN32);
+                                                                        LOCALE_NEUTRAL, kModulePlatform);
 }
 
 // One registration code for both targets: the type library first, then the

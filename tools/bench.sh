@@ -39,3 +39,15 @@ for b in "${benches[@]}"; do
   echo "== $(basename "$b" .exe)"
   (cd "$(dirname "$b")" && python3 "$top/tools/update_server.py" "${server[@]}" --exec wine "$b")
 done
+
+# The 64-bit module: its size and imports, and its launch, from the 64-bit
+# build's bench_control in a 64-bit session.
+bench64=$top/build/win64/bin/bench_control.exe
+if [ -f "$bench64" ]; then
+  "$top/tools/wine-session.sh" stop "$session"
+  "$top/tools/wine-session.sh" start --win64 "$session" "$signing/root.pem" >/dev/null
+  # shellcheck disable=SC1091
+  . "$session/wine.env"
+  echo "== bench_control (64-bit)"
+  (cd "$(dirname "$bench64")" && python3 "$top/tools/update_server.py" "${server[@]}" --exec wine "$bench64")
+fi

@@ -1,18 +1,21 @@
 #!/bin/bash
 # make package: what a web server hosts for pages that embed the control.
 #
-#   tools/package.sh [--check] [--module FILE] [--out DIR] [--test-signing DIR]
+#   tools/package.sh [--check] [--module FILE] [--module64 FILE] [--out DIR] [--test-signing DIR]
 #
 # Puts into DIR (default build/package):
-#   Vantorima.ocx   the module (default build/win32/Vantorima.ocx), signed
-#   Vantorima.inf   package/Vantorima.inf, the Internet Component Download INF
-#   Vantorima.cab   both of them, then signed itself, for
-#                   <object codebase="Vantorima.cab#version=1,0,0,2">
-#   example.html    package/example.html, a page that embeds the control
-# and checks the result: the CAB holds exactly the module and the INF, the
-# module in it is the signed one, both signatures verify, and the class id
-# and version agree across the INF, the page, the type library and the
-# module's version resource.
+#   Vantorima.ocx    the 32-bit module (default build/win32/Vantorima.ocx), signed
+#   Vantorima64.ocx  the 64-bit module (default build/win64/Vantorima.ocx), signed
+#   Vantorima.inf    package/Vantorima.inf, the Internet Component Download INF,
+#                    which names each module for its processor
+#   Vantorima.cab    all three, then signed itself, for
+#                    <object codebase="Vantorima.cab#version=1,0,0,2">
+#   example.html     package/example.html, a page that embeds the control
+# and checks the result: the CAB holds exactly the two modules and the INF,
+# each module in it is the signed one and built for the processor the INF
+# names it for, every signature verifies, and the class id and version agree
+# across the INF, the page, the type library and both modules' version
+# resources.
 #
 # Signing. Without settings, the build's test code-signing certificate signs,
 # the one that signs the stand-in installer: tools/test-certs.sh makes it in
@@ -37,21 +40,25 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 
 check=0
 module=$top/build/win32/Vantorima.ocx
+module64=$top/build/win64/Vantorima.ocx
 out=$top/build/package
 testdir=$top/build/win32/test-signing
 while [ $# -gt 0 ]; do
   case $1 in
     --check) check=1 ;;
     --module) module=$2; shift ;;
+    --module64) module64=$2; shift ;;
     --out) out=$2; shift ;;
     --test-signing) testdir=$2; shift ;;
-    *) echo "usage: $0 [--check] [--module FILE] [--out DIR] [--test-signing DIR]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--check] [--module FILE] [--module64 FILE] [--out DIR] [--test-signing DIR]" >&2; exit 2 ;;
   esac
   shift
 done
 
 fail() { echo "package: $*" >&2; exit 1; }
-[ -f "$module" ] || fail "no module at $module (build it first: make build)"
+for m in "$module" "$module64"; do
+  [ -f "$m" ] || fail "no module at $m (build it first: make build)"
+done
 for tool in gcab osslsigncode openssl python3; do
   command -v $tool >/dev/null || fail "$tool is missing (tools/setup.sh installs it)"
 done
@@ -88,27 +95,33 @@ sign() {
   fi || fail "osslsigncode could not sign $(basename "$1")"
 }
 
-# The module is signed before it goes into the CAB: the browser checks the
+# The modules are signed before they go into the CAB: the browser checks the
 # CAB's signature when it downloads, Windows the module's when it loads.
 mkdir "$work/cab"
 sign "$module" "$work/cab/Vantorima.ocx"
+sign "$module64" "$work/cab/Vantorima64.ocx"
 cp "$top/package/Vantorima.inf" "$work/cab/Vantorima.inf"
-(cd "$work/cab" && gcab -c -n -z "$work/unsigned.cab" Vantorima.ocx Vantorima.inf) || fail "gcab failed"
+contents=(Vantorima.ocx Vantorima64.ocx Vantorima.inf)
+(cd "$work/cab" && gcab -c -n -z "$work/unsigned.cab" "${contents[@]}") || fail "gcab failed"
 sign "$work/unsigned.cab" "$work/Vantorima.cab"
-for f in Vantorima.ocx Vantorima.inf; do mv -f "$work/cab/$f" "$out/$f"; done
+for f in "${contents[@]}"; do mv -f "$work/cab/$f" "$out/$f"; done
 mv -f "$work/Vantorima.cab" "$out/Vantorima.cab"
 cp "$top/package/example.html" "$out/example.html"
 
 # --- checks -------------------------------------------------------------------
 listed=$(gcab -t "$out/Vantorima.cab" | sort | tr '\n' ' ')
-[ "$listed" = "Vantorima.inf Vantorima.ocx " ] || fail "the CAB holds '$listed', not the module and the INF"
+[ "$listed" = "Vantorima.inf Vantorima.ocx Vantorima64.ocx " ] ||
+  fail "the CAB holds '$listed', not the two modules and the INF"
 mkdir "$work/x"
 gcab -x -C "$work/x" "$out/Vantorima.cab" >/dev/null || fail "the CAB does not unpack"
-cmp -s "$work/x/Vantorima.ocx" "$out/Vantorima.ocx" || fail "the module in the CAB is not the signed one"
 cmp -s "$work/x/Vantorima.inf" "$top/package/Vantorima.inf" || fail "the INF in the CAB is not package/Vantorima.inf"
-# Signing must change nothing else: without its signature the module is the build's.
-osslsigncode remove-signature -in "$work/x/Vantorima.ocx" -out "$work/unsigned.ocx" >/dev/null
-cmp -s "$work/unsigned.ocx" "$module" || fail "the signed module is not $module"
+# Signing must change nothing else: without its signature each module is the build's.
+for pair in "Vantorima.ocx:$module" "Vantorima64.ocx:$module64"; do
+  name=${pair%%:*}
+  cmp -s "$work/x/$name" "$out/$name" || fail "$name in the CAB is not the signed one"
+  osslsigncode remove-signature -in "$work/x/$name" -out "$work/unsigned-$name" >/dev/null
+  cmp -s "$work/unsigned-$name" "${pair#*:}" || fail "the signed $name is not ${pair#*:}"
+done
 
 # Both signatures, by this certificate and no other.
 # (An SPC or DER chain gives no fingerprint here: then any leaf the roots accept.)
@@ -116,24 +129,37 @@ leaf=$(openssl x509 -in "$cert" -noout -fingerprint -sha256 2>/dev/null || true)
 leaf=${leaf#*=}
 verify=(verify -CAfile "$cafile")
 [ -n "$leaf" ] && verify+=(-require-leaf-hash "sha256:${leaf//:/}")
-for f in "$work/x/Vantorima.ocx" "$out/Vantorima.cab"; do
+for f in "$work/x/Vantorima.ocx" "$work/x/Vantorima64.ocx" "$out/Vantorima.cab"; do
   osslsigncode "${verify[@]}" -in "$f" >"$work/verify.log" 2>&1 ||
     { cat "$work/verify.log" >&2; fail "the signature of $(basename "$f") does not verify"; }
 done
 
-# One class id and one version everywhere a browser or Windows reads them.
-python3 - "$top/res/Vantorima.idl" "$out/Vantorima.ocx" "$top/package/Vantorima.inf" \
-  "$top/package/example.html" <<'EOF' || fail "the package's class id or version disagree (above)"
+# One class id and one version everywhere a browser or Windows reads them,
+# and each module named for the processor it is built for.
+python3 - "$top/res/Vantorima.idl" "$out/Vantorima.ocx" "$out/Vantorima64.ocx" "$top/package/Vantorima.inf" \
+  "$top/package/example.html" <<'EOF' || fail "the package's class id, version or processors disagree (above)"
 import re, struct, sys
 
-idl, module, inf, page = sys.argv[1:]
+idl, module, module64, inf, page = sys.argv[1:]
 errors = []
 
 clsid = re.search(r"uuid\(([0-9A-Fa-f-]{36})\)[^\]]*\]\s*coclass", open(idl).read()).group(1).upper()
-data = open(module, "rb").read()
-at = data.find(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO's signature
-ms, ls = struct.unpack_from("<II", data, at + 8)
-version = "%d,%d,%d,%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+def version_and_machine(path):
+    data = open(path, "rb").read()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO's signature
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]  # the PE header; its machine follows "PE\0\0"
+    return "%d,%d,%d,%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF), struct.unpack_from("<H", data, pe + 4)[0]
+
+
+version, machine = version_and_machine(module)
+version64, machine64 = version_and_machine(module64)
+if version64 != version:
+    errors.append("the modules' versions differ: %s and %s" % (version, version64))
+if (machine, machine64) != (0x14C, 0x8664):
+    errors.append("the modules are built for machines 0x%X and 0x%X, not x86 and x64" % (machine, machine64))
 
 sections, name = {}, None
 for line in open(inf).read().splitlines():
@@ -144,15 +170,17 @@ for line in open(inf).read().splitlines():
     elif "=" in line and name:
         k, v = line.split("=", 1)
         sections[name][k.strip().lower()] = v.strip()
-code = sections.get("vantorima.ocx", {})
-want = {"file-win32-x86": "thiscab", "clsid": "{%s}" % clsid, "fileversion": version, "registerserver": "yes"}
-for k, v in want.items():
-    if code.get(k, "").upper() != v.upper():
-        errors.append("INF [Vantorima.ocx] %s=%s, expected %s" % (k, code.get(k), v))
+for name, mine, other in (("Vantorima.ocx", "x86", "amd64"), ("Vantorima64.ocx", "amd64", "x86")):
+    code = sections.get(name.lower(), {})
+    want = {"file-win32-" + mine: "thiscab", "file-win32-" + other: "ignore", "clsid": "{%s}" % clsid,
+            "fileversion": version, "registerserver": "yes"}
+    for k, v in want.items():
+        if code.get(k, "").upper() != v.upper():
+            errors.append("INF [%s] %s=%s, expected %s" % (name, k, code.get(k), v))
+    if name.lower() not in sections.get("add.code", {}):
+        errors.append("INF [Add.Code] does not name " + name)
 if sections.get("version", {}).get("signature") != '"$CHICAGO$"':
     errors.append('INF [version] has no signature="$CHICAGO$"')
-if "vantorima.ocx" not in sections.get("add.code", {}):
-    errors.append("INF [Add.Code] does not name Vantorima.ocx")
 
 html = open(page).read()
 obj = re.search(r"<object\b[^>]*>", html, re.I | re.S).group(0)
@@ -169,4 +197,4 @@ for e in errors:
 sys.exit(1 if errors else 0)
 EOF
 
-echo "package: $out/Vantorima.cab (Vantorima.ocx, Vantorima.inf), both signed by $(openssl x509 -in "$cert" -noout -subject 2>/dev/null || echo "$cert"); example page $out/example.html"
+echo "package: $out/Vantorima.cab (Vantorima.ocx, Vantorima64.ocx, Vantorima.inf), all signed by $(openssl x509 -in "$cert" -noout -subject 2>/dev/null || echo "$cert"); example page $out/example.html"

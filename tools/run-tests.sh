@@ -1,5 +1,5 @@
 #!/bin/bash
-# make test: set-up, both builds, every test, one summary.
+# make test: set-up, the three builds, every test, one summary.
 set -u
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -32,20 +32,30 @@ fi
 
 run_suite host ctest --test-dir build/host --output-on-failure
 
-# The Windows tests run in one fresh Wine session, stopped whatever happens,
-# that trusts the build's test root (the stand-in installer is signed).
-session=$top/build/test-session
-"$top/tools/wine-session.sh" start "$session" "$top/build/win32/test-signing/root.pem" >/dev/null || exit 1
-trap '"$top/tools/wine-session.sh" stop "$session"' EXIT
-# shellcheck disable=SC1091
-. "$session/wine.env"
-# Screenshots the tests take, for people to look at.
+# The tests of each Windows build run in a fresh Wine session of its own
+# (32-bit, then 64-bit), stopped whatever happens, that trusts the build's
+# test root (the stand-in installer is signed). One after the other: both use
+# the installer's port.
 artifacts=$top/build/artifacts
 mkdir -p "$artifacts"
-VANTORIMA_ARTIFACTS=$(winepath -w "$artifacts" 2>/dev/null)
-export VANTORIMA_ARTIFACTS
-run_suite win32 ctest --test-dir build/win32 --output-on-failure -j "$(nproc)"
-for bmp in "$artifacts"/*.bmp; do
+trap '"$top/tools/wine-session.sh" stop "$top/build/test-session"; "$top/tools/wine-session.sh" stop "$top/build/test-session64"' EXIT
+run_windows_suite() {  # build, session directory, wine-session.sh options...
+  local tree=$1 session=$2 shots=$artifacts
+  shift 2
+  [ "$tree" = win32 ] || shots=$artifacts/$tree
+  mkdir -p "$shots"
+  "$top/tools/wine-session.sh" start "$@" "$session" "$top/build/win32/test-signing/root.pem" >/dev/null || exit 1
+  # shellcheck disable=SC1091
+  . "$session/wine.env"
+  # Screenshots the tests take, for people to look at.
+  VANTORIMA_ARTIFACTS=$(winepath -w "$shots" 2>/dev/null)
+  export VANTORIMA_ARTIFACTS
+  run_suite "$tree" ctest --test-dir "build/$tree" --output-on-failure -j "$(nproc)"
+  "$top/tools/wine-session.sh" stop "$session"
+}
+run_windows_suite win32 "$top/build/test-session"
+run_windows_suite win64 "$top/build/test-session64" --win64
+for bmp in "$artifacts"/*.bmp "$artifacts"/win64/*.bmp; do
   [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
 

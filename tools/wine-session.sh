@@ -1,8 +1,9 @@
 #!/bin/bash
 # A headless Wine session for tests and the demo.
 #
-#   wine-session.sh start <dir> [ROOT.pem...]
-#                                 fresh 32-bit prefix in <dir>/wineprefix, Xvfb on
+#   wine-session.sh start [--win64] <dir> [ROOT.pem...]
+#                                 fresh 32-bit prefix (--win64: 64-bit, which
+#                                 runs both kinds of program) in <dir>/wineprefix, Xvfb on
 #                                 a free display, a persistent wineserver and a
 #                                 virtual desktop; writes <dir>/wine.env. Each
 #                                 ROOT.pem becomes a trusted root of the prefix
@@ -13,6 +14,11 @@
 set -eu
 
 cmd=${1:?start or stop}
+arch=win32
+if [ "${2:-}" = --win64 ]; then
+  arch=win64
+  shift
+fi
 dir=$(realpath -m "${2:?session directory}")
 shift 2
 roots=("$@")
@@ -35,7 +41,7 @@ if [ "$cmd" = stop ]; then
   stop_session
   exit 0
 fi
-[ "$cmd" = start ] || { echo "usage: $0 start <dir> [ROOT.pem...] | stop <dir>" >&2; exit 2; }
+[ "$cmd" = start ] || { echo "usage: $0 start [--win64] <dir> [ROOT.pem...] | stop <dir>" >&2; exit 2; }
 for root in ${roots[@]+"${roots[@]}"}; do
   openssl x509 -in "$root" -noout 2>/dev/null || { echo "wine-session: $root is no PEM certificate" >&2; exit 2; }
 done
@@ -58,7 +64,7 @@ done
 
 cat >"$env_file" <<ENV
 export WINEPREFIX='$dir/wineprefix'
-export WINEARCH=win32
+export WINEARCH=$arch
 export DISPLAY=:$display
 export LC_ALL=
 export LANG=C.UTF-8

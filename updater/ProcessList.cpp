@@ -26,7 +26,7 @@ struct SnapshotEntry {
     DWORD dwFlags;
     CHAR szExeFile[MAX_PATH];
 };
-static_assert(sizeof(SnapshotEntry) == 296, "the system's 32-bit process entry");
+static_assert(sizeof(SnapshotEntry) == (sizeof(void*) == 8 ? 304 : 296), "the system's process entry");
 
 using CreateSnapshotFunction = HANDLE(WINAPI*)(DWORD flags, DWORD processId);
 using WalkFunction = BOOL(WINAPI*)(HANDLE snapshot, SnapshotEntry* entry);

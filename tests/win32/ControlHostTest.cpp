@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "BuildConfig.h"
 #include "ControlTestSupport.h"
 #include "VantorimaLib.h"
@@ -115,9 +117,53 @@ TEST_F(ControlInAtlHost, LaunchesTheClientFromTheLoadedPropertiesAndEndsTheHost)
     EXPECT_EQ(module_.CanUnloadNow(), S_OK);
 }
 
+TEST_F(ControlInAtlHost, WithoutTheClientTheUpdateInstallsItAndEndsTheHost)
+{
+    if (UpdateServerPort().empty())
+        GTEST_SKIP() << "runs inside tools/update_server.py on the installer's port";
+    // The update server offers the signed stand-in installer, which installs
+    // the client into its own directory and records it as WorkDir.
+    const std::string service = UpdateServerRoot() + "\\service";
+    CreateDirectoryA(service.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA((ProgramDir() + "VokWeiqi.exe").c_str(), (service + "\\VokWeiqi.exe").c_str(), FALSE));
+    CScratchDir temp("atl update temp"), install("atl update install");
+    const std::string installerRecord = temp.File("installer.txt");
+    for (const char* name : {"TMP", "TEMP"})
+        SetEnvironmentVariableA(name, temp.Path().c_str());
+    SetEnvironmentVariableA("VANTORIMA_INSTALL_DIR", install.Path().c_str());
+    SetEnvironmentVariableA("MAROVENT_INSTALLER_RECORD", installerRecord.c_str());
+    CBoxAnswerer answerer(IDOK);
+
+    CInterfacePtr<IStream> saved = SavedProperties(L"guest", L"pw", L"", L"");
+    ASSERT_EQ(Host(saved.Get()), S_OK);
+    // The dialog downloads, checks and starts the installer; the completion
+    // ends the host's window.
+    const bool ended = PumpUntil([&] { return !IsWindow(host_) && FileExists(installerRecord); }, 60000);
+    for (const char* name : {"TMP", "TEMP", "VANTORIMA_INSTALL_DIR", "MAROVENT_INSTALLER_RECORD"})
+        SetEnvironmentVariableA(name, nullptr);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(answerer.Texts().empty());
+    const std::string started = RecordField(ReadFileBytes(installerRecord), "cmdline");
+    EXPECT_NE(started.find(temp.Path()), std::string::npos) << started;
+    EXPECT_NE(started.find("VokWeiqi.exe"), std::string::npos) << started;
+    ASSERT_TRUE(PumpUntil([&] { return SettingsText("WorkDir") == install.Path(); }));
+    if (VANTORIMA_INSTALLER_CHECK) {
+        const std::vector<std::string> lines = trace_.Lines();
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.rfind("CheckInstallerFile : suc (", 0) == 0;
+        }));
+    }
+    EXPECT_EQ(trace_.Count("CDownLoadDlg::Exit"), 1);
+    EXPECT_FALSE(FileExists(record_));  // the installer, not the control, starts the client
+
+    control_.Reset();
+    container_.Reset();
+    EXPECT_EQ(module_.CanUnloadNow(), S_OK);
+}
+
 TEST_F(ControlInAtlHost, WithoutTheClientThePageStaysAndTheControlWaits)
 {
-    // The update dialog opens; with no update server here its download fails.
+    // The update dialog opens; with nothing to download its download fails.
     CBoxAnswerer answerer(IDOK);
     CInterfacePtr<IStream> saved = SavedProperties(L"guest", L"pw", L"", L"");
     ASSERT_EQ(Host(saved.Get()), S_OK);

@@ -24,6 +24,8 @@ const char kPageKey[] = "CLSID\\{4EC3797C-E712-4833-AA77-A5D226D55993}";
 const char kProgIdKey[] = "VANTORIMA.VantorimaCtrl.1";
 const char kTypeLibKey[] = "TypeLib\\{86A4EEF8-5C3E-4114-BE18-7809B34019A1}";
 const char kTypeLibVersionKey[] = "TypeLib\\{86A4EEF8-5C3E-4114-BE18-7809B34019A1}\\1.0";
+// The library's path is filed under the module's own platform.
+const char* const kPlatformKey = sizeof(void*) == 8 ? "0\\win64" : "0\\win32";
 const char kReadOnlyDacl[] = "D:P(A;;KRSDWD;;;WD)";
 const char kFullAccessDacl[] = "D:P(A;;KA;;;WD)";
 const char kDispatchKey[] = "Interface\\{9CE120F2-AC78-403D-B2D9-20700932507B}";
@@ -132,7 +134,7 @@ TEST_F(ControlRegistration, RegSvr32WritesEveryFactAndUnregistersThemAll)
     EXPECT_FALSE(ClassesKeyExists("VANTORIMA.VantorimaPropPage.1"));
 
     EXPECT_EQ(ClassesValue(kTypeLibVersionKey), "Vantorima ActiveX Control module");
-    EXPECT_EQ(ClassesValue(Key(kTypeLibVersionKey, "0\\win32")), ocx);
+    EXPECT_EQ(ClassesValue(Key(kTypeLibVersionKey, kPlatformKey)), ocx);
     // LIBFLAG_FCONTROL | LIBFLAG_FHASDISKIMAGE
     EXPECT_EQ(ClassesValue(Key(kTypeLibVersionKey, "FLAGS")), "10");
     EXPECT_EQ(ClassesValue(kDispatchKey), "_DVantorima");
@@ -159,7 +161,7 @@ TEST_F(ControlRegistration, PerUserRegistrationWritesTheSameEntriesForTheUserAlo
     ASSERT_EQ(RunProgram("regsvr32.exe /s \"" + ocx + "\"", nullptr), 0u);
     const Entries machine = Registration(HKEY_LOCAL_MACHINE);
     // Not two empty readings: the library's path and its interfaces are in.
-    ASSERT_EQ(machine.count(Key(kTypeLibVersionKey, "0\\win32|")), 1u);
+    ASSERT_EQ(machine.count(Key(kTypeLibVersionKey, kPlatformKey) + "|"), 1u);
     ASSERT_EQ(machine.count(std::string(kEventsKey) + "|"), 1u);
     EXPECT_TRUE(Registration(HKEY_CURRENT_USER).empty());
 

@@ -32,16 +32,20 @@ int HandleCount()
     return count;
 }
 
-// Live GDI objects, from the process's GDI handle table (Wine's layout:
-// 24-byte entries whose type byte is 0 when the entry is free).
+// Live GDI objects, from the process's GDI handle table (Wine's layout, the
+// same in both builds: 24-byte entries whose type byte is 0 when the entry is
+// free).
 int GdiObjectCount()
 {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Warray-bounds"  // the fs-relative read of NtCurrentTeb
     const auto* teb = reinterpret_cast<const BYTE*>(NtCurrentTeb());
 #pragma GCC diagnostic pop
-    const BYTE* peb = *reinterpret_cast<const BYTE* const*>(teb + 0x30);
-    const BYTE* table = *reinterpret_cast<const BYTE* const*>(peb + 0x94);
+    // The TEB's PEB pointer and the PEB's GdiSharedHandleTable, at their
+    // 64-bit or 32-bit offsets.
+    constexpr bool k64 = sizeof(void*) == 8;
+    const BYTE* peb = *reinterpret_cast<const BYTE* const*>(teb + (k64 ? 0x60 : 0x30));
+    const BYTE* table = *reinterpret_cast<const BYTE* const*>(peb + (k64 ? 0xF8 : 0x94));
     if (!table)
         return -1;
     constexpr size_t kEntrySize = 24;
