@@ -27,6 +27,7 @@ esac
 # padding after its image, signed with the build's test certificate, which
 # the session trusts.
 padded=$session/VokWeiqi-padded.exe
+rm -f "$padded"  # osslsigncode writes no file that exists
 {
   cat "$top/build/win32/bin/VokWeiqi-unsigned.exe"
   head -c $((64 << 20)) /dev/zero | tr '\0' p
