@@ -1,8 +1,9 @@
 // Download speed through the real update dialog (status line and progress
 // bar, animation, hand-over) beside the engine alone with a receiver that
 // does nothing, both checking the installer's signature as the dialog does
-// (reported alone as well), for a 64 MiB installer from the local update server on the
-// installer's port (tools/bench.sh runs this inside tools/update_server.py).
+// (reported alone as well), for a 64 MiB installer from the local update
+// server on the installer's port (tools/bench.sh runs this inside
+// tools/update_server.py).
 // The dialog should keep up with its engine: the ratio's target is 0.9.
 //
 // The installer served is the stand-in installer with 64 MiB of padding

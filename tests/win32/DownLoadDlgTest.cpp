@@ -143,11 +143,7 @@ const char kTestSigner[] = "Vantorima test code signing";
 // The check's last word in the trace.
 std::string LastCheck(const CTraceCapture& trace)
 {
-    std::string last;
-    for (const std::string& line : trace.Lines())
-        if (line.rfind("CheckInstallerFile : ", 0) == 0)
-            last = line;
-    return last;
+    return trace.Last("CheckInstallerFile : ");
 }
 
 std::string WindowText(HWND window)
@@ -163,10 +159,9 @@ protected:
     {
         if (UpdateServerPort().empty())
             GTEST_SKIP() << "runs inside tools/update_server.py on the installer's port";
-        const std::string service = UpdateServerRoot() + "\\service";
-        CreateDirectoryA(service.c_str(), nullptr);
-        ASSERT_TRUE(CopyFileA((ProgramDir() + "VokWeiqi.exe").c_str(), (service + "\\VokWeiqi.exe").c_str(), FALSE));
-        installer_ = ReadFileBytes(service + "\\VokWeiqi.exe");
+        const std::string served = ServeInstaller();
+        ASSERT_FALSE(served.empty());
+        installer_ = ReadFileBytes(served);
         ASSERT_TRUE(SetUpdateServerModes(""));
 
         // The download goes to its own temporary directory. A client has

@@ -86,6 +86,16 @@ bool CTraceCapture::Contains(const std::string& line) const
     return Count(line) > 0;
 }
 
+std::string CTraceCapture::Last(const std::string& prefix) const
+{
+    std::string last;
+    for (const std::string& line : Lines()) {
+        if (line.rfind(prefix, 0) == 0)
+            last = line;
+    }
+    return last;
+}
+
 int CTraceCapture::Count(const std::string& line) const
 {
     int n = 0;
@@ -228,6 +238,14 @@ std::string UpdateServerRoot()
 {
     const char* root = std::getenv("VANTORIMA_UPDATE_ROOT");
     return root ? DosPath(root) : "";
+}
+
+std::string ServeInstaller()
+{
+    const std::string service = UpdateServerRoot() + "\\service";
+    CreateDirectoryA(service.c_str(), nullptr);
+    const std::string served = service + "\\VokWeiqi.exe";
+    return CopyFileA((ProgramDir() + "VokWeiqi.exe").c_str(), served.c_str(), FALSE) ? served : "";
 }
 
 std::string DosPath(const std::string& unixPath)

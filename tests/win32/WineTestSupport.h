@@ -37,6 +37,8 @@ public:
     std::vector<std::string> Lines() const;
     bool Contains(const std::string& line) const;
     int Count(const std::string& line) const;
+    // The last line that starts with prefix, or "".
+    std::string Last(const std::string& prefix) const;
 
 private:
     std::string m_path;
@@ -72,6 +74,9 @@ bool SetSettingsKeyDacl(const char* sddl);
 // the test runs without one.
 std::string UpdateServerPort();
 std::string UpdateServerRoot();
+// Copies the stand-in installer to where the server offers it
+// (<root>\service\VokWeiqi.exe); returns that path, or "" when it failed.
+std::string ServeInstaller();
 // Its https port, for https://localhost:<port>/: the build's test root vouches
 // for its certificate until ~cert=1 switches to one that nobody trusts.
 std::string UpdateServerTlsPort();
