@@ -20,7 +20,7 @@
 
 #include "bench/BenchClock.h"
 #include "VantorimaLib.h"
-#include "framework/InterfacePtr.h"
+#include "framework/com/InterfacePtr.h"
 #include "launcher/SettingsStore.h"
 
 namespace {

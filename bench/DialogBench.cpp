@@ -26,7 +26,7 @@
 
 #include "bench/BenchClock.h"
 #include "control/CompletionMessage.h"
-#include "framework/Window.h"
+#include "framework/win/Window.h"
 #include "updater/DownLoadDlg.h"
 #include "updater/InstallerSignature.h"
 #include "updater/StatusMessage.h"

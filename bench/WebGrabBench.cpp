@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "bench/BenchClock.h"
-#include "framework/Window.h"
+#include "framework/win/Window.h"
 #include "updater/StatusMessage.h"
 #include "updater/WebGrab.h"
 

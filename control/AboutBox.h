@@ -1,7 +1,7 @@
 // The control's About box (dialog template 1), run modally: OK or Esc ends it.
 #pragma once
 
-#include "framework/Dialog.h"
+#include "framework/win/Dialog.h"
 #include "res/Resource.h"
 
 class CAboutBox : public CDialogBase {

@@ -3,8 +3,8 @@
 #include <ocidl.h>
 
 #include "control/SiteLock.h"
-#include "framework/ActiveXControl.h"
-#include "framework/InterfacePtr.h"
+#include "framework/activex/ActiveXControl.h"
+#include "framework/com/InterfacePtr.h"
 #include "support/Trace.h"
 
 namespace {

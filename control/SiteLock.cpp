@@ -10,9 +10,9 @@
 #include <cstring>
 #include <cwchar>
 
-#include "framework/AnsiText.h"
-#include "framework/UniqueHandle.h"
-#include "framework/InterfacePtr.h"
+#include "framework/sys/AnsiText.h"
+#include "framework/sys/UniqueHandle.h"
+#include "framework/com/InterfacePtr.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "control/AboutBox.h"
 #include "control/ClassIds.h"
 #include "control/CompletionMessage.h"
-#include "framework/ComObject.h"
+#include "framework/com/ComObject.h"
 #include "res/Resource.h"
 #include "support/Trace.h"
 

@@ -7,8 +7,8 @@
 
 #include "control/ObjectSafety.h"
 #include "control/SiteLock.h"
-#include "framework/ActiveXControl.h"
-#include "framework/ComObject.h"
+#include "framework/activex/ActiveXControl.h"
+#include "framework/com/ComObject.h"
 #include "launcher/LaunchSequence.h"
 
 class CVantorimaCtrl : public CActiveXControl {

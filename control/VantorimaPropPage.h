@@ -2,7 +2,7 @@
 // control to a property; the page only tells where the properties come from.
 #pragma once
 
-#include "framework/PropertyPage.h"
+#include "framework/activex/PropertyPage.h"
 
 class CVantorimaPropPage : public CPropertyPage {
 public:

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/Dialog.h"
+#include "framework/win/Dialog.h"
 #include "launcher/SettingsStore.h"
 
 // The page's four properties, the user's sign-in data.

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "framework/RegKey.h"
+#include "framework/sys/RegKey.h"
 
 class CSettingsKey {
 public:

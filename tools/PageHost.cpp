@@ -37,8 +37,8 @@
 #include <sstream>
 #include <string>
 
-#include "framework/HttpFile.h"
-#include "framework/InternetSession.h"
+#include "framework/net/HttpFile.h"
+#include "framework/net/InternetSession.h"
 #include "tools/BrowserStandIn.h"
 #include "tools/PageParser.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "framework/UniqueHandle.h"
+#include "framework/sys/UniqueHandle.h"
 #include "support/Trace.h"
 #include "updater/MessageCaption.h"
 #include "updater/ProcessList.h"

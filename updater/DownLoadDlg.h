@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/AnimateCtrl.h"
-#include "framework/Dialog.h"
-#include "framework/WorkerThread.h"
+#include "framework/win/AnimateCtrl.h"
+#include "framework/win/Dialog.h"
+#include "framework/sys/WorkerThread.h"
 #include "updater/ProgressLabelCtrl.h"
 
 class CWebGrab;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "framework/InternetSession.h"
+#include "framework/net/InternetSession.h"
 #include "updater/StatusProtocol.h"
 
 class CGrabSession : public CInternetSession {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "framework/RegKey.h"
+#include "framework/sys/RegKey.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "framework/AnsiText.h"
+#include "framework/sys/AnsiText.h"
 #include "support/Trace.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include "framework/GdiSelection.h"
-#include "framework/UniqueHandle.h"
+#include "framework/win/GdiSelection.h"
+#include "framework/sys/UniqueHandle.h"
 
 class COffscreenDC {
 public:

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "framework/Module.h"
-#include "framework/RegKey.h"
-#include "framework/UniqueHandle.h"
+#include "framework/sys/Module.h"
+#include "framework/sys/RegKey.h"
+#include "framework/sys/UniqueHandle.h"
 #include "updater/PerfDataParser.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "framework/GdiSelection.h"
+#include "framework/win/GdiSelection.h"
 #include "updater/OffscreenDC.h"
 #include "updater/ProgressGeometry.h"
 

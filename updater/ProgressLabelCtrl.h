@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "framework/Window.h"
+#include "framework/win/Window.h"
 
 // Label colour; CLR_DEFAULT inverts the label against the bar.
 constexpr UINT PLM_SETTEXTCOLOR = WM_USER + 100;

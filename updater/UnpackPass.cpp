@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "framework/Module.h"
+#include "framework/sys/Module.h"
 
 namespace {
 using ExpandFileFunction = BOOL(WINAPI*)(const char* source, const char* destination);

@@ -1,9 +1,9 @@
 #include "updater/WebGrab.h"
 
 #include "updater/ErrorText.h"
-#include "framework/HttpFile.h"
-#include "framework/LocalFile.h"
-#include "framework/Stopwatch.h"
+#include "framework/net/HttpFile.h"
+#include "framework/sys/LocalFile.h"
+#include "framework/sys/Stopwatch.h"
 #include "support/Trace.h"
 #include "updater/StatusMessage.h"
 

@@ -21,8 +21,8 @@
 
 #include <windows.h>
 
-#include "framework/CriticalSection.h"
-#include "framework/UniqueHandle.h"
+#include "framework/sys/CriticalSection.h"
+#include "framework/sys/UniqueHandle.h"
 #include "updater/GrabSession.h"
 
 class CHttpFile;

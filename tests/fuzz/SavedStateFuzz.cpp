@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "framework/AnsiText.h"
-#include "framework/PropExchange.h"
+#include "framework/sys/AnsiText.h"
+#include "framework/activex/PropExchange.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "WineTestSupport.h"
-#include "framework/Window.h"
+#include "framework/win/Window.h"
 #include "updater/ClientTerminator.h"
 #include "updater/ProcessList.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "WineTestSupport.h"
-#include "framework/GdiSelection.h"
-#include "framework/UniqueHandle.h"
+#include "framework/win/GdiSelection.h"
+#include "framework/sys/UniqueHandle.h"
 #include "updater/ProgressLabelCtrl.h"
 
 using namespace wine_test;

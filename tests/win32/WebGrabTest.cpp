@@ -15,7 +15,7 @@
 
 #include "WineTestSupport.h"
 #include "updater/StatusProtocol.h"
-#include "framework/Window.h"
+#include "framework/win/Window.h"
 #include "updater/WebGrab.h"
 
 using namespace wine_test;

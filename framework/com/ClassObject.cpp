@@ -1,0 +1,150 @@
+#include "framework/com/ClassObject.h"
+
+#include <string>
+#include <vector>
+
+#include "framework/sys/AnsiText.h"
+#include "framework/com/ComResult.h"
+#include "framework/sys/RegKey.h"
+
+namespace {
+
+// Constant-initialised head of the list of class objects, newest first.
+CClassObject* g_classObjects = nullptr;
+
+// The registry entries of a class under a classes root: the values that
+// registering writes and the keys that unregistering removes whole; one
+// table for both ways.
+struct RegistryScript {
+    struct Entry {
+        std::string key;
+        std::string name;  // empty: the key's default value
+        std::string text;
+    };
+    std::vector<std::string> ownedKeys;
+    std::vector<Entry> entries;
+
+    void Value(std::string key, std::string name, std::string text)
+    {
+        entries.push_back({std::move(key), std::move(name), std::move(text)});
+    }
+    // ERROR_SUCCESS or the first failure.
+    LONG Write(HKEY classes) const
+    {
+        for (const Entry& entry : entries) {
+            CRegKey key;
+            LONG result = key.Create(classes, entry.key.c_str(), KEY_SET_VALUE);
+            if (result == ERROR_SUCCESS)
+                result = key.WriteString(entry.name.c_str(), entry.text);
+            if (result != ERROR_SUCCESS)
+                return result;
+        }
+        return ERROR_SUCCESS;
+    }
+    // A key already gone counts as removed.
+    LONG Remove(HKEY classes) const
+    {
+        for (const std::string& key : ownedKeys) {
+            const LONG result = CRegKey::DeleteTree(classes, key.c_str());
+            if (result != ERROR_SUCCESS)
+                return result;
+        }
+        return ERROR_SUCCESS;
+    }
+};
+
+RegistryScript ScriptOf(const ClassRow& r)
+{
+    const std::string module = ModuleFileName();
+    const std::string typeName = AnsiFromResource(LoadResourceText(r.typeNameId));
+    const std::string clsidKey = "CLSID\\" + GuidText(*r.clsid);
+
+    RegistryScript script;
+    script.ownedKeys.push_back(clsidKey);
+    script.Value(clsidKey, "", typeName);
+    if (r.progId)
+        script.Value(clsidKey + "\\ProgID", "", r.progId);
+    script.Value(clsidKey + "\\InprocServer32", "", module);
+    if (r.threadingModel)
+        script.Value(clsidKey + "\\InprocServer32", "ThreadingModel", r.threadingModel);
+    if (r.typeLibrary) {
+        script.Value(clsidKey + "\\ToolboxBitmap32", "", module + ", " + std::to_string(r.toolboxBitmapId));
+        script.Value(clsidKey + "\\MiscStatus", "", "0");
+        script.Value(clsidKey + "\\MiscStatus\\1", "", std::to_string(r.miscStatus));
+        script.Value(clsidKey + "\\Control", "", "");
+        const TypeLibrary& library = *r.typeLibrary;
+        script.Value(clsidKey + "\\TypeLib", "", GuidText(*library.id));
+        script.Value(clsidKey + "\\Version", "", std::to_string(library.major) + "." + std::to_string(library.minor));
+    }
+    if (r.progId) {
+        script.ownedKeys.push_back(r.progId);
+        script.Value(r.progId, "", typeName);
+        script.Value(std::string(r.progId) + "\\CLSID", "", GuidText(*r.clsid));
+    }
+    return script;
+}
+
+}  // namespace
+
+CClassObject::CClassObject(const ClassRow& row) : m_row(row), m_next(g_classObjects)
+{
+    g_classObjects = this;
+}
+
+CClassObject::~CClassObject()
+{
+    for (CClassObject** link = &g_classObjects; *link; link = &(*link)->m_next) {
+        if (*link == this) {
+            *link = m_next;
+            break;
+        }
+    }
+}
+
+STDMETHODIMP CClassObject::CreateInstance(IUnknown* outer, REFIID riid, void** ppv)
+{
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    *ppv = nullptr;
+    RETURN_HR_IF(CLASS_E_NOAGGREGATION, outer != nullptr);
+    return m_row.create(m_row, riid, ppv);
+}
+
+STDMETHODIMP CClassObject::LockServer(BOOL lock)
+{
+    if (lock)
+        CModuleLock::Lock();
+    else
+        CModuleLock::Unlock();
+    return S_OK;
+}
+
+HRESULT CClassObject::UpdateRegistry(bool registering, HKEY classes) const
+{
+    return ExceptionBoundary([&] {
+        const RegistryScript script = ScriptOf(m_row);
+        const LONG result = registering ? script.Write(classes) : script.Remove(classes);
+        return HRESULT_FROM_WIN32(result);
+    });
+}
+
+HRESULT CClassObject::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
+{
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    *ppv = nullptr;
+    for (CClassObject* object = g_classObjects; object; object = object->m_next) {
+        if (IsEqualCLSID(clsid, *object->m_row.clsid))
+            return object->QueryInterface(riid, ppv);
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT CClassObject::UpdateRegistryAll(bool registering, HKEY classes)
+{
+    HRESULT first = S_OK;
+    for (CClassObject* object = g_classObjects; object; object = object->m_next) {
+        const HRESULT hr = object->UpdateRegistry(registering, classes);
+        if (FAILED(hr) && SUCCEEDED(first))
+            first = hr;
+    }
+    return first;
+}

@@ -1,0 +1,59 @@
+#include "framework/net/InternetSession.h"
+
+CInternetSession::CInternetSession(const char* agent, DWORD_PTR context, DWORD accessType, DWORD flags)
+    : m_session(::InternetOpenA(agent, accessType, nullptr, nullptr, flags)), m_context(context)
+{
+    if (!m_session)
+        m_openError = ::GetLastError();
+}
+
+CInternetSession::~CInternetSession()
+{
+    Close();
+}
+
+void CInternetSession::Close()
+{
+    if (m_session)
+        ::InternetSetStatusCallbackA(m_session.Get(), nullptr);
+    m_session.Reset();
+}
+
+DWORD CInternetSession::EnableStatusCallback(bool enable)
+{
+    if (!m_session)
+        return ERROR_INVALID_HANDLE;
+    INTERNET_STATUS_CALLBACK previous =
+        ::InternetSetStatusCallbackA(m_session.Get(), enable ? &StatusCallback : nullptr);
+    return previous == INTERNET_INVALID_STATUS_CALLBACK ? ::GetLastError() : ERROR_SUCCESS;
+}
+
+DWORD CInternetSession::OpenUrl(const char* url, DWORD flags, CHttpFile& file, const char* headers, DWORD headersLength)
+{
+    file.Close();
+    if (!m_session)
+        return ERROR_INVALID_HANDLE;
+    URL_COMPONENTSA parts{};
+    parts.dwStructSize = sizeof parts;
+    if (!::InternetCrackUrlA(url, 0, 0, &parts))
+        return ERROR_INTERNET_INVALID_URL;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+        return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+    // The library hands the request's context to the callback: it leads back
+    // to this object, which passes its own context value on.
+    HINTERNET request =
+        ::InternetOpenUrlA(m_session.Get(), url, headers, headersLength, flags, reinterpret_cast<DWORD_PTR>(this));
+    if (!request)
+        return ::GetLastError();
+    return file.Attach(request) ? ERROR_SUCCESS : ERROR_INTERNET_OPERATION_CANCELLED;
+}
+
+void CInternetSession::OnStatusCallback(DWORD_PTR, DWORD, void*, DWORD) {}
+
+void CALLBACK CInternetSession::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* information,
+                                               DWORD informationLength)
+{
+    auto* self = reinterpret_cast<CInternetSession*>(context);
+    if (self)
+        self->OnStatusCallback(self->m_context, status, information, informationLength);
+}
