@@ -5,7 +5,7 @@
 // ends the host.
 #pragma once
 
-#include "control/ObjectSafety.h"
+#include "framework/activex/ObjectSafety.h"
 #include "control/SiteLock.h"
 #include "framework/activex/ActiveXControl.h"
 #include "framework/com/ComObject.h"

@@ -5,7 +5,7 @@
 #include <oleauto.h>
 
 #include "framework/sys/AnsiText.h"
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 
 // ---- IDispatch ---------------------------------------------------------------

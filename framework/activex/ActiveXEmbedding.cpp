@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "framework/sys/AnsiText.h"
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 
 // ---- IOleObject --------------------------------------------------------------
 

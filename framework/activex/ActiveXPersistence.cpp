@@ -2,7 +2,7 @@
 // memory, all of it ending in DoPropExchange.
 #include "framework/activex/ActiveXControl.h"
 
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "framework/activex/PropertyPage.h"
 
 #include "framework/sys/AnsiText.h"
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/Module.h"
 
 CPropertyPage::CPropertyPage(const ClassRow& row, UINT templateId, UINT captionId)

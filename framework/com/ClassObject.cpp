@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "framework/sys/AnsiText.h"
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/RegKey.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "control/ObjectSafety.h"
+#include "framework/activex/ObjectSafety.h"
 
 #include <ocidl.h>
 

@@ -12,7 +12,7 @@
 #include "framework/sys/AnsiText.h"
 #include "framework/com/ClassObject.h"
 #include "framework/com/ComObject.h"
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 #include "framework/com/ControlModule.h"
 #include "framework/com/InterfacePtr.h"
 #include "framework/sys/Module.h"
