@@ -1,59 +1,18 @@
-// The module: its static objects, in the order they come up (and, reversed,
-// go down), and its entry points.
-#include <windows.h>
+#include "framework/com/ModuleServer.h"
+
 #include <olectl.h>
 
 #include <string>
 
-#include "BuildConfig.h"
-#include "control/ClassIds.h"
-#include "control/VantorimaCtrl.h"
-#include "control/VantorimaPropPage.h"
-#include "framework/sys/AnsiText.h"
-#include "framework/com/ClassObject.h"
 #include "framework/com/ComObject.h"
-#include "framework/sys/Result.h"
-#include "framework/com/ControlModule.h"
 #include "framework/com/InterfacePtr.h"
+#include "framework/sys/AnsiText.h"
 #include "framework/sys/Module.h"
 #include "framework/sys/RegKey.h"
+#include "framework/sys/Result.h"
 #include "framework/win/Window.h"
-#include "res/Resource.h"
 
 namespace {
-
-// The module's TYPELIB resource 1.
-const TypeLibrary kTypeLibrary = {&LIBID_VANTORIMALib, 1, 0};
-
-const ClassRow kControlRow = {
-    .clsid = &CLSID_Vantorima,
-    .progId = kControlProgId,
-    .typeNameId = IDS_VANTORIMA,
-    .threadingModel = "Apartment",
-    .typeLibrary = &kTypeLibrary,
-    .toolboxBitmapId = IDB_VANTORIMA,
-    .miscStatus = CVantorimaCtrl::kMiscStatus,
-    .create = &CreateFromRow<CVantorimaCtrl>,
-};
-
-// A property page is registered by class id and type name alone: its ProgID,
-// VANTORIMA.VantorimaPropPage.1, is not written.
-const ClassRow kPropPageRow = {
-    .clsid = &CLSID_VantorimaPropPage,
-    .typeNameId = IDS_VANTORIMA_PPG,
-    .create = &CreateFromRow<CVantorimaPropPage>,
-};
-
-CControlModule theApp;
-
-CComStaticObject<CClassObject> g_controlClassObject(kControlRow);
-CComStaticObject<CClassObject> g_propPageClassObject(kPropPageRow);
-
-// Where one registration goes: the machine's classes, or the current user's.
-struct RegistrationTarget {
-    HKEY classes;
-    bool perUser;
-};
 
 // Per-user type library registration. Older oleaut32 versions lack the
 // ...ForUser entries, so they are looked up (the module must still load
@@ -72,11 +31,14 @@ Function OleAutomationEntry(const char* name)
 
 class CUserClassesRoot {
 public:
-    explicit CUserClassesRoot(HKEY classes) : m_result(RegOverridePredefKey(HKEY_CLASSES_ROOT, classes)) {}
+    explicit CUserClassesRoot(HKEY classes)
+        : m_result(LOG_IF_WIN32_ERROR(RegOverridePredefKey(HKEY_CLASSES_ROOT, classes)))
+    {
+    }
     ~CUserClassesRoot()
     {
         if (m_result == ERROR_SUCCESS)
-            RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+            LOG_IF_WIN32_ERROR(RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr));
     }
     CUserClassesRoot(const CUserClassesRoot&) = delete;
     CUserClassesRoot& operator=(const CUserClassesRoot&) = delete;
@@ -86,119 +48,123 @@ private:
     LONG m_result;
 };
 
-// The type library is the module's TYPELIB resource 1, registered for the
-// module's own platform.
+// The type library is registered for the module's own platform.
 constexpr SYSKIND kModulePlatform = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
 
-HRESULT RegisterTypeLibrary(const RegistrationTarget& target)
+bool TypeLibraryRegistered(const TypeLibrary& library, HKEY classes)
 {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
-    RETURN_HR_IF(E_FAIL, length == 0 || length >= MAX_PATH);
-    CInterfacePtr<ITypeLib> typeLib;
-    RETURN_IF_FAILED(LoadTypeLibEx(path, REGKIND_NONE, typeLib.Put()));
-    if (!target.perUser)
-        return RegisterTypeLib(typeLib.Get(), path, nullptr);
-    const CUserClassesRoot userRoot(target.classes);
-    RETURN_IF_FAILED(userRoot.Result());
-    const auto registerForUser = OleAutomationEntry<RegisterForUserFunction>("RegisterTypeLibForUser");
-    return (registerForUser ? registerForUser : &RegisterTypeLib)(typeLib.Get(), path, nullptr);
-}
-
-bool TypeLibraryRegistered(HKEY classes)
-{
-    const std::string key = "TypeLib\\" + GuidText(*kTypeLibrary.id) + "\\" + std::to_string(kTypeLibrary.major) + "." +
-        std::to_string(kTypeLibrary.minor);
+    const std::string key = "TypeLib\\" + GuidText(*library.id) + "\\" + std::to_string(library.major) + "." +
+        std::to_string(library.minor);
     return CRegKey().Open(classes, key.c_str(), KEY_READ) == ERROR_SUCCESS;
 }
 
-HRESULT UnregisterTypeLibrary(const RegistrationTarget& target)
+}  // namespace
+
+HRESULT CModuleServer::RegisterTypeLibrary(const Target& target) const
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
+    RETURN_LAST_ERROR_IF(length == 0);
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), length >= MAX_PATH);
+    CInterfacePtr<ITypeLib> typeLib;
+    RETURN_IF_FAILED(LoadTypeLibEx(path, REGKIND_NONE, typeLib.Put()));
+    if (!target.perUser) {
+        RETURN_IF_FAILED(RegisterTypeLib(typeLib.Get(), path, nullptr));
+        return S_OK;
+    }
+    const CUserClassesRoot userRoot(target.classes);
+    RETURN_IF_FAILED(userRoot.Result());
+    const auto registerForUser = OleAutomationEntry<RegisterForUserFunction>("RegisterTypeLibForUser");
+    RETURN_IF_FAILED((registerForUser ? registerForUser : &RegisterTypeLib)(typeLib.Get(), path, nullptr));
+    return S_OK;
+}
+
+HRESULT CModuleServer::UnregisterTypeLibrary(const Target& target) const
 {
     // Nothing registered is nothing to remove: unregistering twice, or after a
     // half-done registration, still removes the classes.
-    if (!TypeLibraryRegistered(target.classes))
+    if (!TypeLibraryRegistered(m_library, target.classes))
         return S_OK;
-    const TypeLibrary& library = kTypeLibrary;
-    if (!target.perUser)
-        return UnRegisterTypeLib(*library.id, library.major, library.minor, LOCALE_NEUTRAL, kModulePlatform);
+    const TypeLibrary& library = m_library;
+    if (!target.perUser) {
+        RETURN_IF_FAILED(UnRegisterTypeLib(*library.id, library.major, library.minor, LOCALE_NEUTRAL, kModulePlatform));
+        return S_OK;
+    }
     const CUserClassesRoot userRoot(target.classes);
     RETURN_IF_FAILED(userRoot.Result());
     const auto unregisterForUser = OleAutomationEntry<UnregisterForUserFunction>("UnRegisterTypeLibForUser");
-    return (unregisterForUser ? unregisterForUser : &UnRegisterTypeLib)(*library.id, library.major, library.minor,
-                                                                        LOCALE_NEUTRAL, kModulePlatform);
+    RETURN_IF_FAILED((unregisterForUser ? unregisterForUser : &UnRegisterTypeLib)(
+        *library.id, library.major, library.minor, LOCALE_NEUTRAL, kModulePlatform));
+    return S_OK;
+}
+
+HRESULT CModuleServer::UpdateClasses(bool registering, HKEY classes) const
+{
+    HRESULT first = S_OK;
+    for (size_t i = 0; i < m_count; ++i) {
+        const HRESULT hr = LOG_IF_FAILED(m_classObjects[i]->UpdateRegistry(registering, classes));
+        if (FAILED(hr) && SUCCEEDED(first))
+            first = hr;
+    }
+    return first;
 }
 
 // One registration code for both targets: the type library first, then the
-// classes; a failed type library leaves the classes untouched.
-HRESULT UpdateRegistration(bool registering, const RegistrationTarget& target)
+// classes; a failed type library leaves the classes untouched. The two
+// failure codes are the self-registration protocol's and keep their values;
+// the call that failed is traced where it failed.
+HRESULT CModuleServer::UpdateRegistration(bool registering, const Target& target) const
 {
     const HRESULT typeLib =
         ExceptionBoundary([&] { return registering ? RegisterTypeLibrary(target) : UnregisterTypeLibrary(target); });
     if (FAILED(typeLib))
         return SELFREG_E_TYPELIB;
-    if (FAILED(CClassObject::UpdateRegistryAll(registering, target.classes)))
+    if (FAILED(UpdateClasses(registering, target.classes)))
         return SELFREG_E_CLASS;
     return S_OK;
 }
 
-}  // namespace
-
-extern "C" {
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
-{
-    switch (reason) {
-    case DLL_PROCESS_ATTACH:
-        DisableThreadLibraryCalls(instance);
-        if (!theApp.InitInstance()) {
-            theApp.ExitInstance();
-            return FALSE;
-        }
-        break;
-    case DLL_PROCESS_DETACH:
-        theApp.ExitInstance();
-        // Unloaded by FreeLibrary (not process exit): no window class may
-        // keep pointing into the module's freed code.
-        if (!reserved)
-            CWindow::UnregisterWindowClass();
-        break;
-    default:
-        break;
-    }
-    return TRUE;
-}
-
-STDAPI DllRegisterServer()
+HRESULT CModuleServer::Register() const
 {
     return UpdateRegistration(true, {HKEY_CLASSES_ROOT, false});
 }
 
-STDAPI DllUnregisterServer()
+HRESULT CModuleServer::Unregister() const
 {
     return UpdateRegistration(false, {HKEY_CLASSES_ROOT, false});
 }
 
-#if VANTORIMA_PER_USER
-// regsvr32 /n /i:user (and /u /n /i:user): the same entries for the current
-// user alone, which needs no administrator.
-STDAPI DllInstall(BOOL install, PCWSTR commandLine)
+HRESULT CModuleServer::Install(bool install, const wchar_t* commandLine) const
 {
     RETURN_HR_IF(E_INVALIDARG, !commandLine || lstrcmpiW(commandLine, L"user") != 0);
     CRegKey classes;
-    const LONG opened = classes.Create(HKEY_CURRENT_USER, "Software\\Classes", KEY_ALL_ACCESS);
-    RETURN_HR_IF(HRESULT_FROM_WIN32(opened), opened != ERROR_SUCCESS);
-    return UpdateRegistration(install != FALSE, {classes.Get(), true});
+    RETURN_IF_WIN32_ERROR(classes.Create(HKEY_CURRENT_USER, "Software\\Classes", KEY_ALL_ACCESS));
+    return UpdateRegistration(install, {classes.Get(), true});
 }
-#endif
 
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
+HRESULT CModuleServer::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const
 {
-    return CClassObject::GetClassObject(clsid, riid, ppv);
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    *ppv = nullptr;
+    for (size_t i = 0; i < m_count; ++i) {
+        if (IsEqualCLSID(clsid, *m_classObjects[i]->Row().clsid))
+            return m_classObjects[i]->QueryInterface(riid, ppv);
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-STDAPI DllCanUnloadNow()
+HRESULT CModuleServer::CanUnloadNow()
 {
     return CModuleLock::CanUnloadNow();
 }
 
-}  // extern "C"
+BOOL CModuleServer::OnDllMain(HINSTANCE instance, DWORD reason, void* reserved)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        DisableThreadLibraryCalls(instance);
+    // Unloaded by FreeLibrary (not process exit): no window class may keep
+    // pointing into the module's freed code.
+    if (reason == DLL_PROCESS_DETACH && !reserved)
+        CWindow::UnregisterWindowClass();
+    return TRUE;
+}
