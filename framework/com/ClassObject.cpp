@@ -44,9 +44,8 @@ struct RegistryScript {
     }
 };
 
-RegistryScript ScriptOf(const ClassRow& r)
+RegistryScript ScriptOf(const ClassRow& r, const std::string& module)
 {
-    const std::string module = ModuleFileName();
     const std::string typeName = AnsiFromResource(LoadResourceText(r.typeNameId));
     const std::string clsidKey = "CLSID\\" + GuidText(*r.clsid);
 
@@ -97,7 +96,10 @@ STDMETHODIMP CClassObject::LockServer(BOOL lock)
 HRESULT CClassObject::UpdateRegistry(bool registering, HKEY classes) const
 {
     return ExceptionBoundary([&] {
-        const RegistryScript script = ScriptOf(m_row);
+        // A class whose server cannot be named is not registered at all.
+        const std::string module = ModuleFileName();
+        RETURN_HR_IF(E_FAIL, module.empty());
+        const RegistryScript script = ScriptOf(m_row, module);
         return registering ? script.Write(classes) : script.Remove(classes);
     });
 }
