@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "framework/sys/Result.h"
+
 // WM_USER + 1001, a plain unregistered number; wParam 1, lParam 0.
 constexpr UINT kCompletionMessage = 2025;
 
@@ -12,5 +14,5 @@ constexpr UINT kCompletionMessage = 2025;
 // after whatever reported the hand-over has returned.
 inline void PostCompletion(HWND control)
 {
-    ::PostMessageA(control, kCompletionMessage, 1, 0);
+    LOG_LAST_ERROR_IF(!::PostMessageA(control, kCompletionMessage, 1, 0));
 }

@@ -51,8 +51,17 @@ CVantorimaCtrl::CVantorimaCtrl(const ClassRow& row)
     : CActiveXControl(row, kClass)
     , m_launch([this] { PostCompletion(GetSafeHwnd()); })
     , m_siteLock(VANTORIMA_ALLOWED_SITES)
-    , m_xObjectSafety(*this, m_siteLock)
+    , m_xObjectSafety(*this)
 {
+}
+
+bool CVantorimaCtrl::SiteMayUseControl()
+{
+    m_siteLock.NoteSafetyQuestion();
+    if (m_siteLock.Allows(HostSite()))
+        return true;
+    TraceOut("IObjectSafety: page refused: %s", m_siteLock.RefusedPage().c_str());
+    return false;
 }
 
 HRESULT CVantorimaCtrl::InternalQueryInterface(REFIID riid, void** ppv)

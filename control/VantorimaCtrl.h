@@ -5,9 +5,9 @@
 // ends the host.
 #pragma once
 
-#include "control/ObjectSafety.h"
 #include "control/SiteLock.h"
 #include "framework/activex/ActiveXControl.h"
+#include "framework/activex/ObjectSafety.h"
 #include "framework/com/ComObject.h"
 #include "launcher/LaunchSequence.h"
 
@@ -16,6 +16,9 @@ public:
     explicit CVantorimaCtrl(const ClassRow& row);
 
     HRESULT InternalQueryInterface(REFIID riid, void** ppv) override;
+    // Only pages the site lock allows; a host that asks about safety must
+    // from then on offer an allowed address.
+    bool SiteMayUseControl() override;
 
     // The About box, modal; returns when the user closes it.
     void AboutBox();

@@ -1,4 +1,8 @@
 // One open registry key at a time, closed when the object goes.
+//
+// Its results are the registry's own codes (0, ERROR_SUCCESS, for success),
+// as the key's users and the stand-in installer have always read them; the
+// store traces what fails.
 #pragma once
 
 #include <windows.h>

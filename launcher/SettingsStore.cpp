@@ -1,23 +1,26 @@
 #include "launcher/SettingsStore.h"
 
+#include "framework/sys/Result.h"
 #include "launcher/SettingsKey.h"
 #include "support/Trace.h"
 
-int CSettingsStore::ReadWorkDir(std::string& dir)
+bool CSettingsStore::ReadWorkDir(std::string& dir)
 {
     CSettingsKey key;
-    if (key.Open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ) != ERROR_SUCCESS)
-        return 1;
-    return key.ReadString("WorkDir", dir) == ERROR_SUCCESS ? 0 : 1;
+    if (LOG_IF_WIN32_ERROR(key.Open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ)) != ERROR_SUCCESS)
+        return false;
+    // Missing (error 2) is the client not installed; too long (234), a
+    // directory the client could not start from either.
+    return LOG_IF_WIN32_ERROR(key.ReadString("WorkDir", dir)) == ERROR_SUCCESS;
 }
 
 void CSettingsStore::WriteSetting(std::string text, std::string name)
 {
     CSettingsKey key;
-    if (key.Open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_WRITE) != ERROR_SUCCESS) {
+    if (LOG_IF_WIN32_ERROR(key.Open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_WRITE)) != ERROR_SUCCESS) {
         TraceOut("error");
         return;
     }
     TraceOut("suc");
-    key.WriteString(name.c_str(), text);
+    LOG_IF_WIN32_ERROR(key.WriteString(name.c_str(), text));
 }

@@ -15,9 +15,11 @@ constexpr const char kHttpPathKorea[] = VANTORIMA_FILE_ORIGIN "/service/files/Ko
 
 class CSettingsStore {
 public:
-    // Reads WorkDir into dir. 0 when it was read, 1 otherwise (dir then left
-    // as it was). Creates the key if it does not exist yet.
-    int ReadWorkDir(std::string& dir);
-    // Stores text under the value name; a failure is only traced ("error").
+    // Reads WorkDir into dir: true when it was read; otherwise the reason is
+    // traced and dir left as it was. Creates the key if it does not exist yet.
+    bool ReadWorkDir(std::string& dir);
+    // Stores text under the value name. The open's outcome is traced as
+    // "suc" or "error", as the store has always traced it; a
+    // failure is traced with its call and code as well, and goes no further.
     void WriteSetting(std::string text, std::string name);
 };

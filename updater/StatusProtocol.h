@@ -17,6 +17,9 @@
 // The name under which the message is registered; sender and receiver use it.
 constexpr const char kStatusMessageName[] = "UWM_STATUS_KEY_D31F39A4_1C63_11D3_AA11_AC48B5000000";
 
+// The status codes keep these numbers: they are the protocol between worker
+// and dialog, read by value on both sides and by the tests, not results in
+// the code's own failure idiom.
 enum : unsigned short {
     STATUS_NET_ERROR = 1,  // the internet library failed, or the body ended short
     STATUS_FILE_ERROR,  // the local file could not be created or written

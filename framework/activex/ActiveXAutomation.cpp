@@ -5,7 +5,7 @@
 #include <oleauto.h>
 
 #include "framework/sys/AnsiText.h"
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 
 // ---- IDispatch ---------------------------------------------------------------
@@ -13,7 +13,8 @@
 HRESULT CActiveXControl::GetTypeLib(LCID lcid, ITypeLib** typeLib) const
 {
     const TypeLibrary& library = *m_row.typeLibrary;
-    return LoadRegTypeLib(*library.id, library.major, library.minor, lcid, typeLib);
+    RETURN_IF_FAILED(LoadRegTypeLib(*library.id, library.major, library.minor, lcid, typeLib));
+    return S_OK;
 }
 
 STDMETHODIMP CActiveXControl::GetTypeInfoCount(UINT* count)
@@ -30,7 +31,8 @@ STDMETHODIMP CActiveXControl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typ
     RETURN_HR_IF(DISP_E_BADINDEX, index != 0);
     CInterfacePtr<ITypeLib> typeLib;
     RETURN_IF_FAILED(GetTypeLib(lcid, typeLib.Put()));
-    return typeLib->GetTypeInfoOfGuid(*m_class.dispatchIid, typeInfo);
+    RETURN_IF_FAILED(typeLib->GetTypeInfoOfGuid(*m_class.dispatchIid, typeInfo));
+    return S_OK;
 }
 
 const DispatchMember* CActiveXControl::FindMember(DISPID id) const
@@ -78,7 +80,7 @@ HRESULT CActiveXControl::InvokeMember(const DispatchMember& member, WORD flags, 
                          (params->cNamedArgs == 1 && params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT));
         // Owned, so that a failed conversion below does not leak it.
         CVariant text;
-        if (FAILED(VariantChangeType(text.Put(), &params->rgvarg[0], 0, VT_BSTR))) {
+        if (FAILED(LOG_IF_FAILED(VariantChangeType(text.Put(), &params->rgvarg[0], 0, VT_BSTR)))) {
             if (argumentError)
                 *argumentError = 0;
             return DISP_E_TYPEMISMATCH;
@@ -118,7 +120,8 @@ STDMETHODIMP CActiveXControl::GetClassInfo(ITypeInfo** typeInfo)
     *typeInfo = nullptr;
     CInterfacePtr<ITypeLib> typeLib;
     RETURN_IF_FAILED(GetTypeLib(LOCALE_NEUTRAL, typeLib.Put()));
-    return typeLib->GetTypeInfoOfGuid(*m_row.clsid, typeInfo);
+    RETURN_IF_FAILED(typeLib->GetTypeInfoOfGuid(*m_row.clsid, typeInfo));
+    return S_OK;
 }
 
 STDMETHODIMP CActiveXControl::GetGUID(DWORD kind, GUID* guid)
@@ -167,12 +170,12 @@ STDMETHODIMP CActiveXControl::QuickActivate(QACONTAINER* container, QACONTROL* c
                      control->cbSize < sizeof(QACONTROL));
     RETURN_IF_FAILED(SetClientSite(container->pClientSite));
     if (container->pAdviseSink)
-        SetAdvise(DVASPECT_CONTENT, 0, container->pAdviseSink);
+        LOG_IF_FAILED(SetAdvise(DVASPECT_CONTENT, 0, container->pAdviseSink));
     // A sink that cannot be connected gets no cookie, but the activation
     // goes on: the host learns from cookie 0 that nothing is connected, as
     // a later Advise of its own would tell it.
     DWORD cookie = 0;
-    if (container->pUnkEventSink && FAILED(m_eventPoint.Advise(container->pUnkEventSink, &cookie)))
+    if (container->pUnkEventSink && FAILED(LOG_IF_FAILED(m_eventPoint.Advise(container->pUnkEventSink, &cookie))))
         cookie = 0;
     control->dwMiscStatus = m_row.miscStatus;
     control->dwViewStatus = 0;
@@ -223,6 +226,8 @@ HRESULT CActiveXControl::ShowPropertyFrame(HWND parent)
     const CBstr caption(SysAllocStringLen(name.text, name.length));
     RETURN_HR_IF(E_OUTOFMEMORY, !caption);
     IUnknown* self = Identity();
-    return OleCreatePropertyFrame(parent, 0, 0, caption.Get(), 1, &self, m_class.propertyPageCount,
-                                  const_cast<CLSID*>(m_class.propertyPages), GetUserDefaultLCID(), 0, nullptr);
+    RETURN_IF_FAILED(OleCreatePropertyFrame(parent, 0, 0, caption.Get(), 1, &self, m_class.propertyPageCount,
+                                            const_cast<CLSID*>(m_class.propertyPages), GetUserDefaultLCID(), 0,
+                                            nullptr));
+    return S_OK;
 }

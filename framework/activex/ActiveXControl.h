@@ -200,6 +200,10 @@ public:
     // The host's site: the client site, or the IObjectWithSite site when
     // there is no client site; null when neither was given.
     IUnknown* HostSite() const;
+    // Whether the page around HostSite() may script or initialise the
+    // control; asked when a host wants the control made safe
+    // (ObjectSafety.h). The base allows every page.
+    virtual bool SiteMayUseControl() { return true; }
 
 protected:
     // Saves, loads or resets the properties; the base exchanges its own part

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "framework/sys/AnsiText.h"
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 
 // ---- IOleObject --------------------------------------------------------------
 
@@ -29,10 +29,10 @@ STDMETHODIMP CActiveXControl::SetHostNames(LPCOLESTR, LPCOLESTR)
 STDMETHODIMP CActiveXControl::Close(DWORD saveOption)
 {
     if ((saveOption == OLECLOSE_SAVEIFDIRTY || saveOption == OLECLOSE_PROMPTSAVE) && m_modified && m_clientSite)
-        m_clientSite->SaveObject();
+        LOG_IF_FAILED(m_clientSite->SaveObject());
     InPlaceDeactivate();
     if (m_adviseHolder)
-        m_adviseHolder->SendOnClose();
+        LOG_IF_FAILED(m_adviseHolder->SendOnClose());
     return S_OK;
 }
 
@@ -46,7 +46,7 @@ STDMETHODIMP CActiveXControl::GetMoniker(DWORD assign, DWORD which, IMoniker** m
     RETURN_HR_IF_NULL(E_POINTER, moniker);
     *moniker = nullptr;
     RETURN_HR_IF(E_UNEXPECTED, !m_clientSite);
-    return m_clientSite->GetMoniker(assign, which, moniker);
+    return LOG_IF_FAILED(m_clientSite->GetMoniker(assign, which, moniker));
 }
 
 STDMETHODIMP CActiveXControl::InitFromData(IDataObject*, BOOL, DWORD)
@@ -91,7 +91,7 @@ STDMETHODIMP CActiveXControl::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LON
 STDMETHODIMP CActiveXControl::EnumVerbs(IEnumOLEVERB** verbs)
 {
     RETURN_HR_IF_NULL(E_POINTER, verbs);
-    return OleRegEnumVerbs(*m_row.clsid, verbs);
+    return LOG_IF_FAILED(OleRegEnumVerbs(*m_row.clsid, verbs));
 }
 
 STDMETHODIMP CActiveXControl::Update()
@@ -141,7 +141,7 @@ STDMETHODIMP CActiveXControl::Advise(IAdviseSink* sink, DWORD* connection)
     *connection = 0;
     if (!m_adviseHolder)
         RETURN_IF_FAILED(CreateOleAdviseHolder(m_adviseHolder.Put()));
-    return m_adviseHolder->Advise(sink, connection);
+    return LOG_IF_FAILED(m_adviseHolder->Advise(sink, connection));
 }
 
 STDMETHODIMP CActiveXControl::Unadvise(DWORD connection)
@@ -190,10 +190,11 @@ HRESULT CActiveXControl::InPlaceActivate(LONG verb)
         RECT clip = {};
         OLEINPLACEFRAMEINFO frameInfo = {};
         frameInfo.cb = sizeof frameInfo;
-        HRESULT hr = site->GetWindow(&parent);
+        HRESULT hr = LOG_IF_FAILED(site->GetWindow(&parent));
         if (SUCCEEDED(hr))
-            hr = site->GetWindowContext(m_frame.Put(), m_document.Put(), &position, &clip, &frameInfo);
-        // The window's creation runs the control's WM_CREATE handler.
+            hr = LOG_IF_FAILED(site->GetWindowContext(m_frame.Put(), m_document.Put(), &position, &clip, &frameInfo));
+        // The window's creation runs the control's WM_CREATE handler; a
+        // failed creation is traced by the window.
         if (SUCCEEDED(hr) && !m_hWnd &&
             !CreateEx(0, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, position, parent))
             hr = E_FAIL;
@@ -212,15 +213,17 @@ HRESULT CActiveXControl::UIActivate()
     if (m_uiActive || !m_inPlaceSite)
         return S_OK;
     m_uiActive = true;
-    m_inPlaceSite->OnUIActivate();
+    // The host's answers change nothing here: the control is active in its
+    // window either way.
+    LOG_IF_FAILED(m_inPlaceSite->OnUIActivate());
     IOleInPlaceActiveObject* active = this;
     if (m_frame) {
-        m_frame->SetActiveObject(active, nullptr);
-        m_frame->SetBorderSpace(nullptr);
+        LOG_IF_FAILED(m_frame->SetActiveObject(active, nullptr));
+        LOG_IF_FAILED(m_frame->SetBorderSpace(nullptr));
     }
     if (m_document) {
-        m_document->SetActiveObject(active, nullptr);
-        m_document->SetBorderSpace(nullptr);
+        LOG_IF_FAILED(m_document->SetActiveObject(active, nullptr));
+        LOG_IF_FAILED(m_document->SetBorderSpace(nullptr));
     }
     return S_OK;
 }
@@ -249,7 +252,7 @@ STDMETHODIMP CActiveXControl::InPlaceDeactivate()
     m_document.Reset();
     CInterfacePtr<IOleInPlaceSite> site(std::move(m_inPlaceSite));
     if (site)
-        site->OnInPlaceDeactivate();
+        LOG_IF_FAILED(site->OnInPlaceDeactivate());
     return S_OK;
 }
 
@@ -259,11 +262,11 @@ STDMETHODIMP CActiveXControl::UIDeactivate()
         return S_OK;
     m_uiActive = false;
     if (m_frame)
-        m_frame->SetActiveObject(nullptr, nullptr);
+        LOG_IF_FAILED(m_frame->SetActiveObject(nullptr, nullptr));
     if (m_document)
-        m_document->SetActiveObject(nullptr, nullptr);
+        LOG_IF_FAILED(m_document->SetActiveObject(nullptr, nullptr));
     if (m_inPlaceSite)
-        m_inPlaceSite->OnUIDeactivate(FALSE);
+        LOG_IF_FAILED(m_inPlaceSite->OnUIDeactivate(FALSE));
     return S_OK;
 }
 

@@ -2,7 +2,7 @@
 // memory, all of it ending in DoPropExchange.
 #include "framework/activex/ActiveXControl.h"
 
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 
 namespace {
 
@@ -11,13 +11,15 @@ const wchar_t kContentsStream[] = L"Contents";
 
 HRESULT NewMemoryStream(CInterfacePtr<IStream>* stream)
 {
-    return CreateStreamOnHGlobal(nullptr, TRUE, stream->Put());
+    RETURN_IF_FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream->Put()));
+    return S_OK;
 }
 
 HRESULT Rewind(IStream* stream)
 {
     LARGE_INTEGER zero = {};
-    return stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    RETURN_IF_FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr));
+    return S_OK;
 }
 
 HRESULT StreamSize(IStream* stream, ULARGE_INTEGER* size)
@@ -45,8 +47,9 @@ HRESULT CActiveXControl::Exchange(CPropExchange exchange, bool clean)
 {
     RETURN_IF_FAILED(ExceptionBoundary([&] {
         DoPropExchange(exchange);
-        return exchange.Result();
+        return S_OK;
     }));
+    RETURN_IF_FAILED(exchange.Result());
     if (clean)
         m_modified = false;
     return S_OK;
@@ -80,8 +83,9 @@ STDMETHODIMP CActiveXControl::Load(IStream* stream)
     const DWORD version = m_loadedVersion;
     const HRESULT hr = Exchange(CPropExchange::StreamLoader(stream), true);
     if (FAILED(hr)) {
-        Rewind(backup.Get());
-        Exchange(CPropExchange::StreamLoader(backup.Get()));
+        // Own memory read back: fails only with the memory itself.
+        if (SUCCEEDED(Rewind(backup.Get())))
+            LOG_IF_FAILED(Exchange(CPropExchange::StreamLoader(backup.Get())));
         m_loadedVersion = version;
     }
     return hr;

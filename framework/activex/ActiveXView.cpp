@@ -2,7 +2,7 @@
 // (IDataObject).
 #include "framework/activex/ActiveXControl.h"
 
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 
 STDMETHODIMP CActiveXControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC draw, LPCRECTL bounds, LPCRECTL,
                                    BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR)

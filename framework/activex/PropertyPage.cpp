@@ -1,7 +1,7 @@
 #include "framework/activex/PropertyPage.h"
 
 #include "framework/sys/AnsiText.h"
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/Module.h"
 
 CPropertyPage::CPropertyPage(const ClassRow& row, UINT templateId, UINT captionId)
@@ -23,8 +23,10 @@ STDMETHODIMP CPropertyPage::SetPageSite(IPropertyPageSite* site)
 
 HWND CPropertyPage::CreatePage(HWND parent)
 {
-    return CreateDialogParamA(ModuleInstance(), MAKEINTRESOURCEA(m_templateId), parent, &DialogProc,
-                              reinterpret_cast<LPARAM>(this));
+    HWND page = CreateDialogParamA(ModuleInstance(), MAKEINTRESOURCEA(m_templateId), parent, &DialogProc,
+                                   reinterpret_cast<LPARAM>(this));
+    LOG_LAST_ERROR_IF(!page);
+    return page;
 }
 
 STDMETHODIMP CPropertyPage::Activate(HWND parent, LPCRECT rect, BOOL)
@@ -55,7 +57,7 @@ STDMETHODIMP CPropertyPage::GetPageInfo(PROPPAGEINFO* info)
     HWND measured = m_hDlg ? m_hDlg : CreatePage(GetDesktopWindow());
     RETURN_HR_IF_NULL(E_FAIL, measured);
     RECT rect = {};
-    GetWindowRect(measured, &rect);
+    LOG_LAST_ERROR_IF(!GetWindowRect(measured, &rect));
     if (measured != m_hDlg)
         DestroyWindow(measured);
     info->pszTitle = CoTaskMemCopy(LoadResourceText(m_captionId));

@@ -4,13 +4,10 @@
 #include <vector>
 
 #include "framework/sys/AnsiText.h"
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/RegKey.h"
 
 namespace {
-
-// Constant-initialised head of the list of class objects, newest first.
-CClassObject* g_classObjects = nullptr;
 
 // The registry entries of a class under a classes root: the values that
 // registering writes and the keys that unregistering removes whole; one
@@ -28,34 +25,27 @@ struct RegistryScript {
     {
         entries.push_back({std::move(key), std::move(name), std::move(text)});
     }
-    // ERROR_SUCCESS or the first failure.
-    LONG Write(HKEY classes) const
+    // S_OK or the first failure.
+    HRESULT Write(HKEY classes) const
     {
         for (const Entry& entry : entries) {
             CRegKey key;
-            LONG result = key.Create(classes, entry.key.c_str(), KEY_SET_VALUE);
-            if (result == ERROR_SUCCESS)
-                result = key.WriteString(entry.name.c_str(), entry.text);
-            if (result != ERROR_SUCCESS)
-                return result;
+            RETURN_IF_WIN32_ERROR(key.Create(classes, entry.key.c_str(), KEY_SET_VALUE));
+            RETURN_IF_WIN32_ERROR(key.WriteString(entry.name.c_str(), entry.text));
         }
-        return ERROR_SUCCESS;
+        return S_OK;
     }
     // A key already gone counts as removed.
-    LONG Remove(HKEY classes) const
+    HRESULT Remove(HKEY classes) const
     {
-        for (const std::string& key : ownedKeys) {
-            const LONG result = CRegKey::DeleteTree(classes, key.c_str());
-            if (result != ERROR_SUCCESS)
-                return result;
-        }
-        return ERROR_SUCCESS;
+        for (const std::string& key : ownedKeys)
+            RETURN_IF_WIN32_ERROR(CRegKey::DeleteTree(classes, key.c_str()));
+        return S_OK;
     }
 };
 
-RegistryScript ScriptOf(const ClassRow& r)
+RegistryScript ScriptOf(const ClassRow& r, const std::string& module)
 {
-    const std::string module = ModuleFileName();
     const std::string typeName = AnsiFromResource(LoadResourceText(r.typeNameId));
     const std::string clsidKey = "CLSID\\" + GuidText(*r.clsid);
 
@@ -86,21 +76,6 @@ RegistryScript ScriptOf(const ClassRow& r)
 
 }  // namespace
 
-CClassObject::CClassObject(const ClassRow& row) : m_row(row), m_next(g_classObjects)
-{
-    g_classObjects = this;
-}
-
-CClassObject::~CClassObject()
-{
-    for (CClassObject** link = &g_classObjects; *link; link = &(*link)->m_next) {
-        if (*link == this) {
-            *link = m_next;
-            break;
-        }
-    }
-}
-
 STDMETHODIMP CClassObject::CreateInstance(IUnknown* outer, REFIID riid, void** ppv)
 {
     RETURN_HR_IF_NULL(E_POINTER, ppv);
@@ -121,30 +96,10 @@ STDMETHODIMP CClassObject::LockServer(BOOL lock)
 HRESULT CClassObject::UpdateRegistry(bool registering, HKEY classes) const
 {
     return ExceptionBoundary([&] {
-        const RegistryScript script = ScriptOf(m_row);
-        const LONG result = registering ? script.Write(classes) : script.Remove(classes);
-        return HRESULT_FROM_WIN32(result);
+        // A class whose server cannot be named is not registered at all.
+        const std::string module = ModuleFileName();
+        RETURN_HR_IF(E_FAIL, module.empty());
+        const RegistryScript script = ScriptOf(m_row, module);
+        return registering ? script.Write(classes) : script.Remove(classes);
     });
-}
-
-HRESULT CClassObject::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
-{
-    RETURN_HR_IF_NULL(E_POINTER, ppv);
-    *ppv = nullptr;
-    for (CClassObject* object = g_classObjects; object; object = object->m_next) {
-        if (IsEqualCLSID(clsid, *object->m_row.clsid))
-            return object->QueryInterface(riid, ppv);
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
-}
-
-HRESULT CClassObject::UpdateRegistryAll(bool registering, HKEY classes)
-{
-    HRESULT first = S_OK;
-    for (CClassObject* object = g_classObjects; object; object = object->m_next) {
-        const HRESULT hr = object->UpdateRegistry(registering, classes);
-        if (FAILED(hr) && SUCCEEDED(first))
-            first = hr;
-    }
-    return first;
 }

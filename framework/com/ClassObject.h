@@ -1,9 +1,10 @@
-// The class object (class factory) of one creatable class of the module.
+// The class object (class factory) of one creatable class of the module, and
+// the registry entries of its class.
 //
-// Class objects are static objects; constructing one enters it into the
-// module's list, which DllGetClassObject and self-registration walk. They are
-// CComStaticObjects: their references hold the module lock, like those of any
-// object of the module.
+// Class objects are static objects, handed to the module server
+// (ModuleServer.h), which finds them for DllGetClassObject and registration.
+// They are CComStaticObjects: their references hold the module lock, like
+// those of any object of the module.
 #pragma once
 
 #include <windows.h>
@@ -41,8 +42,7 @@ HRESULT CreateFromRow(const ClassRow& row, REFIID riid, void** ppv)
 
 class CClassObject : public IClassFactory {
 public:
-    explicit CClassObject(const ClassRow& row);
-    ~CClassObject();
+    explicit CClassObject(const ClassRow& row) : m_row(row) {}
     CClassObject(const CClassObject&) = delete;
     CClassObject& operator=(const CClassObject&) = delete;
 
@@ -56,14 +56,8 @@ public:
     // current user's Software\Classes key.
     HRESULT UpdateRegistry(bool registering, HKEY classes) const;
 
-    // The class object for clsid, asked for riid; CLASS_E_CLASSNOTAVAILABLE
-    // for a class this module does not have.
-    static HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
-    // Every class object's UpdateRegistry; S_OK or the first failure (the
-    // others are still tried).
-    static HRESULT UpdateRegistryAll(bool registering, HKEY classes);
+    const ClassRow& Row() const { return m_row; }
 
 private:
     const ClassRow& m_row;
-    CClassObject* m_next;
 };

@@ -17,7 +17,7 @@
 #include <new>
 #include <utility>
 
-#include "framework/com/ComResult.h"
+#include "framework/sys/Result.h"
 
 // The module's lock count: every live COM object of the module and every
 // IClassFactory::LockServer(TRUE) holds one. DllCanUnloadNow answers from it.

@@ -95,9 +95,9 @@ STDMETHODIMP CConnectionPoint::Advise(IUnknown* sink, DWORD* cookie)
     RETURN_HR_IF_NULL(E_POINTER, sink);
     // The sink must speak the event interface (or plain IDispatch).
     IUnknown* events = nullptr;
-    if (FAILED(sink->QueryInterface(m_eventIid, reinterpret_cast<void**>(&events))) &&
-        FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&events))))
-        return CONNECT_E_CANNOTCONNECT;
+    RETURN_HR_IF(CONNECT_E_CANNOTCONNECT,
+                 FAILED(sink->QueryInterface(m_eventIid, reinterpret_cast<void**>(&events))) &&
+                     FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&events))));
     const HRESULT hr = ExceptionBoundary([&] {
         m_sinks.push_back({m_nextCookie, events});
         return S_OK;

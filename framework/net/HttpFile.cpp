@@ -1,5 +1,7 @@
 #include "framework/net/HttpFile.h"
 
+#include "framework/sys/Result.h"
+
 void CHttpFile::Close()
 {
     std::lock_guard<CCriticalSection> lock(m_closing);
@@ -32,7 +34,8 @@ DWORD CHttpFile::QueryStatusCode(DWORD& status) const
     if (m_cancelled)
         return ERROR_INTERNET_OPERATION_CANCELLED;
     DWORD size = sizeof status;
-    if (!::HttpQueryInfoA(m_request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+    if (LOG_LAST_ERROR_IF(!::HttpQueryInfoA(m_request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                                            &size, nullptr)))
         return ::GetLastError();
     return ERROR_SUCCESS;
 }
@@ -59,7 +62,7 @@ DWORD CHttpFile::Read(void* buffer, DWORD size, DWORD& read)
     read = 0;
     if (m_cancelled)
         return ERROR_INTERNET_OPERATION_CANCELLED;
-    if (!::InternetReadFile(m_request.Get(), buffer, size, &read))
+    if (LOG_LAST_ERROR_IF(!::InternetReadFile(m_request.Get(), buffer, size, &read)))
         return ::GetLastError();
     return ERROR_SUCCESS;
 }

@@ -1,5 +1,7 @@
 // One HTTP request opened by CInternetSession::OpenUrl, closed when the object
-// goes. Failures are the internet library's error codes.
+// goes. Failures are the internet library's error codes (the web grabber
+// turns them into its status texts); each is also traced where it failed.
+// A header the reply lacks is no failure: QueryInfo says false, untraced.
 #pragma once
 
 #include <atomic>

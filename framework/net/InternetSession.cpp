@@ -1,9 +1,11 @@
 #include "framework/net/InternetSession.h"
 
+#include "framework/sys/Result.h"
+
 CInternetSession::CInternetSession(const char* agent, DWORD_PTR context, DWORD accessType, DWORD flags)
     : m_session(::InternetOpenA(agent, accessType, nullptr, nullptr, flags)), m_context(context)
 {
-    if (!m_session)
+    if (LOG_LAST_ERROR_IF(!m_session))
         m_openError = ::GetLastError();
 }
 
@@ -25,7 +27,7 @@ DWORD CInternetSession::EnableStatusCallback(bool enable)
         return ERROR_INVALID_HANDLE;
     INTERNET_STATUS_CALLBACK previous =
         ::InternetSetStatusCallbackA(m_session.Get(), enable ? &StatusCallback : nullptr);
-    return previous == INTERNET_INVALID_STATUS_CALLBACK ? ::GetLastError() : ERROR_SUCCESS;
+    return LOG_LAST_ERROR_IF(previous == INTERNET_INVALID_STATUS_CALLBACK) ? ::GetLastError() : ERROR_SUCCESS;
 }
 
 DWORD CInternetSession::OpenUrl(const char* url, DWORD flags, CHttpFile& file, const char* headers, DWORD headersLength)
@@ -35,15 +37,15 @@ DWORD CInternetSession::OpenUrl(const char* url, DWORD flags, CHttpFile& file, c
         return ERROR_INVALID_HANDLE;
     URL_COMPONENTSA parts{};
     parts.dwStructSize = sizeof parts;
-    if (!::InternetCrackUrlA(url, 0, 0, &parts))
+    if (LOG_LAST_ERROR_IF(!::InternetCrackUrlA(url, 0, 0, &parts)))
         return ERROR_INTERNET_INVALID_URL;
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
-        return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+        return LOG_IF_WIN32_ERROR(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
     // The library hands the request's context to the callback: it leads back
     // to this object, which passes its own context value on.
     HINTERNET request =
         ::InternetOpenUrlA(m_session.Get(), url, headers, headersLength, flags, reinterpret_cast<DWORD_PTR>(this));
-    if (!request)
+    if (LOG_LAST_ERROR_IF(!request))
         return ::GetLastError();
     return file.Attach(request) ? ERROR_SUCCESS : ERROR_INTERNET_OPERATION_CANCELLED;
 }

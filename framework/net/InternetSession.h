@@ -1,5 +1,6 @@
 // A session of the system internet library (WinINet), closed when the object
-// goes. Failures are the library's error codes.
+// goes. Failures are the library's error codes, which the web grabber turns
+// into its status texts; each is also traced where the call failed.
 //
 // Requests opened through the session must be closed before the session:
 // the library's status callbacks of a request reach this object.

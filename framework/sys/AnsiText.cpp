@@ -4,6 +4,7 @@
 #include <oleauto.h>
 
 #include "framework/sys/Module.h"
+#include "framework/sys/Result.h"
 
 std::string AnsiFromWide(const wchar_t* text, size_t length)
 {
@@ -59,7 +60,7 @@ ResourceText LoadResourceText(UINT id)
     // With a zero buffer size the call hands out a pointer into the resource.
     const wchar_t* text = nullptr;
     const int length = LoadStringW(ModuleInstance(), id, reinterpret_cast<wchar_t*>(&text), 0);
-    if (length <= 0 || !text)
+    if (LOG_LAST_ERROR_IF(length <= 0 || !text))
         return {L"", 0};
     return {text, static_cast<UINT>(length)};
 }
@@ -68,5 +69,7 @@ std::string ModuleFileName()
 {
     char path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameA(ModuleInstance(), path, MAX_PATH);
-    return std::string(path, length < MAX_PATH ? length : 0);
+    if (LOG_LAST_ERROR_IF(length == 0 || length >= MAX_PATH))
+        return std::string();
+    return std::string(path, length);
 }

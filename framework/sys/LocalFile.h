@@ -1,5 +1,6 @@
 // A local file opened for writing, closed when the object goes. Failures are
-// Win32 error codes.
+// Win32 error codes (the web grabber's status texts spell them), each also
+// traced where the call failed.
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,9 @@
 // One open registry key: opened or created, read, written, closed when the
 // object goes. Every registry access of the module goes through it.
+//
+// Its results are the registry's own codes, untraced: an absent key or value
+// is an answer as often as a failure, and only the caller knows which
+// (RETURN_IF_WIN32_ERROR and LOG_IF_WIN32_ERROR there).
 #pragma once
 
 #include <windows.h>

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "framework/sys/Module.h"
+#include "framework/sys/Result.h"
 
 namespace {
 
@@ -33,11 +34,11 @@ bool CWorkerThread::Start(std::function<void()> body)
     auto context = std::make_unique<StartContext>();
     context->body = std::move(body);
     // The thread's own reference to this module.
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ThreadMain),
-                            &context->module))
+    if (LOG_LAST_ERROR_IF(!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                              reinterpret_cast<LPCSTR>(&ThreadMain), &context->module)))
         return false;
     HANDLE thread = CreateThread(nullptr, 0, &ThreadMain, context.get(), 0, nullptr);
-    if (!thread) {
+    if (LOG_LAST_ERROR_IF(!thread)) {
         FreeLibrary(context->module);
         return false;
     }
@@ -63,7 +64,7 @@ bool CWorkerThread::Wait(DWORD timeoutMs)
         DWORD result = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
         if (result == WAIT_OBJECT_0)
             return true;
-        if (result != WAIT_OBJECT_0 + 1)
+        if (LOG_LAST_ERROR_IF(result == WAIT_FAILED) || result != WAIT_OBJECT_0 + 1)
             return false;
         // A message sent by the worker: handle it, or both would wait forever.
         MSG msg;

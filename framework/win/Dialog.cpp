@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "framework/sys/Module.h"
+#include "framework/sys/Result.h"
 
 void CDataExchange::Text(int controlId, std::string& value) const
 {
@@ -24,17 +25,21 @@ void CDataExchange::Control(int controlId, CWindow& control) const
 
 bool CDialogBase::Create(HWND parent)
 {
-    return !m_hWnd &&
-        CreateDialogParamA(ModuleInstance(), MAKEINTRESOURCEA(m_templateId), parent, &StaticDialogProc,
-                           reinterpret_cast<LPARAM>(this)) != nullptr;
+    if (m_hWnd)
+        return false;
+    HWND dialog = CreateDialogParamA(ModuleInstance(), MAKEINTRESOURCEA(m_templateId), parent, &StaticDialogProc,
+                                     reinterpret_cast<LPARAM>(this));
+    return !LOG_LAST_ERROR_IF(dialog == nullptr);
 }
 
 INT_PTR CDialogBase::DoModal(HWND parent)
 {
     if (m_hWnd)
         return -1;
-    return DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(m_templateId), parent, &StaticDialogProc,
-                           reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(m_templateId), parent, &StaticDialogProc,
+                                           reinterpret_cast<LPARAM>(this));
+    LOG_LAST_ERROR_IF(result == -1);
+    return result;
 }
 
 void CDialogBase::UpdateData(bool save)

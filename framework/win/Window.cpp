@@ -1,6 +1,7 @@
 #include "framework/win/Window.h"
 
 #include "framework/sys/Module.h"
+#include "framework/sys/Result.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ bool RegisterWindowClass(WNDPROC procedure)
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = kWindowClass;
     // Registered once, by the first window of the module.
-    return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    return RegisterClassExA(&wc) != 0 || !LOG_LAST_ERROR_IF(GetLastError() != ERROR_CLASS_ALREADY_EXISTS);
 }
 
 }  // namespace
@@ -41,7 +42,7 @@ bool CWindow::CreateEx(DWORD exStyle, const char* title, DWORD style, const RECT
     HMENU menu = (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)) : nullptr;
     HWND hwnd = CreateWindowExA(exStyle, kWindowClass, title, style, rect.left, rect.top, rect.right - rect.left,
                                 rect.bottom - rect.top, parent, menu, ModuleInstance(), this);
-    return hwnd != nullptr;
+    return !LOG_LAST_ERROR_IF(hwnd == nullptr);
 }
 
 bool CWindow::SubclassWindow(HWND hwnd)

@@ -283,6 +283,104 @@ TEST_F(ControlObject, PropertiesReadBackWhatWasSetAndMarkTheControlModified)
               DISP_E_BADPARAMCOUNT);
 }
 
+// The type library (res/Vantorima.idl) and the control's own dispatch table
+// are written apart: every member of the library's dispatch interface must
+// answer by its name, under its id, as its kind and type, and the control
+// must answer no id the library does not name.
+TEST_F(ControlObject, DispatchAnswersTheTypeLibraryMemberForMember)
+{
+    CInterfacePtr<ITypeLib> library;
+    wchar_t path[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(module_.Handle(), path, MAX_PATH), 0u);
+    ASSERT_EQ(LoadTypeLibEx(path, REGKIND_NONE, library.Put()), S_OK);
+    CInterfacePtr<ITypeInfo> info;
+    ASSERT_EQ(library->GetTypeInfoOfGuid(DIID__DVantorima, info.Put()), S_OK);
+    TYPEATTR* attributes = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+    const WORD properties = attributes->cVars;
+    const WORD methods = attributes->cFuncs;
+    info->ReleaseTypeAttr(attributes);
+    EXPECT_EQ(properties, 4);
+    EXPECT_EQ(methods, 1);
+
+    CInterfacePtr<IDispatch> control = NewControl();
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    VARIANT extra;
+    extra.vt = VT_I4;
+    extra.lVal = 1;
+    DISPPARAMS oneTooMany = {&extra, nullptr, 1, 0};
+    std::set<MEMBERID> named;
+    // The name resolves to the library's id, whatever its case.
+    auto expectName = [&](MEMBERID id) {
+        BSTR name = nullptr;
+        UINT count = 0;
+        EXPECT_EQ(info->GetNames(id, &name, 1, &count), S_OK);
+        std::wstring text(name ? name : L"", SysStringLen(name));
+        SysFreeString(name);
+        std::wstring upper = text;
+        CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
+        for (const std::wstring& spelling : {text, upper}) {
+            LPOLESTR names[] = {const_cast<LPOLESTR>(spelling.c_str())};
+            DISPID found = DISPID_UNKNOWN;
+            EXPECT_EQ(control->GetIDsOfNames(IID_NULL, names, 1, LOCALE_NEUTRAL, &found), S_OK) << spelling;
+            EXPECT_EQ(found, id) << spelling;
+        }
+        named.insert(id);
+        return text;
+    };
+    for (UINT i = 0; i < properties; ++i) {
+        VARDESC* property = nullptr;
+        ASSERT_EQ(info->GetVarDesc(i, &property), S_OK);
+        const MEMBERID id = property->memid;
+        const VARTYPE type = property->elemdescVar.tdesc.vt;
+        info->ReleaseVarDesc(property);
+        const std::wstring name = expectName(id);
+        // Read as the library's type, written and read back.
+        VARIANT value;
+        VariantInit(&value);
+        EXPECT_EQ(control->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr), S_OK);
+        EXPECT_EQ(value.vt, type) << name;
+        VariantClear(&value);
+        EXPECT_EQ(PutString(control.Get(), name.c_str(), name), S_OK);
+        EXPECT_EQ(GetString(control.Get(), name.c_str()), name);
+    }
+    for (UINT i = 0; i < methods; ++i) {
+        FUNCDESC* method = nullptr;
+        ASSERT_EQ(info->GetFuncDesc(i, &method), S_OK);
+        const MEMBERID id = method->memid;
+        EXPECT_EQ(method->invkind, INVOKE_FUNC);
+        EXPECT_EQ(method->elemdescFunc.tdesc.vt, VT_VOID);
+        const SHORT parameters = method->cParams;
+        info->ReleaseFuncDesc(method);
+        const std::wstring name = expectName(id);
+        // A method, not a property, taking exactly the library's parameters
+        // (called with one more, it refuses before it runs).
+        VARIANT value;
+        VariantInit(&value);
+        EXPECT_EQ(control->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr),
+                  DISP_E_MEMBERNOTFOUND)
+            << name;
+        EXPECT_EQ(parameters, 0) << name;
+        EXPECT_EQ(control->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &oneTooMany, nullptr, nullptr, nullptr),
+                  DISP_E_BADPARAMCOUNT)
+            << name;
+    }
+    // No member beyond the library's: every other id is unknown to both
+    // ways of asking (the stock ids are negative, down to the About box's).
+    for (DISPID id = -1000; id <= 1000; ++id) {
+        if (named.count(id))
+            continue;
+        VARIANT value;
+        VariantInit(&value);
+        EXPECT_EQ(control->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr),
+                  DISP_E_MEMBERNOTFOUND)
+            << id;
+        EXPECT_EQ(control->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &oneTooMany, nullptr, nullptr, nullptr),
+                  DISP_E_MEMBERNOTFOUND)
+            << id;
+    }
+}
+
 TEST_F(ControlObject, OneIdentityBehindEveryInterface)
 {
     CInterfacePtr<IDispatch> control = NewControl();

@@ -25,7 +25,7 @@ TEST_F(SettingsStore, ReadingCreatesAMissingKeyAndFindsNothing)
 {
     ASSERT_FALSE(SettingsKeyExists());
     std::string dir = "unchanged";
-    EXPECT_EQ(store_.ReadWorkDir(dir), 1);
+    EXPECT_FALSE(store_.ReadWorkDir(dir));
     EXPECT_EQ(dir, "unchanged");
     EXPECT_TRUE(SettingsKeyExists());
 }
@@ -35,24 +35,26 @@ TEST_F(SettingsStore, WorkDirIsReadUpTo199Characters)
     const std::string longest(199, 'd');
     WriteSettingsValue("WorkDir", REG_SZ, longest + '\0');
     std::string dir;
-    EXPECT_EQ(store_.ReadWorkDir(dir), 0);
+    EXPECT_TRUE(store_.ReadWorkDir(dir));
     EXPECT_EQ(dir, longest);
 
     WriteSettingsValue("WorkDir", REG_SZ, longest + "d" + '\0');
     dir.clear();
-    EXPECT_EQ(store_.ReadWorkDir(dir), 1);
+    EXPECT_FALSE(store_.ReadWorkDir(dir));
     EXPECT_EQ(dir, "");
+    // The reason is traced: the call, where, and the registry's code.
+    EXPECT_TRUE(TracedFailure(trace_.Last("SettingsStore.cpp("), "key.ReadString(\"WorkDir\", dir)", "error 234"));
 }
 
 TEST_F(SettingsStore, AnyValueTypeIsReadUpToItsFirstZeroByte)
 {
     WriteSettingsValue("WorkDir", REG_BINARY, std::string("C:\\Go\0tail", 10));
     std::string dir;
-    EXPECT_EQ(store_.ReadWorkDir(dir), 0);
+    EXPECT_TRUE(store_.ReadWorkDir(dir));
     EXPECT_EQ(dir, "C:\\Go");
 
     WriteSettingsValue("WorkDir", REG_BINARY, "D:\\NoTerminator");
-    EXPECT_EQ(store_.ReadWorkDir(dir), 0);
+    EXPECT_TRUE(store_.ReadWorkDir(dir));
     EXPECT_EQ(dir, "D:\\NoTerminator");
 }
 
@@ -81,6 +83,8 @@ TEST_F(SettingsStore, DeniedWritesAreTracedAndStoreNothing)
     EXPECT_EQ(SettingsText("LoginSERV"), "<missing>");
     EXPECT_EQ(trace_.Count("error"), 1);
     EXPECT_EQ(trace_.Count("suc"), 0);
+    EXPECT_TRUE(TracedFailure(trace_.Last("SettingsStore.cpp("),
+                              "key.Open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_WRITE)", "error 5"));
 }
 
 TEST(SettingsKey, CloseTwiceIsHarmless)

@@ -104,6 +104,19 @@ int CTraceCapture::Count(const std::string& line) const
     return n;
 }
 
+bool TracedFailure(const std::string& line, const std::string& expression, const std::string& code)
+{
+    const size_t open = line.find('(');
+    const size_t close = line.find("): ");
+    if (open == std::string::npos || open == 0 || close == std::string::npos || close <= open + 1)
+        return false;
+    for (size_t i = open + 1; i < close; ++i) {
+        if (line[i] < '0' || line[i] > '9')
+            return false;
+    }
+    return line.substr(close + 3) == expression + " failed: " + code;
+}
+
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();

@@ -1,11 +1,9 @@
-#include "control/ObjectSafety.h"
+#include "framework/activex/ObjectSafety.h"
 
 #include <ocidl.h>
 
-#include "control/SiteLock.h"
 #include "framework/activex/ActiveXControl.h"
 #include "framework/com/InterfacePtr.h"
-#include "support/Trace.h"
 
 namespace {
 
@@ -59,12 +57,9 @@ STDMETHODIMP CObjectSafety::SetInterfaceSafetyOptions(REFIID riid, DWORD mask, D
 {
     if (mask == 0 && enabled == 0)
         return S_OK;
-    // Neither scripted nor initialised from a page of another site.
-    m_siteLock.NoteSafetyQuestion();
-    if (!m_siteLock.Allows(m_owner.HostSite())) {
-        TraceOut("IObjectSafety: page refused: %s", m_siteLock.RefusedPage().c_str());
+    // Neither scripted nor initialised from a page the control refuses.
+    if (!m_owner.SiteMayUseControl())
         return E_FAIL;
-    }
     if (!OwnerImplements(riid))
         return E_FAIL;
     if (IsEqualIID(riid, IID_IDispatch))

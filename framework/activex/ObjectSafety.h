@@ -1,7 +1,8 @@
-// The control's IObjectSafety: safe for scripting through IDispatch and safe
-// for initialisation through its persistence interfaces, and nothing else,
-// and only for a page that the site lock allows. Apart from the site lock's
-// note that the host asked, nothing is recorded.
+// A safe control's IObjectSafety: safe for scripting through IDispatch and
+// safe for initialisation through its persistence interfaces, and nothing
+// else. A request to be made safe is granted only when the control says that
+// the page around its site may use it (CActiveXControl::SiteMayUseControl);
+// otherwise nothing is recorded: the answers depend on the arguments alone.
 //
 // A part of the control: its IUnknown is the control's.
 #pragma once
@@ -10,11 +11,10 @@
 #include <objsafe.h>
 
 class CActiveXControl;
-class CSiteLock;
 
 class CObjectSafety : public IObjectSafety {
 public:
-    CObjectSafety(CActiveXControl& owner, CSiteLock& siteLock) : m_owner(owner), m_siteLock(siteLock) {}
+    explicit CObjectSafety(CActiveXControl& owner) : m_owner(owner) {}
     CObjectSafety(const CObjectSafety&) = delete;
     CObjectSafety& operator=(const CObjectSafety&) = delete;
 
@@ -29,5 +29,4 @@ private:
     bool OwnerImplements(REFIID riid);
 
     CActiveXControl& m_owner;
-    CSiteLock& m_siteLock;
 };
