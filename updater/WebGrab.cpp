@@ -22,8 +22,18 @@ constexpr bool kFixedBlocks = kBlockBytes == 4095;
 // How long one block may go on gathering what the library hands over, so
 // that a steady line still moves the bar several times a second.
 constexpr DWORD kGatherMs = 50;
+// How soon a read ahead of what has arrived must be filled to grow the next one.
+constexpr double kReadAheadSeconds = 0.02;
 // Content-Length text, terminator included.
 constexpr DWORD kLengthTextSize = 32;
+
+double SecondsNow()
+{
+    LARGE_INTEGER frequency, counter;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
 
 std::string CutErrorText(std::string text)
 {
@@ -204,6 +214,7 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
         return FailLocalFile(name, ERROR_NOT_ENOUGH_MEMORY, file, &local);
     m_largestOffer = 0;
     m_largestRepeats = 0;
+    m_readAhead = 0;
 
     CStopwatch clock;
     uint32_t received = 0;
@@ -300,24 +311,39 @@ DWORD CWebGrab::ReadBlock(CHttpFile& file, DWORD& read)
         return file.Read(m_readBuffer.get(), kBlockBytes, read);
     const DWORD started = ::GetTickCount();
     for (;;) {
-        DWORD offered = 0;
-        DWORD error = file.QueryDataAvailable(offered);
+        const DWORD space = kBlockBytes - read;
+        bool moreWaiting = false;
         DWORD got = 0;
-        if (!error && offered) {
-            const DWORD want = std::min(offered, kBlockBytes - read);
-            error = file.Read(m_readBuffer.get() + read, want, got);
+        if (m_readAhead == 0) {
+            DWORD offered = 0;
+            DWORD error = file.QueryDataAvailable(offered);
+            if (!error && offered)
+                error = file.Read(m_readBuffer.get() + read, std::min(offered, space), got);
             read += got;
+            if (error || got == 0)
+                return error;  // a failure, or the end of the body
+            if (offered > m_largestOffer) {
+                m_largestOffer = offered;
+                m_largestRepeats = 0;
+            } else if (offered == m_largestOffer) {
+                ++m_largestRepeats;
+            }
+            // The library's whole buffer again: the line brings more than it holds.
+            moreWaiting = offered == m_largestOffer && m_largestRepeats > 0 && got == offered;
+            if (moreWaiting)
+                m_readAhead = 2 * offered;
+        } else {
+            // Ahead of what has arrived, by what the line brought within a
+            // moment last time; a read that had to wait goes back to asking.
+            const DWORD want = std::min(m_readAhead, space);
+            const double start = SecondsNow();
+            const DWORD error = file.Read(m_readBuffer.get() + read, want, got);
+            read += got;
+            if (error || got == 0)
+                return error;
+            moreWaiting = got == want && SecondsNow() - start < kReadAheadSeconds;
+            m_readAhead = moreWaiting ? std::min(2 * m_readAhead, kBlockBytes) : 0;
         }
-        if (error || offered == 0 || got == 0)
-            return error;  // a failure, or the end of the body
-        if (offered > m_largestOffer) {
-            m_largestOffer = offered;
-            m_largestRepeats = 0;
-        } else if (offered == m_largestOffer) {
-            ++m_largestRepeats;
-        }
-        // Less than the library's whole buffer: what has arrived is read.
-        const bool moreWaiting = offered == m_largestOffer && m_largestRepeats > 0 && got == offered;
         if (!moreWaiting || read == kBlockBytes || StopRequested() || ::GetTickCount() - started >= kGatherMs)
             return ERROR_SUCCESS;
     }

@@ -9,7 +9,9 @@
 // wait. A library that hands over no more than its own small buffer at a time
 // says so by reporting that same largest count again: then more is waiting
 // behind it, and the engine reads on into the same block, for a short while
-// at most. Every block is written at once and reported with code 4. With
+// at most, ahead of what has arrived by as much as the line brought within a
+// few milliseconds, doubling while the line keeps up and asking again as soon
+// as a read had to wait. Every block is written at once and reported with code 4. With
 // VANTORIMA_READ_BLOCK 4095 every read is a fixed block of 4095 bytes that
 // waits until it is full, as the engine always read.
 //
@@ -124,6 +126,8 @@ private:
     // how often it came again.
     DWORD m_largestOffer = 0;
     unsigned m_largestRepeats = 0;
+    // Bytes to read ahead of what has arrived next time; 0: ask first.
+    DWORD m_readAhead = 0;
     std::unique_ptr<CGrabSession> m_pSession;
     // The request being read, for Abort from the other thread.
     CCriticalSection m_activeMutex;
