@@ -272,8 +272,9 @@ CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, C
         }
         DWORD read = 0;
         const DWORD error = ReadBlock(file, read);
-        // A read that waited past the stop brings nothing more into the file.
-        if (StopRequested()) {
+        // A read that waited past the stop brings nothing more into the file
+        // (the fixed blocks keep theirs, as they always did).
+        if (!kFixedBlocks && StopRequested()) {
             ReportStopped(file, local);
             return BodyEnd::Failed;
         }
