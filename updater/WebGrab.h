@@ -7,13 +7,13 @@
 // VANTORIMA_READ_BLOCK bytes, so a fast line sends few large blocks and a slow
 // one small blocks as the data trickles in; only an empty line makes a read
 // wait. A library that hands over no more than its own small buffer at a time
-// says so by reporting that same largest count again: then more is waiting
-// behind it, and the engine reads on into the same block, for a short while
-// at most, ahead of what has arrived by as much as the line brought within a
-// few milliseconds, doubling while the line keeps up and asking again as soon
-// as a read had to wait. Every block is written at once and reported with code 4. With
-// VANTORIMA_READ_BLOCK 4095 every read is a fixed block of 4095 bytes that
-// waits until it is full, as the engine always read.
+// says so by offering that same largest count again: then more is waiting
+// behind it, and the engine reads on into the same block (for 50 ms at most),
+// ahead of what was offered by as much as the line filled within a few
+// milliseconds last time, doubling while the line keeps up and asking again
+// as soon as a read had to wait. Every block is written at once and reported
+// with code 4. With VANTORIMA_READ_BLOCK 4095 every read is a fixed block of
+// 4095 bytes that waits until it is full, as the engine always read.
 //
 // A body that ends early (a dropped or reset connection) is resumed: after a
 // short pause the engine asks for the rest of the same file with a range
