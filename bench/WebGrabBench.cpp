@@ -1,12 +1,13 @@
-// Download speed of CWebGrab beside a bare WinINet loop, both against the
-// local update server (tools/bench.sh runs this inside tools/update_server.py).
+// Download speed of CWebGrab beside a bare WinINet loop that reads 1 MiB per
+// call (the machine's limit), both against the local update server
+// (tools/bench.sh runs this inside tools/update_server.py).
 //
-// CWebGrab sends one status message per 4095-byte block to a window on the
-// main thread; the bare loop reads the same blocks and sends a no-op message
-// per block, so the difference is the engine's own cost: the local file, the
-// status text and its formatting. Also prints the growth of the working set
-// while CWebGrab downloads, and what one dropped connection in the middle
-// costs: the pause before the resumption and a new request.
+// CWebGrab sends one status message per block to a window on the main
+// thread; its blocks are what has arrived, up to VANTORIMA_READ_BLOCK (this
+// program is also built with 4095, the fixed blocks of old, for reference).
+// Also prints the growth of the working set while CWebGrab downloads, and what
+// one dropped connection in the middle costs: the pause before the
+// resumption and a new request.
 #include <windows.h>
 
 #include <psapi.h>
@@ -22,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "BuildConfig.h"
+#include "bench/BareLoop.h"
 #include "bench/BenchClock.h"
 #include "framework/win/Window.h"
 #include "updater/StatusMessage.h"
@@ -29,9 +32,10 @@
 
 namespace {
 
-constexpr UINT kNoOpMessage = WM_APP + 1;
 constexpr DWORD kFileBytes = 64u << 20;
 constexpr int kPasses = 8;
+// Blocks between two looks at the working set: about one a MiB.
+constexpr unsigned kSampleEvery = VANTORIMA_READ_BLOCK >= (1u << 20) ? 1 : (1u << 20) / VANTORIMA_READ_BLOCK;
 
 size_t WorkingSet()
 {
@@ -52,6 +56,7 @@ public:
     ~CReceiver() override { DestroyWindow(); }
 
     unsigned messages = 0;
+    unsigned blocks = 0;
     size_t textBytes = 0;
     bool sampleMemory = false;
     size_t peakWorkingSet = 0;
@@ -62,15 +67,11 @@ protected:
         if (message == StatusMessageId()) {
             // What a dialog does at the least: look at the code and the text.
             ++messages;
-            if ((wParam & 0xFFFF) == STATUS_READING)
+            if ((wParam & 0xFFFF) == STATUS_READING) {
+                ++blocks;
                 textBytes += std::strlen(reinterpret_cast<const char*>(lParam));
-            if (sampleMemory && messages % 256 == 0)  // every MiB or so
-                peakWorkingSet = std::max(peakWorkingSet, WorkingSet());
-            return 0;
-        }
-        if (message == kNoOpMessage) {
-            ++messages;
-            if (sampleMemory && messages % 256 == 0)
+            }
+            if (sampleMemory && messages % kSampleEvery == 0)  // every MiB or so
                 peakWorkingSet = std::max(peakWorkingSet, WorkingSet());
             return 0;
         }
@@ -107,26 +108,6 @@ double OnWorker(
     return seconds;
 }
 
-// The plainest download: the same request and blocks, no file, a no-op send per block.
-DWORD BareLoop(const std::string& url, HWND receiver)
-{
-    DWORD total = 0;
-    HINTERNET session = InternetOpenA("Quessel", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    HINTERNET request =
-        InternetOpenUrlA(session, url.c_str(), nullptr, 0,
-                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_TRANSFER_BINARY, 1);
-    static char buffer[4096];
-    DWORD read = 0;
-    while (request && InternetReadFile(request, buffer, 4095, &read) && read > 0) {
-        total += read;
-        SendMessageA(receiver, kNoOpMessage, 0, 0);
-    }
-    if (request)
-        InternetCloseHandle(request);
-    InternetCloseHandle(session);
-    return total;
-}
-
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -158,8 +139,7 @@ double Measure(CReceiver& receiver, size_t* growth, const std::function<void()>&
 Result RunBare(const std::string& url, CReceiver& receiver, size_t* growth)
 {
     Result r;
-    r.seconds = Measure(receiver, growth, [&] { r.bytes = BareLoop(url, receiver.GetSafeHwnd()); });
-    DeleteUrlCacheEntryA(url.c_str());  // every download also lands in the cache
+    r.seconds = Measure(receiver, growth, [&] { r.bytes = ReadWithBareLoop(url); });
     return r;
 }
 
@@ -218,6 +198,7 @@ int main()
     // take medians of the runs and of the paired ratios.
     std::vector<double> bareSeconds, grabSeconds, ratios;
     size_t growth = 0, bareGrowth = 0;
+    receiver.blocks = 0;
     for (int pass = 0; pass < kPasses; ++pass) {
         size_t g = 0, bg = 0;
         // Each goes first in half the pairs, so neither inherits more of the other's disk writes.
@@ -240,6 +221,37 @@ int main()
         growth = std::max(growth, g);
         bareGrowth = std::max(bareGrowth, bg);
     }
+    const unsigned blocks = receiver.blocks / kPasses;
+
+    const double mib = kFileBytes / 1048576.0;
+    const double bareMedian = Median(bareSeconds), grabMedian = Median(grabSeconds), ratio = Median(ratios);
+    std::printf("64 MiB from the local server, read block %u bytes%s (%d paired runs)\n", VANTORIMA_READ_BLOCK,
+                VANTORIMA_READ_BLOCK == 4095 ? " (fixed, the reference)" : "", kPasses);
+    std::printf("  bare WinINet loop, 1 MiB per call: %7.1f MiB/s median (%.2f s), best %.1f MiB/s\n", mib / bareMedian,
+                bareMedian, mib / *std::min_element(bareSeconds.begin(), bareSeconds.end()));
+    std::printf("  CWebGrab, status message a block : %7.1f MiB/s median (%.2f s), best %.1f MiB/s, %u blocks\n",
+                mib / grabMedian, grabMedian, mib / *std::min_element(grabSeconds.begin(), grabSeconds.end()), blocks);
+    if (VANTORIMA_READ_BLOCK == 4095) {
+        std::printf("ratio grabber / 1 MiB loop%s : %.2f median of pairs, %.2f to %.2f (reference, no target)\n",
+                    ReadBlockNote(), ratio, *std::min_element(ratios.begin(), ratios.end()),
+                    *std::max_element(ratios.begin(), ratios.end()));
+    } else {
+        std::printf(
+            "ratio grabber / 1 MiB loop : %.2f median of pairs, %.2f to %.2f (target >= 0.50, stretch 0.80) %s\n",
+            ratio, *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()),
+            ratio >= 0.8       ? "met, stretch too"
+                : ratio >= 0.5 ? "met"
+                               : "MISSED");
+    }
+    // The one buffer of a download is the read block; nothing grows with the file.
+    const size_t growthTarget = 1024 * 1024 + VANTORIMA_READ_BLOCK;
+    std::printf("  working-set growth, CWebGrab     : %7.1f KiB (target <= %.0f KiB: 1 MiB and the read block) %s\n",
+                growth / 1024.0, growthTarget / 1024.0, growth <= growthTarget ? "met" : "MISSED");
+    std::printf("  working-set growth, bare loop    : %7.1f KiB\n", bareGrowth / 1024.0);
+    if (VANTORIMA_READ_BLOCK == 4095) {
+        RemoveDirectoryA(dir.c_str());
+        return 0;  // the reference needs only its speed
+    }
 
     // One drop half-way, resumed, against clean runs of the same file.
     const int kDropPasses = 3;
@@ -260,20 +272,6 @@ int main()
     }
     RemoveDirectoryA(dir.c_str());
 
-    const double mib = kFileBytes / 1048576.0;
-    const double bareMedian = Median(bareSeconds), grabMedian = Median(grabSeconds), ratio = Median(ratios);
-    std::printf("64 MiB from the local server, 4095-byte blocks, one cross-thread send per block (%d paired runs)\n",
-                kPasses);
-    std::printf("  bare WinINet loop, no-op message : %7.1f MiB/s median (%.2f s), best %.1f MiB/s\n", mib / bareMedian,
-                bareMedian, mib / *std::min_element(bareSeconds.begin(), bareSeconds.end()));
-    std::printf("  CWebGrab, status message         : %7.1f MiB/s median (%.2f s), best %.1f MiB/s\n", mib / grabMedian,
-                grabMedian, mib / *std::min_element(grabSeconds.begin(), grabSeconds.end()));
-    std::printf("  ratio CWebGrab / bare            : %7.2f   median of pairs, %.2f to %.2f (target >= 0.90) %s\n",
-                ratio, *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()),
-                ratio >= 0.9 ? "met" : "MISSED");
-    std::printf("  working-set growth, CWebGrab     : %7.1f KiB (target <= 1024 KiB) %s\n", growth / 1024.0,
-                growth <= 1024 * 1024 ? "met" : "MISSED");
-    std::printf("  working-set growth, bare loop    : %7.1f KiB\n", bareGrowth / 1024.0);
     const double dropMedian = Median(dropSeconds), cleanMedian = Median(cleanSeconds);
     std::printf("64 MiB with one dropped connection at 32 MiB, resumed after a %.0f s pause (%d runs each)\n",
                 CWebGrab::ResumePauseMs(1) / 1000.0, kDropPasses);

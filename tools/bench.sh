@@ -1,5 +1,7 @@
 #!/bin/bash
 # make bench: every benchmark under bench/, each printing its figures.
+# bench_webgrab_4095 and bench_dialog_4095 are bench_webgrab and bench_dialog
+# built with the fixed 4095-byte blocks, for reference; they run after them.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 shopt -s nullglob

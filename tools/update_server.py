@@ -16,6 +16,9 @@ with "~" ask it to misbehave for that request; they can be combined:
   /~stall=N/setup.exe           full Content-Length, N body bytes, then nothing until
                                 the server stops
   /~slow=MS[,BYTES]/setup.exe   one block of BYTES (default 4096) every MS ms
+  /~rate=BYTES_PER_S/setup.exe  the body at that many bytes a second, in small
+                                pieces every 10 ms (a slow line that never
+                                falls silent for long)
   /~once/~drop=N/setup.exe      the cut (drop, reset, stall) only for the first
                                 request that asks for it since the last ~set
   /~norange/setup.exe           ignores Range: always the whole file with a 200
@@ -169,6 +172,11 @@ class Handler(BaseHTTPRequestHandler):
             block = int(size or 4096)
         if block <= 0 or delay < 0:
             raise ValueError("bad slow mode: " + modes["slow"])
+        rate = int(modes.get("rate") or 0)
+        if rate < 0:
+            raise ValueError("bad rate: " + modes["rate"])
+        if rate:
+            block, delay = max(1, rate // 100), 0.0
         status = int(modes.get("status", "206" if first is not None else "200"))
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
@@ -195,6 +203,7 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
 
         sent = 0
+        started = time.monotonic()
         for data in body.chunks(block, first or 0, None if first is None else last + 1):
             if cut and sent + len(data) >= cut[1]:
                 data = data[:cut[1] - sent]
@@ -209,6 +218,10 @@ class Handler(BaseHTTPRequestHandler):
             if delay:
                 self.wfile.flush()
                 time.sleep(delay)
+            elif rate:
+                # On a schedule from the start, so the pieces' own cost does not slow it down.
+                self.wfile.flush()
+                time.sleep(max(0.0, started + sent / rate - time.monotonic()))
         if chunked:
             self.wfile.write(b"0\r\n\r\n")
         self.wfile.flush()

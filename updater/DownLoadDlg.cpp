@@ -27,6 +27,11 @@ constexpr int kStatusId = 204;
 constexpr DWORD kWorkerStopWait = 300;
 constexpr UINT_PTR kShowTimer = 1;
 constexpr DWORD kShowInterval = VANTORIMA_STATUS_PAINT_MS;
+// How long a confirmed stop waits for the worker's word before the dialog
+// shows it stopped by itself: a read that waits for a silent line cannot be
+// cut everywhere (Wine lets it wait until the server closes).
+constexpr UINT_PTR kStopTimer = 2;
+constexpr DWORD kStopGrace = 100;
 
 const char kAgent[] = "Quessel";
 const char kDownloadFailed[] = "下载过程中出现问题，请重试。";
@@ -127,6 +132,12 @@ bool CDownLoadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         ShowProgressNow();
         return true;
     }
+    if (message == WM_TIMER && wParam == kStopTimer) {
+        KillTimer(m_hWnd, kStopTimer);
+        if (m_pWorker)
+            ShowStopped();
+        return true;
+    }
     return false;
 }
 
@@ -135,6 +146,11 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
     const unsigned code = StatusCodeOf(static_cast<uint32_t>(wParam));
     const int percent = static_cast<int>(StatusPercentOf(static_cast<uint32_t>(wParam)));
     const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
+    // What a transfer that the dialog already shows stopped still says changes nothing.
+    if (m_bStopShown &&
+        (code == STATUS_STOPPED || code == STATUS_READING || code == STATUS_STARTING || code == STATUS_FILE_DONE ||
+         code == STATUS_INVALID))
+        return 0;
     if (code != STATUS_READING)
         ShowProgressNow();
     switch (code) {
@@ -227,8 +243,10 @@ void CDownLoadDlg::OnExit()
     ShowProgressNow();
     if (MessageBoxA(m_hWnd, kAskStop, kMessageCaption, MB_YESNO | MB_ICONQUESTION) != IDYES || WindowGone())
         return;
-    if (m_pWorker)
+    if (m_pWorker) {
         m_webGrab->SetStop(1);
+        SetTimer(m_hWnd, kStopTimer, kStopGrace, nullptr);
+    }
     SetDlgItemTextA(m_hWnd, kButtonId, kCloseButton);
     m_bStopConfirmed = 1;
 }
@@ -254,6 +272,17 @@ void CDownLoadDlg::FinishUpdate()
     }
     OpenClientByName(installDir + kClientExeName);
     Exit();
+}
+
+void CDownLoadDlg::ShowStopped()
+{
+    ShowProgressNow();
+    StopAnimation();
+    m_strStatus = kStoppedStatus;
+    SetProgress(0);
+    m_pWorker = nullptr;
+    m_bStopShown = true;
+    UpdateData(false);
 }
 
 void CDownLoadDlg::ShowError(const char* text)

@@ -54,6 +54,10 @@ private:
     void StopAnimation() { m_animate.Stop(); }
     void SetProgress(int percent) { m_progress.SendMessage(PBM_SETPOS, percent); }
     void ShowError(const char* text);
+    // The stopped state, as the worker's stop report would show it, for a
+    // worker that has not answered the stop in time. Its later reports of the
+    // transfer are then passed over.
+    void ShowStopped();
     // A box or the shell lets other code run, which may take this dialog's
     // window away (and the dialog with it, once the handler returns): then
     // nothing more is shown or started.
@@ -84,5 +88,6 @@ private:
     // The last reported percentage, and whether the screen lags the reports.
     int m_nPercent = 0;
     bool m_bShowPending = false;
+    bool m_bStopShown = false;
     DWORD m_shownAt = 0;
 };

@@ -1,5 +1,9 @@
 #include "updater/WebGrab.h"
 
+#include <algorithm>
+#include <new>
+
+#include "BuildConfig.h"
 #include "updater/ErrorText.h"
 #include "framework/net/HttpFile.h"
 #include "framework/sys/LocalFile.h"
@@ -11,10 +15,25 @@ namespace {
 
 // Always from the server, kept byte for byte, and on a connection that may already be open.
 constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_TRANSFER_BINARY;
-// One byte short of the buffer, as the engine has always read.
-constexpr DWORD kBlockBytes = 4095;
+// The most one block holds. 4095, one byte short of a 4 KiB buffer, is the
+// fixed block the engine has always read.
+constexpr DWORD kBlockBytes = VANTORIMA_READ_BLOCK;
+constexpr bool kFixedBlocks = kBlockBytes == 4095;
+// How long one block may go on gathering what the library hands over, so
+// that a steady line still moves the bar several times a second.
+constexpr DWORD kGatherMs = 50;
+// How soon a read ahead of what has arrived must be filled to grow the next one.
+constexpr double kReadAheadSeconds = 0.02;
 // Content-Length text, terminator included.
 constexpr DWORD kLengthTextSize = 32;
+
+double SecondsNow()
+{
+    LARGE_INTEGER frequency, counter;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
 
 std::string CutErrorText(std::string text)
 {
@@ -185,6 +204,18 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
     if (!file.QueryInfo(HTTP_QUERY_ETAG, validator, sizeof validator))
         file.QueryInfo(HTTP_QUERY_LAST_MODIFIED, validator, sizeof validator);
 
+    // One buffer for the whole download, gone with it.
+    struct CReleaseBuffer {
+        std::unique_ptr<char[]>& buffer;
+        ~CReleaseBuffer() { buffer.reset(); }
+    } release{m_readBuffer};
+    m_readBuffer.reset(new (std::nothrow) char[kBlockBytes]);
+    if (!m_readBuffer)
+        return FailLocalFile(name, ERROR_NOT_ENOUGH_MEMORY, file, &local);
+    m_largestOffer = 0;
+    m_largestRepeats = 0;
+    m_readAhead = 0;
+
     CStopwatch clock;
     uint32_t received = 0;
     std::string why;
@@ -240,14 +271,20 @@ CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, C
             return BodyEnd::Failed;
         }
         DWORD read = 0;
-        const DWORD error = file.Read(m_readBuffer, kBlockBytes, read);
-        if (error) {
+        const DWORD error = ReadBlock(file, read);
+        // A read that waited past the stop brings nothing more into the file
+        // (the fixed blocks keep theirs, as they always did).
+        if (!kFixedBlocks && StopRequested()) {
+            ReportStopped(file, local);
+            return BodyEnd::Failed;
+        }
+        if (error && read == 0) {
             why = InternetErrorText(error);
             return BodyEnd::Early;
         }
         if (read == 0)
             break;
-        const DWORD written = local.Write(m_readBuffer, read);
+        const DWORD written = local.Write(m_readBuffer.get(), read);
         if (written) {
             FailLocalFile(name, written, file, &local);
             return BodyEnd::Failed;
@@ -255,6 +292,10 @@ CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, C
         received += read;
         session.SetStatus(STATUS_READING, received);
         session.ReportReading(name.c_str(), received, clock.ElapsedSeconds());
+        if (error) {
+            why = InternetErrorText(error);
+            return BodyEnd::Early;
+        }
     }
     // The library ends a body cut short by the server like a whole one.
     if (received < total) {
@@ -262,6 +303,51 @@ CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, C
         return BodyEnd::Early;
     }
     return BodyEnd::Complete;
+}
+
+DWORD CWebGrab::ReadBlock(CHttpFile& file, DWORD& read)
+{
+    read = 0;
+    if (kFixedBlocks)
+        return file.Read(m_readBuffer.get(), kBlockBytes, read);
+    const DWORD started = ::GetTickCount();
+    for (;;) {
+        const DWORD space = kBlockBytes - read;
+        bool moreWaiting = false;
+        DWORD got = 0;
+        if (m_readAhead == 0) {
+            DWORD offered = 0;
+            DWORD error = file.QueryDataAvailable(offered);
+            if (!error && offered)
+                error = file.Read(m_readBuffer.get() + read, std::min(offered, space), got);
+            read += got;
+            if (error || got == 0)
+                return error;  // a failure, or the end of the body
+            if (offered > m_largestOffer) {
+                m_largestOffer = offered;
+                m_largestRepeats = 0;
+            } else if (offered == m_largestOffer) {
+                ++m_largestRepeats;
+            }
+            // The library's whole buffer again: the line brings more than it holds.
+            moreWaiting = offered == m_largestOffer && m_largestRepeats > 0 && got == offered;
+            if (moreWaiting)
+                m_readAhead = 2 * offered;
+        } else {
+            // Ahead of what has arrived, by what the line brought within a
+            // moment last time; a read that had to wait goes back to asking.
+            const DWORD want = std::min(m_readAhead, space);
+            const double start = SecondsNow();
+            const DWORD error = file.Read(m_readBuffer.get() + read, want, got);
+            read += got;
+            if (error || got == 0)
+                return error;
+            moreWaiting = got == want && SecondsNow() - start < kReadAheadSeconds;
+            m_readAhead = moreWaiting ? std::min(2 * m_readAhead, kBlockBytes) : 0;
+        }
+        if (!moreWaiting || read == kBlockBytes || StopRequested() || ::GetTickCount() - started >= kGatherMs)
+            return ERROR_SUCCESS;
+    }
 }
 
 bool CWebGrab::PauseBeforeResume(const std::string& name, uint32_t received, int n)

@@ -2,6 +2,19 @@
 // one after the other, into a file of the same name in one directory, and
 // reports every step to the notify window through the status message.
 //
+// Each block is what has arrived: the engine asks the library how much it
+// can hand over without waiting and reads that much, at most
+// VANTORIMA_READ_BLOCK bytes, so a fast line sends few large blocks and a slow
+// one small blocks as the data trickles in; only an empty line makes a read
+// wait. A library that hands over no more than its own small buffer at a time
+// says so by offering that same largest count again: then more is waiting
+// behind it, and the engine reads on into the same block (for 50 ms at most),
+// ahead of what was offered by as much as the line filled within a few
+// milliseconds last time, doubling while the line keeps up and asking again
+// as soon as a read had to wait. Every block is written at once and reported
+// with code 4. With VANTORIMA_READ_BLOCK 4095 every read is a fixed block of
+// 4095 bytes that waits until it is full, as the engine always read.
+//
 // A body that ends early (a dropped or reset connection) is resumed: after a
 // short pause the engine asks for the rest of the same file with a range
 // request, keeping the bytes it has; a server that sends the whole file
@@ -78,6 +91,9 @@ private:
     enum class Resumed { Rest, Whole, Unreachable, Refused };
 
     bool StopRequested() const { return m_bStop.load(std::memory_order_relaxed) != 0; }
+    // Reads one block into the read buffer (see above): read is 0 at the end
+    // of the body. An error may come with bytes read before it.
+    DWORD ReadBlock(CHttpFile& file, DWORD& read);
     // Reads the body into local until it ends; Early (with why) when it ended
     // before total, Failed when a stop or a file error has been reported.
     BodyEnd ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint32_t& received, uint32_t total,
@@ -104,7 +120,14 @@ private:
     std::atomic<int> m_bStop{0};
     CKernelHandle m_stopEvent{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     std::vector<std::string> m_downloadArray;
-    char m_readBuffer[4096];
+    // One block; allocated for each download and freed after it.
+    std::unique_ptr<char[]> m_readBuffer;
+    // The largest count the library offered at once during this download, and
+    // how often it came again.
+    DWORD m_largestOffer = 0;
+    unsigned m_largestRepeats = 0;
+    // Bytes to read ahead of what has arrived next time; 0: ask first.
+    DWORD m_readAhead = 0;
     std::unique_ptr<CGrabSession> m_pSession;
     // The request being read, for Abort from the other thread.
     CCriticalSection m_activeMutex;

@@ -66,3 +66,13 @@ DWORD CHttpFile::Read(void* buffer, DWORD size, DWORD& read)
         return ::GetLastError();
     return ERROR_SUCCESS;
 }
+
+DWORD CHttpFile::QueryDataAvailable(DWORD& available)
+{
+    available = 0;
+    if (m_cancelled)
+        return ERROR_INTERNET_OPERATION_CANCELLED;
+    if (!::InternetQueryDataAvailable(m_request.Get(), &available, 0, 0))
+        return ::GetLastError();
+    return ERROR_SUCCESS;
+}

@@ -33,6 +33,10 @@ public:
     // Reads at most size bytes; read is 0 at the end of the body. Returns 0
     // or the error code.
     DWORD Read(void* buffer, DWORD size, DWORD& read);
+    // How many bytes a Read can take at once without waiting; waits for the
+    // first byte when none has arrived. 0 at the end of the body. Returns 0
+    // or the error code.
+    DWORD QueryDataAvailable(DWORD& available);
 
 private:
     friend class CInternetSession;

@@ -13,6 +13,7 @@
 #include <regex>
 #include <thread>
 
+#include "BuildConfig.h"
 #include "WineTestSupport.h"
 #include "updater/StatusProtocol.h"
 #include "framework/win/Window.h"
@@ -139,17 +140,23 @@ protected:
     }
 
     // Checks the code-4 run of one file from statuses[first], which carried
-    // total bytes in blocks of at most 4095; returns the index after it.
-    size_t ExpectBlocks(size_t first, uint32_t received, uint32_t total, const std::string& name)
+    // total bytes in blocks of at most the read block; returns the index
+    // after it, and the largest block in largest.
+    size_t ExpectBlocks(size_t first, uint32_t received, uint32_t total, const std::string& name,
+                        uint32_t* largest = nullptr)
     {
         const auto& st = recorder_.statuses;
         uint32_t last = 0;
         size_t i = first;
+        if (largest)
+            *largest = 0;
         for (; i < st.size() && st[i].code == STATUS_READING; ++i) {
             const uint32_t count = ReadCount(st[i].text);
             EXPECT_EQ(st[i].text.rfind(name + " - Read ", 0), 0u) << st[i].text;
             EXPECT_GT(count, last);
-            EXPECT_LE(count - last, 4095u);
+            EXPECT_LE(count - last, static_cast<uint32_t>(VANTORIMA_READ_BLOCK));
+            if (largest)
+                *largest = std::max(*largest, count - last);
             EXPECT_EQ(st[i].percent, total ? static_cast<unsigned>(uint64_t(count) * 100 / total) : 100u);
             last = count;
         }
@@ -425,6 +432,66 @@ TEST_F(WebGrab, StopDuringTheBodyTakesEffectBeforeTheNextRead)
     const auto& st = recorder_.statuses;
     ASSERT_EQ(recorder_.Codes(), (std::vector<unsigned>{5, 4, 3, 8}));
     EXPECT_EQ(Downloaded("setup.bin").size(), ReadCount(st[1].text));
+}
+
+// A block is what has arrived: few large ones from a fast line, many small
+// ones from a slow one, and the same bytes either way.
+TEST_F(WebGrab, BlocksFollowTheLineLargeWhenFastSmallWhenSlow)
+{
+    if (VANTORIMA_READ_BLOCK == 4095)
+        GTEST_SKIP() << "built with fixed 4095-byte blocks";
+    constexpr uint32_t kFast = 8u << 20;
+    EXPECT_EQ(Run({Url("~bytes=" + std::to_string(kFast) + "/fast.bin")}), 1);
+    uint32_t largest = 0;
+    const size_t end = ExpectBlocks(1, kFast, kFast, "fast.bin", &largest);
+    EXPECT_GT(largest, 64u * 1024);
+    // Fewer reports than 16 KiB blocks would need (the fixed blocks needed 2049).
+    EXPECT_LT(end - 1, kFast / (16 * 1024)) << end - 1 << " blocks, the largest " << largest;
+    EXPECT_TRUE(Downloaded("fast.bin") == GeneratedBytes(kFast));
+
+    // 64 KiB a second: about a second and a half, reported as it trickles in.
+    recorder_.statuses.clear();
+    EXPECT_EQ(Run({Url("~rate=65536/setup.bin")}), 1);
+    const size_t slowEnd = ExpectBlocks(1, kSourceSize, kSourceSize, "setup.bin", &largest);
+    // Not one block that waited for all of it: many small ones (a busy
+    // machine may let a few pieces gather).
+    EXPECT_GE(slowEnd - 1, 10u);
+    EXPECT_LT(largest, kSourceSize / 2);
+    EXPECT_EQ(recorder_.Codes().back(), STATUS_ALL_DONE);
+    EXPECT_TRUE(Downloaded("setup.bin") == source_);
+}
+
+// A stop from the dialog's thread while the worker waits for a slow line's
+// next bytes ends the transfer at once, and nothing arrives after it.
+TEST_F(WebGrab, StopWhileASlowLineTricklesEndsPromptly)
+{
+    std::atomic<bool> reached{false};
+    recorder_.onStatus = [&](const Status& s) {
+        if (s.code == STATUS_READING && ReadCount(s.text) > 20000)
+            reached = true;
+    };
+    // Once the worker is on its way to its next read.
+    std::atomic<DWORD> stoppedAt{0};
+    std::thread stopper([&] {
+        while (!reached)
+            Sleep(1);
+        Sleep(20);
+        stoppedAt = GetTickCount();
+        grab_.SetStop(1);
+    });
+    EXPECT_EQ(Run({Url("~rate=16384/~bytes=10000000/slow.bin")}), 0);
+    stopper.join();
+    const auto& st = recorder_.statuses;
+    ASSERT_GE(st.size(), 3u);
+    EXPECT_EQ(st.end()[-2].code, STATUS_STOPPED);
+    EXPECT_EQ(st.back().code, STATUS_LIST_FAILED);
+    EXPECT_LT(st.end()[-2].tick - stoppedAt, 2000u);
+    // The file holds what was reported, not a byte more.
+    uint32_t reported = 0;
+    for (const Status& s : st)
+        if (s.code == STATUS_READING)
+            reported = ReadCount(s.text);
+    EXPECT_EQ(Downloaded("slow.bin").size(), reported);
 }
 
 TEST_F(WebGrab, StopAfterTheLastBlockLetsTheFileFinishButFailsTheQueue)
