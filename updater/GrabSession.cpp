@@ -22,7 +22,7 @@ void CGrabSession::ReportStatus(const char* format, ...)
     Send(text);
 }
 
-void CGrabSession::ReportReading(const char* name, uint32_t received, uint32_t elapsedSeconds)
+void CGrabSession::ReportReading(const char* name, uint64_t received, uint32_t elapsedSeconds)
 {
     if (!HasWindow())
         return;

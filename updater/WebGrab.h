@@ -6,6 +6,8 @@
 // short pause the engine asks for the rest of the same file with a range
 // request, keeping the bytes it has; a server that sends the whole file
 // instead is read again from the start. At most kMaxResumes times a file.
+// A reply is taken only with a readable Content-Length, and a body that goes
+// on past it fails before its surplus reaches the file.
 //
 // Initialize and AddDownload run on the dialog's thread before the worker
 // starts; DownloadListAll runs once on the worker; SetStop may be called from
@@ -80,13 +82,13 @@ private:
     bool StopRequested() const { return m_bStop.load(std::memory_order_relaxed) != 0; }
     // Reads the body into local until it ends; Early (with why) when it ended
     // before total, Failed when a stop or a file error has been reported.
-    BodyEnd ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint32_t& received, uint32_t total,
+    BodyEnd ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint64_t& received, uint64_t total,
                      const CStopwatch& clock, std::string& why);
     // Reports the dropped connection and waits before the n-th resumption;
     // false when a stop came meanwhile.
-    bool PauseBeforeResume(const std::string& name, uint32_t received, int n);
+    bool PauseBeforeResume(const std::string& name, uint64_t received, int n);
     // Asks for the bytes from received on of the file that validator names.
-    Resumed RequestRest(const std::string& url, const std::string& validator, uint32_t received, uint32_t& total,
+    Resumed RequestRest(const std::string& url, const std::string& validator, uint64_t received, uint64_t& total,
                         CHttpFile& file, std::string& why);
     // The stop's ending of GetFile: report, close, keep the partial file, return 0.
     int ReportStopped(CHttpFile& file, CLocalFile& local);
