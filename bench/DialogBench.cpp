@@ -190,7 +190,7 @@ int main()
     std::string failure;
     for (int pass = 0; pass < kPasses; ++pass) {
         const double start = SecondsNow();
-        if (!CheckInstallerFile(service + "\\VokWeiqi.exe", failure))
+        if (!CheckInstallerFile(service + "\\VokWeiqi.exe", nullptr, failure))
             std::printf("  the installer's signature does not verify: %s\n", failure.c_str());
         checkSeconds.push_back(SecondsNow() - start);
     }

@@ -7,11 +7,14 @@
 #include "framework/net/InternetSession.h"
 #include "updater/StatusProtocol.h"
 
+class CStatusChannel;
+
 class CGrabSession : public CInternetSession {
 public:
     // Opens the session with the agent name (the User-Agent of the requests)
     // and the user's internet settings; IsOpen tells whether that worked.
-    CGrabSession(const char* agent, HWND notifyWnd);
+    // Reports go through channel, which must outlive the session.
+    CGrabSession(const char* agent, HWND notifyWnd, CStatusChannel& channel);
 
     void SetNotifyWindow(HWND notifyWnd) { m_pNotifyWnd = notifyWnd; }
     void SetTotal(uint64_t total) { m_dwTotal = total; }
@@ -43,4 +46,5 @@ private:
     // A handle, not the window object: the worker may outlive the dialog,
     // and a send to a window that is gone does nothing.
     HWND m_pNotifyWnd = nullptr;
+    CStatusChannel& m_channel;
 };

@@ -16,10 +16,11 @@ namespace {
 // the signer and its chain live in it.
 class CTrustState {
 public:
-    explicit CTrustState(const wchar_t* path)
+    CTrustState(const wchar_t* path, HANDLE file)
     {
         m_file.cbStruct = sizeof m_file;
         m_file.pcwszFilePath = path;
+        m_file.hFile = file;
         m_data.cbStruct = sizeof m_data;
         m_data.dwUIChoice = WTD_UI_NONE;
         m_data.fdwRevocationChecks = WTD_REVOKE_NONE;
@@ -150,10 +151,10 @@ bool SignerListed(const wchar_t* signers, const char* thumbprint, const wchar_t*
     }
 }
 
-SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers)
+SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers, HANDLE file)
 {
     SignatureVerdict verdict;
-    CTrustState state(path);
+    CTrustState state(path, file);
     if (state.Result() != ERROR_SUCCESS) {
         verdict.step = SignatureVerdict::kTrust;
         verdict.code = state.Result();
@@ -190,10 +191,10 @@ SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* si
     return verdict;
 }
 
-bool CheckInstallerFile(const std::string& path, std::string& failure)
+bool CheckInstallerFile(const std::string& path, HANDLE file, std::string& failure)
 {
     TraceOut("CheckInstallerFile : %s", path.c_str());
-    const SignatureVerdict verdict = VerifyInstallerSignature(WideFromAnsi(path).data(), InstallerSigners());
+    const SignatureVerdict verdict = VerifyInstallerSignature(WideFromAnsi(path).data(), InstallerSigners(), file);
     const std::string signer = *verdict.thumbprint
         ? " (CN : " + AnsiFromWide(verdict.commonName, lstrlenW(verdict.commonName)) +
             ", SHA1 : " + verdict.thumbprint + ")"

@@ -30,7 +30,8 @@ struct SignatureVerdict {
 //   3. the signer is listed in signers: empty lists every publisher; else
 //      ";"-separated SHA-1 thumbprints (40 hex digits; case, blanks and
 //      colons ignored) or exact subject common names.
-SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers);
+// With a file handle the check reads the file through it (path then only names it).
+SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers, HANDLE file = nullptr);
 
 // Whether the signer with this thumbprint (40 upper-case hex digits) and
 // common name is listed.
@@ -38,7 +39,7 @@ bool SignerListed(const wchar_t* signers, const char* thumbprint, const wchar_t*
 
 // The web grabber's check of a finished download with the build's signers:
 // traces the outcome; false, with a text for the status line, when refused.
-bool CheckInstallerFile(const std::string& path, std::string& failure);
+bool CheckInstallerFile(const std::string& path, HANDLE file, std::string& failure);
 
 // The build's accepted signers. In a file of its own, so that a test can
 // link another list.
@@ -47,7 +48,7 @@ const wchar_t* InstallerSigners();
 // The check the update dialog gives its grabber: none when the build says
 // "off", and then nothing of this file is linked.
 #if VANTORIMA_INSTALLER_CHECK
-constexpr bool (*kInstallerCheck)(const std::string&, std::string&) = &CheckInstallerFile;
+constexpr bool (*kInstallerCheck)(const std::string&, HANDLE, std::string&) = &CheckInstallerFile;
 #else
-constexpr bool (*kInstallerCheck)(const std::string&, std::string&) = nullptr;
+constexpr bool (*kInstallerCheck)(const std::string&, HANDLE, std::string&) = nullptr;
 #endif

@@ -88,6 +88,13 @@ void CWebGrab::Abort()
         m_pActiveFile->Cancel();
 }
 
+std::unique_ptr<CLocalFile> CWebGrab::TakeDoneFile(std::string& path)
+{
+    std::lock_guard<CCriticalSection> lock(m_activeMutex);
+    path = m_strDonePath;
+    return std::move(m_doneFile);
+}
+
 void CWebGrab::AddDownload(const std::string& url)
 {
     if (!url.empty())
@@ -97,7 +104,7 @@ void CWebGrab::AddDownload(const std::string& url)
 int CWebGrab::CreateSession(const std::string& agent, HWND notifyWnd)
 {
     CloseSession();
-    auto session = std::make_unique<CGrabSession>(agent.c_str(), notifyWnd);
+    auto session = std::make_unique<CGrabSession>(agent.c_str(), notifyWnd, m_channel);
     if (!session->IsOpen()) {
         TraceOut("InternetOpen error : %lu", static_cast<unsigned long>(session->OpenError()));
         return 0;
@@ -237,11 +244,22 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
         }
     }
 
-    local.Close();
     file.Close();
+    // Held open from the first byte to whoever starts it: what is checked is
+    // what runs.
+    error = local.KeepForReading(path.c_str());
+    if (error)
+        return FailLocalFile(name, error, file, &local);
     std::string failure;
-    if (m_fileCheck && !m_fileCheck(path, failure))
+    if (m_fileCheck && !m_fileCheck(path, local.Get(), failure)) {
+        local.Close();
         return FailCheck(name, path, failure);
+    }
+    {
+        std::lock_guard<CCriticalSection> lock(m_activeMutex);
+        m_doneFile = std::make_unique<CLocalFile>(std::move(local));
+        m_strDonePath = path;
+    }
     session.SetStatus(STATUS_FILE_DONE, 0);
     session.ReportStatus(kTextFileDone, name.c_str());
     return 1;

@@ -24,11 +24,12 @@
 #include <windows.h>
 
 #include "framework/sys/CriticalSection.h"
+#include "framework/sys/LocalFile.h"
 #include "framework/sys/UniqueHandle.h"
 #include "updater/GrabSession.h"
+#include "updater/StatusMessage.h"
 
 class CHttpFile;
-class CLocalFile;
 class CStopwatch;
 
 class CWebGrab {
@@ -44,8 +45,9 @@ public:
     // Queues a URL; an empty one is ignored.
     void AddDownload(const std::string& url);
     // Checks a whole download before it counts as done: true when the file at
-    // path may be used, else false with a text for the status line.
-    using FileCheck = bool (*)(const std::string& path, std::string& failure);
+    // path, open as file, may be used, else false with a text for the status
+    // line. The file cannot change while the check runs.
+    using FileCheck = bool (*)(const std::string& path, HANDLE file, std::string& failure);
     // With a check, a file that fails it is deleted and reported with
     // STATUS_UNVERIFIED, and the queue ends there like on a network failure.
     void SetFileCheck(FileCheck check) { m_fileCheck = check; }
@@ -68,7 +70,14 @@ public:
     int CreateSession(const std::string& agent, HWND notifyWnd);
     void CloseSession();
 
+    // The last file that was downloaded whole and passed the check, still
+    // open for reading only and so unchanged since, for the one who starts
+    // it; none when no such file is waiting. Any thread.
+    std::unique_ptr<CLocalFile> TakeDoneFile(std::string& path);
+
     bool HasSession() const { return m_pSession != nullptr; }
+    // The one way of this engine's reports to its notify window.
+    CStatusChannel& Channel() { return m_channel; }
     HWND GetNotifyWindow() const { return m_pNotifyWnd; }
 
     // Resumptions of one file, and the pause before the n-th (1, 2, 4 s).
@@ -105,11 +114,15 @@ private:
     // Written by the dialog's thread, read by the worker before every block.
     std::atomic<int> m_bStop{0};
     CKernelHandle m_stopEvent{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    CStatusChannel m_channel;
     std::vector<std::string> m_downloadArray;
     char m_readBuffer[4096];
     std::unique_ptr<CGrabSession> m_pSession;
     // The request being read, for Abort from the other thread.
     CCriticalSection m_activeMutex;
     CHttpFile* m_pActiveFile = nullptr;
+    // Handed over by TakeDoneFile; under m_activeMutex.
+    std::unique_ptr<CLocalFile> m_doneFile;
+    std::string m_strDonePath;
     friend class CActiveRequest;
 };

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "WineTestSupport.h"
 #include "control/CompletionMessage.h"
@@ -200,6 +201,16 @@ protected:
         ASSERT_TRUE(dialog_->Create(control_.GetSafeHwnd()));
         dlg_ = dialog_->GetSafeHwnd();
     }
+    // A file in the update's own folder under the temporary directory.
+    std::string Downloaded(const std::string& name) const
+    {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((temp_.Path() + "\\Vantorima-*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return temp_.File("no download folder\\" + name);
+        FindClose(search);
+        return temp_.File(std::string(found.cFileName) + "\\" + name);
+    }
     HWND Item(int id) const { return GetDlgItem(dlg_, id); }
     std::string StatusLine() const { return WindowText(Item(204)); }
     std::string Button() const { return WindowText(Item(203)); }
@@ -241,7 +252,7 @@ protected:
         during();
         ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
         EXPECT_TRUE(answerer.Texts().empty());
-        EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), installer_);
+        EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")), installer_);
         EXPECT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
         DeleteFileA(client_.File("installer.txt").c_str());
         dialog_.reset();
@@ -299,7 +310,7 @@ TEST_F(UpdateDialog, DownloadsStartsTheInstallerAndHandsOver)
     EXPECT_TRUE(answerer.Texts().empty());
 
     // The installer, from the temporary directory, and the client by its name.
-    EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), installer_);
+    EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")), installer_);
     ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
     const std::string started = RecordField(ReadFileBytes(client_.File("installer.txt")), "cmdline");
     EXPECT_NE(started.find(temp_.Path()), std::string::npos) << started;
@@ -344,7 +355,7 @@ TEST_F(UpdateDialog, StoppingASlowDownloadTakesTwoPresses)
     const std::vector<unsigned> codes = log_.Codes();
     EXPECT_EQ(std::vector<unsigned>(codes.end() - 2, codes.end()),
               (std::vector<unsigned>{STATUS_STOPPED, STATUS_LIST_FAILED}));
-    EXPECT_TRUE(FileExists(temp_.File("VokWeiqi.exe")));  // the part stays
+    EXPECT_TRUE(FileExists(Downloaded("VokWeiqi.exe")));  // the part stays
 
     Press();  // "关 闭": no question now
     ASSERT_TRUE(PumpUntil([&] { return control_.completions == 1; }));
@@ -382,7 +393,7 @@ TEST_F(UpdateDialog, StopDuringTheWaitForARunningClient)
     EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_STOPPED, STATUS_LIST_FAILED}));
     EXPECT_EQ(StatusLine(), kStopped);
     EXPECT_EQ(Progress(), 0);
-    EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), "");  // created, nothing read
+    EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")), "");  // created, nothing read
     EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kAskStop});
     Press();
     ASSERT_TRUE(PumpUntil([&] { return control_.completions == 1; }));
@@ -475,7 +486,7 @@ TEST_F(UpdateDialog, InstallersThatFailTheSignatureCheckAreDeletedAndNeverStarte
         const std::string check = LastCheck(trace_);
         EXPECT_EQ(check.rfind("CheckInstallerFile : " + c.failure, 0), 0u) << check;
         EXPECT_TRUE(trace_.Contains("GetFile check error : " + c.failure + " - deleted"));
-        EXPECT_FALSE(FileExists(temp_.File("VokWeiqi.exe")));
+        EXPECT_FALSE(FileExists(Downloaded("VokWeiqi.exe")));
         EXPECT_EQ(control_.completions, 0);
         dialog_.reset();
     }
@@ -579,14 +590,34 @@ TEST_F(UpdateDialog, EnterEscAndUnknownCodesChangeNothingAndAStalledDialogGoesAt
     SendMessageA(dlg_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     SendMessageA(dlg_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     EXPECT_TRUE(Visible());
-    for (unsigned code : {0u, VANTORIMA_INSTALLER_CHECK ? 12u : 11u}) {
-        SetWindowTextA(Item(204), "tampered");
-        char text[] = "ignored";
-        SendMessageA(dlg_, StatusMessageId(), code, reinterpret_cast<LPARAM>(text));
-        EXPECT_EQ(StatusLine(), status) << code;  // only refreshed from what the dialog holds
+    // Status messages that its worker did not send, of every code, from
+    // this thread, another thread or posted, with a pointer of their own or
+    // none: the dialog reads nothing and does nothing, not even a refresh.
+    SetWindowTextA(Item(204), "tampered");
+    const int progress = Progress();
+    char forged[] = "forged";
+    for (unsigned code = 0; code <= 12; ++code) {
+        for (LPARAM pointer : {reinterpret_cast<LPARAM>(forged), LPARAM(0), LPARAM(0x1000)}) {
+            const WPARAM wParam = MAKEWPARAM(code, code == STATUS_READING ? 50 : 0);
+            SendMessageA(dlg_, StatusMessageId(), wParam, pointer);
+            std::atomic<bool> sent{false};
+            std::thread other([&] {
+                SendMessageA(dlg_, StatusMessageId(), wParam, pointer);
+                sent = true;
+            });
+            PumpUntil([&] { return sent.load(); });
+            other.join();
+            PostMessageA(dlg_, StatusMessageId(), wParam, pointer);
+        }
     }
+    PumpFor(500);
+    EXPECT_EQ(StatusLine(), "tampered");
+    EXPECT_EQ(Progress(), progress);
+    EXPECT_EQ(Button(), kStopButton);
     EXPECT_TRUE(Visible());
     EXPECT_TRUE(answerer.Texts().empty());
+    EXPECT_FALSE(FileExists(client_.File("installer.txt")));
+    EXPECT_EQ(control_.completions, 0);
 
     // The worker is blocked in a read that never ends.
     const DWORD start = GetTickCount();
@@ -759,5 +790,5 @@ TEST_F(UpdateDialog, StopDuringThePauseBeforeAResumptionStopsAtOnce)
     EXPECT_EQ(StatusLine(), kStopped);
     EXPECT_EQ(Button(), kCloseButton);
     EXPECT_EQ(control_.completions, 0);
-    EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")).size(), 600000u);  // the part stays
+    EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")).size(), 600000u);  // the part stays
 }
