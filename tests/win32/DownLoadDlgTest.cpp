@@ -95,6 +95,8 @@ public:
         return false;
     }
     std::vector<Status> statuses;
+    // Called for each status message before the dialog sees it, its worker waiting.
+    std::function<void(unsigned code)> onStatus;
     int statusLinePaints = 0;  // texts set to the dialog's status line
     std::vector<HWND> animationPlays;  // the windows told to play
 
@@ -110,6 +112,8 @@ private:
             const char* text = reinterpret_cast<const char*>(message->lParam);
             s_log->statuses.push_back({StatusCodeOf(static_cast<uint32_t>(message->wParam)),
                                        StatusPercentOf(static_cast<uint32_t>(message->wParam)), text ? text : ""});
+            if (s_log->onStatus)
+                s_log->onStatus(s_log->statuses.back().code);
         }
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
@@ -145,6 +149,21 @@ const char kTestSigner[] = "Vantorima test code signing";
 std::string LastCheck(const CTraceCapture& trace)
 {
     return trace.Last("CheckInstallerFile : ");
+}
+
+// Runs a command line and returns its exit code (255 when it did not run).
+DWORD RunAndWait(std::string command)
+{
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return 255;
+    WaitForSingleObject(process.hProcess, 20000);
+    DWORD code = 255;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
 }
 
 std::string WindowText(HWND window)
@@ -625,6 +644,46 @@ TEST_F(UpdateDialog, EnterEscAndUnknownCodesChangeNothingAndAStalledDialogGoesAt
     EXPECT_LT(GetTickCount() - start, 1000u);
     PumpFor(3000);  // and nothing happens afterwards
     EXPECT_EQ(control_.completions, 0);
+}
+
+// Another program of the user tries to write, replace, rename or delete the
+// installer (and its folder) while it downloads, once it is checked, and just
+// before it starts: nothing of it works, and what runs is what was checked,
+// from its own folder.
+TEST_F(UpdateDialog, NobodyCanSwapTheInstallerBetweenItsCheckAndItsStart)
+{
+    const std::string replacement = temp_.File("replacement.exe");
+    std::vector<std::pair<unsigned, DWORD>> attempts;
+    log_.onStatus = [&](unsigned code) {
+        if (code != STATUS_FILE_DONE && code != STATUS_ALL_DONE && (code != STATUS_READING || !attempts.empty()))
+            return;
+        CopyFileA((ProgramDir() + "Marovent.exe").c_str(), replacement.c_str(), FALSE);
+        const std::string command =
+            "\"" + ProgramDir() + "SwapAttempt.exe\" \"" + Downloaded("VokWeiqi.exe") + "\" \"" + replacement + "\"";
+        attempts.emplace_back(code, RunAndWait(command));
+    };
+    CBoxAnswerer answerer(Answer(IDOK));
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+    log_.onStatus = nullptr;
+    EXPECT_EQ(
+        attempts,
+        (std::vector<std::pair<unsigned, DWORD>>{{STATUS_READING, 0}, {STATUS_FILE_DONE, 0}, {STATUS_ALL_DONE, 0}}));
+    EXPECT_TRUE(answerer.Texts().empty());
+    EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")), installer_);
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
+    const std::string record = ReadFileBytes(client_.File("installer.txt"));
+    EXPECT_EQ(RecordField(record, "path"), Downloaded("VokWeiqi.exe"));
+    const std::string folder = Downloaded("");
+    EXPECT_EQ(RecordField(record, "cwd"), folder.substr(0, folder.size() - 1));
+    if (VANTORIMA_INSTALLER_CHECK) {
+        EXPECT_EQ(LastCheck(trace_).rfind("CheckInstallerFile : suc", 0), 0u);
+    }
+
+    // The folder goes with the dialog where nothing holds it any more.
+    PumpFor(500);
+    dialog_.reset();
+    EXPECT_FALSE(FileExists(folder.substr(0, folder.size() - 1)));
 }
 
 // The control goes while its update dialog is still downloading.
