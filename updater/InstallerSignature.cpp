@@ -5,6 +5,7 @@
 #include <wintrust.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "framework/sys/AnsiText.h"
@@ -85,27 +86,83 @@ int HexValue(wchar_t c)
     return -1;
 }
 
-// The entry [first, last) as 40 hex digits, without the blanks and colons of
-// copied thumbprints; equal to thumbprint whatever the case.
+// The entry [first, last) is 40 hex digits once the blanks and colons of
+// copied thumbprints are left out: a thumbprint, and never a name.
+bool IsThumbprint(const wchar_t* first, const wchar_t* last)
+{
+    size_t digits = 0;
+    for (; first != last; ++first) {
+        if (IsBlank(*first) || *first == L':')
+            continue;
+        if (HexValue(*first) < 0 || ++digits > 40)
+            return false;
+    }
+    return digits == 40;
+}
+
+// The thumbprint entry [first, last) is thumbprint, whatever the case.
 bool SameThumbprint(const wchar_t* first, const wchar_t* last, const char* thumbprint)
 {
     size_t digits = 0;
     for (; first != last; ++first) {
         if (IsBlank(*first) || *first == L':')
             continue;
-        const int value = HexValue(*first);
-        if (value < 0 || digits == 40 || "0123456789ABCDEF"[value] != thumbprint[digits])
+        if (!thumbprint[digits] || "0123456789ABCDEF"[HexValue(*first)] != thumbprint[digits])
             return false;
         ++digits;
     }
     return digits == 40;
 }
 
-// The entry [first, last) is name, exactly.
-bool SameName(const wchar_t* first, const wchar_t* last, const wchar_t* name)
+// The entry [first, last) is the name of nameLength characters, whole.
+bool SameName(const wchar_t* first, const wchar_t* last, const wchar_t* name, size_t nameLength)
 {
-    const size_t length = static_cast<size_t>(last - first);
-    return lstrlenW(name) == static_cast<int>(length) && std::equal(first, last, name);
+    return static_cast<size_t>(last - first) == nameLength && std::equal(first, last, name);
+}
+
+bool IsSelf(const wchar_t* first, const wchar_t* last)
+{
+    if (last - first != 4)
+        return false;
+    for (int i = 0; i < 4; ++i) {
+        if ((first[i] | 0x20) != L"self"[i])
+            return false;
+    }
+    return true;
+}
+
+// Calls visit(first, last) for every entry of signers without its blanks,
+// until it returns true.
+template <typename Visit>
+bool AnyEntry(const wchar_t* signers, Visit visit)
+{
+    for (const wchar_t* start = signers;; ++start) {
+        const wchar_t* end = start;
+        while (*end && *end != L';')
+            ++end;
+        const wchar_t *first = start, *last = end;
+        while (first < last && IsBlank(*first))
+            ++first;
+        while (last > first && IsBlank(last[-1]))
+            --last;
+        if (first != last && visit(first, last))
+            return true;
+        if (!*end)
+            return false;
+        start = end;
+    }
+}
+
+// The file of the module that holds this code.
+std::wstring OwnModulePath()
+{
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              reinterpret_cast<LPCWSTR>(&OwnModulePath), &module))
+        return std::wstring();
+    wchar_t path[MAX_PATH * 2];
+    const DWORD length = ::GetModuleFileNameW(module, path, ARRAYSIZE(path));
+    return length && length < ARRAYSIZE(path) ? std::wstring(path, length) : std::wstring();
 }
 
 std::vector<wchar_t> WideFromAnsi(const std::string& text)
@@ -132,26 +189,72 @@ const char* SignatureVerdict::StepName() const
     }
 }
 
-bool SignerListed(const wchar_t* signers, const char* thumbprint, const wchar_t* commonName)
+bool SignerListed(const wchar_t* signers, const char* thumbprint, const wchar_t* commonName, size_t nameLength)
 {
-    for (const wchar_t* start = signers;; ++start) {
-        const wchar_t* end = start;
-        while (*end && *end != L';')
-            ++end;
-        const wchar_t *first = start, *last = end;
-        while (first < last && IsBlank(*first))
-            ++first;
-        while (last > first && IsBlank(last[-1]))
-            --last;
-        if (first != last && (SameName(first, last, commonName) || SameThumbprint(first, last, thumbprint)))
-            return true;
-        if (!*end)
+    return AnyEntry(signers, [&](const wchar_t* first, const wchar_t* last) {
+        if (IsSelf(first, last))
             return false;
-        start = end;
-    }
+        return IsThumbprint(first, last) ? SameThumbprint(first, last, thumbprint)
+                                         : SameName(first, last, commonName, nameLength);
+    });
 }
 
-SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers, HANDLE file)
+bool SignerListed(const wchar_t* signers, const char* thumbprint, const wchar_t* commonName)
+{
+    return SignerListed(signers, thumbprint, commonName, static_cast<size_t>(lstrlenW(commonName)));
+}
+
+bool ListsSelf(const wchar_t* signers)
+{
+    return AnyEntry(signers, [](const wchar_t* first, const wchar_t* last) { return IsSelf(first, last); });
+}
+
+namespace {
+
+// The signer certificate of a trust state, or null.
+PCCERT_CONTEXT SignerCertificate(const CTrustState& state)
+{
+    const CRYPT_PROVIDER_SGNR* signer = state.Signer();
+    return signer && signer->csCertChain && signer->pChainContext ? signer->pasCertChain[0].pCert : nullptr;
+}
+
+HRESULT AuthenticodePolicy(const CTrustState& state)
+{
+    CERT_CHAIN_POLICY_PARA policy = {};
+    policy.cbSize = sizeof policy;
+    CERT_CHAIN_POLICY_STATUS status = {};
+    status.cbSize = sizeof status;
+    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, state.Signer()->pChainContext, &policy,
+                                            &status))
+        status.dwError = HRESULT_FROM_WIN32(::GetLastError());
+    return static_cast<HRESULT>(status.dwError);
+}
+
+// Whether certificate has exactly the subject of the running module's
+// signer, the module's file verified as an installer is; an unsigned module
+// lets it pass and says so.
+bool SignedLikeModule(PCCERT_CONTEXT certificate, const wchar_t* ownModule, SignatureVerdict& verdict)
+{
+    const std::wstring path = ownModule ? std::wstring(ownModule) : OwnModulePath();
+    if (path.empty())
+        return false;
+    CTrustState own(path.c_str(), nullptr);
+    if (own.Result() == TRUST_E_NOSIGNATURE) {
+        verdict.selfUnsigned = true;
+        return true;
+    }
+    PCCERT_CONTEXT ownSigner = own.Result() == ERROR_SUCCESS ? SignerCertificate(own) : nullptr;
+    if (!ownSigner || AuthenticodePolicy(own) != S_OK)
+        return false;
+    // The encoded names, whole: every attribute, its order and its length.
+    return ::CertCompareCertificateName(X509_ASN_ENCODING, &ownSigner->pCertInfo->Subject,
+                                        &certificate->pCertInfo->Subject) != FALSE;
+}
+
+}  // namespace
+
+SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers, HANDLE file,
+                                          const wchar_t* ownModule)
 {
     SignatureVerdict verdict;
     CTrustState state(path, file);
@@ -168,23 +271,27 @@ SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* si
         verdict.code = TRUST_E_NOSIGNATURE;
         return verdict;
     }
-    ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), verdict.commonName,
+    // The whole name's length, terminator included, also when it is cut here.
+    char* const commonName = const_cast<char*>(szOID_COMMON_NAME);
+    const DWORD nameSize = ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, nullptr, 0);
+    verdict.commonNameLength = nameSize ? nameSize - 1 : 0;
+    ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, verdict.commonName,
                          ARRAYSIZE(verdict.commonName));
     ReadThumbprint(certificate, verdict.thumbprint);
 
-    CERT_CHAIN_POLICY_PARA policy = {};
-    policy.cbSize = sizeof policy;
-    CERT_CHAIN_POLICY_STATUS status = {};
-    status.cbSize = sizeof status;
-    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, signer->pChainContext, &policy, &status))
-        status.dwError = HRESULT_FROM_WIN32(::GetLastError());
-    if (status.dwError != ERROR_SUCCESS) {
+    const HRESULT policy = AuthenticodePolicy(state);
+    if (policy != S_OK) {
         verdict.step = SignatureVerdict::kChainPolicy;
-        verdict.code = static_cast<HRESULT>(status.dwError);
+        verdict.code = policy;
         return verdict;
     }
 
-    if (*signers && !SignerListed(signers, verdict.thumbprint, verdict.commonName)) {
+    // A name cut to the buffer is no name of any list.
+    const bool nameWhole = verdict.commonNameLength < ARRAYSIZE(verdict.commonName);
+    if (*signers &&
+        !SignerListed(signers, verdict.thumbprint, verdict.commonName,
+                      nameWhole ? verdict.commonNameLength : ~size_t(0)) &&
+        !(ListsSelf(signers) && SignedLikeModule(certificate, ownModule, verdict))) {
         verdict.step = SignatureVerdict::kSigner;
         verdict.code = TRUST_E_SUBJECT_NOT_TRUSTED;
     }
@@ -199,6 +306,8 @@ bool CheckInstallerFile(const std::string& path, HANDLE file, std::string& failu
         ? " (CN : " + AnsiFromWide(verdict.commonName, lstrlenW(verdict.commonName)) +
             ", SHA1 : " + verdict.thumbprint + ")"
         : std::string();
+    if (verdict.selfUnsigned)
+        TraceOut("CheckInstallerFile : self - this module is not signed, any trusted publisher passes");
     if (verdict.Accepted()) {
         TraceOut("CheckInstallerFile : suc%s", signer.c_str());
         return true;

@@ -515,6 +515,20 @@ TEST_F(UpdateDialog, InstallersThatFailTheSignatureCheckAreDeletedAndNeverStarte
     EXPECT_FALSE(FileExists(client_.File("client.txt")));
 }
 
+TEST_F(UpdateDialog, SelfInAnUnsignedBuildTakesAnyTrustedPublisherAndSaysSo)
+{
+    if (!VANTORIMA_INSTALLER_CHECK)
+        GTEST_SKIP() << "built with VANTORIMA_INSTALLER_SIGNERS=off";
+    g_signers = L"self";  // and this test program carries no signature
+    CBoxAnswerer answerer(Answer(IDOK));
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+    EXPECT_TRUE(answerer.Texts().empty());
+    EXPECT_TRUE(trace_.Contains("CheckInstallerFile : self - this module is not signed, any trusted publisher passes"));
+    EXPECT_EQ(LastCheck(trace_).rfind("CheckInstallerFile : suc", 0), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
+}
+
 TEST_F(UpdateDialog, AListedSignerRuns)
 {
     if (!VANTORIMA_INSTALLER_CHECK)
@@ -548,6 +562,50 @@ TEST(InstallerSigners, ListAThumbprintOrTheExactCommonName)
     EXPECT_FALSE(SignerListed(L"vantorima test code signing", sha1, name));
     EXPECT_FALSE(SignerListed(L";;", sha1, name));
     EXPECT_FALSE(SignerListed(L"", sha1, L""));  // an unnamed signer is not listed by an empty entry
+    // An entry of 40 hex digits is a thumbprint only, never a name; "self"
+    // is never a name either.
+    const wchar_t hexName[] = L"0123456789ABCDEF0123456789ABCDEF01234567";
+    EXPECT_FALSE(SignerListed(hexName, sha1, hexName));
+    EXPECT_FALSE(SignerListed(L"self", sha1, L"self"));
+    EXPECT_TRUE(ListsSelf(L"x; SELF ;y"));
+    EXPECT_FALSE(ListsSelf(L"selfish;x"));
+    // Names compare whole: one with a NUL inside is not its first part.
+    const wchar_t nulName[] = L"Quorsel Ltd\0evil";
+    EXPECT_FALSE(SignerListed(L"Quorsel Ltd", sha1, nulName, ARRAYSIZE(nulName) - 1));
+    EXPECT_TRUE(SignerListed(L"Quorsel Ltd", sha1, nulName, 11));
+}
+
+// "self": the installer's signer has the subject of the certificate that
+// signed the running module (here stood in for by files signed by the test
+// publisher, by nobody, and by one that no root vouches for).
+TEST(InstallerSigners, SelfIsThePublisherOfTheRunningModule)
+{
+    if (!VANTORIMA_INSTALLER_CHECK)
+        GTEST_SKIP() << "built with VANTORIMA_INSTALLER_SIGNERS=off";
+    auto wide = [](const std::string& text) { return std::wstring(text.begin(), text.end()); };
+    const std::wstring ours = wide(ProgramDir() + "VokWeiqi.exe");
+    const std::wstring other = wide(ProgramDir() + "VokWeiqi-other.exe");
+    const std::wstring unsignedModule = wide(ProgramDir() + "VokWeiqi-unsigned.exe");
+    const std::wstring stranger = wide(ProgramDir() + "VokWeiqi-stranger.exe");
+
+    SignatureVerdict verdict = VerifyInstallerSignature(ours.c_str(), L"self", nullptr, ours.c_str());
+    EXPECT_TRUE(verdict.Accepted());
+    EXPECT_FALSE(verdict.selfUnsigned);
+    // Another publisher that the same root vouches for passes the chain, not "self".
+    verdict = VerifyInstallerSignature(other.c_str(), L"self", nullptr, ours.c_str());
+    EXPECT_EQ(verdict.step, SignatureVerdict::kSigner);
+    EXPECT_EQ(verdict.code, TRUST_E_SUBJECT_NOT_TRUSTED);
+    EXPECT_TRUE(
+        VerifyInstallerSignature(other.c_str(), L"SELF;Vantorima other publisher", nullptr, ours.c_str()).Accepted());
+    // A module whose own signature does not verify vouches for nobody.
+    verdict = VerifyInstallerSignature(ours.c_str(), L"self", nullptr, stranger.c_str());
+    EXPECT_EQ(verdict.step, SignatureVerdict::kSigner);
+    // An unsigned module (a developer build): any trusted publisher, and it says so.
+    verdict = VerifyInstallerSignature(other.c_str(), L"self", nullptr, unsignedModule.c_str());
+    EXPECT_TRUE(verdict.Accepted());
+    EXPECT_TRUE(verdict.selfUnsigned);
+    verdict = VerifyInstallerSignature(stranger.c_str(), L"self", nullptr, unsignedModule.c_str());
+    EXPECT_EQ(verdict.step, SignatureVerdict::kChainPolicy);
 }
 
 TEST_F(UpdateDialog, AnUnwritableDirectoryIsAFileError)
