@@ -38,25 +38,84 @@ std::string PlainHost(const wchar_t* host, size_t length)
     return plain;
 }
 
-bool MatchesPattern(const std::string& host, const char* pattern, size_t length)
+// A site pattern taken apart: [scheme "://"] host pattern [":" port].
+struct SitePattern {
+    int scheme = 0;  // 0 for both, else INTERNET_SCHEME_HTTP or _HTTPS
+    unsigned port = 0;  // 0 for any
+    std::string host;  // lower case, "*." in front for a wildcard
+};
+
+bool IsHostChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+}
+
+// False for what no pattern may be: an empty label, a host of one label other
+// than localhost (a name that any network can answer for), or a wildcard over
+// a one-label public suffix ("*.com").
+bool ParsePattern(const char* text, size_t length, SitePattern& pattern)
 {
     std::string lower;
     for (size_t i = 0; i < length; ++i)
-        lower += LowerAscii(static_cast<unsigned char>(pattern[i]));
-    if (lower.compare(0, 2, "*.") == 0) {
-        // "*.example.com": a host below example.com, not example.com itself.
-        const std::string suffix = lower.substr(1);
-        return host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0;
+        lower += LowerAscii(static_cast<unsigned char>(text[i]));
+    size_t at = 0;
+    if (lower.compare(0, 7, "http://") == 0) {
+        pattern.scheme = INTERNET_SCHEME_HTTP;
+        pattern.port = INTERNET_DEFAULT_HTTP_PORT;
+        at = 7;
+    } else if (lower.compare(0, 8, "https://") == 0) {
+        pattern.scheme = INTERNET_SCHEME_HTTPS;
+        pattern.port = INTERNET_DEFAULT_HTTPS_PORT;
+        at = 8;
     }
-    return host == lower;
+    std::string host = lower.substr(at);
+    const size_t colon = host.find(':');
+    if (colon != std::string::npos) {
+        const std::string digits = host.substr(colon + 1);
+        if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        pattern.port = 0;
+        for (char digit : digits)
+            pattern.port = pattern.port * 10 + static_cast<unsigned>(digit - '0');
+        if (pattern.port == 0 || pattern.port > 65535)
+            return false;
+        host.resize(colon);
+    }
+    const bool wildcard = host.compare(0, 2, "*.") == 0;
+    const std::string name = wildcard ? host.substr(2) : host;
+    if (name.empty() || name.front() == '.' || name.back() == '.' || name.find("..") != std::string::npos)
+        return false;
+    for (char c : name) {
+        if (!IsHostChar(c))
+            return false;
+    }
+    if (name.find('.') == std::string::npos && (wildcard || name != "localhost"))
+        return false;
+    pattern.host = host;
+    return true;
 }
 
-bool MatchesAny(const std::string& host, const char* patterns)
+bool MatchesPattern(const std::string& host, int scheme, unsigned port, const char* text, size_t length)
+{
+    SitePattern pattern;
+    if (!ParsePattern(text, length, pattern))
+        return false;
+    if ((pattern.scheme && pattern.scheme != scheme) || (pattern.port && pattern.port != port))
+        return false;
+    if (pattern.host.compare(0, 2, "*.") == 0) {
+        // "*.example.com": a host below example.com, not example.com itself.
+        const std::string suffix = pattern.host.substr(1);
+        return host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0;
+    }
+    return host == pattern.host;
+}
+
+bool MatchesAny(const std::string& host, int scheme, unsigned port, const char* patterns)
 {
     for (const char* p = patterns; *p;) {
         const char* end = std::strchr(p, ';');
         const size_t length = end ? static_cast<size_t>(end - p) : std::strlen(p);
-        if (length && MatchesPattern(host, p, length))
+        if (length && MatchesPattern(host, scheme, port, p, length))
             return true;
         p += length + (end ? 1 : 0);
     }
@@ -113,10 +172,16 @@ bool IsAllowedSite(const wchar_t* url, const char* patterns)
     if (parts.dwUserNameLength || parts.dwPasswordLength || !parts.lpszHostName)
         return false;
     const std::string host = PlainHost(parts.lpszHostName, parts.dwHostNameLength);
-    return !host.empty() && MatchesAny(host, patterns);
+    return !host.empty() && MatchesAny(host, parts.nScheme, parts.nPort, patterns);
 }
 
-CSiteLock::CSiteLock(const char* patterns) : m_patterns(patterns), m_enabled(std::strcmp(patterns, "off") != 0) {}
+bool IsSiteLockOff(const char* patterns)
+{
+    return patterns && LowerAscii(patterns[0]) == 'o' && LowerAscii(patterns[1]) == 'f' &&
+        LowerAscii(patterns[2]) == 'f' && !patterns[3];
+}
+
+CSiteLock::CSiteLock(const char* patterns) : m_patterns(patterns), m_enabled(!IsSiteLockOff(patterns)) {}
 
 bool CSiteLock::Allows(IUnknown* site)
 {
