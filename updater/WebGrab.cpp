@@ -171,6 +171,11 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
     CGrabSession& session = *m_pSession;
     if (notifyWnd)
         session.SetNotifyWindow(notifyWnd);
+    // A file done before that nobody took is let go: only the last one waits.
+    {
+        std::lock_guard<CCriticalSection> lock(m_activeMutex);
+        m_doneFile.reset();
+    }
 
     session.SetTotal(0);
     session.SetStatus(STATUS_STARTING, 0);

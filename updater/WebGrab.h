@@ -72,7 +72,8 @@ public:
 
     // The last file that was downloaded whole and passed the check, still
     // open for reading only and so unchanged since, for the one who starts
-    // it; none when no such file is waiting. Any thread.
+    // it; none when no such file is waiting. Any thread. The next GetFile
+    // lets an untaken one go.
     std::unique_ptr<CLocalFile> TakeDoneFile(std::string& path);
 
     bool HasSession() const { return m_pSession != nullptr; }
