@@ -7,6 +7,7 @@
 #include <shlguid.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -38,76 +39,69 @@ std::string PlainHost(const wchar_t* host, size_t length)
     return plain;
 }
 
-// A site pattern taken apart: [scheme "://"] host pattern [":" port].
-struct SitePattern {
-    int scheme = 0;  // 0 for both, else INTERNET_SCHEME_HTTP or _HTTPS
-    unsigned port = 0;  // 0 for any
-    std::string host;  // lower case, "*." in front for a wildcard
-};
-
-bool IsHostChar(char c)
+// The pattern text [first, last) starts with prefix, ignoring case.
+bool StartsWith(const char* first, const char* last, const char* prefix)
 {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
-}
-
-// False for what no pattern may be: an empty label, a host of one label other
-// than localhost (a name that any network can answer for), or a wildcard over
-// a one-label public suffix ("*.com").
-bool ParsePattern(const char* text, size_t length, SitePattern& pattern)
-{
-    std::string lower;
-    for (size_t i = 0; i < length; ++i)
-        lower += LowerAscii(static_cast<unsigned char>(text[i]));
-    size_t at = 0;
-    if (lower.compare(0, 7, "http://") == 0) {
-        pattern.scheme = INTERNET_SCHEME_HTTP;
-        pattern.port = INTERNET_DEFAULT_HTTP_PORT;
-        at = 7;
-    } else if (lower.compare(0, 8, "https://") == 0) {
-        pattern.scheme = INTERNET_SCHEME_HTTPS;
-        pattern.port = INTERNET_DEFAULT_HTTPS_PORT;
-        at = 8;
-    }
-    std::string host = lower.substr(at);
-    const size_t colon = host.find(':');
-    if (colon != std::string::npos) {
-        const std::string digits = host.substr(colon + 1);
-        if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        pattern.port = 0;
-        for (char digit : digits)
-            pattern.port = pattern.port * 10 + static_cast<unsigned>(digit - '0');
-        if (pattern.port == 0 || pattern.port > 65535)
-            return false;
-        host.resize(colon);
-    }
-    const bool wildcard = host.compare(0, 2, "*.") == 0;
-    const std::string name = wildcard ? host.substr(2) : host;
-    if (name.empty() || name.front() == '.' || name.back() == '.' || name.find("..") != std::string::npos)
-        return false;
-    for (char c : name) {
-        if (!IsHostChar(c))
+    for (; *prefix; ++prefix, ++first) {
+        if (first == last || LowerAscii(static_cast<unsigned char>(*first)) != *prefix)
             return false;
     }
-    if (name.find('.') == std::string::npos && (wildcard || name != "localhost"))
-        return false;
-    pattern.host = host;
     return true;
 }
 
-bool MatchesPattern(const std::string& host, int scheme, unsigned port, const char* text, size_t length)
+// Whether the pattern [first, last) — [scheme "://"] host pattern [":" port] —
+// matches the cracked address. A pattern that no pattern may be matches
+// nothing: an empty label, a host of one label other than localhost (a name
+// that any network can answer for), a wildcard over a one-label suffix
+// ("*.com"), another scheme, a port that is none.
+bool MatchesPattern(const std::string& host, int scheme, unsigned port, const char* first, const char* last)
 {
-    SitePattern pattern;
-    if (!ParsePattern(text, length, pattern))
-        return false;
-    if ((pattern.scheme && pattern.scheme != scheme) || (pattern.port && pattern.port != port))
-        return false;
-    if (pattern.host.compare(0, 2, "*.") == 0) {
-        // "*.example.com": a host below example.com, not example.com itself.
-        const std::string suffix = pattern.host.substr(1);
-        return host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0;
+    int wantScheme = 0;  // both
+    unsigned wantPort = 0;  // any
+    if (StartsWith(first, last, "http://")) {
+        wantScheme = INTERNET_SCHEME_HTTP;
+        wantPort = INTERNET_DEFAULT_HTTP_PORT;
+        first += 7;
+    } else if (StartsWith(first, last, "https://")) {
+        wantScheme = INTERNET_SCHEME_HTTPS;
+        wantPort = INTERNET_DEFAULT_HTTPS_PORT;
+        first += 8;
     }
-    return host == pattern.host;
+    const char* colon = std::find(first, last, ':');
+    if (colon != last) {
+        if (last - colon < 2 || last - colon > 6)
+            return false;
+        wantPort = 0;
+        for (const char* digit = colon + 1; digit != last; ++digit) {
+            if (*digit < '0' || *digit > '9')
+                return false;
+            wantPort = wantPort * 10 + static_cast<unsigned>(*digit - '0');
+        }
+        if (wantPort == 0 || wantPort > 65535)
+            return false;
+    }
+    const bool wildcard = StartsWith(first, colon, "*.");
+    const char* name = wildcard ? first + 2 : first;
+    bool dotted = false;
+    for (const char* c = name; c != colon; ++c) {
+        const char lower = LowerAscii(static_cast<unsigned char>(*c));
+        const bool label = (lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9') || lower == '-';
+        if (!label && (lower != '.' || c == name || c + 1 == colon || c[1] == '.'))
+            return false;
+        dotted = dotted || lower == '.';
+    }
+    if (name == colon || (!dotted && (wildcard || !StartsWith(name, colon, "localhost") || colon - name != 9)))
+        return false;
+    if ((wantScheme && wantScheme != scheme) || (wantPort && wantPort != port))
+        return false;
+    // The host compared with [first, colon), ignoring case; "*.example.com"
+    // is a host below example.com, not example.com itself.
+    const size_t length = static_cast<size_t>(colon - first) - (wildcard ? 1 : 0);
+    if (wildcard ? host.size() <= length : host.size() != length)
+        return false;
+    const char* pattern = wildcard ? first + 1 : first;
+    return std::equal(host.end() - static_cast<std::ptrdiff_t>(length), host.end(), pattern,
+                      [](char h, char p) { return h == LowerAscii(static_cast<unsigned char>(p)); });
 }
 
 bool MatchesAny(const std::string& host, int scheme, unsigned port, const char* patterns)
@@ -115,7 +109,7 @@ bool MatchesAny(const std::string& host, int scheme, unsigned port, const char* 
     for (const char* p = patterns; *p;) {
         const char* end = std::strchr(p, ';');
         const size_t length = end ? static_cast<size_t>(end - p) : std::strlen(p);
-        if (length && MatchesPattern(host, scheme, port, p, length))
+        if (length && MatchesPattern(host, scheme, port, p, p + length))
             return true;
         p += length + (end ? 1 : 0);
     }

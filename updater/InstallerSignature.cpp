@@ -5,7 +5,6 @@
 #include <wintrust.h>
 
 #include <algorithm>
-#include <string>
 #include <vector>
 
 #include "framework/sys/AnsiText.h"
@@ -153,16 +152,15 @@ bool AnyEntry(const wchar_t* signers, Visit visit)
     }
 }
 
-// The file of the module that holds this code.
-std::wstring OwnModulePath()
+// The file of the module that holds this code; false when it cannot be told.
+bool OwnModulePath(wchar_t (&path)[MAX_PATH * 2])
 {
     HMODULE module = nullptr;
     if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                               reinterpret_cast<LPCWSTR>(&OwnModulePath), &module))
-        return std::wstring();
-    wchar_t path[MAX_PATH * 2];
+        return false;
     const DWORD length = ::GetModuleFileNameW(module, path, ARRAYSIZE(path));
-    return length && length < ARRAYSIZE(path) ? std::wstring(path, length) : std::wstring();
+    return length && length < ARRAYSIZE(path);
 }
 
 std::vector<wchar_t> WideFromAnsi(const std::string& text)
@@ -235,10 +233,10 @@ HRESULT AuthenticodePolicy(const CTrustState& state)
 // lets it pass and says so.
 bool SignedLikeModule(PCCERT_CONTEXT certificate, const wchar_t* ownModule, SignatureVerdict& verdict)
 {
-    const std::wstring path = ownModule ? std::wstring(ownModule) : OwnModulePath();
-    if (path.empty())
+    wchar_t path[MAX_PATH * 2];
+    if (!ownModule && !OwnModulePath(path))
         return false;
-    CTrustState own(path.c_str(), nullptr);
+    CTrustState own(ownModule ? ownModule : path, nullptr);
     if (own.Result() == TRUST_E_NOSIGNATURE) {
         verdict.selfUnsigned = true;
         return true;

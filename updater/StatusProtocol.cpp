@@ -1,5 +1,7 @@
 #include "updater/StatusProtocol.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "support/FormatText.h"
@@ -40,15 +42,16 @@ bool IsBlankChar(char c)
     return c == ' ' || c == '\t';
 }
 
-// A decimal number of at most max at text; advances past it.
-bool ParseNumber(const char*& text, uint64_t max, uint64_t& value)
+// A decimal number of at most kMaxContentLength at text; advances past it.
+bool ParseNumber(const char*& text, uint64_t& value)
 {
     if (*text < '0' || *text > '9')
         return false;
     uint64_t number = 0;
     for (; *text >= '0' && *text <= '9'; ++text) {
         const unsigned digit = static_cast<unsigned>(*text - '0');
-        if (number > (max - digit) / 10)
+        // Constants, so that no 64-bit division is linked in.
+        if (number > kMaxContentLength / 10 || (number == kMaxContentLength / 10 && digit > kMaxContentLength % 10))
             return false;
         number = number * 10 + digit;
     }
@@ -65,7 +68,7 @@ bool ParseContentLength(const char* text, uint64_t& length)
     while (IsBlankChar(*text))
         ++text;
     uint64_t value = 0;
-    if (!ParseNumber(text, kMaxContentLength, value))
+    if (!ParseNumber(text, value))
         return false;
     while (IsBlankChar(*text))
         ++text;
@@ -78,13 +81,13 @@ bool ParseContentLength(const char* text, uint64_t& length)
 std::string DecimalText(uint64_t count)
 {
     char digits[24];
-    char* at = digits + sizeof digits;
-    *--at = '\0';
-    do {
-        *--at = static_cast<char>('0' + count % 10);
-        count /= 10;
-    } while (count);
-    return at;
+#ifdef _WIN32
+    // The system runtime's, rather than a 64-bit division of our own.
+    _ui64toa(count, digits, 10);
+#else
+    std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(count));
+#endif
+    return digits;
 }
 
 bool FileNameFromUrl(const std::string& url, std::string& name)
@@ -177,9 +180,7 @@ bool ParseContentRange(const char* text, uint64_t& first, uint64_t& last, uint64
         return false;
     text += 6;
     uint64_t a = 0, b = 0, t = 0;
-    const uint64_t max = kMaxContentLength;
-    if (!ParseNumber(text, max, a) || *text++ != '-' || !ParseNumber(text, max, b) || *text++ != '/' ||
-        !ParseNumber(text, max, t))
+    if (!ParseNumber(text, a) || *text++ != '-' || !ParseNumber(text, b) || *text++ != '/' || !ParseNumber(text, t))
         return false;
     while (*text == ' ' || *text == '\t')
         ++text;

@@ -154,7 +154,8 @@ std::string LastCheck(const CTraceCapture& trace)
 // Runs a command line and returns its exit code (255 when it did not run).
 DWORD RunAndWait(std::string command)
 {
-    STARTUPINFOA startup = {sizeof startup};
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return 255;
