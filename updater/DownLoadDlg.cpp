@@ -7,7 +7,6 @@
 #include "BuildConfig.h"
 #include "support/Trace.h"
 #include "updater/ClientTerminator.h"
-#include "updater/DownloadFolder.h"
 #include "updater/DownloadThread.h"
 #include "updater/InstallerSignature.h"
 #include "updater/InstalledProgram.h"
@@ -116,17 +115,16 @@ BOOL CDownLoadDlg::OnInitDialog()
 
     // Downloads go to a folder of their own: the temporary directory itself
     // is open to every program of the user.
-    m_folder = std::make_shared<CDownloadFolder>(m_strTempPath);
+    m_folder.Create(m_strTempPath);
 
     TraceOut("link :%s", m_strInstallerURL.c_str());
     m_webGrab->AddDownload(m_strInstallerURL);
     // Without a folder no file can be made: a name that no file system takes.
-    m_webGrab->Initialize(m_hWnd, kAgent, m_folder->Path().empty() ? "<no folder>" : m_folder->Path());
+    m_webGrab->Initialize(m_hWnd, kAgent, m_folder.Path().empty() ? "<no folder>" : m_folder.Path());
     m_webGrab->SetFileCheck(kInstallerCheck);
     std::shared_ptr<CWebGrab> engine = m_webGrab;
-    std::shared_ptr<CDownloadFolder> folder = m_folder;
     const HWND animation = m_animate.GetSafeHwnd();
-    if (m_workerThread.Start([engine, folder, animation] { CreateDownloadThread(*engine, animation); }))
+    if (m_workerThread.Start([engine, animation] { CreateDownloadThread(*engine, animation); }))
         m_pWorker = &m_workerThread;
     return TRUE;
 }

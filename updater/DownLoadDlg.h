@@ -15,9 +15,9 @@
 #include "framework/win/AnimateCtrl.h"
 #include "framework/win/Dialog.h"
 #include "framework/sys/WorkerThread.h"
+#include "updater/DownloadFolder.h"
 #include "updater/ProgressLabelCtrl.h"
 
-class CDownloadFolder;
 class CWebGrab;
 
 // Where the installer comes from and what it is called.
@@ -73,8 +73,10 @@ private:
 
     const std::function<void()> m_handedOver;
     std::string m_strTempPath;
-    // The download's own folder under m_strTempPath; shared with the worker.
-    std::shared_ptr<CDownloadFolder> m_folder;
+    // The download's own folder under m_strTempPath. Only this dialog starts
+    // what is in it, so it need not outlive the dialog; it goes after the
+    // engine, which may hold a file in it.
+    CDownloadFolder m_folder;
     int m_bStopConfirmed = 0;
     std::string m_strInstallerURL;
     // Shared with the worker, which may outlive this dialog.

@@ -31,8 +31,10 @@ bool RandomPath(const std::string& parent, char (&path)[MAX_PATH])
 
 }  // namespace
 
-CDownloadFolder::CDownloadFolder(const std::string& parent)
+void CDownloadFolder::Create(const std::string& parent)
 {
+    if (!m_strPath.empty())
+        return;
     char path[MAX_PATH];
     for (int attempt = 0; attempt < kAttempts && !parent.empty() && RandomPath(parent, path); ++attempt) {
         // Fails on a folder that exists: only a new one is ours.

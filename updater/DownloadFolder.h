@@ -10,10 +10,11 @@
 
 class CDownloadFolder {
 public:
-    // Creates the folder under parent (with or without a trailing
-    // backslash); Path() is empty when none could be made.
-    explicit CDownloadFolder(const std::string& parent);
+    CDownloadFolder() = default;
     ~CDownloadFolder();
+    // Creates the folder under parent (with or without a trailing
+    // backslash), once; Path() stays empty when none could be made.
+    void Create(const std::string& parent);
     CDownloadFolder(const CDownloadFolder&) = delete;
     CDownloadFolder& operator=(const CDownloadFolder&) = delete;
 
