@@ -197,8 +197,20 @@ int main()
     std::printf("  signature check of it, alone      : %6.2f s median\n", Median(checkSeconds));
     // The installers the dialog started have ended by now.
     Sleep(500);
+    // The dialog downloads into a folder of its own below its temporary
+    // directory, which it removes where the installer no longer holds it.
     for (const std::string& folder : downloads) {
         DeleteFileA((folder + "\\VokWeiqi.exe").c_str());
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder + "\\Vantorima-*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string own = folder + "\\" + found.cFileName;
+                DeleteFileA((own + "\\VokWeiqi.exe").c_str());
+                RemoveDirectoryA(own.c_str());
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
         RemoveDirectoryA(folder.c_str());
     }
     return 0;
