@@ -222,7 +222,7 @@ TEST_F(PageHost, EitherWayOfTellingAnAllowedAddressIsEnough)
     EXPECT_TRUE(PumpUntil([&] { return FileExists(dir_.File("client.txt")); }));
     // The same host by another scheme or port is another site, where the
     // lock names them (as its default does).
-    for (const std::string other :
+    for (const std::string& other :
          {"https://127.0.0.1:" + UpdateServerPort() + "/x", std::string("http://127.0.0.1:1/x")}) {
         if (kSiteLockOff || IsAllowedSite(std::wstring(other.begin(), other.end()).c_str(), VANTORIMA_ALLOWED_SITES))
             continue;
