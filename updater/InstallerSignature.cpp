@@ -69,6 +69,29 @@ void ReadThumbprint(PCCERT_CONTEXT certificate, char (&text)[41])
     text[40] = '\0';
 }
 
+// The subject's common name as the certificate holds it, with its whole
+// length: a NUL inside counts, so such a name never passes for its first part.
+void ReadCommonName(PCCERT_CONTEXT certificate, SignatureVerdict& verdict)
+{
+    CERT_NAME_INFO* name = nullptr;
+    DWORD size = 0;
+    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_UNICODE_NAME, certificate->pCertInfo->Subject.pbData,
+                               certificate->pCertInfo->Subject.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &name, &size))
+        return;
+    if (const CERT_RDN_ATTR* attribute = ::CertFindRDNAttr(szOID_COMMON_NAME, name)) {
+        const auto* text = reinterpret_cast<const wchar_t*>(attribute->Value.pbData);
+        size_t length = attribute->Value.cbData / sizeof(wchar_t);
+        // Wine counts the terminator in, Windows does not; a NUL anywhere else stays.
+        if (length && !text[length - 1])
+            --length;
+        verdict.commonNameLength = length;
+        const size_t kept = length < ARRAYSIZE(verdict.commonName) ? length : ARRAYSIZE(verdict.commonName) - 1;
+        std::copy(text, text + kept, verdict.commonName);
+        verdict.commonName[kept] = L'\0';
+    }
+    ::LocalFree(name);
+}
+
 bool IsBlank(wchar_t c)
 {
     return c == L' ' || c == L'\t';
@@ -269,12 +292,7 @@ SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* si
         verdict.code = TRUST_E_NOSIGNATURE;
         return verdict;
     }
-    // The whole name's length, terminator included, also when it is cut here.
-    char* const commonName = const_cast<char*>(szOID_COMMON_NAME);
-    const DWORD nameSize = ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, nullptr, 0);
-    verdict.commonNameLength = nameSize ? nameSize - 1 : 0;
-    ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, verdict.commonName,
-                         ARRAYSIZE(verdict.commonName));
+    ReadCommonName(certificate, verdict);
     ReadThumbprint(certificate, verdict.thumbprint);
 
     const HRESULT policy = AuthenticodePolicy(state);

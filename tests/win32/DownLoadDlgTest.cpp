@@ -590,6 +590,7 @@ TEST(InstallerSigners, SelfIsThePublisherOfTheRunningModule)
     const std::wstring stranger = wide(ProgramDir() + "VokWeiqi-stranger.exe");
 
     SignatureVerdict verdict = VerifyInstallerSignature(ours.c_str(), L"self", nullptr, ours.c_str());
+    EXPECT_EQ(verdict.commonNameLength, 27u);  // "Vantorima test code signing", no terminator
     EXPECT_TRUE(verdict.Accepted());
     EXPECT_FALSE(verdict.selfUnsigned);
     // Another publisher that the same root vouches for passes the chain, not "self".
