@@ -381,7 +381,7 @@ int main()
     std::string failure;
     for (int pass = 0; pass < kPasses; ++pass) {
         const double start = SecondsNow();
-        if (!CheckInstallerFile(service + "\\VokWeiqi.exe", failure))
+        if (!CheckInstallerFile(service + "\\VokWeiqi.exe", nullptr, failure))
             std::printf("  the installer's signature does not verify: %s\n", failure.c_str());
         checkSeconds.push_back(SecondsNow() - start);
     }
@@ -430,8 +430,20 @@ int main()
 
     // The installers the dialog started have ended by now.
     Sleep(500);
+    // The dialog downloads into a folder of its own below its temporary
+    // directory, which it removes where the installer no longer holds it.
     for (const std::string& folder : downloads) {
         DeleteFileA((folder + "\\VokWeiqi.exe").c_str());
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder + "\\Vantorima-*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string own = folder + "\\" + found.cFileName;
+                DeleteFileA((own + "\\VokWeiqi.exe").c_str());
+                RemoveDirectoryA(own.c_str());
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
         RemoveDirectoryA(folder.c_str());
     }
     return 0;

@@ -7,6 +7,7 @@
 #include <shlguid.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -38,25 +39,77 @@ std::string PlainHost(const wchar_t* host, size_t length)
     return plain;
 }
 
-bool MatchesPattern(const std::string& host, const char* pattern, size_t length)
+// The pattern text [first, last) starts with prefix, ignoring case.
+bool StartsWith(const char* first, const char* last, const char* prefix)
 {
-    std::string lower;
-    for (size_t i = 0; i < length; ++i)
-        lower += LowerAscii(static_cast<unsigned char>(pattern[i]));
-    if (lower.compare(0, 2, "*.") == 0) {
-        // "*.example.com": a host below example.com, not example.com itself.
-        const std::string suffix = lower.substr(1);
-        return host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0;
+    for (; *prefix; ++prefix, ++first) {
+        if (first == last || LowerAscii(static_cast<unsigned char>(*first)) != *prefix)
+            return false;
     }
-    return host == lower;
+    return true;
 }
 
-bool MatchesAny(const std::string& host, const char* patterns)
+// Whether the pattern [first, last) — [scheme "://"] host pattern [":" port] —
+// matches the cracked address. A pattern that no pattern may be matches
+// nothing: an empty label, a host of one label other than localhost (a name
+// that any network can answer for), a wildcard over a one-label suffix
+// ("*.com"), another scheme, a port that is none.
+bool MatchesPattern(const std::string& host, int scheme, unsigned port, const char* first, const char* last)
+{
+    int wantScheme = 0;  // both
+    unsigned wantPort = 0;  // any
+    if (StartsWith(first, last, "http://")) {
+        wantScheme = INTERNET_SCHEME_HTTP;
+        wantPort = INTERNET_DEFAULT_HTTP_PORT;
+        first += 7;
+    } else if (StartsWith(first, last, "https://")) {
+        wantScheme = INTERNET_SCHEME_HTTPS;
+        wantPort = INTERNET_DEFAULT_HTTPS_PORT;
+        first += 8;
+    }
+    const char* colon = std::find(first, last, ':');
+    if (colon != last) {
+        if (last - colon < 2 || last - colon > 6)
+            return false;
+        wantPort = 0;
+        for (const char* digit = colon + 1; digit != last; ++digit) {
+            if (*digit < '0' || *digit > '9')
+                return false;
+            wantPort = wantPort * 10 + static_cast<unsigned>(*digit - '0');
+        }
+        if (wantPort == 0 || wantPort > 65535)
+            return false;
+    }
+    const bool wildcard = StartsWith(first, colon, "*.");
+    const char* name = wildcard ? first + 2 : first;
+    bool dotted = false;
+    for (const char* c = name; c != colon; ++c) {
+        const char lower = LowerAscii(static_cast<unsigned char>(*c));
+        const bool label = (lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9') || lower == '-';
+        if (!label && (lower != '.' || c == name || c + 1 == colon || c[1] == '.'))
+            return false;
+        dotted = dotted || lower == '.';
+    }
+    if (name == colon || (!dotted && (wildcard || !StartsWith(name, colon, "localhost") || colon - name != 9)))
+        return false;
+    if ((wantScheme && wantScheme != scheme) || (wantPort && wantPort != port))
+        return false;
+    // The host compared with [first, colon), ignoring case; "*.example.com"
+    // is a host below example.com, not example.com itself.
+    const size_t length = static_cast<size_t>(colon - first) - (wildcard ? 1 : 0);
+    if (wildcard ? host.size() <= length : host.size() != length)
+        return false;
+    const char* pattern = wildcard ? first + 1 : first;
+    return std::equal(host.end() - static_cast<std::ptrdiff_t>(length), host.end(), pattern,
+                      [](char h, char p) { return h == LowerAscii(static_cast<unsigned char>(p)); });
+}
+
+bool MatchesAny(const std::string& host, int scheme, unsigned port, const char* patterns)
 {
     for (const char* p = patterns; *p;) {
         const char* end = std::strchr(p, ';');
         const size_t length = end ? static_cast<size_t>(end - p) : std::strlen(p);
-        if (length && MatchesPattern(host, p, length))
+        if (length && MatchesPattern(host, scheme, port, p, p + length))
             return true;
         p += length + (end ? 1 : 0);
     }
@@ -113,10 +166,16 @@ bool IsAllowedSite(const wchar_t* url, const char* patterns)
     if (parts.dwUserNameLength || parts.dwPasswordLength || !parts.lpszHostName)
         return false;
     const std::string host = PlainHost(parts.lpszHostName, parts.dwHostNameLength);
-    return !host.empty() && MatchesAny(host, patterns);
+    return !host.empty() && MatchesAny(host, parts.nScheme, parts.nPort, patterns);
 }
 
-CSiteLock::CSiteLock(const char* patterns) : m_patterns(patterns), m_enabled(std::strcmp(patterns, "off") != 0) {}
+bool IsSiteLockOff(const char* patterns)
+{
+    return patterns && LowerAscii(patterns[0]) == 'o' && LowerAscii(patterns[1]) == 'f' &&
+        LowerAscii(patterns[2]) == 'f' && !patterns[3];
+}
+
+CSiteLock::CSiteLock(const char* patterns) : m_patterns(patterns), m_enabled(!IsSiteLockOff(patterns)) {}
 
 bool CSiteLock::Allows(IUnknown* site)
 {

@@ -15,17 +15,26 @@
 
 #include <string>
 
-// Whether url is an http or https address whose host matches one of the
-// ';'-separated patterns: "www.example.com", "*.example.com" (hosts below
-// example.com only), an IPv4 address, "localhost". Hosts compare ignoring
-// case; the port does not count. The address is cracked by the system's URL
-// parser; what it cannot crack, or an address with a user name, never
-// matches.
+// Whether url is an http or https address that matches one of the
+// ';'-separated patterns. A pattern is a host pattern, "www.example.com",
+// "*.example.com" (hosts below example.com only), an IPv4 address or
+// "localhost", with optionally a scheme in front and a port behind:
+//   *.example.com              http or https, any port
+//   www.example.com:8080       http or https, that port
+//   https://*.example.com      https on its default port (443) only
+//   http://127.0.0.1:18431     http on that port only
+// Hosts and schemes compare ignoring case. A host of one label other than
+// localhost, or a wildcard over one label ("*.com"), matches nothing. The
+// address is cracked by the system's URL parser; what it cannot crack, or an
+// address with a user name, never matches.
 bool IsAllowedSite(const wchar_t* url, const char* patterns);
+
+// Whether the setting says "off", in any case.
+bool IsSiteLockOff(const char* patterns);
 
 class CSiteLock {
 public:
-    // patterns as for IsAllowedSite; "off" lets every page through.
+    // patterns as for IsAllowedSite; "off" (any case) lets every page through.
     explicit CSiteLock(const char* patterns);
 
     bool Enabled() const { return m_enabled; }

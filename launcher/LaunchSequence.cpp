@@ -36,9 +36,11 @@ void CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
         m_downLoaddlg = m_openUpdater(control, m_handedOver);
         return;
     }
+    // The client runs in its own directory, not the browser's current one.
+    const std::string workDir = strPath;
     strPath += "\\Marovent.exe";
-    ShellExecuteA(nullptr, nullptr, strPath.c_str(), launch.passToClient ? launch.arguments.c_str() : nullptr, nullptr,
-                  SW_SHOWNORMAL);
+    ShellExecuteA(nullptr, nullptr, strPath.c_str(), launch.passToClient ? launch.arguments.c_str() : nullptr,
+                  workDir.c_str(), SW_SHOWNORMAL);
     m_handedOver();
 }
 

@@ -45,15 +45,48 @@ void AppendToFile(const char* line, size_t length)
 #endif
 }
 
+// Control characters of the formatted text as \r, \n, \t or \xHH, so that
+// no value from outside (a name, an address, a server's text) can end a line
+// early or write a line of its own. Bytes from 0x80 on are characters of the
+// code page and stay.
+size_t EscapeControls(const char* text, size_t length, char* out, size_t size)
+{
+    size_t at = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        char escaped[5] = {static_cast<char>(c), '\0'};
+        if (c < 0x20 || c == 0x7F) {
+            escaped[0] = '\\';
+            if (c == '\r' || c == '\n' || c == '\t') {
+                escaped[1] = c == '\r' ? 'r' : c == '\n' ? 'n' : 't';
+                escaped[2] = '\0';
+            } else {
+                escaped[1] = 'x';
+                escaped[2] = "0123456789ABCDEF"[c >> 4];
+                escaped[3] = "0123456789ABCDEF"[c & 15];
+                escaped[4] = '\0';
+            }
+        }
+        const size_t width = std::strlen(escaped);
+        if (at + width > size)
+            break;
+        std::memcpy(out + at, escaped, width);
+        at += width;
+    }
+    return at;
+}
+
 }  // namespace
 
 void TraceOut(const char* format, ...)
 {
-    char line[kTraceLineMax + 2];
+    char text[kTraceLineMax + 1];
     va_list args;
     va_start(args, format);
-    size_t length = FormatTextV(line, kTraceLineMax + 1, format, args);
+    const size_t formatted = FormatTextV(text, sizeof text, format, args);
     va_end(args);
+    char line[kTraceLineMax + 2];
+    size_t length = EscapeControls(text, formatted, line, kTraceLineMax);
     line[length++] = '\n';
     line[length] = '\0';
 #ifdef _WIN32

@@ -11,6 +11,9 @@
 #define VANTORIMA_PRINTF(fmt, args)
 #endif
 
+// Control characters in the formatted text (CR, LF and the others) are
+// written escaped (\r, \n, \xHH): every call is one line.
+//
 // Longest line written; longer lines are cut.
 constexpr int kTraceLineMax = 1024;
 

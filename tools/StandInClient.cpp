@@ -105,6 +105,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         record += "password=" + password + "\n";
     }
     record += "joinkey=" + Field(args, "/JOINKEY:", nullptr) + "\n";
+    char cwd[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    record += "cwd=" + std::string(cwd) + "\n";
     WriteWhole(RecordPath(), record);
 
     char show[16];

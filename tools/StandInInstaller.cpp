@@ -1,6 +1,6 @@
 // VokWeiqi.exe stand-in: the client's installer as the update dialog sees it.
 //
-// Records how it was started (command line and its own path) into the file
+// Records how it was started (command line, its own path, current directory) into the file
 // that MAROVENT_INSTALLER_RECORD names (else VokWeiqi.received.txt beside
 // itself), then installs the stand-in client it carries: writes Marovent.exe
 // into VANTORIMA_INSTALL_DIR (else %APPDATA%\Quorsel\Marovent) and records
@@ -82,7 +82,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (record.empty())
         record = self.substr(0, self.find_last_of('\\') + 1) + "VokWeiqi.received.txt";
     const bool installed = InstallClient();
-    const std::string text = "cmdline=" + std::string(GetCommandLineA()) + "\npath=" + self +
+    char cwd[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    const std::string text = "cmdline=" + std::string(GetCommandLineA()) + "\npath=" + self + "\ncwd=" + cwd +
         "\ninstalled=" + (installed ? "yes" : "no") + "\n";
     // Written beside, then moved in place: a reader never sees half a record.
     const std::string partial = record + ".partial";

@@ -9,6 +9,8 @@
 #                        make package, the module and the CAB
 #   chain.pem            cert.pem then root.pem, as a signature carries them
 #   cert.sha1            cert.pem's SHA-1 thumbprint, 40 hex digits
+#   other.pem, other.key a second code-signing certificate of the root, of
+#                        another publisher (chain: other-chain.pem)
 #   tls.pem, tls.key     a server certificate for https://localhost, issued
 #                        by the root
 #   stranger.pem, .key   a self-signed certificate that nothing trusts, good
@@ -23,11 +25,11 @@ dir=$(realpath -m "${1:?usage: $0 DIR}")
 
 valid() {  # every file there, and the certificates good for 30 more days
   local f
-  for f in root.pem cert.pem key.pem chain.pem cert.sha1 tls.pem tls.key stranger.pem stranger.key link-key.pem \
-    link-pub.pem; do
+  for f in root.pem cert.pem key.pem chain.pem cert.sha1 tls.pem tls.key stranger.pem stranger.key other.pem \
+    other.key other-chain.pem link-key.pem link-pub.pem; do
     [ -s "$dir/$f" ] || return 1
   done
-  for f in root.pem cert.pem tls.pem stranger.pem; do
+  for f in root.pem cert.pem tls.pem stranger.pem other.pem; do
     openssl x509 -in "$dir/$f" -noout -checkend $((30 * 86400)) >/dev/null 2>&1 || return 1
   done
 }
@@ -58,6 +60,9 @@ issue cert "/CN=Vantorima test code signing$subject" \
   "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning"
 mv cert.key key.pem
 cat cert.pem root.pem >chain.pem
+issue other "/CN=Vantorima other publisher$subject" \
+  "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning"
+cat other.pem root.pem >other-chain.pem
 openssl x509 -in cert.pem -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' >cert.sha1
 issue tls "/CN=localhost$subject" \
   "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
@@ -69,7 +74,7 @@ openssl req -x509 -newkey rsa:2048 -sha256 -nodes -days $days -subj "/CN=Vantori
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out link-key.pem 2>/dev/null
 openssl pkey -in link-key.pem -pubout -out link-pub.pem 2>/dev/null
 # Certificates are public; the keys stay the owner's.
-chmod 644 root.pem cert.pem chain.pem cert.sha1 tls.pem stranger.pem link-pub.pem
+chmod 644 root.pem cert.pem chain.pem cert.sha1 tls.pem stranger.pem other.pem other-chain.pem link-pub.pem
 rm -f ./*.csr ./*.ext root.key
 
 # All or nothing: the files of one run belong together.

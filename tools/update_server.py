@@ -26,6 +26,9 @@ with "~" ask it to misbehave for that request; they can be combined:
                                 and Last-Modified, and generated bodies shift by
                                 the request's number
   /~badrange/setup.exe          answers a range with a Content-Range one byte off
+  /~weak/setup.exe              a weak ETag (W/"..."), which If-Range may not use;
+                                this server, like a careless one, still honours it
+  /~nodate/setup.exe            no Last-Modified
 
 Files have an ETag and a Last-Modified; "Range: bytes=N-" (or N-M) gets a 206
 with its Content-Range, unless an If-Range names another version of the file.
@@ -153,7 +156,7 @@ class Handler(BaseHTTPRequestHandler):
             body = Body(os.path.getsize(local), local)
             stamp = int(os.path.getmtime(local))
         stamp += version * 3600
-        etag = '"%x-%x-%d"' % (body.size, stamp, version)
+        etag = ('W/' if "weak" in modes else '') + '"%x-%x-%d"' % (body.size, stamp, version)
         last_modified = email.utils.formatdate(stamp, usegmt=True)
 
         # Every argument is read before the reply starts.
@@ -181,7 +184,8 @@ class Handler(BaseHTTPRequestHandler):
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("ETag", etag)
-        self.send_header("Last-Modified", last_modified)
+        if "nodate" not in modes:
+            self.send_header("Last-Modified", last_modified)
         if "norange" not in modes:
             self.send_header("Accept-Ranges", "bytes")
         length = body.size

@@ -14,6 +14,7 @@
 #include "updater/StatusMessage.h"
 #include "updater/UnpackPass.h"
 #include "updater/WebGrab.h"
+#include "framework/sys/LocalFile.h"
 
 namespace {
 
@@ -41,9 +42,17 @@ const char kStoppedStatus[] = "升级已经被中断。";
 const char kAskStop[] = "真的终止升级吗？";
 const char kCloseButton[] = "关 闭";
 
-void OpenThroughShell(const std::string& file)
+// A program from its own folder as its current one, never the browser's
+// (often the downloads folder, where planted libraries may wait).
+void OpenThroughShell(const std::string& file, const std::string& folder)
 {
-    ShellExecuteA(nullptr, nullptr, file.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteA(nullptr, nullptr, file.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 // The client by its name, where installed programs are found. When there is
@@ -57,7 +66,9 @@ void OpenClientByName(const std::string& name)
     SHELLEXECUTEINFOA open = {};
     open.cbSize = sizeof open;
     open.fMask = SEE_MASK_FLAG_NO_UI;
+    const std::string folder = FolderOf(path);
     open.lpFile = path.c_str();
+    open.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     open.nShow = SW_SHOWNORMAL;
     ShellExecuteExA(&open);
 }
@@ -107,9 +118,14 @@ BOOL CDownLoadDlg::OnInitDialog()
     DWORD length = GetTempPathA(sizeof temp, temp);
     m_strTempPath.assign(temp, length < sizeof temp ? length : 0);
 
+    // Downloads go to a folder of their own: the temporary directory itself
+    // is open to every program of the user.
+    m_folder.Create(m_strTempPath);
+
     TraceOut("link :%s", m_strInstallerURL.c_str());
     m_webGrab->AddDownload(m_strInstallerURL);
-    m_webGrab->Initialize(m_hWnd, kAgent, m_strTempPath);
+    // Without a folder no file can be made: a name that no file system takes.
+    m_webGrab->Initialize(m_hWnd, kAgent, m_folder.Path().empty() ? "<no folder>" : m_folder.Path());
     m_webGrab->SetFileCheck(kInstallerCheck);
     std::shared_ptr<CWebGrab> engine = m_webGrab;
     const HWND animation = m_animate.GetSafeHwnd();
@@ -121,7 +137,10 @@ BOOL CDownLoadDlg::OnInitDialog()
 bool CDownLoadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     if (message == StatusMessageId()) {
-        result = OnStatus(wParam, lParam);
+        // Only what this dialog's worker sent, and each report once.
+        CStatusChannel::Report report;
+        result =
+            m_webGrab->Channel().Take(wParam, lParam, report) ? OnStatus(report.code, report.percent, report.text) : 0;
         return true;
     }
     if (message == WM_COMMAND && LOWORD(wParam) == kButtonId && HIWORD(wParam) == BN_CLICKED) {
@@ -141,11 +160,8 @@ bool CDownLoadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
     return false;
 }
 
-LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
+LRESULT CDownLoadDlg::OnStatus(unsigned code, unsigned percent, const std::string& text)
 {
-    const unsigned code = StatusCodeOf(static_cast<uint32_t>(wParam));
-    const int percent = static_cast<int>(StatusPercentOf(static_cast<uint32_t>(wParam)));
-    const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
     // What a transfer that the dialog already shows stopped still says changes nothing.
     if (m_bStopShown &&
         (code == STATUS_STOPPED || code == STATUS_READING || code == STATUS_STARTING || code == STATUS_FILE_DONE ||
@@ -176,7 +192,7 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         m_pWorker = nullptr;
         break;
     case STATUS_READING:
-        m_nPercent = percent;
+        m_nPercent = static_cast<int>(percent);
         m_strStatus = text;
         ShowProgressSoon();
         return 0;
@@ -194,17 +210,9 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
         m_strStatus = text;
         SetProgress(100);
         m_pWorker = nullptr;
-        FinishUpdate();
-        if (WindowGone())
-            return ReleaseWorker();
-        // The directory as the system gives it ends in a backslash; the engine
-        // stored the file under directory + "\" + name, and so is it opened.
-        m_strTempPath += "\\";
-        m_strTempPath += kInstallerName;
-        OpenThroughShell(m_strTempPath);
+        StartInstaller();
         if (WindowGone())  // the shell may run the page's code too, and the control go
             return ReleaseWorker();
-        m_handedOver();
         break;
     case STATUS_LIST_FAILED:
         StopAnimation();
@@ -230,6 +238,27 @@ LRESULT CDownLoadDlg::OnStatus(WPARAM wParam, LPARAM lParam)
     }
     UpdateData(false);
     return 0;
+}
+
+void CDownLoadDlg::StartInstaller()
+{
+    // Only the file that the engine checked, held open since its first byte
+    // so that nobody could change, delete or rename it; without one nothing
+    // starts.
+    std::string path;
+    std::unique_ptr<CLocalFile> installer = m_webGrab->TakeDoneFile(path);
+    FinishUpdate();
+    if (WindowGone())
+        return;
+    if (!installer) {
+        TraceOut("no checked installer");
+        return;
+    }
+    OpenThroughShell(path, FolderOf(path));
+    installer.reset();
+    if (WindowGone())
+        return;
+    m_handedOver();
 }
 
 void CDownLoadDlg::OnExit()

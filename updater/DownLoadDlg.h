@@ -15,6 +15,7 @@
 #include "framework/win/AnimateCtrl.h"
 #include "framework/win/Dialog.h"
 #include "framework/sys/WorkerThread.h"
+#include "updater/DownloadFolder.h"
 #include "updater/ProgressLabelCtrl.h"
 
 class CWebGrab;
@@ -46,7 +47,10 @@ protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
-    LRESULT OnStatus(WPARAM wParam, LPARAM lParam);
+    // A report of this dialog's own worker (see CStatusChannel).
+    LRESULT OnStatus(unsigned code, unsigned percent, const std::string& text);
+    // The checked installer, open until it has been started from its folder.
+    void StartInstaller();
     // The button: the first press asks to stop, the press after that closes.
     void OnExit();
     void Exit();
@@ -73,6 +77,10 @@ private:
 
     const std::function<void()> m_handedOver;
     std::string m_strTempPath;
+    // The download's own folder under m_strTempPath. Only this dialog starts
+    // what is in it, so it need not outlive the dialog; it goes after the
+    // engine, which may hold a file in it.
+    CDownloadFolder m_folder;
     int m_bStopConfirmed = 0;
     std::string m_strInstallerURL;
     // Shared with the worker, which may outlive this dialog.

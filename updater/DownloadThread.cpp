@@ -12,10 +12,8 @@
 UINT CreateDownloadThread(CWebGrab& engine, HWND animation)
 {
     if (KillProcess(engine.GetNotifyWindow(), kClientExeName) < 0) {
-        if (HWND dialog = engine.GetNotifyWindow()) {
-            char text[] = "User Stop!";
-            SendMessageA(dialog, StatusMessageId(), PackStatus(STATUS_ABORT, 0), reinterpret_cast<LPARAM>(text));
-        }
+        if (HWND dialog = engine.GetNotifyWindow())
+            engine.Channel().Send(dialog, STATUS_ABORT, 0, kTextAbort);
         TraceOut("CreateDownloadThread:KillProcess");
         return 0;
     }

@@ -2,7 +2,8 @@
 
 #include "updater/StatusMessage.h"
 
-CGrabSession::CGrabSession(const char* agent, HWND notifyWnd) : CInternetSession(agent, 1)
+CGrabSession::CGrabSession(const char* agent, HWND notifyWnd, CStatusChannel& channel)
+    : CInternetSession(agent, 1), m_channel(channel)
 {
     // Progress events are only observed; a session without them works the same.
     if (IsOpen())
@@ -22,7 +23,7 @@ void CGrabSession::ReportStatus(const char* format, ...)
     Send(text);
 }
 
-void CGrabSession::ReportReading(const char* name, uint32_t received, uint32_t elapsedSeconds)
+void CGrabSession::ReportReading(const char* name, uint64_t received, uint32_t elapsedSeconds)
 {
     if (!HasWindow())
         return;
@@ -34,8 +35,7 @@ void CGrabSession::ReportReading(const char* name, uint32_t received, uint32_t e
 void CGrabSession::Send(const char* text) const
 {
     const unsigned percent = m_nStatus == STATUS_READING ? PercentOf(m_dwReceived, m_dwTotal) : 0;
-    // Synchronous: the text lives on the sender's stack until the window has handled it.
-    ::SendMessageA(m_pNotifyWnd, StatusMessageId(), PackStatus(m_nStatus, percent), reinterpret_cast<LPARAM>(text));
+    m_channel.Send(m_pNotifyWnd, m_nStatus, percent, text);
 }
 
 void CGrabSession::OnStatusCallback(DWORD_PTR, DWORD, void*, DWORD) {}

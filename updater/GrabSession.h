@@ -7,15 +7,18 @@
 #include "framework/net/InternetSession.h"
 #include "updater/StatusProtocol.h"
 
+class CStatusChannel;
+
 class CGrabSession : public CInternetSession {
 public:
     // Opens the session with the agent name (the User-Agent of the requests)
     // and the user's internet settings; IsOpen tells whether that worked.
-    CGrabSession(const char* agent, HWND notifyWnd);
+    // Reports go through channel, which must outlive the session.
+    CGrabSession(const char* agent, HWND notifyWnd, CStatusChannel& channel);
 
     void SetNotifyWindow(HWND notifyWnd) { m_pNotifyWnd = notifyWnd; }
-    void SetTotal(uint32_t total) { m_dwTotal = total; }
-    void SetStatus(unsigned short code, uint32_t received)
+    void SetTotal(uint64_t total) { m_dwTotal = total; }
+    void SetStatus(unsigned short code, uint64_t received)
     {
         m_nStatus = code;
         m_dwReceived = received;
@@ -28,7 +31,7 @@ public:
     // Nothing is sent when there is no window.
     void ReportStatus(const char* format, ...) VANTORIMA_PRINTF(2, 3);
     // The code-4 text for received bytes after elapsedSeconds.
-    void ReportReading(const char* name, uint32_t received, uint32_t elapsedSeconds);
+    void ReportReading(const char* name, uint64_t received, uint32_t elapsedSeconds);
 
 protected:
     void OnStatusCallback(DWORD_PTR context, DWORD status, void* information, DWORD informationLength) override;
@@ -38,9 +41,10 @@ private:
     bool HasWindow() const { return m_pNotifyWnd && ::IsWindow(m_pNotifyWnd); }
 
     unsigned short m_nStatus = 0;
-    uint32_t m_dwReceived = 0;
-    uint32_t m_dwTotal = 0;
+    uint64_t m_dwReceived = 0;
+    uint64_t m_dwTotal = 0;
     // A handle, not the window object: the worker may outlive the dialog,
     // and a send to a window that is gone does nothing.
     HWND m_pNotifyWnd = nullptr;
+    CStatusChannel& m_channel;
 };

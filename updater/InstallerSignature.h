@@ -17,7 +17,11 @@ struct SignatureVerdict {
     HRESULT code = S_OK;
     // The signer certificate, once the trust state has one (for the trace).
     wchar_t commonName[128] = L"";
+    size_t commonNameLength = 0;  // the whole name's, also when cut above or holding a NUL
     char thumbprint[41] = "";  // SHA-1, 40 upper-case hex digits
+    // "self" was asked for, and the running module carries no signature (a
+    // developer build): any trusted publisher passed.
+    bool selfUnsigned = false;
 
     bool Accepted() const { return step == kAccepted; }
     const char* StepName() const;
@@ -28,17 +32,30 @@ struct SignatureVerdict {
 //   2. the Authenticode chain policy on the signer's chain of that trust
 //      state (Wine's WinVerifyTrust passes signers that no root trusts);
 //   3. the signer is listed in signers: empty lists every publisher; else
-//      ";"-separated SHA-1 thumbprints (40 hex digits; case, blanks and
-//      colons ignored) or exact subject common names.
-SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers);
+//      ";"-separated entries, each one of: "self" (any case), the signer of
+//      the running module, that is a certificate with exactly the same
+//      subject (every attribute, byte for byte) as the one that signed the
+//      module's own file, verified the same way; a module without any
+//      signature lets any trusted publisher pass for this entry (selfUnsigned);
+//      a SHA-1 thumbprint (an entry of exactly 40 hex digits once blanks and
+//      colons are left out, whatever their case); else the exact subject
+//      common name, compared whole.
+// With a file handle the check reads the file through it (path then only
+// names it). ownModule names the running module's file; null finds it.
+SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers, HANDLE file = nullptr,
+                                          const wchar_t* ownModule = nullptr);
 
 // Whether the signer with this thumbprint (40 upper-case hex digits) and
-// common name is listed.
+// common name (of nameLength characters; a NUL inside counts) is listed by
+// thumbprint or name.
+bool SignerListed(const wchar_t* signers, const char* thumbprint, const wchar_t* commonName, size_t nameLength);
 bool SignerListed(const wchar_t* signers, const char* thumbprint, const wchar_t* commonName);
+// Whether signers has the entry "self".
+bool ListsSelf(const wchar_t* signers);
 
 // The web grabber's check of a finished download with the build's signers:
 // traces the outcome; false, with a text for the status line, when refused.
-bool CheckInstallerFile(const std::string& path, std::string& failure);
+bool CheckInstallerFile(const std::string& path, HANDLE file, std::string& failure);
 
 // The build's accepted signers. In a file of its own, so that a test can
 // link another list.
@@ -47,7 +64,7 @@ const wchar_t* InstallerSigners();
 // The check the update dialog gives its grabber: none when the build says
 // "off", and then nothing of this file is linked.
 #if VANTORIMA_INSTALLER_CHECK
-constexpr bool (*kInstallerCheck)(const std::string&, std::string&) = &CheckInstallerFile;
+constexpr bool (*kInstallerCheck)(const std::string&, HANDLE, std::string&) = &CheckInstallerFile;
 #else
-constexpr bool (*kInstallerCheck)(const std::string&, std::string&) = nullptr;
+constexpr bool (*kInstallerCheck)(const std::string&, HANDLE, std::string&) = nullptr;
 #endif

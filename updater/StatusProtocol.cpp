@@ -1,5 +1,7 @@
 #include "updater/StatusProtocol.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "support/FormatText.h"
@@ -9,27 +11,83 @@ uint32_t PackStatus(unsigned code, unsigned percent)
     return (static_cast<uint32_t>(percent & 0xFFFF) << 16) | (code & 0xFFFF);
 }
 
-unsigned PercentOf(uint32_t received, uint32_t total)
+unsigned PercentOf(uint64_t received, uint64_t total)
 {
     if (total == 0 || received >= total)
         return 100;
-    // 64 bits: received * 100 does not fit in 32 bits from 42,949,673 bytes on.
-    return static_cast<unsigned>(static_cast<uint64_t>(received) * 100 / total);
+    // received * 100 may not fit in 64 bits: two decimal digits of long
+    // division, each by ten additions of a remainder below total (< 2^63).
+    unsigned percent = 0;
+    uint64_t rest = received;
+    for (int digit = 0; digit < 2; ++digit) {
+        uint64_t sum = 0;
+        unsigned value = 0;
+        for (int i = 0; i < 10; ++i) {
+            sum += rest;
+            if (sum >= total) {
+                sum -= total;
+                ++value;
+            }
+        }
+        percent = percent * 10 + value;
+        rest = sum;
+    }
+    return percent;
 }
 
-uint32_t ParseContentLength(const char* text)
+namespace {
+
+bool IsBlankChar(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// A decimal number of at most kMaxContentLength at text; advances past it.
+bool ParseNumber(const char*& text, uint64_t& value)
+{
+    if (*text < '0' || *text > '9')
+        return false;
+    uint64_t number = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        const unsigned digit = static_cast<unsigned>(*text - '0');
+        // Constants, so that no 64-bit division is linked in.
+        if (number > kMaxContentLength / 10 || (number == kMaxContentLength / 10 && digit > kMaxContentLength % 10))
+            return false;
+        number = number * 10 + digit;
+    }
+    value = number;
+    return true;
+}
+
+}  // namespace
+
+bool ParseContentLength(const char* text, uint64_t& length)
 {
     if (!text)
-        return 0;
-    while (*text == ' ' || *text == '\t')
+        return false;
+    while (IsBlankChar(*text))
         ++text;
     uint64_t value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        value = value * 10 + static_cast<unsigned>(*text - '0');
-        if (value > 0xFFFFFFFFu)
-            return 0xFFFFFFFFu;
-    }
-    return static_cast<uint32_t>(value);
+    if (!ParseNumber(text, value))
+        return false;
+    while (IsBlankChar(*text))
+        ++text;
+    if (*text)
+        return false;
+    length = value;
+    return true;
+}
+
+std::string DecimalText(uint64_t count)
+{
+    char digits[24];
+#ifdef _WIN32
+    // The system runtime's, rather than a 64-bit division of our own.
+    _ui64toa(count, digits, 10);
+#else
+    std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(count));
+#endif
+    return digits;
 }
 
 bool FileNameFromUrl(const std::string& url, std::string& name)
@@ -93,41 +151,26 @@ size_t FormatStatusText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLea
 }
 
 size_t FormatReadingText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* name,
-                         uint32_t received, uint32_t elapsedSeconds)
+                         uint64_t received, uint32_t elapsedSeconds)
 {
+    const std::string count = DecimalText(received);
     if (elapsedSeconds == 0)
-        return FormatStatusText(buffer, isLeadByte, "%s - Read %u bytes", name, received);
-    const double speed = received / 1024.0 / elapsedSeconds;
-    return FormatStatusText(buffer, isLeadByte, "%s - Read %u bytes (%0.1f Kb/s)", name, received, speed);
+        return FormatStatusText(buffer, isLeadByte, "%s - Read %s bytes", name, count.c_str());
+    const double speed = static_cast<double>(received) / 1024.0 / elapsedSeconds;
+    return FormatStatusText(buffer, isLeadByte, "%s - Read %s bytes (%0.1f Kb/s)", name, count.c_str(), speed);
 }
 
-std::string ShortBodyText(uint32_t received, uint32_t total)
+std::string ShortBodyText(uint64_t received, uint64_t total)
 {
-    char text[96];
-    FormatText(text, sizeof text, "connection closed after %u of %u bytes", received, total);
-    return text;
+    return "connection closed after " + DecimalText(received) + " of " + DecimalText(total) + " bytes";
 }
 
-namespace {
-
-// A decimal number of at most 32 bits at text; advances past it.
-bool ParseNumber(const char*& text, uint32_t& value)
+std::string LongBodyText(uint64_t total)
 {
-    if (*text < '0' || *text > '9')
-        return false;
-    uint64_t number = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        number = number * 10 + static_cast<unsigned>(*text - '0');
-        if (number > 0xFFFFFFFFu)
-            return false;
-    }
-    value = static_cast<uint32_t>(number);
-    return true;
+    return "body longer than its " + DecimalText(total) + " bytes";
 }
 
-}  // namespace
-
-bool ParseContentRange(const char* text, uint32_t& first, uint32_t& last, uint32_t& total)
+bool ParseContentRange(const char* text, uint64_t& first, uint64_t& last, uint64_t& total)
 {
     if (!text)
         return false;
@@ -136,7 +179,7 @@ bool ParseContentRange(const char* text, uint32_t& first, uint32_t& last, uint32
     if (std::strncmp(text, "bytes ", 6) != 0)
         return false;
     text += 6;
-    uint32_t a = 0, b = 0, t = 0;
+    uint64_t a = 0, b = 0, t = 0;
     if (!ParseNumber(text, a) || *text++ != '-' || !ParseNumber(text, b) || *text++ != '/' || !ParseNumber(text, t))
         return false;
     while (*text == ' ' || *text == '\t')

@@ -45,7 +45,7 @@ constexpr const char kTextListFailed[] = "Download Error Close!";
 constexpr const char kTextInvalid[] = "%s is Invalid!";
 constexpr const char kTextAbort[] = "User Stop!";
 // Between a connection that dropped and the request for the rest: name, bytes so far.
-constexpr const char kTextReconnecting[] = "%s - 断线重连中，已收 %lu 字节";
+constexpr const char kTextReconnecting[] = "%s - 断线重连中，已收 %s 字节";
 constexpr const char kTextUnverified[] = "%s - %s";  // name, the check's text
 
 // Size of the sender's text buffer, terminator included.
@@ -67,13 +67,20 @@ inline unsigned StatusPercentOf(uint32_t wParam)
     return wParam >> 16;
 }
 
-// received as a whole percentage of total, exact for any 32-bit counts; 100
-// when total is 0 (the length was unknown) and never more than 100.
-unsigned PercentOf(uint32_t received, uint32_t total);
+// received as a whole percentage of total, exact for any 64-bit counts; 100
+// when total is 0 and never more than 100.
+unsigned PercentOf(uint64_t received, uint64_t total);
 
-// The leading decimal number of a Content-Length value; 0 when it has no
-// digits, 0xFFFFFFFF when it is larger than that.
-uint32_t ParseContentLength(const char* text);
+// The largest length the engine takes: what a file offset can hold.
+constexpr uint64_t kMaxContentLength = 0x7FFFFFFFFFFFFFFFull;
+
+// A Content-Length value: decimal digits only, blanks around them allowed, at
+// most kMaxContentLength. False for anything else ("-1", "abc", "12 34",
+// empty): a length that cannot be read cannot tell a whole body from a cut one.
+bool ParseContentLength(const char* text, uint64_t& length);
+
+// count in decimal, whatever the runtime's printf knows of 64 bits.
+std::string DecimalText(uint64_t count);
 
 // The text after the last "/" of url; false when url has no "/".
 bool FileNameFromUrl(const std::string& url, std::string& name);
@@ -92,11 +99,13 @@ size_t FormatStatusText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLea
 
 // The code-4 text: bytes so far, and the speed once a whole second has passed.
 size_t FormatReadingText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* name,
-                         uint32_t received, uint32_t elapsedSeconds);
+                         uint64_t received, uint32_t elapsedSeconds);
 
 // The error text of a body that ended before its Content-Length.
-std::string ShortBodyText(uint32_t received, uint32_t total);
+std::string ShortBodyText(uint64_t received, uint64_t total);
+// The error text of a body that goes on past its Content-Length.
+std::string LongBodyText(uint64_t total);
 
 // The first, last and total of a "bytes first-last/total" Content-Range;
 // false for any other form.
-bool ParseContentRange(const char* text, uint32_t& first, uint32_t& last, uint32_t& total);
+bool ParseContentRange(const char* text, uint64_t& first, uint64_t& last, uint64_t& total);

@@ -41,6 +41,21 @@ std::string CutErrorText(std::string text)
     return text;
 }
 
+// What names this version of the file when asking for the rest of it: a
+// strong ETag, else the Last-Modified date. A weak ETag only says the content
+// is much the same, not that its bytes are: with nothing better the rest is
+// not asked for, and the file starts over.
+std::string RangeValidator(CHttpFile& file)
+{
+    char tag[256] = "";
+    if (file.QueryInfo(HTTP_QUERY_ETAG, tag, sizeof tag) && tag[0] == '"')
+        return tag;
+    char date[256] = "";
+    if (file.QueryInfo(HTTP_QUERY_LAST_MODIFIED, date, sizeof date))
+        return date;
+    return std::string();
+}
+
 }  // namespace
 
 // Makes a request reachable for Abort while it is open.
@@ -92,6 +107,13 @@ void CWebGrab::Abort()
         m_pActiveFile->Cancel();
 }
 
+std::unique_ptr<CLocalFile> CWebGrab::TakeDoneFile(std::string& path)
+{
+    std::lock_guard<CCriticalSection> lock(m_activeMutex);
+    path = m_strDonePath;
+    return std::move(m_doneFile);
+}
+
 void CWebGrab::AddDownload(const std::string& url)
 {
     if (!url.empty())
@@ -101,7 +123,7 @@ void CWebGrab::AddDownload(const std::string& url)
 int CWebGrab::CreateSession(const std::string& agent, HWND notifyWnd)
 {
     CloseSession();
-    auto session = std::make_unique<CGrabSession>(agent.c_str(), notifyWnd);
+    auto session = std::make_unique<CGrabSession>(agent.c_str(), notifyWnd, m_channel);
     if (!session->IsOpen()) {
         TraceOut("InternetOpen error : %lu", static_cast<unsigned long>(session->OpenError()));
         return 0;
@@ -168,6 +190,11 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
     CGrabSession& session = *m_pSession;
     if (notifyWnd)
         session.SetNotifyWindow(notifyWnd);
+    // A file done before that nobody took is let go: only the last one waits.
+    {
+        std::lock_guard<CCriticalSection> lock(m_activeMutex);
+        m_doneFile.reset();
+    }
 
     session.SetTotal(0);
     session.SetStatus(STATUS_STARTING, 0);
@@ -191,7 +218,12 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
         TraceOut("HTTP status : %lu", static_cast<unsigned long>(httpStatus));
         return FailInvalid(name, file);
     }
-    uint32_t total = ParseContentLength(lengthText);
+    // A length that cannot be read cannot tell a whole body from a cut one.
+    uint64_t total = 0;
+    if (!ParseContentLength(lengthText, total)) {
+        TraceOut("Content-Length unreadable");
+        return FailInvalid(name, file);
+    }
     session.SetTotal(total);
 
     CLocalFile local;
@@ -199,10 +231,7 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
     if (error)
         return FailLocalFile(name, error, file, nullptr);
 
-    // What names this version of the file, for asking for the rest of it.
-    char validator[256] = "";
-    if (!file.QueryInfo(HTTP_QUERY_ETAG, validator, sizeof validator))
-        file.QueryInfo(HTTP_QUERY_LAST_MODIFIED, validator, sizeof validator);
+    const std::string validator = RangeValidator(file);
 
     // One buffer for the whole download, gone with it.
     struct CReleaseBuffer {
@@ -217,7 +246,7 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
     m_readAhead = 0;
 
     CStopwatch clock;
-    uint32_t received = 0;
+    uint64_t received = 0;
     std::string why;
     for (int resumes = 0;;) {
         if (file.IsOpen()) {
@@ -239,7 +268,7 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
         case Resumed::Unreachable:
             break;
         case Resumed::Whole:
-            TraceOut("GetFile starts over : %lu bytes", static_cast<unsigned long>(total));
+            TraceOut("GetFile starts over : %s bytes", DecimalText(total).c_str());
             error = local.Rewind();
             if (error)
                 return FailLocalFile(name, error, file, &local);
@@ -251,18 +280,29 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
         }
     }
 
-    local.Close();
     file.Close();
+    // Held open from the first byte to whoever starts it: what is checked is
+    // what runs.
+    error = local.KeepForReading(path.c_str());
+    if (error)
+        return FailLocalFile(name, error, file, &local);
     std::string failure;
-    if (m_fileCheck && !m_fileCheck(path, failure))
+    if (m_fileCheck && !m_fileCheck(path, local.Get(), failure)) {
+        local.Close();
         return FailCheck(name, path, failure);
+    }
+    {
+        std::lock_guard<CCriticalSection> lock(m_activeMutex);
+        m_doneFile = std::make_unique<CLocalFile>(std::move(local));
+        m_strDonePath = path;
+    }
     session.SetStatus(STATUS_FILE_DONE, 0);
     session.ReportStatus(kTextFileDone, name.c_str());
     return 1;
 }
 
-CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint32_t& received,
-                                     uint32_t total, const CStopwatch& clock, std::string& why)
+CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint64_t& received,
+                                     uint64_t total, const CStopwatch& clock, std::string& why)
 {
     CGrabSession& session = *m_pSession;
     for (;;) {
@@ -284,6 +324,11 @@ CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, C
         }
         if (read == 0)
             break;
+        // More than was promised: none of it is the file the length named.
+        if (read > total - received) {
+            FailNetwork(name, LongBodyText(total), file, &local);
+            return BodyEnd::Failed;
+        }
         const DWORD written = local.Write(m_readBuffer.get(), read);
         if (written) {
             FailLocalFile(name, written, file, &local);
@@ -350,12 +395,13 @@ DWORD CWebGrab::ReadBlock(CHttpFile& file, DWORD& read)
     }
 }
 
-bool CWebGrab::PauseBeforeResume(const std::string& name, uint32_t received, int n)
+bool CWebGrab::PauseBeforeResume(const std::string& name, uint64_t received, int n)
 {
-    TraceOut("GetFile resumes (%d) after %lu bytes", n, static_cast<unsigned long>(received));
+    const std::string count = DecimalText(received);
+    TraceOut("GetFile resumes (%d) after %s bytes", n, count.c_str());
     // The bar stays where it is; the line says what is happening.
     m_pSession->SetStatus(STATUS_READING, received);
-    m_pSession->ReportStatus(kTextReconnecting, name.c_str(), static_cast<unsigned long>(received));
+    m_pSession->ReportStatus(kTextReconnecting, name.c_str(), count.c_str());
     if (::WaitForSingleObject(m_stopEvent.Get(), ResumePauseMs(n)) != WAIT_TIMEOUT || StopRequested()) {
         TraceOut("GetFile stopped during the pause");
         return false;
@@ -363,13 +409,13 @@ bool CWebGrab::PauseBeforeResume(const std::string& name, uint32_t received, int
     return true;
 }
 
-CWebGrab::Resumed CWebGrab::RequestRest(const std::string& url, const std::string& validator, uint32_t received,
-                                        uint32_t& total, CHttpFile& file, std::string& why)
+CWebGrab::Resumed CWebGrab::RequestRest(const std::string& url, const std::string& validator, uint64_t received,
+                                        uint64_t& total, CHttpFile& file, std::string& why)
 {
     // Without a validator the rest could belong to another file: ask for all of it.
     std::string headers;
     if (!validator.empty()) {
-        headers = "Range: bytes=" + std::to_string(received) + "-\r\nIf-Range: " + validator + "\r\n";
+        headers = "Range: bytes=" + DecimalText(received) + "-\r\nIf-Range: " + validator + "\r\n";
     }
     DWORD error = m_pSession->OpenUrl(url.c_str(), kOpenFlags | INTERNET_FLAG_NO_CACHE_WRITE, file,
                                       headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()));
@@ -384,14 +430,15 @@ CWebGrab::Resumed CWebGrab::RequestRest(const std::string& url, const std::strin
     char text[kLengthTextSize * 3] = "";
     if (status == HTTP_STATUS_OK) {
         // The server ignored the range, or the file changed: the whole new one.
-        if (!file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, text, sizeof text)) {
+        uint64_t length = 0;
+        if (!file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, text, sizeof text) || !ParseContentLength(text, length)) {
             why = "no Content-Length";
             return Resumed::Refused;
         }
-        total = ParseContentLength(text);
+        total = length;
         return Resumed::Whole;
     }
-    uint32_t first = 0, last = 0, length = 0;
+    uint64_t first = 0, last = 0, length = 0;
     if (status == HTTP_STATUS_PARTIAL_CONTENT && file.QueryInfo(HTTP_QUERY_CONTENT_RANGE, text, sizeof text) &&
         ParseContentRange(text, first, last, length) && first == received && last + 1 == total && length == total)
         return Resumed::Rest;

@@ -19,6 +19,8 @@
 // short pause the engine asks for the rest of the same file with a range
 // request, keeping the bytes it has; a server that sends the whole file
 // instead is read again from the start. At most kMaxResumes times a file.
+// A reply is taken only with a readable Content-Length, and a body that goes
+// on past it fails before its surplus reaches the file.
 //
 // Initialize and AddDownload run on the dialog's thread before the worker
 // starts; DownloadListAll runs once on the worker; SetStop may be called from
@@ -35,11 +37,12 @@
 #include <windows.h>
 
 #include "framework/sys/CriticalSection.h"
+#include "framework/sys/LocalFile.h"
 #include "framework/sys/UniqueHandle.h"
 #include "updater/GrabSession.h"
+#include "updater/StatusMessage.h"
 
 class CHttpFile;
-class CLocalFile;
 class CStopwatch;
 
 class CWebGrab {
@@ -55,8 +58,9 @@ public:
     // Queues a URL; an empty one is ignored.
     void AddDownload(const std::string& url);
     // Checks a whole download before it counts as done: true when the file at
-    // path may be used, else false with a text for the status line.
-    using FileCheck = bool (*)(const std::string& path, std::string& failure);
+    // path, open as file, may be used, else false with a text for the status
+    // line. The file cannot change while the check runs.
+    using FileCheck = bool (*)(const std::string& path, HANDLE file, std::string& failure);
     // With a check, a file that fails it is deleted and reported with
     // STATUS_UNVERIFIED, and the queue ends there like on a network failure.
     void SetFileCheck(FileCheck check) { m_fileCheck = check; }
@@ -79,7 +83,15 @@ public:
     int CreateSession(const std::string& agent, HWND notifyWnd);
     void CloseSession();
 
+    // The last file that was downloaded whole and passed the check, still
+    // open for reading only and so unchanged since, for the one who starts
+    // it; none when no such file is waiting. Any thread. The next GetFile
+    // lets an untaken one go.
+    std::unique_ptr<CLocalFile> TakeDoneFile(std::string& path);
+
     bool HasSession() const { return m_pSession != nullptr; }
+    // The one way of this engine's reports to its notify window.
+    CStatusChannel& Channel() { return m_channel; }
     HWND GetNotifyWindow() const { return m_pNotifyWnd; }
 
     // Resumptions of one file, and the pause before the n-th (1, 2, 4 s).
@@ -96,13 +108,13 @@ private:
     DWORD ReadBlock(CHttpFile& file, DWORD& read);
     // Reads the body into local until it ends; Early (with why) when it ended
     // before total, Failed when a stop or a file error has been reported.
-    BodyEnd ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint32_t& received, uint32_t total,
+    BodyEnd ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint64_t& received, uint64_t total,
                      const CStopwatch& clock, std::string& why);
     // Reports the dropped connection and waits before the n-th resumption;
     // false when a stop came meanwhile.
-    bool PauseBeforeResume(const std::string& name, uint32_t received, int n);
+    bool PauseBeforeResume(const std::string& name, uint64_t received, int n);
     // Asks for the bytes from received on of the file that validator names.
-    Resumed RequestRest(const std::string& url, const std::string& validator, uint32_t received, uint32_t& total,
+    Resumed RequestRest(const std::string& url, const std::string& validator, uint64_t received, uint64_t& total,
                         CHttpFile& file, std::string& why);
     // The stop's ending of GetFile: report, close, keep the partial file, return 0.
     int ReportStopped(CHttpFile& file, CLocalFile& local);
@@ -119,6 +131,7 @@ private:
     // Written by the dialog's thread, read by the worker before every block.
     std::atomic<int> m_bStop{0};
     CKernelHandle m_stopEvent{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    CStatusChannel m_channel;
     std::vector<std::string> m_downloadArray;
     // One block; allocated for each download and freed after it.
     std::unique_ptr<char[]> m_readBuffer;
@@ -132,5 +145,8 @@ private:
     // The request being read, for Abort from the other thread.
     CCriticalSection m_activeMutex;
     CHttpFile* m_pActiveFile = nullptr;
+    // Handed over by TakeDoneFile; under m_activeMutex.
+    std::unique_ptr<CLocalFile> m_doneFile;
+    std::string m_strDonePath;
     friend class CActiveRequest;
 };

@@ -4,7 +4,29 @@
 
 DWORD CLocalFile::Create(const char* path)
 {
-    m_file.Reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_file.Reset(
+        ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return LOG_LAST_ERROR_IF(!m_file) ? ::GetLastError() : ERROR_SUCCESS;
+}
+
+DWORD CLocalFile::KeepForReading(const char* path)
+{
+    if (!m_file)
+        return ERROR_INVALID_HANDLE;
+    // A handle that denies writing cannot be opened while the writing one is
+    // open, nor can a program start: a bridge that tolerates the writer holds
+    // the file (never deletable or renamable) while the writer goes. Whoever
+    // opens it for writing in that moment keeps the last open from working.
+    CFileHandle bridge(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (LOG_LAST_ERROR_IF(!bridge)) {
+        const DWORD error = ::GetLastError();
+        m_file.Reset();
+        return error;
+    }
+    m_file.Reset();
+    m_file.Reset(
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return LOG_LAST_ERROR_IF(!m_file) ? ::GetLastError() : ERROR_SUCCESS;
 }
 

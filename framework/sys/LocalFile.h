@@ -9,9 +9,15 @@
 
 class CLocalFile {
 public:
-    // Creates the file, or empties it if it exists, for writing only and not
-    // shared. Returns 0 or the error code.
+    // Creates the file, or empties it if it exists, for writing; others may
+    // only read it meanwhile (no writing, deleting or renaming). Returns 0 or
+    // the error code.
     DWORD Create(const char* path);
+    // Ends the writing, with the file held open all along: afterwards this
+    // object reads it, and others may still only read it, so a program can
+    // be started from it. Returns 0 or the error code (then it is closed).
+    DWORD KeepForReading(const char* path);
+    HANDLE Get() const { return m_file.Get(); }
     // Writes all of data; 0 or the error code (a short write is a full disk).
     DWORD Write(const void* data, DWORD size);
     // Empties the file and writes from its start again; 0 or the error code.

@@ -29,18 +29,24 @@ void CheckWholeCharacters(const char* text, size_t length, size_t originalLength
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 9)
+    if (size < 17)
         return 0;
-    uint32_t received, total;
-    std::memcpy(&received, data, 4);
-    std::memcpy(&total, data + 4, 4);
-    const size_t split = data[8] % (size - 8);
-    const std::string name(reinterpret_cast<const char*>(data + 9), split);
-    const std::string rest(reinterpret_cast<const char*>(data + 9 + split), size - 9 - split);
+    uint64_t received, total;
+    std::memcpy(&received, data, 8);
+    std::memcpy(&total, data + 8, 8);
+    total &= kMaxContentLength;
+    const size_t split = data[16] % (size - 16);
+    const std::string name(reinterpret_cast<const char*>(data + 17), split);
+    const std::string rest(reinterpret_cast<const char*>(data + 17 + split), size - 17 - split);
 
-    if (PercentOf(received, total) > 100)
+    const unsigned percent = PercentOf(received, total);
+    if (percent > 100 ||
+        (total && received < total && received <= 0xFFFFFFFFu && total <= 0xFFFFFFFFu &&
+         percent != received * 100 / total))
         std::abort();
-    ParseContentLength(rest.c_str());
+    uint64_t contentLength = 0;
+    if (ParseContentLength(rest.c_str(), contentLength) && DecimalText(contentLength).size() > rest.size())
+        std::abort();
     std::string fileName;
     FileNameFromUrl(name, fileName);
 

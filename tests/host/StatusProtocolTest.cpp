@@ -41,26 +41,48 @@ TEST(StatusProtocol, PercentIsExactAtThirtyTwoBitExtremes)
     EXPECT_EQ(PercentOf(10001, 10000), 100u);  // never past the end of the bar
 }
 
-TEST(StatusProtocol, ContentLengthIsTheLeadingDecimalNumber)
+TEST(StatusProtocol, PercentIsExactPastFourGibibytes)
 {
-    EXPECT_EQ(ParseContentLength("67108864"), 67108864u);
-    EXPECT_EQ(ParseContentLength("0"), 0u);
-    EXPECT_EQ(ParseContentLength("  42"), 42u);
-    EXPECT_EQ(ParseContentLength("123abc"), 123u);
-    EXPECT_EQ(ParseContentLength("12 34"), 12u);
-    EXPECT_EQ(ParseContentLength("none"), 0u);
-    EXPECT_EQ(ParseContentLength(""), 0u);
-    EXPECT_EQ(ParseContentLength("-5"), 0u);
-    EXPECT_EQ(ParseContentLength("+5"), 0u);
-    EXPECT_EQ(ParseContentLength(nullptr), 0u);
-    EXPECT_EQ(ParseContentLength("4294967295"), 0xFFFFFFFFu);
-    EXPECT_EQ(ParseContentLength("4294967296"), 0xFFFFFFFFu);
-    EXPECT_EQ(ParseContentLength("99999999999999999999999999999999"), 0xFFFFFFFFu);
+    const uint64_t max = 0x7FFFFFFFFFFFFFFFull;
+    EXPECT_EQ(PercentOf(max - 1, max), 99u);
+    EXPECT_EQ(PercentOf(max / 2 + 1, max), 50u);
+    EXPECT_EQ(PercentOf(max / 100, max), 0u);
+    EXPECT_EQ(PercentOf(max / 100 + 1, max), 1u);
+    EXPECT_EQ(PercentOf(2500000000ull, 5000000000ull), 50u);
+    EXPECT_EQ(PercentOf(4294967296ull, 5000000000ull), 85u);  // 32 bits would wrap to 0
+    for (uint64_t total : {1ull, 7ull, 99ull, 100ull, 101ull, 4294967297ull}) {
+        for (uint64_t received = 0; received < total && received < 300; ++received)
+            EXPECT_EQ(PercentOf(received, total), received * 100 / total) << received << "/" << total;
+    }
+}
+
+TEST(StatusProtocol, ContentLengthIsOneDecimalNumberOrNothing)
+{
+    const std::pair<const char*, uint64_t> good[] = {{"67108864", 67108864u},
+                                                     {"0", 0u},
+                                                     {"  42", 42u},
+                                                     {"42\t ", 42u},
+                                                     {"4294967296", 4294967296ull},
+                                                     {"5000000000", 5000000000ull},
+                                                     {"9223372036854775807", 0x7FFFFFFFFFFFFFFFull}};
+    for (const auto& g : good) {
+        uint64_t length = 1;
+        EXPECT_TRUE(ParseContentLength(g.first, length)) << g.first;
+        EXPECT_EQ(length, g.second) << g.first;
+    }
+    for (const char* bad : {"123abc", "12 34", "none", "abc", "", "  ", "-1", "-5", "+5", "0x10", "1.5",
+                            "9223372036854775808", "18446744073709551616", "99999999999999999999999999999999"}) {
+        uint64_t length = 7;
+        EXPECT_FALSE(ParseContentLength(bad, length)) << bad;
+        EXPECT_EQ(length, 7u) << bad;
+    }
+    uint64_t length = 7;
+    EXPECT_FALSE(ParseContentLength(nullptr, length));
 }
 
 TEST(StatusProtocol, ContentRangeIsOneWholeSatisfiedRange)
 {
-    uint32_t first = 1, last = 1, total = 1;
+    uint64_t first = 1, last = 1, total = 1;
     EXPECT_TRUE(ParseContentRange("bytes 50000-99999/100000", first, last, total));
     EXPECT_EQ(first, 50000u);
     EXPECT_EQ(last, 99999u);
@@ -68,9 +90,12 @@ TEST(StatusProtocol, ContentRangeIsOneWholeSatisfiedRange)
     EXPECT_TRUE(ParseContentRange(" bytes 0-0/1 ", first, last, total));
     EXPECT_TRUE(ParseContentRange("bytes 4294967294-4294967294/4294967295", first, last, total));
     EXPECT_EQ(first, 4294967294u);
+    EXPECT_TRUE(ParseContentRange("bytes 4294967296-4999999999/5000000000", first, last, total));
+    EXPECT_EQ(first, 4294967296ull);
+    EXPECT_EQ(total, 5000000000ull);
     for (const char* bad :
          {"bytes 5-4/10", "bytes 5-10/10", "bytes */100000", "bytes 0-9/*", "bytes 1-2/3x", "items 0-1/2",
-          "bytes=0-1/2", "bytes 0-4294967296/4294967297", "bytes -1/2", "bytes 0-/2", "", "bytes "}) {
+          "bytes=0-1/2", "bytes 0-9223372036854775808/9223372036854775809", "bytes -1/2", "bytes 0-/2", "", "bytes "}) {
         first = last = total = 7;
         EXPECT_FALSE(ParseContentRange(bad, first, last, total)) << bad;
         EXPECT_EQ(first + last + total, 21u) << bad;  // untouched
@@ -161,11 +186,20 @@ TEST(StatusProtocol, ReadingTextCarriesTheSpeedFromTheFirstWholeSecond)
     // Counts past 2 GiB stay positive.
     FormatReadingText(text, nullptr, "big", 0xFFFFFFFFu, 0);
     EXPECT_STREQ(text, "big - Read 4294967295 bytes");
+    // And past 4 GiB the true count, not what is left of it in 32 bits.
+    FormatReadingText(text, nullptr, "big", 5000000000ull, 0);
+    EXPECT_STREQ(text, "big - Read 5000000000 bytes");
+    FormatReadingText(text, nullptr, "big", 0x7FFFFFFFFFFFFFFFull, 0);
+    EXPECT_STREQ(text, "big - Read 9223372036854775807 bytes");
 }
 
-TEST(StatusProtocol, ShortBodyTextNamesBothCounts)
+TEST(StatusProtocol, BodyTextsNameTheCounts)
 {
     EXPECT_EQ(ShortBodyText(8190, 100000), "connection closed after 8190 of 100000 bytes");
+    EXPECT_EQ(ShortBodyText(0, 5000000000ull), "connection closed after 0 of 5000000000 bytes");
+    EXPECT_EQ(LongBodyText(10), "body longer than its 10 bytes");
+    EXPECT_EQ(DecimalText(0), "0");
+    EXPECT_EQ(DecimalText(18446744073709551615ull), "18446744073709551615");
 }
 
 TEST(StatusProtocol, ChineseTextsAreCodePage936)

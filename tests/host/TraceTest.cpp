@@ -67,6 +67,22 @@ TEST_F(TraceFile, LongLinesAreCutNotOverrun)
     EXPECT_EQ(lines[0].substr(0, 6), "id : x");
 }
 
+TEST_F(TraceFile, ValuesWithControlCharactersStayOnTheirOwnLine)
+{
+    // A user name that tries to write a line of its own.
+    TraceOut("id : %s", "guest\r\nCheckInstallerFile : suc\x01\x7F\t\xD5\xFD");
+    TraceOut("next");
+    const std::vector<std::string> lines = ReadLines(path_);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "id : guest\\r\\nCheckInstallerFile : suc\\x01\\x7F\\t\xD5\xFD");
+    EXPECT_EQ(lines[1], "next");
+    // Escapes that do not fit are cut whole.
+    TraceOut("%s", (std::string(kTraceLineMax - 1, 'x') + "\n").c_str());
+    const std::vector<std::string> more = ReadLines(path_);
+    ASSERT_EQ(more.size(), 3u);
+    EXPECT_EQ(more[2], std::string(kTraceLineMax - 1, 'x'));
+}
+
 TEST(Trace, WithoutAFileNothingFails)
 {
     // The file is looked up for every line: once the variable is gone or

@@ -453,7 +453,7 @@ TEST_F(ControlObject, ObjectSafetyAnswersTheArgumentsForAnAllowedPageOnly)
     CInterfacePtr<IObjectWithSite> withSite;
     ASSERT_EQ(control.As(&withSite), S_OK);
     // A host that asks but cannot say where the page is, or a page elsewhere.
-    const bool locked = std::string(VANTORIMA_ALLOWED_SITES) != "off";
+    const bool locked = !IsSiteLockOff(VANTORIMA_ALLOWED_SITES);
     EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 1), locked ? E_FAIL : S_OK);
     CBrowserSite elsewhere(L"http://127.0.0.1.evil.example/login.html");
     ASSERT_EQ(withSite->SetSite(&elsewhere), S_OK);
@@ -461,7 +461,10 @@ TEST_F(ControlObject, ObjectSafetyAnswersTheArgumentsForAnAllowedPageOnly)
     EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, 2, 2), locked ? E_FAIL : S_OK);
     EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 0, 0), S_OK);
 
-    const wchar_t kOurs[] = L"http://127.0.0.1:18431/login.html";
+    // A page of the update server, as the default lock names it.
+    const std::string origin = VANTORIMA_UPDATE_ORIGIN "/login.html";
+    const std::wstring oursText(origin.begin(), origin.end());
+    const wchar_t* const kOurs = oursText.c_str();
     if (locked && !IsAllowedSite(kOurs, VANTORIMA_ALLOWED_SITES))
         GTEST_SKIP() << "loopback pages are not allowed by VANTORIMA_ALLOWED_SITES";
     CBrowserSite ours(kOurs);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "BuildConfig.h"
 #include "WineTestSupport.h"
@@ -95,6 +96,8 @@ public:
         return false;
     }
     std::vector<Status> statuses;
+    // Called for each status message before the dialog sees it, its worker waiting.
+    std::function<void(unsigned code)> onStatus;
     int statusLinePaints = 0;  // texts set to the dialog's status line
     std::vector<HWND> animationPlays;  // the windows told to play
 
@@ -110,6 +113,8 @@ private:
             const char* text = reinterpret_cast<const char*>(message->lParam);
             s_log->statuses.push_back({StatusCodeOf(static_cast<uint32_t>(message->wParam)),
                                        StatusPercentOf(static_cast<uint32_t>(message->wParam)), text ? text : ""});
+            if (s_log->onStatus)
+                s_log->onStatus(s_log->statuses.back().code);
         }
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
@@ -145,6 +150,22 @@ const char kTestSigner[] = "Vantorima test code signing";
 std::string LastCheck(const CTraceCapture& trace)
 {
     return trace.Last("CheckInstallerFile : ");
+}
+
+// Runs a command line and returns its exit code (255 when it did not run).
+DWORD RunAndWait(std::string command)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return 255;
+    WaitForSingleObject(process.hProcess, 20000);
+    DWORD code = 255;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
 }
 
 std::string WindowText(HWND window)
@@ -201,6 +222,16 @@ protected:
         ASSERT_TRUE(dialog_->Create(control_.GetSafeHwnd()));
         dlg_ = dialog_->GetSafeHwnd();
     }
+    // A file in the update's own folder under the temporary directory.
+    std::string Downloaded(const std::string& name) const
+    {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((temp_.Path() + "\\Vantorima-*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return temp_.File("no download folder\\" + name);
+        FindClose(search);
+        return temp_.File(std::string(found.cFileName) + "\\" + name);
+    }
     HWND Item(int id) const { return GetDlgItem(dlg_, id); }
     std::string StatusLine() const { return WindowText(Item(204)); }
     std::string Button() const { return WindowText(Item(203)); }
@@ -242,7 +273,7 @@ protected:
         during();
         ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
         EXPECT_TRUE(answerer.Texts().empty());
-        EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), installer_);
+        EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")), installer_);
         EXPECT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
         DeleteFileA(client_.File("installer.txt").c_str());
         dialog_.reset();
@@ -305,7 +336,7 @@ TEST_F(UpdateDialog, DownloadsStartsTheInstallerAndHandsOver)
     EXPECT_TRUE(answerer.Texts().empty());
 
     // The installer, from the temporary directory, and the client by its name.
-    EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), installer_);
+    EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")), installer_);
     ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
     const std::string started = RecordField(ReadFileBytes(client_.File("installer.txt")), "cmdline");
     EXPECT_NE(started.find(temp_.Path()), std::string::npos) << started;
@@ -350,7 +381,7 @@ TEST_F(UpdateDialog, StoppingASlowDownloadTakesTwoPresses)
     const std::vector<unsigned> codes = log_.Codes();
     EXPECT_EQ(std::vector<unsigned>(codes.end() - 2, codes.end()),
               (std::vector<unsigned>{STATUS_STOPPED, STATUS_LIST_FAILED}));
-    EXPECT_TRUE(FileExists(temp_.File("VokWeiqi.exe")));  // the part stays
+    EXPECT_TRUE(FileExists(Downloaded("VokWeiqi.exe")));  // the part stays
 
     Press();  // "关 闭": no question now
     ASSERT_TRUE(PumpUntil([&] { return control_.completions == 1; }));
@@ -430,7 +461,7 @@ TEST_F(UpdateDialog, StopDuringTheWaitForARunningClient)
     EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_STOPPED, STATUS_LIST_FAILED}));
     EXPECT_EQ(StatusLine(), kStopped);
     EXPECT_EQ(Progress(), 0);
-    EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")), "");  // created, nothing read
+    EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")), "");  // created, nothing read
     EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kAskStop});
     Press();
     ASSERT_TRUE(PumpUntil([&] { return control_.completions == 1; }));
@@ -523,7 +554,7 @@ TEST_F(UpdateDialog, InstallersThatFailTheSignatureCheckAreDeletedAndNeverStarte
         const std::string check = LastCheck(trace_);
         EXPECT_EQ(check.rfind("CheckInstallerFile : " + c.failure, 0), 0u) << check;
         EXPECT_TRUE(trace_.Contains("GetFile check error : " + c.failure + " - deleted"));
-        EXPECT_FALSE(FileExists(temp_.File("VokWeiqi.exe")));
+        EXPECT_FALSE(FileExists(Downloaded("VokWeiqi.exe")));
         EXPECT_EQ(control_.completions, 0);
         dialog_.reset();
     }
@@ -531,6 +562,20 @@ TEST_F(UpdateDialog, InstallersThatFailTheSignatureCheckAreDeletedAndNeverStarte
     PumpFor(500);
     EXPECT_FALSE(FileExists(client_.File("installer.txt")));
     EXPECT_FALSE(FileExists(client_.File("client.txt")));
+}
+
+TEST_F(UpdateDialog, SelfInAnUnsignedBuildTakesAnyTrustedPublisherAndSaysSo)
+{
+    if (!VANTORIMA_INSTALLER_CHECK)
+        GTEST_SKIP() << "built with VANTORIMA_INSTALLER_SIGNERS=off";
+    g_signers = L"self";  // and this test program carries no signature
+    CBoxAnswerer answerer(Answer(IDOK));
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+    EXPECT_TRUE(answerer.Texts().empty());
+    EXPECT_TRUE(trace_.Contains("CheckInstallerFile : self - this module is not signed, any trusted publisher passes"));
+    EXPECT_EQ(LastCheck(trace_).rfind("CheckInstallerFile : suc", 0), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
 }
 
 TEST_F(UpdateDialog, AListedSignerRuns)
@@ -566,6 +611,51 @@ TEST(InstallerSigners, ListAThumbprintOrTheExactCommonName)
     EXPECT_FALSE(SignerListed(L"vantorima test code signing", sha1, name));
     EXPECT_FALSE(SignerListed(L";;", sha1, name));
     EXPECT_FALSE(SignerListed(L"", sha1, L""));  // an unnamed signer is not listed by an empty entry
+    // An entry of 40 hex digits is a thumbprint only, never a name; "self"
+    // is never a name either.
+    const wchar_t hexName[] = L"0123456789ABCDEF0123456789ABCDEF01234567";
+    EXPECT_FALSE(SignerListed(hexName, sha1, hexName));
+    EXPECT_FALSE(SignerListed(L"self", sha1, L"self"));
+    EXPECT_TRUE(ListsSelf(L"x; SELF ;y"));
+    EXPECT_FALSE(ListsSelf(L"selfish;x"));
+    // Names compare whole: one with a NUL inside is not its first part.
+    const wchar_t nulName[] = L"Quorsel Ltd\0evil";
+    EXPECT_FALSE(SignerListed(L"Quorsel Ltd", sha1, nulName, ARRAYSIZE(nulName) - 1));
+    EXPECT_TRUE(SignerListed(L"Quorsel Ltd", sha1, nulName, 11));
+}
+
+// "self": the installer's signer has the subject of the certificate that
+// signed the running module (here stood in for by files signed by the test
+// publisher, by nobody, and by one that no root vouches for).
+TEST(InstallerSigners, SelfIsThePublisherOfTheRunningModule)
+{
+    if (!VANTORIMA_INSTALLER_CHECK)
+        GTEST_SKIP() << "built with VANTORIMA_INSTALLER_SIGNERS=off";
+    auto wide = [](const std::string& text) { return std::wstring(text.begin(), text.end()); };
+    const std::wstring ours = wide(ProgramDir() + "VokWeiqi.exe");
+    const std::wstring other = wide(ProgramDir() + "VokWeiqi-other.exe");
+    const std::wstring unsignedModule = wide(ProgramDir() + "VokWeiqi-unsigned.exe");
+    const std::wstring stranger = wide(ProgramDir() + "VokWeiqi-stranger.exe");
+
+    SignatureVerdict verdict = VerifyInstallerSignature(ours.c_str(), L"self", nullptr, ours.c_str());
+    EXPECT_EQ(verdict.commonNameLength, 27u);  // "Vantorima test code signing", no terminator
+    EXPECT_TRUE(verdict.Accepted());
+    EXPECT_FALSE(verdict.selfUnsigned);
+    // Another publisher that the same root vouches for passes the chain, not "self".
+    verdict = VerifyInstallerSignature(other.c_str(), L"self", nullptr, ours.c_str());
+    EXPECT_EQ(verdict.step, SignatureVerdict::kSigner);
+    EXPECT_EQ(verdict.code, TRUST_E_SUBJECT_NOT_TRUSTED);
+    EXPECT_TRUE(
+        VerifyInstallerSignature(other.c_str(), L"SELF;Vantorima other publisher", nullptr, ours.c_str()).Accepted());
+    // A module whose own signature does not verify vouches for nobody.
+    verdict = VerifyInstallerSignature(ours.c_str(), L"self", nullptr, stranger.c_str());
+    EXPECT_EQ(verdict.step, SignatureVerdict::kSigner);
+    // An unsigned module (a developer build): any trusted publisher, and it says so.
+    verdict = VerifyInstallerSignature(other.c_str(), L"self", nullptr, unsignedModule.c_str());
+    EXPECT_TRUE(verdict.Accepted());
+    EXPECT_TRUE(verdict.selfUnsigned);
+    verdict = VerifyInstallerSignature(stranger.c_str(), L"self", nullptr, unsignedModule.c_str());
+    EXPECT_EQ(verdict.step, SignatureVerdict::kChainPolicy);
 }
 
 TEST_F(UpdateDialog, AnUnwritableDirectoryIsAFileError)
@@ -629,14 +719,34 @@ TEST_F(UpdateDialog, EnterEscAndUnknownCodesChangeNothingAndAStalledDialogGoesAt
     SendMessageA(dlg_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     SendMessageA(dlg_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     EXPECT_TRUE(Visible());
-    for (unsigned code : {0u, VANTORIMA_INSTALLER_CHECK ? 12u : 11u}) {
-        SetWindowTextA(Item(204), "tampered");
-        char text[] = "ignored";
-        SendMessageA(dlg_, StatusMessageId(), code, reinterpret_cast<LPARAM>(text));
-        EXPECT_EQ(StatusLine(), status) << code;  // only refreshed from what the dialog holds
+    // Status messages that its worker did not send, of every code, from
+    // this thread, another thread or posted, with a pointer of their own or
+    // none: the dialog reads nothing and does nothing, not even a refresh.
+    SetWindowTextA(Item(204), "tampered");
+    const int progress = Progress();
+    char forged[] = "forged";
+    for (unsigned code = 0; code <= 12; ++code) {
+        for (LPARAM pointer : {reinterpret_cast<LPARAM>(forged), LPARAM(0), LPARAM(0x1000)}) {
+            const WPARAM wParam = MAKEWPARAM(code, code == STATUS_READING ? 50 : 0);
+            SendMessageA(dlg_, StatusMessageId(), wParam, pointer);
+            std::atomic<bool> sent{false};
+            std::thread other([&] {
+                SendMessageA(dlg_, StatusMessageId(), wParam, pointer);
+                sent = true;
+            });
+            PumpUntil([&] { return sent.load(); });
+            other.join();
+            PostMessageA(dlg_, StatusMessageId(), wParam, pointer);
+        }
     }
+    PumpFor(500);
+    EXPECT_EQ(StatusLine(), "tampered");
+    EXPECT_EQ(Progress(), progress);
+    EXPECT_EQ(Button(), kStopButton);
     EXPECT_TRUE(Visible());
     EXPECT_TRUE(answerer.Texts().empty());
+    EXPECT_FALSE(FileExists(client_.File("installer.txt")));
+    EXPECT_EQ(control_.completions, 0);
 
     // The worker is blocked in a read that never ends.
     const DWORD start = GetTickCount();
@@ -644,6 +754,46 @@ TEST_F(UpdateDialog, EnterEscAndUnknownCodesChangeNothingAndAStalledDialogGoesAt
     EXPECT_LT(GetTickCount() - start, 1000u);
     PumpFor(3000);  // and nothing happens afterwards
     EXPECT_EQ(control_.completions, 0);
+}
+
+// Another program of the user tries to write, replace, rename or delete the
+// installer (and its folder) while it downloads, once it is checked, and just
+// before it starts: nothing of it works, and what runs is what was checked,
+// from its own folder.
+TEST_F(UpdateDialog, NobodyCanSwapTheInstallerBetweenItsCheckAndItsStart)
+{
+    const std::string replacement = temp_.File("replacement.exe");
+    std::vector<std::pair<unsigned, DWORD>> attempts;
+    log_.onStatus = [&](unsigned code) {
+        if (code != STATUS_FILE_DONE && code != STATUS_ALL_DONE && (code != STATUS_READING || !attempts.empty()))
+            return;
+        CopyFileA((ProgramDir() + "Marovent.exe").c_str(), replacement.c_str(), FALSE);
+        const std::string command =
+            "\"" + ProgramDir() + "SwapAttempt.exe\" \"" + Downloaded("VokWeiqi.exe") + "\" \"" + replacement + "\"";
+        attempts.emplace_back(code, RunAndWait(command));
+    };
+    CBoxAnswerer answerer(Answer(IDOK));
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+    log_.onStatus = nullptr;
+    EXPECT_EQ(
+        attempts,
+        (std::vector<std::pair<unsigned, DWORD>>{{STATUS_READING, 0}, {STATUS_FILE_DONE, 0}, {STATUS_ALL_DONE, 0}}));
+    EXPECT_TRUE(answerer.Texts().empty());
+    EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")), installer_);
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
+    const std::string record = ReadFileBytes(client_.File("installer.txt"));
+    EXPECT_EQ(RecordField(record, "path"), Downloaded("VokWeiqi.exe"));
+    const std::string folder = Downloaded("");
+    EXPECT_EQ(RecordField(record, "cwd"), folder.substr(0, folder.size() - 1));
+    if (VANTORIMA_INSTALLER_CHECK) {
+        EXPECT_EQ(LastCheck(trace_).rfind("CheckInstallerFile : suc", 0), 0u);
+    }
+
+    // The folder goes with the dialog where nothing holds it any more.
+    PumpFor(500);
+    dialog_.reset();
+    EXPECT_FALSE(FileExists(folder.substr(0, folder.size() - 1)));
 }
 
 // The control goes while its update dialog is still downloading.
@@ -809,5 +959,5 @@ TEST_F(UpdateDialog, StopDuringThePauseBeforeAResumptionStopsAtOnce)
     EXPECT_EQ(StatusLine(), kStopped);
     EXPECT_EQ(Button(), kCloseButton);
     EXPECT_EQ(control_.completions, 0);
-    EXPECT_EQ(ReadFileBytes(temp_.File("VokWeiqi.exe")).size(), 600000u);  // the part stays
+    EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")).size(), 600000u);  // the part stays
 }

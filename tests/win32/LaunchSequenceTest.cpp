@@ -151,6 +151,7 @@ TEST_F(LaunchSequence, GuestWithoutPasswordStartsTheClientBareAndEndsThePage)
     const std::string record = ClientRecord();
     EXPECT_EQ(RecordField(record, "args"), "");
     EXPECT_EQ(RecordField(record, "cmdline").find(client_.File("Marovent.exe")), 1u);
+    EXPECT_EQ(RecordField(record, "cwd"), client_.Path());  // WorkDir, not the browser's
     EXPECT_EQ(SettingsText("SaveStart"), " /NAME:guest /PASSWORD: /JOINKEY:1000");
     EXPECT_EQ(SettingsText("HttpPathKorea"), kHttpPathKorea);
     EXPECT_EQ(SettingsText("LoginSERV"), "<missing>");
@@ -278,6 +279,19 @@ TEST_F(LaunchSequence, HugeAndHostileValuesGoThroughWhole)
     ASSERT_TRUE(PumpUntil([&] { return !host_.GetSafeHwnd(); }));
     EXPECT_EQ(SettingsText("SaveStart"), " /NAME:" + id + " /PASSWORD: /JOINKEY:" + key);
     EXPECT_EQ(SettingsText("LoginSERV"), server);
+}
+
+TEST_F(LaunchSequence, ValuesCannotWriteTraceLinesOfTheirOwn)
+{
+    Install();
+    Run("guest\r\nsuc", "", "k\n", "server\rGetParentOwner");
+    ClientRecord();
+    const std::vector<std::string> lines = trace_.Lines();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "id : guest\\r\\nsuc");
+    EXPECT_EQ(lines[2], "m_key : k\\n");
+    EXPECT_EQ(lines[3], "m_strServer : server\\rGetParentOwner");
+    EXPECT_EQ(trace_.Count("GetParentOwner"), 1);
 }
 
 TEST_F(LaunchSequence, DeniedSettingsAreTracedAndTheLaunchGoesOn)

@@ -44,9 +44,13 @@ std::string Page(const char* classId, const char* params)
         params + "</object></body></html>\n";
 }
 
-const bool kSiteLockOff = std::string(VANTORIMA_ALLOWED_SITES) == "off";
-// The tests serve their pages on loopback.
-const bool kLoopbackAllowed = kSiteLockOff || IsAllowedSite(L"http://127.0.0.1/", VANTORIMA_ALLOWED_SITES);
+const bool kSiteLockOff = IsSiteLockOff(VANTORIMA_ALLOWED_SITES);
+// The tests serve their pages on loopback, from the update server's port.
+bool LoopbackAllowed()
+{
+    const std::string page = "http://127.0.0.1:" + UpdateServerPort() + "/page.html";
+    return kSiteLockOff || IsAllowedSite(std::wstring(page.begin(), page.end()).c_str(), VANTORIMA_ALLOWED_SITES);
+}
 
 class PageHost : public ::testing::Test {
 protected:
@@ -130,7 +134,7 @@ protected:
 
 TEST_F(PageHost, EmbedsTheControlWhichStartsTheClientAndEndsThePage)
 {
-    if (!kLoopbackAllowed)
+    if (!LoopbackAllowed())
         GTEST_SKIP() << "loopback pages are not allowed by VANTORIMA_ALLOWED_SITES";
     CopyFileA((ProgramDir() + "Marovent.exe").c_str(), dir_.File("Marovent.exe").c_str(), FALSE);
     WriteSettingsValue("WorkDir", REG_SZ, dir_.Path() + '\0');
@@ -162,7 +166,7 @@ TEST_F(PageHost, RefusesWhatIsNotASafeControl)
 
 TEST_F(PageHost, PagesOfOtherSitesGetNothingDone)
 {
-    if (kSiteLockOff || !kLoopbackAllowed)
+    if (kSiteLockOff || !LoopbackAllowed())
         GTEST_SKIP() << "VANTORIMA_ALLOWED_SITES is off or leaves out loopback";
     InstallClient();
     const auto before = SettingsValues();
@@ -207,13 +211,24 @@ TEST_F(PageHost, PagesOfOtherSitesGetNothingDone)
 
 TEST_F(PageHost, EitherWayOfTellingAnAllowedAddressIsEnough)
 {
-    if (!kLoopbackAllowed)
+    if (!LoopbackAllowed())
         GTEST_SKIP() << "loopback pages are not allowed by VANTORIMA_ALLOWED_SITES";
     InstallClient();
     EXPECT_EQ(Open(kLoginPage, nullptr, "--frame=none", true), 0u);
     ASSERT_TRUE(PumpUntil([&] { return FileExists(dir_.File("client.txt")); }));
     EXPECT_EQ(SettingsText("LoginSERV"), "evil.example:7000");
     DeleteFileA(dir_.File("client.txt").c_str());
-    EXPECT_EQ(Open(kLoginPage, nullptr, "--top=none --frame=HTTPS://127.0.0.1:8443/x", true), 0u);
+    EXPECT_EQ(Open(kLoginPage, nullptr, "--top=none --frame=HTTP://127.0.0.1:" + UpdateServerPort() + "/x", true), 0u);
     EXPECT_TRUE(PumpUntil([&] { return FileExists(dir_.File("client.txt")); }));
+    // The same host by another scheme or port is another site, where the
+    // lock names them (as its default does).
+    for (const std::string& other :
+         {"https://127.0.0.1:" + UpdateServerPort() + "/x", std::string("http://127.0.0.1:1/x")}) {
+        if (kSiteLockOff || IsAllowedSite(std::wstring(other.begin(), other.end()).c_str(), VANTORIMA_ALLOWED_SITES))
+            continue;
+        SCOPED_TRACE(other);
+        DeleteFileA(dir_.File("client.txt").c_str());
+        EXPECT_EQ(Open(kLoginPage, nullptr, "--top=none --frame=" + other, true), 3u);
+        EXPECT_FALSE(FileExists(dir_.File("client.txt")));
+    }
 }

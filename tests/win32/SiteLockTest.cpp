@@ -83,6 +83,52 @@ TEST(SiteLock, DisguisedHostsAndOtherSchemesNeverMatch)
     ExpectAll(cases, sizeof cases / sizeof cases[0]);
 }
 
+TEST(SiteLock, SchemesAndPortsNarrowAPattern)
+{
+    const char sites[] = "https://*.go.example;http://127.0.0.1:18431;www.example.com:8080;HTTPS://Login.Example.com";
+    const Case cases[] = {
+        {L"https://play.go.example/", true},
+        {L"https://play.go.example:443/", true},
+        {L"http://play.go.example/", false},  // a plain http page is anyone's on the way
+        {L"https://play.go.example:8443/", false},  // a scheme alone means its own port
+        {L"http://127.0.0.1:18431/login.html", true},
+        {L"https://127.0.0.1:18431/", false},
+        {L"http://127.0.0.1/", false},
+        {L"http://127.0.0.1:18432/", false},
+        {L"http://www.example.com:8080/", true},  // no scheme: both
+        {L"https://www.example.com:8080/", true},
+        {L"http://www.example.com/", false},
+        {L"https://login.example.com/", true},
+        {L"http://login.example.com:443/", false},
+    };
+    ExpectAll(cases, sizeof cases / sizeof cases[0], sites);
+    // Bare hosts keep their meaning: either scheme, any port.
+    EXPECT_TRUE(IsAllowedSite(L"https://127.0.0.1:9/", "127.0.0.1"));
+    EXPECT_TRUE(IsAllowedSite(L"http://a.go.example:81/", "*.go.example"));
+}
+
+TEST(SiteLock, PatternsThatCoverTooMuchOrCannotBeReadMatchNothing)
+{
+    for (const char* pattern :
+         {"*.com", "com", "intranet", "http://intranet", "*.localhost", "ftp://127.0.0.1", "127.0.0.1:", "127.0.0.1:0",
+          "127.0.0.1:65536", "127.0.0.1:80x", "*.", ".example.com", "www..example.com", "https://", "*"}) {
+        EXPECT_FALSE(IsAllowedSite(L"http://www.example.com/", pattern)) << pattern;
+        EXPECT_FALSE(IsAllowedSite(L"http://127.0.0.1/", pattern)) << pattern;
+        EXPECT_FALSE(IsAllowedSite(L"http://intranet/", pattern)) << pattern;
+        EXPECT_FALSE(IsAllowedSite(L"https://com/", pattern)) << pattern;
+    }
+    EXPECT_TRUE(IsAllowedSite(L"http://localhost:18431/", "http://localhost:18431"));
+    EXPECT_TRUE(IsAllowedSite(L"http://a.example.com/", "*.example.com"));
+}
+
+TEST(SiteLock, OffInAnyCase)
+{
+    for (const char* off : {"off", "OFF", "Off"})
+        EXPECT_TRUE(IsSiteLockOff(off)) << off;
+    for (const char* on : {"of", "offf", " off", "", "127.0.0.1"})
+        EXPECT_FALSE(IsSiteLockOff(on)) << on;
+}
+
 TEST(SiteLock, EmptyPatternsAllowNothing)
 {
     EXPECT_FALSE(IsAllowedSite(L"http://127.0.0.1/", ""));
