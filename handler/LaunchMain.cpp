@@ -1,0 +1,97 @@
+// VantorimaLaunch.exe: the link handler, the second front door beside the
+// control. The browser hands it a signed link through the registered scheme:
+//   VantorimaLaunch.exe "<scheme>:launch?v=1&id=...&sig=..."
+// and installers register it:
+//   VantorimaLaunch.exe /register [/machine]   |   /unregister [/machine]
+#include <windows.h>
+
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "handler/LinkLaunch.h"
+#include "handler/SchemeRegistration.h"
+#include "support/Trace.h"
+
+namespace {
+
+std::string Utf8FromWide(const std::wstring& text, bool& exact)
+{
+    exact = true;
+    if (text.empty())
+        return std::string();
+    const int wide = static_cast<int>(text.size());
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+    std::string utf8(bytes > 0 ? static_cast<size_t>(bytes) : 0, '\0');
+    if (bytes <= 0 || WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, &utf8[0], bytes, nullptr, nullptr) != bytes)
+        exact = false;
+    // A lone surrogate turns into U+FFFD: such a link was never signed.
+    for (wchar_t c : text)
+        exact &= c < 0xD800 || c > 0xDFFF;
+    return utf8;
+}
+
+std::wstring ProgramPath()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+int Registration(bool add, const std::wstring* scope)
+{
+    SchemeScope where = SchemeScope::User;
+    if (scope) {
+        if (lstrcmpiW(scope->c_str(), L"/machine") != 0) {
+            TraceOut("unknown switch");
+            return kExitRegistration;
+        }
+        where = SchemeScope::Machine;
+    }
+    const LONG result = add ? RegisterScheme(where, ProgramPath()) : UnregisterScheme(where);
+    TraceOut("%s %s: %ld", add ? "register" : "unregister", scope ? "machine" : "user", static_cast<long>(result));
+    return result == ERROR_SUCCESS ? kExitLaunched : kExitRegistration;
+}
+
+int Run(int argc, wchar_t** argv)
+{
+    if (argc < 2)
+        return RefuseLink("no link");
+    const std::wstring first = argv[1];
+    const bool add = lstrcmpiW(first.c_str(), L"/register") == 0;
+    if (add || lstrcmpiW(first.c_str(), L"/unregister") == 0) {
+        if (argc > 3)
+            return kExitRegistration;
+        const std::wstring scope = argc == 3 ? argv[2] : L"";
+        return Registration(add, argc == 3 ? &scope : nullptr);
+    }
+    if (argc > 2)
+        return RefuseLink("more than one argument");
+    bool exact = false;
+    const std::string link = Utf8FromWide(first, exact);
+    if (!exact)
+        return RefuseLink("link is not valid text");
+    return RunLink(link);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    // The shell may reach COM on this thread (ShellExecute's advice).
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const int code = argv ? Run(argc, argv) : RefuseLink("no command line");
+    LocalFree(argv);
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    return code;
+}
