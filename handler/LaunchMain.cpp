@@ -9,6 +9,7 @@
 #include <shellapi.h>
 
 #include <string>
+#include <vector>
 
 #include "handler/LinkLaunch.h"
 #include "handler/SchemeRegistration.h"
@@ -16,46 +17,47 @@
 
 namespace {
 
-std::string Utf8FromWide(const std::wstring& text, bool& exact)
+// No wide std::string here: its runtime part would be a sixth of the program.
+std::string Utf8FromWide(const wchar_t* text, bool& exact)
 {
     exact = true;
-    if (text.empty())
+    const int wide = lstrlenW(text);
+    if (wide == 0)
         return std::string();
-    const int wide = static_cast<int>(text.size());
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, wide, nullptr, 0, nullptr, nullptr);
     std::string utf8(bytes > 0 ? static_cast<size_t>(bytes) : 0, '\0');
-    if (bytes <= 0 || WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, &utf8[0], bytes, nullptr, nullptr) != bytes)
+    if (bytes <= 0 || WideCharToMultiByte(CP_UTF8, 0, text, wide, &utf8[0], bytes, nullptr, nullptr) != bytes)
         exact = false;
     // A lone surrogate turns into U+FFFD: such a link was never signed.
-    for (wchar_t c : text)
-        exact &= c < 0xD800 || c > 0xDFFF;
+    for (int i = 0; i < wide; ++i)
+        exact &= text[i] < 0xD800 || text[i] > 0xDFFF;
     return utf8;
 }
 
-std::wstring ProgramPath()
+std::vector<wchar_t> ProgramPath()
 {
-    std::wstring path(MAX_PATH, L'\0');
+    std::vector<wchar_t> path(MAX_PATH);
     for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length < path.size()) {
-            path.resize(length);
+            path.resize(length + 1);
             return path;
         }
         path.resize(path.size() * 2);
     }
 }
 
-int Registration(bool add, const std::wstring* scope)
+int Registration(bool add, const wchar_t* scope)
 {
     SchemeScope where = SchemeScope::User;
     if (scope) {
-        if (lstrcmpiW(scope->c_str(), L"/machine") != 0) {
+        if (lstrcmpiW(scope, L"/machine") != 0) {
             TraceOut("unknown switch");
             return kExitRegistration;
         }
         where = SchemeScope::Machine;
     }
-    const LONG result = add ? RegisterScheme(where, ProgramPath()) : UnregisterScheme(where);
+    const LONG result = add ? RegisterScheme(where, ProgramPath().data()) : UnregisterScheme(where);
     TraceOut("%s %s: %ld", add ? "register" : "unregister", scope ? "machine" : "user", static_cast<long>(result));
     return result == ERROR_SUCCESS ? kExitLaunched : kExitRegistration;
 }
@@ -64,13 +66,12 @@ int Run(int argc, wchar_t** argv)
 {
     if (argc < 2)
         return RefuseLink("no link");
-    const std::wstring first = argv[1];
-    const bool add = lstrcmpiW(first.c_str(), L"/register") == 0;
-    if (add || lstrcmpiW(first.c_str(), L"/unregister") == 0) {
+    const wchar_t* first = argv[1];
+    const bool add = lstrcmpiW(first, L"/register") == 0;
+    if (add || lstrcmpiW(first, L"/unregister") == 0) {
         if (argc > 3)
             return kExitRegistration;
-        const std::wstring scope = argc == 3 ? argv[2] : L"";
-        return Registration(add, argc == 3 ? &scope : nullptr);
+        return Registration(add, argc == 3 ? argv[2] : nullptr);
     }
     if (argc > 2)
         return RefuseLink("more than one argument");

@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <functional>
+#include <vector>
 
 #include "handler/NonceLedger.h"
 #include "handler/SignedLink.h"
@@ -31,8 +32,9 @@ bool AnsiFromUtf8(const std::string& utf8, std::string& ansi)
     const int wide = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
     if (wide <= 0)
         return false;
-    std::wstring text(static_cast<size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, &text[0], wide);
+    // No wide std::string: its runtime part would be a sixth of the program.
+    std::vector<wchar_t> text(static_cast<size_t>(wide));
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, text.data(), wide);
     BOOL lossy = FALSE;
     const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wide, nullptr, 0, nullptr, &lossy);
     if (bytes <= 0 || lossy)
@@ -40,8 +42,8 @@ bool AnsiFromUtf8(const std::string& utf8, std::string& ansi)
     ansi.resize(static_cast<size_t>(bytes));
     WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wide, &ansi[0], bytes, nullptr, &lossy);
     // A code page may still map two characters to one: only an exact round trip counts.
-    std::wstring back(static_cast<size_t>(wide), L'\0');
-    return !lossy && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), bytes, &back[0], wide) == wide &&
+    std::vector<wchar_t> back(static_cast<size_t>(wide));
+    return !lossy && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), bytes, back.data(), wide) == wide &&
         back == text;
 }
 

@@ -10,11 +10,11 @@
 
 // The handler's exit codes.
 enum HandlerExit : int {
-    kExitLaunched = 0,         // the client, or its installer, was asked to start
-    kExitRefused = 1,          // the link was refused: nothing written, nothing started
-    kExitUpdateFailed = 2,     // the update dialog ended on a failure (it showed why)
-    kExitUpdateStopped = 3,    // the user stopped the update and closed the dialog
-    kExitRegistration = 4,     // /register or /unregister failed, or a bad switch
+    kExitLaunched = 0,  // the client, or its installer, was asked to start
+    kExitRefused = 1,  // the link was refused: nothing written, nothing started
+    kExitUpdateFailed = 2,  // the update dialog ended on a failure (it showed why)
+    kExitUpdateStopped = 3,  // the user stopped the update and closed the dialog
+    kExitRegistration = 4,  // /register or /unregister failed, or a bad switch
 };
 
 // Refusal: one box, one trace line "link refused: <why>", kExitRefused.

@@ -33,8 +33,8 @@ bool Expired(HKEY ledger, const char* name, long long now)
         type == REG_QWORD && size == sizeof exp)
         return exp < now;
     FILETIME written = {};
-    if (RegQueryInfoKeyA(entry.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, &written) != ERROR_SUCCESS)
+    if (RegQueryInfoKeyA(entry.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, &written) != ERROR_SUCCESS)
         return false;
     return UnixTime(written) + kStrayEntryAge < now;
 }

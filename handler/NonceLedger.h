@@ -15,8 +15,8 @@
 constexpr const char kNonceLedgerPath[] = "Software\\Quorsel\\Vantorima\\LinkNonces";
 
 enum class NonceClaim {
-    Claimed,      // first use: act on the link
-    UsedBefore,   // a link with this nonce was acted on before
+    Claimed,  // first use: act on the link
+    UsedBefore,  // a link with this nonce was acted on before
     Unavailable,  // the ledger cannot be written: once-only cannot be ensured
 };
 
