@@ -324,6 +324,8 @@ protected:
         for (const char* name : {"TMP", "TEMP", "MAROVENT_INSTALLER_RECORD", "VANTORIMA_INSTALL_DIR"})
             SetEnvironmentVariableA(name, nullptr);
         SetUpdateServerModes("");
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            CRegKey::DeleteTree(root, SchemeKeyPath().c_str());
         LinkHandler::TearDown();
     }
     // The dialog, once its controls are made.
@@ -351,6 +353,11 @@ TEST_F(LinkHandlerUpdate, WithoutTheClientTheDialogDownloadsInstallsAndStarts)
     EXPECT_EQ(handler.ExitCode(60000), 0u);
     EXPECT_TRUE(PumpUntil([&] { return FileExists(installerRecord_); }));
     EXPECT_EQ(RecordField(ReadFileBytes(installerRecord_), "installed"), "yes");
+    // The installer put the handler beside the client and registered it.
+    EXPECT_EQ(RecordField(ReadFileBytes(installerRecord_), "handler"), "yes");
+    const std::string command = SchemeKeyPath() + "\\shell\\open\\command";
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+        EXPECT_EQ(WideValue(root, command, nullptr).find(L"VantorimaLaunch.exe\" \"%1\""), install_.Path().size() + 2);
     EXPECT_EQ(SettingsText("WorkDir"), install_.Path());
     EXPECT_EQ(SettingsText("SaveStart"),
               " /NAME:player /PASSWORD:0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef /JOINKEY:1000");
