@@ -5,7 +5,6 @@
 //   VantorimaLaunch.exe /register [/machine]   |   /unregister [/machine]
 #include <windows.h>
 
-#include <objbase.h>
 #include <shellapi.h>
 
 #include <string>
@@ -84,15 +83,13 @@ int Run(int argc, wchar_t** argv)
 
 }  // namespace
 
+// No COM apartment: the shell is only asked to start programs, and an
+// apartment's hidden window would cost the launch a display connection.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    // The shell may reach COM on this thread (ShellExecute's advice).
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     const int code = argv ? Run(argc, argv) : RefuseLink("no command line");
     LocalFree(argv);
-    if (SUCCEEDED(com))
-        CoUninitialize();
     return code;
 }
