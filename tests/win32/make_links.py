@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Signs fresh links for the link handler's tests, then runs the test.
 
-    make_links.py --key LINK-KEY.pem --scheme SCHEME -- COMMAND...
+    make_links.py --key LINK-KEY.pem --scheme SCHEME [--bench N] -- COMMAND...
 
 Writes name=link lines to a temporary file, names it in VANTORIMA_TEST_LINKS
 and runs COMMAND (the test under Wine) with it: every run gets new nonces and
-an exp a few minutes ahead, as the service would give. Signs with openssl as a
+an exp a few minutes ahead, as the service would give. --bench N adds N links
+bench_0... for bench_handler. Signs with openssl as a
 service in any language could: ECDSA P-256 over SHA-256 of the bytes up to
 "&sig=", r||s in base64url without padding. A second key, made here, signs
 the link of a key that the handler does not know.
@@ -71,6 +72,8 @@ def main():
             "stranger_key": link(stranger, scheme, soon, id="guest"),
             "not_ansi": link(key, scheme, soon, id="guest😀"),
         }
+        for i in range(int(opts.get("--bench", "0"))):
+            links[f"bench_{i}"] = link(key, scheme, soon, id="guest", **{"pass": "0" * 64})
         path = os.path.join(work, "links.txt")
         with open(path, "w", encoding="utf-8") as f:
             for name, value in links.items():
