@@ -123,8 +123,10 @@ cp "$top/package/example.html" "$out/example.html"
 
 # The link handler, beside the modules: the client's installer carries it.
 mkdir -p "$out/handler/x86" "$out/handler/x64"
-sign "$handler" "$out/handler/x86/VantorimaLaunch.exe" "Vantorima Link Handler"
-sign "$handler64" "$out/handler/x64/VantorimaLaunch.exe" "Vantorima Link Handler"
+sign "$handler" "$work/handler-x86.exe" "Vantorima Link Handler"
+sign "$handler64" "$work/handler-x64.exe" "Vantorima Link Handler"
+mv -f "$work/handler-x86.exe" "$out/handler/x86/VantorimaLaunch.exe"
+mv -f "$work/handler-x64.exe" "$out/handler/x64/VantorimaLaunch.exe"
 cp "$top/package/handler-README.txt" "$out/handler/README.txt"
 
 # --- checks -------------------------------------------------------------------
