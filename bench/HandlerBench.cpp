@@ -92,8 +92,8 @@ int main()
     const std::string handler = dir + "VantorimaLaunch.exe";
     const std::string image = ReadFileBytes(handler);
     const double kib = image.size() / 1024.0;
-    printf("link handler size (stripped): %zu bytes = %.1f KiB (target <= %d KiB: %s)\n", image.size(), kib,
-           kTargetKiB, kib <= kTargetKiB ? "met" : "NOT met");
+    printf("link handler size (stripped): %zu bytes = %.1f KiB (target <= %d KiB: %s)\n", image.size(), kib, kTargetKiB,
+           kib <= kTargetKiB ? "met" : "NOT met");
     bool allOwn = true;
     printf("imported DLLs:");
     for (const std::string& name : ImportedDlls(image)) {
@@ -123,8 +123,8 @@ int main()
     const std::string arguments = " /NAME:guest /PASSWORD:" + std::string(64, '0') + " /JOINKEY:1000";
     for (const std::string& link : links) {
         handlerMs.push_back(TimeToRecord("\"" + handler + "\" \"" + link + "\"", record));
-        bareMs.push_back(
-            TimeToRecord("\"" + dir + "BareLaunch.exe\" \"" + client + "\\Marovent.exe\" \"" + arguments + "\"", record));
+        bareMs.push_back(TimeToRecord(
+            "\"" + dir + "BareLaunch.exe\" \"" + client + "\\Marovent.exe\" \"" + arguments + "\"", record));
     }
     const double h = Median(handlerMs), b = Median(bareMs);
     printf("handler started with a link to client start: %.1f ms (median of %zu)\n", h, links.size());
