@@ -67,6 +67,17 @@ int RunLink(std::string_view link)
         if (!AnsiFromUtf8(value.utf8, value.ansi))
             return RefuseLink(std::string(value.name) + " has characters outside the ANSI code page");
     }
+    // The reader's command-line rule once more on what the client will see.
+    const struct {
+        const char* name;
+        const std::string& ansi;
+        bool slashAnywhere;
+    } arguments[] = {
+        {"id", properties.strID, true}, {"key", properties.key, true}, {"server", properties.strServer, false}};
+    for (const auto& argument : arguments) {
+        if (const char* fault = AnsiValueFault(argument.ansi, argument.slashAnywhere))
+            return RefuseLink(std::string(fault) + " in " + argument.name);
+    }
 
     // Claimed last: a link refused for anything else keeps its one use.
     switch (ClaimNonce(fields.nonce, fields.exp, static_cast<long long>(std::time(nullptr)))) {
