@@ -38,9 +38,15 @@ osslsigncode sign -certs "$signing/chain.pem" -key "$signing/key.pem" -h sha256 
   -in "$padded.unsigned" -out "$padded" >/dev/null
 rm -f "$padded.unsigned"
 export VANTORIMA_BENCH_INSTALLER=$padded
+# The link handler's bench starts it with links signed for the run.
+scheme=$(sed -n 's/^#define VANTORIMA_URL_SCHEME "\(.*\)"$/\1/p' "$top/build/win32/generated/BuildConfig.h")
 for b in "${benches[@]}"; do
   echo "== $(basename "$b" .exe)"
-  (cd "$(dirname "$b")" && python3 "$top/tools/update_server.py" "${server[@]}" --exec wine "$b")
+  links=()
+  if [ "$(basename "$b")" = bench_handler.exe ]; then
+    links=(python3 "$top/tests/win32/make_links.py" --key "$signing/link-key.pem" --scheme "$scheme" --bench 25 --)
+  fi
+  (cd "$(dirname "$b")" && ${links[@]+"${links[@]}"} python3 "$top/tools/update_server.py" "${server[@]}" --exec wine "$b")
 done
 
 # The 64-bit module: its size and imports, and its launch, from the 64-bit

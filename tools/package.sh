@@ -1,7 +1,8 @@
 #!/bin/bash
 # make package: what a web server hosts for pages that embed the control.
 #
-#   tools/package.sh [--check] [--module FILE] [--module64 FILE] [--out DIR] [--test-signing DIR]
+#   tools/package.sh [--check] [--module FILE] [--module64 FILE] [--handler FILE] [--handler64 FILE]
+#                    [--out DIR] [--test-signing DIR]
 #
 # Puts into DIR (default build/package):
 #   Vantorima.ocx    the 32-bit module (default build/win32/Vantorima.ocx), signed
@@ -11,11 +12,18 @@
 #   Vantorima.cab    all three, then signed itself, for
 #                    <object codebase="Vantorima.cab#version=1,0,0,2">
 #   example.html     package/example.html, a page that embeds the control
+#   handler/x86/VantorimaLaunch.exe, handler/x64/VantorimaLaunch.exe
+#                    the link handler for each processor (default
+#                    build/win32/ and build/win64/VantorimaLaunch.exe), signed,
+#                    for the client's installer to put beside the client
+#   handler/README.txt  package/handler-README.txt, for the service's operators
 # and checks the result: the CAB holds exactly the two modules and the INF,
 # each module in it is the signed one and built for the processor the INF
 # names it for, every signature verifies, and the class id and version agree
 # across the INF, the page, the type library and both modules' version
-# resources.
+# resources; each handler is the build's, signed, for its processor, of the
+# modules' version; and no file of the package holds a private key (the link
+# signing key stays with the service).
 #
 # Signing. Without settings, the build's test code-signing certificate signs,
 # the one that signs the stand-in installer: tools/test-certs.sh makes it in
@@ -41,6 +49,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 check=0
 module=$top/build/win32/Vantorima.ocx
 module64=$top/build/win64/Vantorima.ocx
+handler=$top/build/win32/VantorimaLaunch.exe
+handler64=$top/build/win64/VantorimaLaunch.exe
 out=$top/build/package
 testdir=$top/build/win32/test-signing
 while [ $# -gt 0 ]; do
@@ -48,16 +58,19 @@ while [ $# -gt 0 ]; do
     --check) check=1 ;;
     --module) module=$2; shift ;;
     --module64) module64=$2; shift ;;
+    --handler) handler=$2; shift ;;
+    --handler64) handler64=$2; shift ;;
     --out) out=$2; shift ;;
     --test-signing) testdir=$2; shift ;;
-    *) echo "usage: $0 [--check] [--module FILE] [--module64 FILE] [--out DIR] [--test-signing DIR]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--check] [--module FILE] [--module64 FILE] [--handler FILE] [--handler64 FILE]" \
+         "[--out DIR] [--test-signing DIR]" >&2; exit 2 ;;
   esac
   shift
 done
 
 fail() { echo "package: $*" >&2; exit 1; }
-for m in "$module" "$module64"; do
-  [ -f "$m" ] || fail "no module at $m (build it first: make build)"
+for m in "$module" "$module64" "$handler" "$handler64"; do
+  [ -f "$m" ] || fail "no program at $m (build it first: make build)"
 done
 for tool in gcab osslsigncode openssl python3; do
   command -v $tool >/dev/null || fail "$tool is missing (tools/setup.sh installs it)"
@@ -83,9 +96,9 @@ else
   cafile=$testdir/root.pem
 fi
 
-# Signs $1 into $2. The key's password goes through a pipe, never the command line.
+# Signs $1 into $2, described as $3. The key's password goes through a pipe, never the command line.
 sign() {
-  local args=(sign -certs "$cert" -key "$key" -h sha256 -n "Vantorima ActiveX Control")
+  local args=(sign -certs "$cert" -key "$key" -h sha256 -n "${3:-Vantorima ActiveX Control}")
   [ -n "${VANTORIMA_SIGN_URL:-}" ] && args+=(-i "$VANTORIMA_SIGN_URL")
   [ -n "${VANTORIMA_SIGN_TIMESTAMP:-}" ] && args+=(-ts "$VANTORIMA_SIGN_TIMESTAMP")
   if [ -n "${VANTORIMA_SIGN_PASS:-}" ]; then
@@ -108,6 +121,14 @@ for f in "${contents[@]}"; do mv -f "$work/cab/$f" "$out/$f"; done
 mv -f "$work/Vantorima.cab" "$out/Vantorima.cab"
 cp "$top/package/example.html" "$out/example.html"
 
+# The link handler, beside the modules: the client's installer carries it.
+mkdir -p "$out/handler/x86" "$out/handler/x64"
+sign "$handler" "$work/handler-x86.exe" "Vantorima Link Handler"
+sign "$handler64" "$work/handler-x64.exe" "Vantorima Link Handler"
+mv -f "$work/handler-x86.exe" "$out/handler/x86/VantorimaLaunch.exe"
+mv -f "$work/handler-x64.exe" "$out/handler/x64/VantorimaLaunch.exe"
+cp "$top/package/handler-README.txt" "$out/handler/README.txt"
+
 # --- checks -------------------------------------------------------------------
 listed=$(gcab -t "$out/Vantorima.cab" | sort | tr '\n' ' ')
 [ "$listed" = "Vantorima.inf Vantorima.ocx Vantorima64.ocx " ] ||
@@ -123,13 +144,24 @@ for pair in "Vantorima.ocx:$module" "Vantorima64.ocx:$module64"; do
   cmp -s "$work/unsigned-$name" "${pair#*:}" || fail "the signed $name is not ${pair#*:}"
 done
 
-# Both signatures, by this certificate and no other.
+for pair in "x86/VantorimaLaunch.exe:$handler" "x64/VantorimaLaunch.exe:$handler64"; do
+  osslsigncode remove-signature -in "$out/handler/${pair%%:*}" -out "$work/unsigned-handler" >/dev/null
+  cmp -s "$work/unsigned-handler" "${pair#*:}" || fail "the signed handler/${pair%%:*} is not ${pair#*:}"
+  rm -f "$work/unsigned-handler"
+done
+# The link signing key belongs to the service alone.
+if grep -rlq -e "PRIVATE KEY" "$out"; then
+  fail "a private key is in the package: $(grep -rl -e "PRIVATE KEY" "$out" | tr '\n' ' ')"
+fi
+
+# Every signature, by this certificate and no other.
 # (An SPC or DER chain gives no fingerprint here: then any leaf the roots accept.)
 leaf=$(openssl x509 -in "$cert" -noout -fingerprint -sha256 2>/dev/null || true)
 leaf=${leaf#*=}
 verify=(verify -CAfile "$cafile")
 [ -n "$leaf" ] && verify+=(-require-leaf-hash "sha256:${leaf//:/}")
-for f in "$work/x/Vantorima.ocx" "$work/x/Vantorima64.ocx" "$out/Vantorima.cab"; do
+for f in "$work/x/Vantorima.ocx" "$work/x/Vantorima64.ocx" "$out/Vantorima.cab" "$out/handler/x86/VantorimaLaunch.exe" \
+  "$out/handler/x64/VantorimaLaunch.exe"; do
   osslsigncode "${verify[@]}" -in "$f" >"$work/verify.log" 2>&1 ||
     { cat "$work/verify.log" >&2; fail "the signature of $(basename "$f") does not verify"; }
 done
@@ -137,10 +169,11 @@ done
 # One class id and one version everywhere a browser or Windows reads them,
 # and each module named for the processor it is built for.
 python3 - "$top/res/Vantorima.idl" "$out/Vantorima.ocx" "$out/Vantorima64.ocx" "$top/package/Vantorima.inf" \
-  "$top/package/example.html" <<'EOF' || fail "the package's class id, version or processors disagree (above)"
+  "$top/package/example.html" "$out/handler/x86/VantorimaLaunch.exe" "$out/handler/x64/VantorimaLaunch.exe" \
+  <<'EOF' || fail "the package's class id, version or processors disagree (above)"
 import re, struct, sys
 
-idl, module, module64, inf, page = sys.argv[1:]
+idl, module, module64, inf, page, handler, handler64 = sys.argv[1:]
 errors = []
 
 clsid = re.search(r"uuid\(([0-9A-Fa-f-]{36})\)[^\]]*\]\s*coclass", open(idl).read()).group(1).upper()
@@ -160,6 +193,10 @@ if version64 != version:
     errors.append("the modules' versions differ: %s and %s" % (version, version64))
 if (machine, machine64) != (0x14C, 0x8664):
     errors.append("the modules are built for machines 0x%X and 0x%X, not x86 and x64" % (machine, machine64))
+for path, want in ((handler, 0x14C), (handler64, 0x8664)):
+    v, m = version_and_machine(path)
+    if (v, m) != (version, want):
+        errors.append("%s is version %s for machine 0x%X, expected %s for 0x%X" % (path, v, m, version, want))
 
 sections, name = {}, None
 for line in open(inf).read().splitlines():
@@ -197,9 +234,4 @@ for e in errors:
 sys.exit(1 if errors else 0)
 EOF
 
-# No private key of any kind goes out: the link signing key least of all.
-if grep -rlq -- "PRIVATE KEY" "$out"; then
-  fail "the package holds a private key: $(grep -rl -- "PRIVATE KEY" "$out" | tr '\n' ' ')"
-fi
-
-echo "package: $out/Vantorima.cab (Vantorima.ocx, Vantorima64.ocx, Vantorima.inf), all signed by $(openssl x509 -in "$cert" -noout -subject 2>/dev/null || echo "$cert"); example page $out/example.html"
+echo "package: $out/Vantorima.cab (Vantorima.ocx, Vantorima64.ocx, Vantorima.inf), all signed by $(openssl x509 -in "$cert" -noout -subject 2>/dev/null || echo "$cert"); example page $out/example.html; link handler in $out/handler/"

@@ -87,9 +87,18 @@ CDownLoadDlg::CDownLoadDlg(std::function<void()> handedOver)
     , m_webGrab(std::make_shared<CWebGrab>())
 {
     // The template's progress bar and animation are common controls; a host
-    // need not have registered them.
+    // need not have registered them. Their library is loaded here, not with
+    // the program: loading it registers window classes, which under Wine
+    // starts a desktop process, and a program that only launches the client
+    // (the link handler) should not pay for that. It stays loaded: the
+    // classes live in it.
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS | ICC_ANIMATE_CLASS};
-    InitCommonControlsEx(&classes);
+    using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    if (const HMODULE controls = LoadLibraryA("comctl32.dll")) {
+        if (const auto init = reinterpret_cast<InitControls>(
+                reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx"))))
+            init(&classes);
+    }
 }
 
 CDownLoadDlg::~CDownLoadDlg()
@@ -286,6 +295,8 @@ void CDownLoadDlg::Exit()
     ShowProgressNow();
     m_animate.Close();
     EndDialog(IDCANCEL);
+    if (m_hidden)
+        m_hidden();
 }
 
 void CDownLoadDlg::FinishUpdate()

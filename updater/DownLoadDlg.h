@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/win/AnimateCtrl.h"
@@ -37,6 +38,14 @@ public:
     ~CDownLoadDlg() override;
 
     static std::string InstallerUrl();
+
+    // For an owner with no page to close (a program of its own): hidden runs,
+    // and must only post, whenever the dialog hides itself, which it does on
+    // every road that ends it; a failure is a hide with no hand-over after it
+    // in the same handler.
+    void NotifyWhenHidden(std::function<void()> hidden) { m_hidden = std::move(hidden); }
+    // Whether the user agreed to stop the update (the button then closes).
+    bool StopConfirmed() const { return m_bStopConfirmed != 0; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -76,6 +85,7 @@ private:
     void ShowProgressNow();
 
     const std::function<void()> m_handedOver;
+    std::function<void()> m_hidden;
     std::string m_strTempPath;
     // The download's own folder under m_strTempPath. Only this dialog starts
     // what is in it, so it need not outlive the dialog; it goes after the

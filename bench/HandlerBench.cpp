@@ -1,0 +1,135 @@
+// bench_handler: what the link handler costs.
+//
+//   - the size of the shipped (stripped) VantorimaLaunch.exe, target
+//     <= 200 KiB, and the DLLs it imports, which must all be Windows' own;
+//   - the time from starting the handler with a signed link until the client
+//     has started (its record appears), against the same chain through a bare
+//     program that only calls ShellExecuteA on the client with the same
+//     arguments; target ratio <= 1.3.
+//
+// Runs inside tests/win32/make_links.py --bench N, which signs N links.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench/BenchClock.h"
+#include "bench/BenchImage.h"
+#include "launcher/SettingsStore.h"
+
+namespace {
+
+constexpr int kTargetKiB = 200;
+
+std::string ProgramDir()
+{
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    const std::string own(path, n);
+    return own.substr(0, own.find_last_of('\\') + 1);
+}
+
+// name=link lines of the links file (a Unix path: Wine's Z: drive).
+std::vector<std::string> BenchLinks()
+{
+    std::vector<std::string> links;
+    const char* file = getenv("VANTORIMA_TEST_LINKS");
+    if (!file)
+        return links;
+    std::string path = std::string("Z:") + file;
+    for (char& c : path)
+        c = c == '/' ? '\\' : c;
+    const std::string text = ReadFileBytes(path);
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string line = text.substr(at, end - at);
+        if (line.compare(0, 6, "bench_") == 0)
+            links.push_back(line.substr(line.find('=') + 1));
+        at = end + 1;
+    }
+    return links;
+}
+
+// Starts command and waits until the record file appears; milliseconds.
+double TimeToRecord(std::string command, const std::string& record)
+{
+    DeleteFileA(record.c_str());
+    const double start = SecondsNow();
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    double ms = -1;
+    for (int i = 0; i < 20000; ++i) {
+        if (GetFileAttributesA(record.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            ms = 1000.0 * (SecondsNow() - start);
+            break;
+        }
+        Sleep(1);
+    }
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    Sleep(50);  // the client ends before the next start
+    return ms;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+}  // namespace
+
+int main()
+{
+    const std::string dir = ProgramDir();
+    const std::string handler = dir + "VantorimaLaunch.exe";
+    const std::string image = ReadFileBytes(handler);
+    const double kib = image.size() / 1024.0;
+    printf("link handler size (stripped): %zu bytes = %.1f KiB (target <= %d KiB: %s)\n", image.size(), kib, kTargetKiB,
+           kib <= kTargetKiB ? "met" : "NOT met");
+    bool allOwn = true;
+    printf("imported DLLs:");
+    for (const std::string& name : ImportedDlls(image)) {
+        printf(" %s", name.c_str());
+        allOwn &= IsWindowsOwn(name);
+    }
+    printf("\n  all Windows' own: %s\n", allOwn ? "yes" : "NO");
+
+    const std::vector<std::string> links = BenchLinks();
+    if (links.empty()) {
+        printf("no signed links (run inside make_links.py --bench N)\n");
+        return 1;
+    }
+    // The client installed in the bench's own directory.
+    const std::string client = dir + "bench-client";
+    CreateDirectoryA(client.c_str(), nullptr);
+    CopyFileA((dir + "Marovent.exe").c_str(), (client + "\\Marovent.exe").c_str(), FALSE);
+    HKEY key;
+    RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    RegSetValueExA(key, "WorkDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(client.c_str()),
+                   static_cast<DWORD>(client.size() + 1));
+    RegCloseKey(key);
+    const std::string record = client + "\\record.txt";
+    SetEnvironmentVariableA("MAROVENT_RECORD", record.c_str());
+
+    std::vector<double> handlerMs, bareMs;
+    const std::string arguments = " /NAME:guest /PASSWORD:" + std::string(64, '0') + " /JOINKEY:1000";
+    for (const std::string& link : links) {
+        handlerMs.push_back(TimeToRecord("\"" + handler + "\" \"" + link + "\"", record));
+        bareMs.push_back(TimeToRecord(
+            "\"" + dir + "BareLaunch.exe\" \"" + client + "\\Marovent.exe\" \"" + arguments + "\"", record));
+    }
+    const double h = Median(handlerMs), b = Median(bareMs);
+    printf("handler started with a link to client start: %.1f ms (median of %zu)\n", h, links.size());
+    printf("bare ShellExecuteA program to client start:  %.1f ms (median of %zu)\n", b, links.size());
+    printf("  ratio %.2f (target <= 1.3: %s)\n", h / b, h > 0 && b > 0 && h / b <= 1.3 ? "met" : "NOT met");
+    RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath);
+    return 0;
+}
