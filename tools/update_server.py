@@ -171,7 +171,9 @@ class Handler(BaseHTTPRequestHandler):
             raise ValueError("bad slow mode: " + modes["slow"])
         status = int(modes.get("status", "206" if first is not None else "200"))
         self.send_response(status)
-        self.send_header("Content-Type", "application/octet-stream")
+        # Pages as pages, for real browsers; everything else is a download.
+        page = body.path is not None and body.path.endswith((".html", ".htm"))
+        self.send_header("Content-Type", "text/html; charset=utf-8" if page else "application/octet-stream")
         self.send_header("ETag", etag)
         self.send_header("Last-Modified", last_modified)
         if "norange" not in modes:
