@@ -50,13 +50,18 @@ CLaunchSequence::DialogPtr CLaunchSequence::OpenDownLoadDlg(HWND control, const 
     return dialog;
 }
 
-void CLaunchSequence::OnNotifyChild(HWND control)
+void CLaunchSequence::CloseUpdater()
 {
-    TraceOut("CPelloraCtrl::OnNotifyChild");
     if (m_downLoaddlg) {
         TraceOut("delete m_downLoaddlg");
         m_downLoaddlg.reset();
     }
+}
+
+void CLaunchSequence::OnNotifyChild(HWND control)
+{
+    TraceOut("CPelloraCtrl::OnNotifyChild");
+    CloseUpdater();
     if (!GetParentOwner(control)) {
         TraceOut("GetParentOwner no");
         return;

@@ -42,6 +42,9 @@ public:
     // The completion message's handler: deletes the update dialog, then
     // minimises and destroys the host's top-level window.
     void OnNotifyChild(HWND control);
+    // Its first half, for a launcher with no host window to end: deletes the
+    // update dialog, if one is open.
+    void CloseUpdater();
 
     // The update dialog, modeless, with the control's window as parent.
     static DialogPtr OpenDownLoadDlg(HWND control, const std::function<void()>& handedOver);

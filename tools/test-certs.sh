@@ -13,6 +13,9 @@
 #                        by the root
 #   stranger.pem, .key   a self-signed certificate that nothing trusts, good
 #                        for code signing and for https://localhost alike
+#   link-key.pem         the test P-256 key that signs links (vantorima-link
+#                        sign --private); never packaged
+#   link-pub.pem         its public key, the default of VANTORIMA_LINK_KEYS
 #
 #   tools/test-certs.sh DIR
 set -euo pipefail
@@ -20,7 +23,8 @@ dir=$(realpath -m "${1:?usage: $0 DIR}")
 
 valid() {  # every file there, and the certificates good for 30 more days
   local f
-  for f in root.pem cert.pem key.pem chain.pem cert.sha1 tls.pem tls.key stranger.pem stranger.key; do
+  for f in root.pem cert.pem key.pem chain.pem cert.sha1 tls.pem tls.key stranger.pem stranger.key link-key.pem \
+    link-pub.pem; do
     [ -s "$dir/$f" ] || return 1
   done
   for f in root.pem cert.pem tls.pem stranger.pem; do
@@ -62,8 +66,10 @@ openssl req -x509 -newkey rsa:2048 -sha256 -nodes -days $days -subj "/CN=Vantori
   -addext "basicConstraints=critical,CA:FALSE" -addext "keyUsage=critical,digitalSignature,keyEncipherment" \
   -addext "extendedKeyUsage=codeSigning,serverAuth" -addext "subjectAltName=DNS:localhost" \
   -keyout stranger.key -out stranger.pem 2>/dev/null
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out link-key.pem 2>/dev/null
+openssl pkey -in link-key.pem -pubout -out link-pub.pem 2>/dev/null
 # Certificates are public; the keys stay the owner's.
-chmod 644 root.pem cert.pem chain.pem cert.sha1 tls.pem stranger.pem
+chmod 644 root.pem cert.pem chain.pem cert.sha1 tls.pem stranger.pem link-pub.pem
 rm -f ./*.csr ./*.ext root.key
 
 # All or nothing: the files of one run belong together.

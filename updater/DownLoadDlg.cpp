@@ -239,6 +239,8 @@ void CDownLoadDlg::Exit()
     ShowProgressNow();
     m_animate.Close();
     EndDialog(IDCANCEL);
+    if (m_hidden)
+        m_hidden();
 }
 
 void CDownLoadDlg::FinishUpdate()

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/win/AnimateCtrl.h"
@@ -36,6 +37,14 @@ public:
     ~CDownLoadDlg() override;
 
     static std::string InstallerUrl();
+
+    // For an owner with no page to close (a program of its own): hidden runs,
+    // and must only post, whenever the dialog hides itself, which it does on
+    // every road that ends it; a failure is a hide with no hand-over after it
+    // in the same handler.
+    void NotifyWhenHidden(std::function<void()> hidden) { m_hidden = std::move(hidden); }
+    // Whether the user agreed to stop the update (the button then closes).
+    bool StopConfirmed() const { return m_bStopConfirmed != 0; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -68,6 +77,7 @@ private:
     void ShowProgressNow();
 
     const std::function<void()> m_handedOver;
+    std::function<void()> m_hidden;
     std::string m_strTempPath;
     int m_bStopConfirmed = 0;
     std::string m_strInstallerURL;

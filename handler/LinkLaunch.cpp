@@ -1,0 +1,124 @@
+#include "handler/LinkLaunch.h"
+
+#include <ctime>
+#include <functional>
+#include <vector>
+
+#include "handler/NonceLedger.h"
+#include "handler/SignedLink.h"
+#include "support/Trace.h"
+#include "updater/DownLoadDlg.h"
+#include "updater/MessageCaption.h"
+
+namespace {
+
+const char kRefusedText[] = "链接无效或已过期。\r\n\r\n请回到网页重新登录后再试。";
+
+}  // namespace
+
+int RefuseLink(const std::string& why)
+{
+    TraceOut("link refused: %s", why.c_str());
+    MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    return kExitRefused;
+}
+
+bool AnsiFromUtf8(const std::string& utf8, std::string& ansi)
+{
+    ansi.clear();
+    if (utf8.empty())
+        return true;
+    const int size = static_cast<int>(utf8.size());
+    const int wide = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
+    if (wide <= 0)
+        return false;
+    // No wide std::string: its runtime part would be a sixth of the program.
+    std::vector<wchar_t> text(static_cast<size_t>(wide));
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, text.data(), wide);
+    BOOL lossy = FALSE;
+    const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wide, nullptr, 0, nullptr, &lossy);
+    if (bytes <= 0 || lossy)
+        return false;
+    ansi.resize(static_cast<size_t>(bytes));
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wide, &ansi[0], bytes, nullptr, &lossy);
+    // A code page may still map two characters to one: only an exact round trip counts.
+    std::vector<wchar_t> back(static_cast<size_t>(wide));
+    return !lossy && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), bytes, back.data(), wide) == wide &&
+        back == text;
+}
+
+int RunLink(std::string_view link)
+{
+    const CheckedLink checked = CheckLink(link, static_cast<long long>(std::time(nullptr)));
+    if (!checked.ok)
+        return RefuseLink(checked.why);
+
+    const LinkFields& fields = checked.fields;
+    LaunchProperties properties;
+    const struct {
+        const char* name;
+        const std::string& utf8;
+        std::string& ansi;
+    } values[] = {{"id", fields.id, properties.strID},
+                  {"pass", fields.pass, properties.strPass},
+                  {"key", fields.key, properties.key},
+                  {"server", fields.server, properties.strServer}};
+    for (const auto& value : values) {
+        if (!AnsiFromUtf8(value.utf8, value.ansi))
+            return RefuseLink(std::string(value.name) + " has characters outside the ANSI code page");
+    }
+
+    // Claimed last: a link refused for anything else keeps its one use.
+    switch (ClaimNonce(fields.nonce, fields.exp, static_cast<long long>(std::time(nullptr)))) {
+    case NonceClaim::Claimed:
+        break;
+    case NonceClaim::UsedBefore:
+        return RefuseLink("nonce used before");
+    case NonceClaim::Unavailable:
+        return RefuseLink("nonce ledger cannot be written");
+    }
+    return RunLaunch(properties);
+}
+
+int RunLaunch(const LaunchProperties& properties)
+{
+    // The launch sequence's reports and the dialog's only post: they set a
+    // flag and wake the loop below, which looks at the flags only once the
+    // handler that set them has returned.
+    const DWORD thread = GetCurrentThreadId();
+    bool handedOver = false;
+    bool hidden = false;
+    const auto wake = [thread] { PostThreadMessageA(thread, WM_NULL, 0, 0); };
+    CDownLoadDlg* dialog = nullptr;
+
+    CLaunchSequence launch([&] { handedOver = true, wake(); },
+                           [&](HWND, const std::function<void()>& handed) {
+                               auto* made = new CDownLoadDlg(handed);
+                               CLaunchSequence::DialogPtr owned(made);
+                               made->NotifyWhenHidden([&] { hidden = true, wake(); });
+                               // No page to sit on: a top-level window of its own.
+                               made->Create(nullptr);
+                               dialog = made;
+                               return owned;
+                           });
+    launch.Launch(nullptr, properties);
+
+    const HWND window = dialog ? dialog->GetSafeHwnd() : nullptr;
+    if (!handedOver && !window)
+        TraceOut("no update dialog");
+    MSG msg;
+    while (window && !handedOver && !hidden && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageA(window, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+
+    int code = kExitUpdateFailed;
+    if (handedOver)
+        code = dialog && dialog->StopConfirmed() ? kExitUpdateStopped : kExitLaunched;
+    // Where the control would end the page, the program ends.
+    launch.CloseUpdater();
+    TraceOut("VantorimaLaunch exit %d", code);
+    return code;
+}

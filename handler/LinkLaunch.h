@@ -1,0 +1,35 @@
+// What the handler does with a link: check it, claim its nonce, then run the
+// control's own launch sequence with the link's four values, in a program of
+// its own (no page, no host window).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "launcher/LaunchSequence.h"
+
+// The handler's exit codes.
+enum HandlerExit : int {
+    kExitLaunched = 0,  // the client, or its installer, was asked to start
+    kExitRefused = 1,  // the link was refused: nothing written, nothing started
+    kExitUpdateFailed = 2,  // the update dialog ended on a failure (it showed why)
+    kExitUpdateStopped = 3,  // the user stopped the update and closed the dialog
+    kExitRegistration = 4,  // /register or /unregister failed, or a bad switch
+};
+
+// Refusal: one box, one trace line "link refused: <why>", kExitRefused.
+int RefuseLink(const std::string& why);
+
+// The link as the shell passed it, in UTF-8. Refuses, or launches and runs
+// until the launch has handed over or the update dialog has ended.
+int RunLink(std::string_view link);
+
+// Runs the launch sequence for properties (ANSI strings) as the control's
+// window creation does, with the update dialog as a top-level window, and
+// returns when it is over: kExitLaunched, kExitUpdateFailed or
+// kExitUpdateStopped.
+int RunLaunch(const LaunchProperties& properties);
+
+// UTF-8 -> the ANSI code page; false when the text is not valid UTF-8 or
+// a character has no exact counterpart there.
+bool AnsiFromUtf8(const std::string& utf8, std::string& ansi);

@@ -1,0 +1,25 @@
+// The nonces of the links this user's handler acted on, so that a link works
+// once: one registry key per nonce under the current user, kept until the
+// link's end of validity.
+//
+// A claim creates the nonce's key; only the instance that created it may act,
+// so two handlers started with the same link at once cannot both launch.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Beside the client's settings, never inside its key: a refused link must
+// leave that key as it was.
+constexpr const char kNonceLedgerPath[] = "Software\\Quorsel\\Vantorima\\LinkNonces";
+
+enum class NonceClaim {
+    Claimed,  // first use: act on the link
+    UsedBefore,  // a link with this nonce was acted on before
+    Unavailable,  // the ledger cannot be written: once-only cannot be ensured
+};
+
+// Claims nonce (hex digits; case does not matter) for a link valid until exp
+// (Unix seconds), after dropping the entries whose links have expired by now.
+NonceClaim ClaimNonce(const std::string& nonce, long long exp, long long now);
