@@ -197,13 +197,17 @@ class Road:
                    "--port", str(a.port), "--port-file", port_file, "--lifetime", "600", "--idle", "0",
                    "--link-tool", a.link_tool, "--link-key", a.link_key, "--link-id", a.id,
                    "--link-pass", a.password, "--link-join-key", a.join_key, "--link-server", a.server]
+        if a.tls_port is not None:  # the installer over https://localhost, the page over plain http
+            command += ["--tls-port", str(a.tls_port), "--tls", os.path.join(a.test_signing, "tls.pem"),
+                        os.path.join(a.test_signing, "tls.key")]
         self.server_log = open(os.path.join(self.work, "server.log"), "w")
         self.server = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=self.server_log,
                                        stderr=subprocess.STDOUT, start_new_session=True)
         if not wait_for(10, lambda: os.path.exists(port_file) or self.server.poll() is not None) or \
                 self.server.poll() is not None:
             raise RuntimeError("the page's server did not start (port %d taken?)" % a.port)
-        self.origin = "http://127.0.0.1:%d" % a.port
+        with open(port_file) as f:
+            self.origin = "http://127.0.0.1:%d" % int(f.read())
         self.url = self.origin + "/login.html"
         if a.slow:
             urllib.request.urlopen(self.origin + "/~set/~slow=" + a.slow + "/").read()
@@ -408,11 +412,10 @@ class Road:
             say("screenshot of the failure: " + path)
 
 
-def session_environment(session, start):
+def session_environment(session, root):
+    """Starts a Wine session in session that trusts root; its environment."""
     script = os.path.join(TOP, "tools", "wine-session.sh")
-    if start:
-        subprocess.run([script, "start", session, os.path.join(TOP, "build", "win32", "test-signing", "root.pem")],
-                       check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([script, "start", session, root], check=True, stdout=subprocess.DEVNULL)
     env = subprocess.run(["bash", "-c", '. "$1/wine.env" && env -0', "-", session], capture_output=True,
                          check=True).stdout
     return dict(item.split("=", 1) for item in env.decode().split("\0") if "=" in item)
@@ -423,8 +426,12 @@ def main():
     parser.add_argument("--bin", default=os.path.join(TOP, "build", "win32", "bin"),
                         help="the Windows programs: VantorimaLaunch.exe, VokWeiqi.exe")
     parser.add_argument("--link-tool", default=os.path.join(TOP, "build", "host", "bin", "vantorima-link"))
-    parser.add_argument("--link-key", default=os.path.join(TOP, "build", "win32", "test-signing", "link-key.pem"))
-    parser.add_argument("--port", type=int, required=True, help="the installer's port, where the page is served")
+    parser.add_argument("--test-signing", default=os.path.join(TOP, "build", "win32", "test-signing"),
+                        help="the build's test certificates: root.pem, tls.pem and tls.key, link-key.pem")
+    parser.add_argument("--link-key", help="the private key that signs links (default: the test key)")
+    parser.add_argument("--port", type=int, required=True,
+                        help="the page's port, and the installer's when it is served over http; 0 picks one")
+    parser.add_argument("--tls-port", type=int, help="the installer's port when it is served over https")
     parser.add_argument("--scheme", default="vantorima")
     parser.add_argument("--id", default="guest")
     parser.add_argument("--password", default="go-demo-2026")
@@ -438,6 +445,7 @@ def main():
     parser.add_argument("--failure-shots", help="where a failure's screenshot goes (default: the work folder)")
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
     args = parser.parse_args()
+    args.link_key = args.link_key or os.path.join(args.test_signing, "link-key.pem")
     for path in (args.link_tool, args.link_key, os.path.join(args.bin, "VokWeiqi.exe")):
         if not os.path.exists(path):
             say("missing " + path)
@@ -447,7 +455,8 @@ def main():
         return 2
 
     if args.session:
-        os.environ.update(session_environment(os.path.abspath(args.session), True))
+        os.environ.update(session_environment(os.path.abspath(args.session),
+                                              os.path.join(args.test_signing, "root.pem")))
     work = tempfile.mkdtemp(prefix="browser-road-")  # no blanks: the desktop entry's Exec splits at them
     road = Road(args, work)
     ok = False
