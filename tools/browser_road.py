@@ -283,6 +283,14 @@ class Road:
     def offered(self):
         return self.browser.evaluate("!document.getElementById('offer').hidden")
 
+    def page_saw_the_link_taken(self):
+        """Once the page has waited for the link to be taken: whether it saw
+        it go (the browser lost focus to the program) rather than offering
+        the installer."""
+        if not wait_for(10, lambda: self.browser.evaluate("!document.getElementById('play').disabled")):
+            return False
+        return self.browser.evaluate("document.getElementById('offer').hidden")
+
     def click_play(self):
         if not wait_for(10, lambda: self.browser.evaluate("!document.getElementById('play').disabled")):
             raise RuntimeError("the play button stays disabled")
@@ -361,6 +369,7 @@ class Road:
                     "the installer's signature was checked: %s" % (checked[-1] if checked else "no check"))
         command = wait_for(10, self.scheme_command) or ""
         self.expect("VantorimaLaunch.exe" in command, "the installer registered the handler: " + command)
+        self.expect(self.page_saw_the_link_taken(), "the page saw that a program took the link")
         self.expect(not self.record(client_record), "the client did not start from the first link")
 
         say("click 2: the client is installed")
@@ -381,6 +390,7 @@ class Road:
         server = self.registry_value(SETTINGS_KEY, "LoginSERV")
         if a.server:
             self.expect(server == a.server, "LoginSERV %s" % server)
+        self.expect(self.page_saw_the_link_taken(), "the page saw that a program took the link")
         self.expect(len(self.links_received()) == 3 and len(set(self.links_received())) == 3,
                     "every click had a link of its own")
         return not self.failures
