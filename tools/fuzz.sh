@@ -19,7 +19,7 @@ case $minutes in
 esac
 
 # name:shares
-targets=(perfdata_fuzz:2 status_text_fuzz:1 page_parser_fuzz:1 saved_state_fuzz:1)
+targets=(perfdata_fuzz:2 status_text_fuzz:1 page_parser_fuzz:1 saved_state_fuzz:1 signed_link_fuzz:1)
 names=()
 total_shares=0
 for t in "${targets[@]}"; do
@@ -28,7 +28,7 @@ for t in "${targets[@]}"; do
 done
 
 cmake -S "$top" -B "$top/build/host" -G "Unix Makefiles" >/dev/null
-cmake --build "$top/build/host" --target "${names[@]}" >/dev/null
+cmake --build "$top/build/host" --target "${names[@]}" vantorima-link test_signing >/dev/null
 bin=$top/build/host/tests/fuzz
 out=$top/build/fuzz
 
@@ -43,6 +43,11 @@ for t in "${targets[@]}"; do
   # Real pages start the page parser off.
   if [ "$name" = page_parser_fuzz ]; then
     cp "$top/tools/demo/login.html" "$top/package/example.html" "$dir/seeds/"
+  fi
+  # A link as the service's tool signs it.
+  if [ "$name" = signed_link_fuzz ]; then
+    "$top/build/host/bin/vantorima-link" sign --private "$top/build/host/test-signing/link-key.pem" \
+      --id player --pass secret --join-key 1000 --server go.example.com:7000 >"$dir/seeds/tool-link"
   fi
   log=$dir/last-run.log
   echo "== $name: ${seconds} s"
