@@ -5,7 +5,9 @@
 // itself), then installs the stand-in client it carries: writes Marovent.exe
 // into VANTORIMA_INSTALL_DIR (else %APPDATA%\Quorsel\Marovent) and records
 // that directory as WorkDir in the client's settings key, as the real
-// installer does.
+// installer does; then puts the link handler (VantorimaLaunch.exe) it also
+// carries beside the client and registers it for the link scheme, per user
+// and machine-wide (where Wine's shell looks schemes up).
 #include <windows.h>
 
 #include <shlobj.h>
@@ -18,6 +20,7 @@
 namespace {
 
 constexpr int kClientResource = 1;
+constexpr int kHandlerResource = 2;
 
 std::string Environment(const char* name)
 {
@@ -57,16 +60,46 @@ std::string InstallDir()
     return dir + "\\Marovent";
 }
 
-bool InstallClient()
+// Writes the program carried as resource id to path.
+bool WriteCarried(int id, const std::string& path)
 {
-    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(kClientResource), MAKEINTRESOURCEA(10));  // RT_RCDATA
+    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10));  // RT_RCDATA
     HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    return bytes && WriteBytes(path, bytes, SizeofResource(nullptr, found));
+}
+
+// Runs program with arguments and waits for it; true when it exits 0.
+bool RunAndWait(const std::string& program, const std::string& arguments)
+{
+    std::string command = "\"" + program + "\" " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    DWORD code = 1;
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    return code == 0;
+}
+
+bool InstallHandler(const std::string& dir)
+{
+    const std::string handler = dir + "\\VantorimaLaunch.exe";
+    return WriteCarried(kHandlerResource, handler) && RunAndWait(handler, "/register") &&
+        RunAndWait(handler, "/register /machine");
+}
+
+bool InstallClient()
+{
     const std::string dir = InstallDir();
-    if (!bytes || dir.empty())
+    if (dir.empty())
         return false;
     CreateDirectoryA(dir.c_str(), nullptr);
-    if (!WriteBytes(dir + "\\Marovent.exe", bytes, SizeofResource(nullptr, found)))
+    if (!WriteCarried(kClientResource, dir + "\\Marovent.exe"))
         return false;
     CSettingsKey key;
     return key.Open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_WRITE) == ERROR_SUCCESS &&
@@ -82,8 +115,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (record.empty())
         record = self.substr(0, self.find_last_of('\\') + 1) + "VokWeiqi.received.txt";
     const bool installed = InstallClient();
+    const bool handler = installed && InstallHandler(InstallDir());
     const std::string text = "cmdline=" + std::string(GetCommandLineA()) + "\npath=" + self +
-        "\ninstalled=" + (installed ? "yes" : "no") + "\n";
+        "\ninstalled=" + (installed ? "yes" : "no") + "\nhandler=" + (handler ? "yes" : "no") + "\n";
     // Written beside, then moved in place: a reader never sees half a record.
     const std::string partial = record + ".partial";
     if (WriteBytes(partial, text.data(), static_cast<DWORD>(text.size())))
