@@ -368,7 +368,8 @@ class Road:
         self.expect(checked and checked[-1].startswith("CheckInstallerFile : suc "),
                     "the installer's signature was checked: %s" % (checked[-1] if checked else "no check"))
         command = wait_for(10, self.scheme_command) or ""
-        self.expect("VantorimaLaunch.exe" in command, "the installer registered the handler: " + command)
+        self.expect(workdir and ('"%s\\VantorimaLaunch.exe"' % workdir).lower() in command.lower(),
+                    "the installer registered the handler beside the client: " + command)
         self.expect(self.page_saw_the_link_taken(), "the page saw that a program took the link")
         self.expect(not self.record(client_record), "the client did not start from the first link")
 
