@@ -221,10 +221,12 @@ class Road:
         os.makedirs(os.path.join(home, ".config"))
         self.received_links = os.path.join(self.work, "links.txt")
         opener = os.path.join(self.work, "open-in-wine")
+        # Wine finds its server through TMPDIR: the session's, not Chromium's.
+        tmpdir = "export TMPDIR='%s'" % os.environ["TMPDIR"] if "TMPDIR" in os.environ else "unset TMPDIR"
         with open(opener, "w") as f:
             f.write("#!/bin/sh\n# The scheme's links to Wine's shell, which runs the command registered for them.\n"
-                    "echo \"$1\" >>'%s'\nexport WINEPREFIX='%s'\nexec wine start \"$1\"\n" %
-                    (self.received_links, os.environ["WINEPREFIX"]))
+                    "echo \"$1\" >>'%s'\nexport WINEPREFIX='%s'\n%s\nexec wine start \"$1\"\n" %
+                    (self.received_links, os.environ["WINEPREFIX"], tmpdir))
         os.chmod(opener, 0o755)
         entry = "vantorima-wine.desktop"
         with open(os.path.join(applications, entry), "w") as f:
@@ -234,7 +236,8 @@ class Road:
                if k not in ("XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID",
                             "BROWSER", "DBUS_SESSION_BUS_ADDRESS", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS")}
         env.update(HOME=home, XDG_DATA_HOME=os.path.join(home, ".local", "share"),
-                   XDG_CONFIG_HOME=os.path.join(home, ".config"), XDG_CACHE_HOME=os.path.join(home, ".cache"))
+                   XDG_CONFIG_HOME=os.path.join(home, ".config"), XDG_CACHE_HOME=os.path.join(home, ".cache"),
+                   TMPDIR=self.work)  # Chromium's own temporary files go with the rest
         subprocess.run(["xdg-mime", "default", entry, "x-scheme-handler/" + self.args.scheme], env=env, check=True)
         found = subprocess.run(["xdg-mime", "query", "default", "x-scheme-handler/" + self.args.scheme], env=env,
                                capture_output=True, text=True).stdout.strip()
@@ -250,10 +253,13 @@ class Road:
         with open(os.path.join(profile, "Default", "Preferences"), "w") as f:
             json.dump({"protocol_handler": {"allowed_origin_protocol_pairs": {self.origin: {self.args.scheme: True}}}},
                       f)
-        args = [self.args.chromium, "--no-sandbox", "--user-data-dir=" + profile, "--no-first-run",
+        # As root Chromium runs only without its sandbox; --test-type keeps the
+        # warning bar about that out of the pictures.
+        sandbox = ["--no-sandbox", "--test-type"] if os.geteuid() == 0 else []
+        args = [self.args.chromium] + sandbox + ["--user-data-dir=" + profile, "--no-first-run",
                 "--no-default-browser-check", "--password-store=basic", "--disable-sync", "--disable-extensions",
                 "--disable-component-update", "--disable-background-networking", "--disable-features=Translate",
-                "--window-position=0,0", "--window-size=1000,720", "--lang=zh-CN", "about:blank"]
+                "--window-position=0,0", "--window-size=1000,720", "--lang=zh-CN", "about:blank"])
         self.browser_log = open(os.path.join(self.work, "chromium.log"), "w")
         self.browser = DevTools(args, env, self.browser_log)
         self.browser.attach_to_page()
