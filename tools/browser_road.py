@@ -259,7 +259,7 @@ class Road:
         args = [self.args.chromium] + sandbox + ["--user-data-dir=" + profile, "--no-first-run",
                 "--no-default-browser-check", "--password-store=basic", "--disable-sync", "--disable-extensions",
                 "--disable-component-update", "--disable-background-networking", "--disable-features=Translate",
-                "--window-position=0,0", "--window-size=1000,720", "--lang=zh-CN", "about:blank"])
+                "--window-position=0,0", "--window-size=1000,720", "--lang=zh-CN", "about:blank"]
         self.browser_log = open(os.path.join(self.work, "chromium.log"), "w")
         self.browser = DevTools(args, env, self.browser_log)
         self.browser.attach_to_page()
