@@ -301,8 +301,16 @@ class Road:
         if not wait_for(10, lambda: self.browser.evaluate("!document.getElementById('play').disabled")):
             raise RuntimeError("the play button stays disabled")
         links = self.links_received()
+        self.clicked = time.monotonic()
         self.browser.click("play")
         return links
+
+    def say_when_the_page_left(self):
+        """How long after the click the page lost focus or was hidden: what
+        the page takes for the link being taken."""
+        left = wait_for(10, lambda: self.browser.evaluate("!document.hasFocus() || document.hidden"), interval=0.05)
+        say("the page lost focus or was hidden " +
+            ("after %.1f s" % (time.monotonic() - self.clicked) if left else "not at all"))
 
     def links_received(self):
         try:
@@ -345,7 +353,7 @@ class Road:
         sent = self.links_received()[len(before):]
         self.expect(sent and sent[0].startswith(a.scheme + ":launch?v=1&") and "&sig=" in sent[0],
                     "the link is a signed %s:launch link" % a.scheme)
-        self.expect(wait_for(8, self.offered), "nothing took the link: the page offers the installer")
+        self.expect(wait_for(10, self.offered), "nothing took the link: the page offers the installer")
         href = self.browser.evaluate("document.getElementById('installer').href")
         with urllib.request.urlopen(href) as reply:
             body = reply.read()
@@ -359,6 +367,7 @@ class Road:
         registered = self.scheme_command() or ""
         self.expect("VantorimaLaunch.exe" in registered, "the handler is registered: " + registered)
         before = self.click_play()
+        self.say_when_the_page_left()
         self.expect(wait_for(10, lambda: len(self.links_received()) > len(before)), "the link went to Wine")
         if self.shots:
             # The update dialog that the link opened, mid-download (slowed).
@@ -381,6 +390,7 @@ class Road:
 
         say("click 2: the client is installed")
         before = self.click_play()
+        self.say_when_the_page_left()
         self.expect(wait_for(10, lambda: len(self.links_received()) > len(before)), "the link went to Wine")
         received = wait_for(20, lambda: self.record(client_record))
         if self.shots:
