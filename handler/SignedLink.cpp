@@ -46,32 +46,8 @@ bool IsAlnum(char c)
 // plus. Everything else comes percent-encoded or not at all.
 bool IsQueryChar(char c)
 {
-    if (IsAlnum(c))
-        return true;
-    switch (c) {
-    case '-':
-    case '.':
-    case '_':
-    case '~':  // unreserved
-    case '!':
-    case '$':
-    case '&':
-    case '\'':
-    case '(':
-    case ')':
-    case '*':
-    case ',':
-    case ';':
-    case '=':
-    case ':':
-    case '@':
-    case '/':
-    case '?':
-    case '%':
-        return true;
-    default:
-        return false;
-    }
+    static constexpr std::string_view kMarks = "-._~!$&'()*,;=:@/?%";
+    return IsAlnum(c) || kMarks.find(c) != std::string_view::npos;
 }
 
 // Percent-decoding; false on a '%' without two hex digits.
@@ -313,7 +289,7 @@ ReadLinkResult ReadLink(std::string_view link)
                 return Refused(Named("control character in", param));
         if (p == kId || p == kKey || p == kServer)
             if (const char* fault = CommandLineFault(text, p != kServer))
-                return Refused(Named((std::string(fault) + " in").c_str(), param));
+                return Refused(std::string(fault) + " in " + std::string(kParamNames[p]));
     }
 
     if (value[kV] != "1")
@@ -351,6 +327,25 @@ ReadLinkResult ReadLink(std::string_view link)
     result.fields.nonce = std::move(nonce);
     result.signedPart = link.substr(0, sigStart);
     return result;
+}
+
+const char* AnsiValueFault(std::string_view ansi, bool slashAnywhere)
+{
+    if (!ansi.empty() && ansi[0] == '/')
+        return "switch";
+    // Bytes below 0x40 are never trail bytes of a double-byte code page.
+    for (char c : ansi) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F)
+            return "control character";
+        if (c == ' ')
+            return "blank";
+        if (c == '"' || c == '\'')
+            return "quote";
+        if (slashAnywhere && c == '/')
+            return "switch";
+    }
+    return nullptr;
 }
 
 CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const LinkPublicKey* keys, size_t keyCount,

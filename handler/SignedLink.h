@@ -51,6 +51,13 @@ struct CheckedLink {
 // compares one form.
 CheckedLink CheckLink(std::string_view link, long long nowUnixSeconds);
 
+// The reader's rule for id, key (slashAnywhere) and server, again on a value
+// converted to the ANSI code page: the conversion's best fit may turn a
+// character into a blank, a quote or a '/' (U+FF02 into '"' in code page 1252).
+// nullptr when the value stays one argument, else the fault: "blank",
+// "quote", "switch" or "control character".
+const char* AnsiValueFault(std::string_view ansi, bool slashAnywhere);
+
 // A raw P-256 public key: X then Y, 32 bytes each, big-endian.
 struct LinkPublicKey {
     unsigned char xy[64];

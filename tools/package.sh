@@ -197,4 +197,9 @@ for e in errors:
 sys.exit(1 if errors else 0)
 EOF
 
+# No private key of any kind goes out: the link signing key least of all.
+if grep -rlq -- "PRIVATE KEY" "$out"; then
+  fail "the package holds a private key: $(grep -rl -- "PRIVATE KEY" "$out" | tr '\n' ' ')"
+fi
+
 echo "package: $out/Vantorima.cab (Vantorima.ocx, Vantorima64.ocx, Vantorima.inf), all signed by $(openssl x509 -in "$cert" -noout -subject 2>/dev/null || echo "$cert"); example page $out/example.html"

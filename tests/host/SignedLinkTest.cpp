@@ -302,3 +302,22 @@ TEST_F(SignedLink, ToolSignsWhatTheHandlerTakes)
     EXPECT_EQ(Shell(tool + " sign --private " + key + " --id 'a b' --pass x 2>/dev/null; echo rc=$?"), "rc=2");
     EXPECT_EQ(Shell(tool + " sign --private " + key + " --id a --pass x --ttl 301 2>/dev/null; echo rc=$?"), "rc=1");
 }
+
+// After the conversion to the ANSI code page the rule holds again; double-byte
+// characters (GBK's trail bytes lie at 0x40 and above) pass.
+TEST(SignedLinkAnsi, ConvertedValueStaysOneArgument)
+{
+    EXPECT_EQ(AnsiValueFault("\xD5\xC5\xC8\xFD", true), nullptr);  // 张三 in GBK
+    EXPECT_EQ(AnsiValueFault("a/b", false), nullptr);
+    const struct {
+        const char* value;
+        bool slashAnywhere;
+        std::string fault;
+    } faults[] = {{"a\"b", true, "quote"}, {"'", false, "quote"},   {"a b", true, "blank"},
+                  {"/x", false, "switch"}, {"a/b", true, "switch"}, {"a\tb", false, "control character"}};
+    for (const auto& f : faults) {
+        const char* fault = AnsiValueFault(f.value, f.slashAnywhere);
+        ASSERT_NE(fault, nullptr) << f.value;
+        EXPECT_EQ(fault, f.fault) << f.value;
+    }
+}
