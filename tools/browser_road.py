@@ -371,7 +371,7 @@ class Road:
         self.expect(wait_for(10, lambda: len(self.links_received()) > len(before)), "the link went to Wine")
         if self.shots:
             # The update dialog that the link opened, mid-download (slowed).
-            wait_for(30, lambda: os.path.exists(trace) and b"link :" in open(trace, "rb").read())
+            wait_for(30, lambda: any(line.startswith("link :") for line in self.trace_lines(trace)))
             time.sleep(2.5)
             self.shot("demo-6-link-update-dialog", "the update dialog that the link opened", browser_aside=True)
         installed = wait_for(90 if a.slow else 45, lambda: self.record(installer_record))
