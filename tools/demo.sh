@@ -11,6 +11,14 @@
 #      records WorkDir; the page closes;
 #   2. the client is installed: it starts with the user's name, the token of
 #      the password and the join key; the page closes.
+# Then the page's other door, in a real browser (tools/browser_road.py): the
+# client and its registration removed, the same page in Debian's Chromium,
+# whose play button opens a link signed by the server (POST /link):
+#   0. nothing registered for the link's scheme: the page offers the installer;
+#   1. the link handler registered, no client: the handler's update dialog
+#      downloads and starts the installer, which installs the client and
+#      registers the handler;
+#   2. the client starts.
 # Screenshots of each step go to build/artifacts/.
 #
 #   demo.sh [--check]   --check: also fail unless the client got what the page gave
@@ -126,6 +134,30 @@ else
   echo "    nothing"
 fi
 
+# The other door: the browser road serves the page itself, on the same port.
+kill "$server_pid" 2>/dev/null || true
+wait "$server_pid" 2>/dev/null || true
+server_pid=
+case $origin in
+  http://*) road_ports=(--port "${origin##*:}") ;;
+  *) road_ports=(--port 0 --tls-port "${origin##*:}") ;;
+esac
+scheme=$(sed -n 's/^#define VANTORIMA_URL_SCHEME "\(.*\)"$/\1/p' "$top/build/win32/generated/BuildConfig.h")
+scheme=${scheme:-vantorima}
+scheme=${scheme,,}  # as browsers write it
+browser=yes
+# The server signs with the build's test key: a handler that trusts only other
+# keys refuses its links, so such a build shows the page host alone.
+if [ -n "$(sed -n 's/^VANTORIMA_LINK_KEYS:[A-Z]*=//p' "$top/build/win32/CMakeCache.txt")" ]; then
+  say "the handler of this build trusts other link keys than the test key: no Chromium door to show"
+else
+  say "the other door: the same page in Chromium, with a signed $scheme: link"
+  python3 "$top/tools/browser_road.py" "${road_ports[@]}" --scheme "$scheme" --bin "$bin" \
+    --test-signing "$signing" --link-tool "$top/build/host/bin/vantorima-link" --slow 40,16384 --show-ms 4000 \
+    --shots "$artifacts" --failure-shots "$artifacts" | sed 's/^/    /'
+  [ "${PIPESTATUS[0]}" = 0 ] || browser=no
+fi
+
 if [ $check = 1 ]; then
   record=$(gbk "$session/received.txt" 2>/dev/null || true)
   fail=0
@@ -140,6 +172,7 @@ if [ $check = 1 ]; then
   expect "joinkey=1000"
   grep -qF "cmdline=\"$installed\\Marovent.exe\"" <<<"$record" ||
     { echo "demo: the client was not started from $installed" >&2; fail=1; }
+  [ $browser = yes ] || { echo "demo: the link door in Chromium failed" >&2; fail=1; }
   [ $fail = 0 ] && say "check passed"
   exit $fail
 fi

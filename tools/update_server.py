@@ -44,6 +44,12 @@ same standing modes, with the first --tls CERT KEY pair; /~set/~cert=N/
 switches new connections to the N-th pair (from 0), for a certificate that
 the client does not trust. The plain port stays http.
 
+With --link-tool and --link-key it also stands in for the service's own side
+of the link door: POST /link answers with a fresh signed link for the account
+that --link-id, --link-pass, --link-join-key and --link-server name, made by
+the signing tool (vantorima-link sign) with that private key, as text/plain
+and never cached; a GET of /link is refused (405).
+
 It stops by itself: after --idle seconds without a request and without an open
 connection, and in any case after --lifetime seconds. With --exec it runs one
 command with VANTORIMA_UPDATE_PORT and VANTORIMA_UPDATE_ROOT set (and
@@ -129,6 +135,46 @@ class Handler(BaseHTTPRequestHandler):
         except ValueError as error:  # a mode with a bad argument
             self.send_error(400, "Bad Request", str(error))
 
+    def do_POST(self):
+        self.server.main.touch()
+        path = urllib.parse.urlsplit(self.path).path
+        length = int(self.headers.get("Content-Length") or 0)
+        if length:
+            self.rfile.read(min(length, 65536))
+        if path != "/link" or not self.server.main.link:
+            self.send_error(404, "Not Found")
+            return
+        self.send_link()
+
+    def send_link(self):
+        """A fresh signed link, as the service signs one for its signed-in user."""
+        link = self.server.main.link
+        command = [link.tool, "sign", "--private", link.key, "--id", link.id, "--pass", link.password]
+        if link.join_key:
+            command += ["--join-key", link.join_key]
+        if link.server:
+            command += ["--server", link.server]
+        if link.ttl:
+            command += ["--ttl", str(link.ttl)]
+        try:
+            made = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=10)
+        except (OSError, subprocess.TimeoutExpired) as error:
+            made = None
+            sys.stderr.write("update_server: cannot sign a link: %s\n" % error)
+        if made is None or made.returncode != 0 or not made.stdout.strip():
+            if made is not None:
+                sys.stderr.write("update_server: signing failed (%d): %s\n" % (
+                    made.returncode, made.stderr.decode(errors="replace").strip()))
+            self.send_error(500, "Internal Server Error", "no link")
+            return
+        page = made.stdout.strip() + b"\n"
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Cache-Control", "no-store")
+        self.send_header("Content-Length", str(len(page)))
+        self.end_headers()
+        self.wfile.write(page)
+
     def reply(self):
         path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
         segments = path.split("/")[1:]
@@ -140,6 +186,9 @@ class Handler(BaseHTTPRequestHandler):
             key, _, value = segments.pop(0)[1:].partition("=")
             modes[key] = value
         name = "/".join(segments)
+        if name == "link" and self.server.main.link:
+            self.send_error(405, "Method Not Allowed", "POST for a link")
+            return
 
         version = self.server.main.count_request() if "changing" in modes else 0
         if "bytes" in modes:
@@ -182,7 +231,9 @@ class Handler(BaseHTTPRequestHandler):
             block, delay = max(1, rate // 100), 0.0
         status = int(modes.get("status", "206" if first is not None else "200"))
         self.send_response(status)
-        self.send_header("Content-Type", "application/octet-stream")
+        # Pages as pages, for real browsers; everything else is a download.
+        page = body.path is not None and body.path.endswith((".html", ".htm"))
+        self.send_header("Content-Type", "text/html; charset=utf-8" if page else "application/octet-stream")
         self.send_header("ETag", etag)
         if "nodate" not in modes:
             self.send_header("Last-Modified", last_modified)
@@ -303,6 +354,7 @@ class Server(ThreadingHTTPServer):
         self.lock = threading.Lock()
         self.changing_requests = 0
         self.once_taken = False
+        self.link = None  # the signing of /link: tool, key, account
 
     def get_request(self):
         connection, address = super().get_request()
@@ -375,6 +427,13 @@ def main():
     parser.add_argument("--idle", type=float, default=120, help="stop after this many idle seconds (0: never)")
     parser.add_argument("--lifetime", type=float, default=1800, help="stop after this many seconds (0: never)")
     parser.add_argument("--verbose", action="store_true", help="log every request to stderr")
+    parser.add_argument("--link-tool", help="the link signing tool (vantorima-link); enables POST /link")
+    parser.add_argument("--link-key", help="the private key (PEM) that signs the links")
+    parser.add_argument("--link-id", default="guest", help="the account's name in the links (default: guest)")
+    parser.add_argument("--link-pass", default="", help="the account's password or token in the links")
+    parser.add_argument("--link-join-key", default="", help="the join key in the links (default: none)")
+    parser.add_argument("--link-server", default="", help="the login server in the links (default: none)")
+    parser.add_argument("--link-ttl", type=int, default=0, help="seconds a link stays valid (default: the tool's)")
     parser.add_argument("--exec", dest="command", nargs=argparse.REMAINDER,
                         help="run this command while serving, then stop")
     args = parser.parse_args()
@@ -391,6 +450,12 @@ def main():
     except OSError as error:
         sys.stderr.write("update_server: cannot listen on 127.0.0.1:%d: %s\n" % (args.port, error.strerror))
         return 2
+    if args.link_tool:
+        if not args.link_key:
+            parser.error("--link-tool needs --link-key")
+        server.link = argparse.Namespace(tool=args.link_tool, key=args.link_key, id=args.link_id,
+                                         password=args.link_pass, join_key=args.link_join_key,
+                                         server=args.link_server, ttl=args.link_ttl)
     port = server.server_address[1]
     servers = [server]
     if args.tls_port is not None:
