@@ -9,6 +9,16 @@
 #include <string>
 #include <vector>
 
+// The folder of the running benchmark, with its backslash: the programs it
+// measures lie beside it.
+inline std::string ProgramDir()
+{
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    const std::string own(path, n);
+    return own.substr(0, own.find_last_of('\\') + 1);
+}
+
 inline std::string ReadFileBytes(const std::string& path)
 {
     std::string bytes;

@@ -28,14 +28,6 @@ namespace {
 
 constexpr int kRounds = 25;
 
-std::string ProgramDir()
-{
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    const std::string own(path, n);
-    return own.substr(0, own.find_last_of('\\') + 1);
-}
-
 // Waits for the client's record, then a little for the client to exit, so
 // the next start does not share the machine with it.
 bool WaitForFile(const std::string& path)

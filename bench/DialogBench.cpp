@@ -31,6 +31,7 @@
 #include "BuildConfig.h"
 #include "bench/BareLoop.h"
 #include "bench/BenchClock.h"
+#include "bench/BenchServer.h"
 #include "control/CompletionMessage.h"
 #include "framework/win/Window.h"
 #include "updater/DownLoadDlg.h"
@@ -170,19 +171,6 @@ double EngineAlone(const std::string& dir, bool* done)
     const double seconds = SecondsNow() - start;
     worker.join();
     return seconds;
-}
-
-// Asks the server something, for its side effects (~set/ sets standing modes).
-void Touch(const std::string& url)
-{
-    HINTERNET session = InternetOpenA("bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    HINTERNET request = InternetOpenUrlA(session, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0);
-    char buffer[256];
-    DWORD read = 0;
-    while (request && InternetReadFile(request, buffer, sizeof buffer, &read) && read > 0) {}
-    if (request)
-        InternetCloseHandle(request);
-    InternetCloseHandle(session);
 }
 
 std::string StatusLine(HWND dialog)

@@ -23,14 +23,6 @@ namespace {
 
 constexpr int kTargetKiB = 200;
 
-std::string ProgramDir()
-{
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    const std::string own(path, n);
-    return own.substr(0, own.find_last_of('\\') + 1);
-}
-
 // name=link lines of the links file (a Unix path: Wine's Z: drive).
 std::vector<std::string> BenchLinks()
 {

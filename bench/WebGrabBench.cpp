@@ -26,6 +26,7 @@
 #include "BuildConfig.h"
 #include "bench/BareLoop.h"
 #include "bench/BenchClock.h"
+#include "bench/BenchServer.h"
 #include "framework/win/Window.h"
 #include "updater/StatusMessage.h"
 #include "updater/WebGrab.h"
@@ -141,19 +142,6 @@ Result RunBare(const std::string& url, CReceiver& receiver, size_t* growth)
     Result r;
     r.seconds = Measure(receiver, growth, [&] { r.bytes = ReadWithBareLoop(url); });
     return r;
-}
-
-// Asks the server something, for its side effects (~set/ counts ~once afresh).
-void Touch(const std::string& url)
-{
-    HINTERNET session = InternetOpenA("bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    HINTERNET request = InternetOpenUrlA(session, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0);
-    char buffer[256];
-    DWORD read = 0;
-    while (request && InternetReadFile(request, buffer, sizeof buffer, &read) && read > 0) {}
-    if (request)
-        InternetCloseHandle(request);
-    InternetCloseHandle(session);
 }
 
 Result RunWebGrab(const std::string& url, const std::string& dir, CReceiver& receiver, size_t* growth)

@@ -1,16 +1,21 @@
 // Lean stand-ins for the few POSIX thread calls that the static C++ runtime
 // makes (exception handling's once-only set-up and locks, thread-local
-// storage of exception state), so that a program of ours carries no POSIX
-// thread library for them: that library would be a seventh of the link
-// handler. Linked as an object, so that these win over the library's.
+// storage of exception state), so that what we ship carries no POSIX thread
+// library for them: that library would be a seventh of the link handler and
+// a tenth of the module. Linked as an object, so that these win over the
+// library's.
 //
-// Thread-local destructors are not run: the runtime's per-thread blocks of a
-// thread that ends are left to the process's end.
+// Thread-local destructors run when a thread ends, through the MinGW
+// runtime's own list of key destructors, which its TLS callback walks for
+// programs and DLLs alike (and drops when the DLL unloads).
 #include <windows.h>
 
 #include <cstdint>
 
 extern "C" {
+
+// The MinGW runtime's registry of destructors for TLS indexes.
+int __mingwthr_key_dtor(DWORD key, void (*destructor)(void*));
 
 using pthread_once_t = long;
 using pthread_mutex_t = intptr_t;
@@ -90,11 +95,15 @@ int pthread_mutex_unlock(pthread_mutex_t* mutex)
     return 0;
 }
 
-int pthread_key_create(pthread_key_t* key, void (*)(void*))
+int pthread_key_create(pthread_key_t* key, void (*destructor)(void*))
 {
     const DWORD index = TlsAlloc();
     if (index == TLS_OUT_OF_INDEXES)
         return kNoMemory;
+    if (destructor && __mingwthr_key_dtor(index, destructor) != 0) {
+        TlsFree(index);
+        return kNoMemory;
+    }
     *key = index;
     return 0;
 }
