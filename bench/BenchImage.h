@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -78,4 +79,16 @@ inline bool IsWindowsOwn(std::string name)
             return true;
     }
     return false;
+}
+
+// Prints the DLLs a PE file imports, and whether all are Windows' own.
+inline void PrintImports(const std::string& image)
+{
+    bool allOwn = true;
+    printf("imported DLLs:");
+    for (const std::string& name : ImportedDlls(image)) {
+        printf(" %s", name.c_str());
+        allOwn &= IsWindowsOwn(name);
+    }
+    printf("\n  all Windows' own: %s\n", allOwn ? "yes" : "NO");
 }

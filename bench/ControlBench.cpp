@@ -94,13 +94,7 @@ int main()
     const int target = bits == 64 ? 320 : 256;
     printf("%d-bit module size (stripped): %zu bytes = %.1f KiB (target <= %d KiB: %s)\n", bits, image.size(), kib,
            target, kib <= target ? "met" : "NOT met");
-    bool allOwn = true;
-    printf("imported DLLs:");
-    for (const std::string& name : ImportedDlls(image)) {
-        printf(" %s", name.c_str());
-        allOwn &= IsWindowsOwn(name);
-    }
-    printf("\n  all Windows' own: %s\n", allOwn ? "yes" : "NO");
+    PrintImports(image);
 
     // The client, installed where the settings key says.
     char temp[MAX_PATH];

@@ -86,13 +86,7 @@ int main()
     const double kib = image.size() / 1024.0;
     printf("link handler size (stripped): %zu bytes = %.1f KiB (target <= %d KiB: %s)\n", image.size(), kib, kTargetKiB,
            kib <= kTargetKiB ? "met" : "NOT met");
-    bool allOwn = true;
-    printf("imported DLLs:");
-    for (const std::string& name : ImportedDlls(image)) {
-        printf(" %s", name.c_str());
-        allOwn &= IsWindowsOwn(name);
-    }
-    printf("\n  all Windows' own: %s\n", allOwn ? "yes" : "NO");
+    PrintImports(image);
 
     const std::vector<std::string> links = BenchLinks();
     if (links.empty()) {
