@@ -9,21 +9,15 @@
 #include <algorithm>
 #include <memory>
 
+#include "handler/OpenSslOwner.h"
+
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Freer {
-    void operator()(T* p) const { Free(p); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Freer<EVP_MD_CTX, EVP_MD_CTX_free>>;
-using SigPtr = std::unique_ptr<ECDSA_SIG, Freer<ECDSA_SIG, ECDSA_SIG_free>>;
 void FreeBytes(unsigned char* p)
 {
     OPENSSL_free(p);
 }
-using BytesPtr = std::unique_ptr<unsigned char, Freer<unsigned char, FreeBytes>>;
+using BytesPtr = std::unique_ptr<unsigned char, OpenSslFree<unsigned char, FreeBytes>>;
 
 PkeyPtr ImportKey(const LinkPublicKey& key)
 {

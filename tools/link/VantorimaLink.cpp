@@ -25,17 +25,11 @@
 #include <string>
 
 #include "BuildConfig.h"
+#include "handler/OpenSslOwner.h"
 #include "handler/SignedLink.h"
 
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Freer {
-    void operator()(T* p) const { Free(p); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Freer<EVP_MD_CTX, EVP_MD_CTX_free>>;
-using SigPtr = std::unique_ptr<ECDSA_SIG, Freer<ECDSA_SIG, ECDSA_SIG_free>>;
 struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
 };
