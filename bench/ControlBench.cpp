@@ -22,7 +22,7 @@
 #include "bench/BenchImage.h"
 #include "VantorimaLib.h"
 #include "framework/com/InterfacePtr.h"
-#include "launcher/SettingsStore.h"
+#include "launch/SettingsStore.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // does nothing, both checking the installer's signature as the dialog does
 // (reported alone as well), for a 64 MiB installer from the local update
 // server on the installer's port (tools/bench.sh runs this inside
-// tools/update_server.py).
+// testbed/update_server.py).
 // The dialog should keep up with its engine (target 0.9), and with a bare
 // WinINet loop that reads 1 MiB per call, the machine's limit (target 0.5,
 // stretch 0.8). Then, on a line of 64 KiB a second, how often the bar moves
@@ -34,10 +34,10 @@
 #include "bench/BenchServer.h"
 #include "control/CompletionMessage.h"
 #include "framework/win/Window.h"
-#include "updater/DownLoadDlg.h"
-#include "updater/InstallerSignature.h"
-#include "updater/StatusMessage.h"
-#include "updater/WebGrab.h"
+#include "dialog/DownLoadDlg.h"
+#include "download/InstallerSignature.h"
+#include "download/StatusMessage.h"
+#include "download/WebGrab.h"
 
 namespace {
 
@@ -276,7 +276,7 @@ int main()
 {
     const char* root = std::getenv("VANTORIMA_UPDATE_ROOT");
     if (!root) {
-        std::puts("run inside tools/update_server.py --port <installer port> --exec");
+        std::puts("run inside testbed/update_server.py --port <installer port> --exec");
         return 1;
     }
     // The installer: the stand-in's image, then the padding, then the signature.

@@ -17,7 +17,7 @@
 
 #include "bench/BenchClock.h"
 #include "bench/BenchImage.h"
-#include "launcher/SettingsStore.h"
+#include "launch/SettingsStore.h"
 
 namespace {
 

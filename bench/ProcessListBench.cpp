@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "bench/BenchClock.h"
-#include "updater/ProcessList.h"
+#include "terminator/ProcessList.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "bench/BenchClock.h"
-#include "updater/ProgressLabelCtrl.h"
+#include "dialog/ProgressLabelCtrl.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Download speed of CWebGrab beside a bare WinINet loop that reads 1 MiB per
 // call (the machine's limit), both against the local update server
-// (tools/bench.sh runs this inside tools/update_server.py).
+// (tools/bench.sh runs this inside testbed/update_server.py).
 //
 // CWebGrab sends one status message per block to a window on the main
 // thread; its blocks are what has arrived, up to VANTORIMA_READ_BLOCK (this
@@ -28,8 +28,8 @@
 #include "bench/BenchClock.h"
 #include "bench/BenchServer.h"
 #include "framework/win/Window.h"
-#include "updater/StatusMessage.h"
-#include "updater/WebGrab.h"
+#include "download/StatusMessage.h"
+#include "download/WebGrab.h"
 
 namespace {
 
@@ -167,7 +167,7 @@ int main()
 {
     const char* port = std::getenv("VANTORIMA_UPDATE_PORT");
     if (!port) {
-        std::printf("bench_webgrab: run inside tools/update_server.py --exec (make bench does)\n");
+        std::printf("bench_webgrab: run inside testbed/update_server.py --exec (make bench does)\n");
         return 1;
     }
     const std::string base = std::string("http://127.0.0.1:") + port + "/";

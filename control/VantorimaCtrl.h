@@ -9,7 +9,7 @@
 #include "framework/activex/ActiveXControl.h"
 #include "framework/activex/ObjectSafety.h"
 #include "framework/com/ComObject.h"
-#include "launcher/LaunchSequence.h"
+#include "launch/LaunchSequence.h"
 
 class CVantorimaCtrl : public CActiveXControl {
 public:

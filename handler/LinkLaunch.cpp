@@ -4,11 +4,11 @@
 #include <functional>
 #include <vector>
 
-#include "handler/NonceLedger.h"
-#include "handler/SignedLink.h"
+#include "link/NonceLedger.h"
+#include "link/SignedLink.h"
 #include "support/Trace.h"
-#include "updater/DownLoadDlg.h"
-#include "updater/MessageCaption.h"
+#include "dialog/DownLoadDlg.h"
+#include "support/MessageCaption.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/LaunchSequence.h"
+#include "launch/LaunchSequence.h"
 
 // The handler's exit codes.
 enum HandlerExit : int {

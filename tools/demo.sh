@@ -11,7 +11,7 @@
 #      records WorkDir; the page closes;
 #   2. the client is installed: it starts with the user's name, the token of
 #      the password and the join key; the page closes.
-# Then the page's other door, in a real browser (tools/browser_road.py): the
+# Then the page's other door, in a real browser (testbed/browser_road.py): the
 # client and its registration removed, the same page in Debian's Chromium,
 # whose play button opens a link signed by the server (POST /link):
 #   0. nothing registered for the link's scheme: the page offers the installer;
@@ -27,7 +27,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 bin=$top/build/win32/bin
 session=$top/build/demo-session
 artifacts=$top/build/artifacts
-page=$top/tools/demo/login.html
+page=$top/testbed/demo/login.html
 check=0
 [ "${1:-}" = --check ] && check=1
 signing=$top/build/win32/test-signing
@@ -85,7 +85,7 @@ cp "$page" "$session/update/login.html"
 osslsigncode verify -CAfile "$signing/root.pem" -in "$session/update/service/VokWeiqi.exe" >"$session/signature.txt" 2>&1 ||
   { cat "$session/signature.txt" >&2; echo "demo: the stand-in installer's signature does not verify" >&2; exit 1; }
 say "the installer is signed by $(sed -n 's/^\s*Subject: //p' "$session/signature.txt" | head -1)"
-setsid python3 "$top/tools/update_server.py" --root "$session/update" "${server[@]}" --lifetime 600 \
+setsid python3 "$top/testbed/update_server.py" --root "$session/update" "${server[@]}" --lifetime 600 \
   --port-file "$session/port" </dev/null >"$session/server.log" 2>&1 &
 server_pid=$!
 wait_for 10 test -s "$session/port"
@@ -152,7 +152,7 @@ if [ -n "$(sed -n 's/^VANTORIMA_LINK_KEYS:[A-Z]*=//p' "$top/build/win32/CMakeCac
   say "the handler of this build trusts other link keys than the test key: no Chromium door to show"
 else
   say "the other door: the same page in Chromium, with a signed $scheme: link"
-  python3 "$top/tools/browser_road.py" "${road_ports[@]}" --scheme "$scheme" --bin "$bin" \
+  python3 "$top/testbed/browser_road.py" "${road_ports[@]}" --scheme "$scheme" --bin "$bin" \
     --test-signing "$signing" --link-tool "$top/build/host/bin/vantorima-link" --slow 40,16384 --show-ms 4000 \
     --shots "$artifacts" --failure-shots "$artifacts" | sed 's/^/    /'
   [ "${PIPESTATUS[0]}" = 0 ] || browser=no

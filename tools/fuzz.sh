@@ -42,7 +42,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$dir/corpus" "$dir/seeds"
   # Real pages start the page parser off.
   if [ "$name" = page_parser_fuzz ]; then
-    cp "$top/tools/demo/login.html" "$top/package/example.html" "$dir/seeds/"
+    cp "$top/testbed/demo/login.html" "$top/package/example.html" "$dir/seeds/"
   fi
   # A link as the service's tool signs it.
   if [ "$name" = signed_link_fuzz ]; then

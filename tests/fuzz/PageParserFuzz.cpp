@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/PageParser.h"
+#include "testbed/PageParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "updater/PerfDataParser.h"
+#include "terminator/PerfDataParser.h"
 
 namespace {
 bool Truncate(const char16_t* name, char* out, size_t outSize)

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "handler/SignedLink.h"
+#include "link/SignedLink.h"
 
 namespace {
 

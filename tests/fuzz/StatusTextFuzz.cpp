@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "updater/StatusProtocol.h"
+#include "download/StatusProtocol.h"
 
 namespace {
 

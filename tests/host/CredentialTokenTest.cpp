@@ -1,4 +1,4 @@
-#include "launcher/CredentialToken.h"
+#include "launch/CredentialToken.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "launcher/LaunchArguments.h"
+#include "launch/LaunchArguments.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "launcher/CredentialToken.h"
+#include "launch/CredentialToken.h"
 
 TEST(LaunchArguments, GuestWithoutPasswordOrKey)
 {

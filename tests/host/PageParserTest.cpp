@@ -1,4 +1,4 @@
-#include "tools/PageParser.h"
+#include "testbed/PageParser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "updater/PerfDataParser.h"
+#include "terminator/PerfDataParser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "updater/ProgressGeometry.h"
+#include "dialog/ProgressGeometry.h"
 
 #include <gtest/gtest.h>
 

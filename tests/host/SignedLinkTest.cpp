@@ -1,4 +1,4 @@
-#include "handler/SignedLink.h"
+#include "link/SignedLink.h"
 
 #include <gtest/gtest.h>
 

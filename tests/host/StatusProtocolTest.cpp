@@ -1,4 +1,4 @@
-#include "updater/StatusProtocol.h"
+#include "download/StatusProtocol.h"
 
 #include <gtest/gtest.h>
 

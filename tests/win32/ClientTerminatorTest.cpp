@@ -10,8 +10,8 @@
 
 #include "WineTestSupport.h"
 #include "framework/win/Window.h"
-#include "updater/ClientTerminator.h"
-#include "updater/ProcessList.h"
+#include "terminator/ClientTerminator.h"
+#include "terminator/ProcessList.h"
 
 using namespace wine_test;
 

@@ -118,7 +118,7 @@ TEST_F(ControlInAtlHost, LaunchesTheClientFromTheLoadedPropertiesAndEndsTheHost)
 TEST_F(ControlInAtlHost, WithoutTheClientTheUpdateInstallsItAndEndsTheHost)
 {
     if (UpdateServerPort().empty())
-        GTEST_SKIP() << "runs inside tools/update_server.py on the installer's port";
+        GTEST_SKIP() << "runs inside testbed/update_server.py on the installer's port";
     // The update server offers the signed stand-in installer, which installs
     // the client into its own directory and records it as WorkDir.
     ASSERT_FALSE(ServeInstaller().empty());

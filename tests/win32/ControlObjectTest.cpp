@@ -16,7 +16,7 @@
 #include "VantorimaLib.h"
 #include "WineTestSupport.h"
 #include "control/SiteLock.h"
-#include "tools/BrowserStandIn.h"
+#include "testbed/BrowserStandIn.h"
 
 using namespace control_test;
 

@@ -14,17 +14,17 @@
 #include "BuildConfig.h"
 #include "WineTestSupport.h"
 #include "control/CompletionMessage.h"
-#include "launcher/LaunchSequence.h"
-#include "launcher/SettingsStore.h"
-#include "updater/DownLoadDlg.h"
-#include "updater/InstallerSignature.h"
-#include "updater/InstalledProgram.h"
-#include "updater/StatusMessage.h"
+#include "launch/LaunchSequence.h"
+#include "launch/SettingsStore.h"
+#include "dialog/DownLoadDlg.h"
+#include "download/InstallerSignature.h"
+#include "dialog/InstalledProgram.h"
+#include "download/StatusMessage.h"
 
 using namespace wine_test;
 
 // The signers the dialog's check accepts. This definition takes the place of
-// the build's (updater/InstallerSigners.cpp), so that a case can set its own;
+// the build's (download/InstallerSigners.cpp), so that a case can set its own;
 // the others accept any publisher, as the default build does.
 static std::wstring g_signers;
 const wchar_t* InstallerSigners()
@@ -180,7 +180,7 @@ protected:
     void SetUp() override
     {
         if (UpdateServerPort().empty())
-            GTEST_SKIP() << "runs inside tools/update_server.py on the installer's port";
+            GTEST_SKIP() << "runs inside testbed/update_server.py on the installer's port";
         const std::string served = ServeInstaller();
         ASSERT_FALSE(served.empty());
         installer_ = ReadFileBytes(served);

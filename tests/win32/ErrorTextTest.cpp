@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "updater/ErrorText.h"
+#include "download/ErrorText.h"
 
 TEST(ErrorText, EveryCodeHasAReadableTextWithoutLineEnd)
 {

@@ -6,9 +6,9 @@
 
 #include "WineTestSupport.h"
 #include "control/CompletionMessage.h"
-#include "launcher/CredentialToken.h"
-#include "launcher/LaunchSequence.h"
-#include "launcher/SettingsStore.h"
+#include "launch/CredentialToken.h"
+#include "launch/LaunchSequence.h"
+#include "launch/SettingsStore.h"
 
 using namespace wine_test;
 

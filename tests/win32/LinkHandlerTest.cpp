@@ -11,11 +11,11 @@
 #include "WineTestSupport.h"
 #include "framework/sys/RegKey.h"
 #include "handler/LinkLaunch.h"
-#include "handler/NonceLedger.h"
+#include "link/NonceLedger.h"
 #include "handler/SchemeRegistration.h"
-#include "launcher/CredentialToken.h"
-#include "launcher/LaunchSequence.h"
-#include "launcher/SettingsStore.h"
+#include "launch/CredentialToken.h"
+#include "launch/LaunchSequence.h"
+#include "launch/SettingsStore.h"
 
 using namespace wine_test;
 
@@ -312,7 +312,7 @@ protected:
         if (IsSkipped())
             return;
         if (UpdateServerPort().empty())
-            GTEST_SKIP() << "runs inside tools/update_server.py on the installer's port";
+            GTEST_SKIP() << "runs inside testbed/update_server.py on the installer's port";
         ASSERT_FALSE(ServeInstaller().empty());
         SetEnvironmentVariableA("TMP", temp_.Path().c_str());
         SetEnvironmentVariableA("TEMP", temp_.Path().c_str());

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "BuildConfig.h"
-#include "handler/LinkSignature.h"
-#include "handler/SignedLink.h"
+#include "link/LinkSignature.h"
+#include "link/SignedLink.h"
 
 namespace {
 

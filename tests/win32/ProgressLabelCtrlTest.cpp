@@ -12,7 +12,7 @@
 #include "WineTestSupport.h"
 #include "framework/win/GdiSelection.h"
 #include "framework/sys/UniqueHandle.h"
-#include "updater/ProgressLabelCtrl.h"
+#include "dialog/ProgressLabelCtrl.h"
 
 using namespace wine_test;
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "WineTestSupport.h"
-#include "launcher/SettingsKey.h"
-#include "launcher/SettingsStore.h"
+#include "launch/SettingsKey.h"
+#include "launch/SettingsStore.h"
 
 using namespace wine_test;
 

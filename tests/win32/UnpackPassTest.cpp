@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "WineTestSupport.h"
-#include "updater/UnpackPass.h"
+#include "download/UnpackPass.h"
 
 using namespace wine_test;
 

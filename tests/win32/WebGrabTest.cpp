@@ -1,4 +1,4 @@
-// The web grabber against a real HTTP server on loopback (tools/update_server.py,
+// The web grabber against a real HTTP server on loopback (testbed/update_server.py,
 // which CTest starts around this program): DownloadListAll runs on a worker
 // thread and every status message is recorded by a window on this thread.
 #include <windows.h>
@@ -15,9 +15,9 @@
 
 #include "BuildConfig.h"
 #include "WineTestSupport.h"
-#include "updater/StatusProtocol.h"
+#include "download/StatusProtocol.h"
 #include "framework/win/Window.h"
-#include "updater/WebGrab.h"
+#include "download/WebGrab.h"
 
 using namespace wine_test;
 
@@ -99,7 +99,7 @@ protected:
         const char* port = std::getenv("VANTORIMA_UPDATE_PORT");
         const char* root = std::getenv("VANTORIMA_UPDATE_ROOT");
         if (!port || !root)
-            GTEST_SKIP() << "run through tools/update_server.py --exec";
+            GTEST_SKIP() << "run through testbed/update_server.py --exec";
         port_ = port;
         root_ = DosPath(root);
         source_ = GeneratedBytes(kSourceSize);

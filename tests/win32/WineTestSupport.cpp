@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "launcher/SettingsStore.h"
+#include "launch/SettingsStore.h"
 
 namespace wine_test {
 

@@ -73,7 +73,7 @@ constexpr const char kFullAccessDacl[] = "D:P(A;;KA;;;WD)";
 // Sets the settings key's DACL from an SDDL string; false when that failed.
 bool SetSettingsKeyDacl(const char* sddl);
 
-// The local update server the test runs inside (tools/update_server.py
+// The local update server the test runs inside (testbed/update_server.py
 // --exec): its port, and the folder it serves as a Windows path. Empty when
 // the test runs without one.
 std::string UpdateServerPort();

@@ -1,0 +1,358 @@
+#include "dialog/DownLoadDlg.h"
+
+#include <shellapi.h>
+
+#include <utility>
+
+#include "BuildConfig.h"
+#include "support/Trace.h"
+#include "terminator/ClientTerminator.h"
+#include "dialog/DownloadThread.h"
+#include "download/InstallerSignature.h"
+#include "dialog/InstalledProgram.h"
+#include "support/MessageCaption.h"
+#include "download/StatusMessage.h"
+#include "download/UnpackPass.h"
+#include "download/WebGrab.h"
+#include "framework/sys/LocalFile.h"
+
+namespace {
+
+constexpr UINT kTemplateId = 201;
+constexpr UINT kAnimationResource = 201;
+constexpr int kAnimationId = 201;
+constexpr int kProgressId = 202;
+constexpr int kButtonId = 203;
+constexpr int kStatusId = 204;
+// How long deleting the dialog waits for a worker whose read was cut.
+constexpr DWORD kWorkerStopWait = 300;
+constexpr UINT_PTR kShowTimer = 1;
+constexpr DWORD kShowInterval = VANTORIMA_STATUS_PAINT_MS;
+// How long a confirmed stop waits for the worker's word before the dialog
+// shows it stopped by itself: a read that waits for a silent line cannot be
+// cut everywhere (Wine lets it wait until the server closes).
+constexpr UINT_PTR kStopTimer = 2;
+constexpr DWORD kStopGrace = 100;
+
+const char kAgent[] = "Quessel";
+const char kDownloadFailed[] = "下载过程中出现问题，请重试。";
+const char kUnpackFailed[] = " 自动升级过程中，解压缩出现问题，\r\n\r\n请到主页重新下载。";
+const char kUnverified[] = "下载的安装程序未能通过验证，\r\n\r\n请到主页重新下载客户端。";
+const char kStoppedStatus[] = "升级已经被中断。";
+const char kAskStop[] = "真的终止升级吗？";
+const char kCloseButton[] = "关 闭";
+
+// A program from its own folder as its current one, never the browser's
+// (often the downloads folder, where planted libraries may wait).
+void OpenThroughShell(const std::string& file, const std::string& folder)
+{
+    ShellExecuteA(nullptr, nullptr, file.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// The client by its name, where installed programs are found. When there is
+// none (no client installed yet) that is no news for the user, and a shell
+// error box here would hold up the installer's start.
+void OpenClientByName(const std::string& name)
+{
+    const std::string path = FindInstalledProgram(name);
+    if (path.empty())
+        return;
+    SHELLEXECUTEINFOA open = {};
+    open.cbSize = sizeof open;
+    open.fMask = SEE_MASK_FLAG_NO_UI;
+    const std::string folder = FolderOf(path);
+    open.lpFile = path.c_str();
+    open.lpDirectory = folder.empty() ? nullptr : folder.c_str();
+    open.nShow = SW_SHOWNORMAL;
+    ShellExecuteExA(&open);
+}
+
+}  // namespace
+
+std::string CDownLoadDlg::InstallerUrl()
+{
+    return std::string(VANTORIMA_UPDATE_ORIGIN "/service/") + kInstallerName;
+}
+
+CDownLoadDlg::CDownLoadDlg(std::function<void()> handedOver)
+    : CDialogBase(kTemplateId)
+    , m_handedOver(std::move(handedOver))
+    , m_strInstallerURL(InstallerUrl())
+    , m_webGrab(std::make_shared<CWebGrab>())
+{
+    // The template's progress bar and animation are common controls; a host
+    // need not have registered them. Their library is loaded here, not with
+    // the program: loading it registers window classes, which under Wine
+    // starts a desktop process, and a program that only launches the client
+    // (the link handler) should not pay for that. It stays loaded: the
+    // classes live in it.
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS | ICC_ANIMATE_CLASS};
+    using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    if (const HMODULE controls = LoadLibraryA("comctl32.dll")) {
+        if (const auto init = reinterpret_cast<InitControls>(
+                reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx"))))
+            init(&classes);
+    }
+}
+
+CDownLoadDlg::~CDownLoadDlg()
+{
+    // The window goes first: the worker's reports then reach no dialog.
+    DestroyWindow();
+    m_webGrab->Abort();
+    m_workerThread.Wait(kWorkerStopWait);
+}
+
+void CDownLoadDlg::DoDataExchange(const CDataExchange& dx)
+{
+    dx.Text(kStatusId, m_strStatus);
+    dx.Control(kAnimationId, m_animate);
+    dx.Control(kProgressId, m_progress);
+}
+
+BOOL CDownLoadDlg::OnInitDialog()
+{
+    CDialogBase::OnInitDialog();
+    CenterWindow(m_hWnd);
+    m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    m_animate.Open(kAnimationResource);  // the worker starts it
+
+    char temp[1024];
+    DWORD length = GetTempPathA(sizeof temp, temp);
+    m_strTempPath.assign(temp, length < sizeof temp ? length : 0);
+
+    // Downloads go to a folder of their own: the temporary directory itself
+    // is open to every program of the user.
+    m_folder.Create(m_strTempPath);
+
+    TraceOut("link :%s", m_strInstallerURL.c_str());
+    m_webGrab->AddDownload(m_strInstallerURL);
+    // Without a folder no file can be made: a name that no file system takes.
+    m_webGrab->Initialize(m_hWnd, kAgent, m_folder.Path().empty() ? "<no folder>" : m_folder.Path());
+    m_webGrab->SetFileCheck(kInstallerCheck);
+    std::shared_ptr<CWebGrab> engine = m_webGrab;
+    const HWND animation = m_animate.GetSafeHwnd();
+    if (m_workerThread.Start([engine, animation] { CreateDownloadThread(*engine, animation); }))
+        m_pWorker = &m_workerThread;
+    return TRUE;
+}
+
+bool CDownLoadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    if (message == StatusMessageId()) {
+        // Only what this dialog's worker sent, and each report once.
+        CStatusChannel::Report report;
+        result =
+            m_webGrab->Channel().Take(wParam, lParam, report) ? OnStatus(report.code, report.percent, report.text) : 0;
+        return true;
+    }
+    if (message == WM_COMMAND && LOWORD(wParam) == kButtonId && HIWORD(wParam) == BN_CLICKED) {
+        OnExit();
+        return true;
+    }
+    if (message == WM_TIMER && wParam == kShowTimer) {
+        ShowProgressNow();
+        return true;
+    }
+    if (message == WM_TIMER && wParam == kStopTimer) {
+        KillTimer(m_hWnd, kStopTimer);
+        if (m_pWorker)
+            ShowStopped();
+        return true;
+    }
+    return false;
+}
+
+LRESULT CDownLoadDlg::OnStatus(unsigned code, unsigned percent, const std::string& text)
+{
+    // What a transfer that the dialog already shows stopped still says changes nothing.
+    if (m_bStopShown &&
+        (code == STATUS_STOPPED || code == STATUS_READING || code == STATUS_STARTING || code == STATUS_FILE_DONE ||
+         code == STATUS_INVALID))
+        return 0;
+    if (code != STATUS_READING)
+        ShowProgressNow();
+    switch (code) {
+    case STATUS_UNVERIFIED:
+        if (!VANTORIMA_INSTALLER_CHECK)
+            break;  // without the check no such report exists
+        [[fallthrough]];
+    case STATUS_NET_ERROR:
+    case STATUS_FILE_ERROR:
+        StopAnimation();
+        m_strStatus = text;
+        ShowError(code == STATUS_UNVERIFIED ? kUnverified : kDownloadFailed);
+        if (WindowGone())
+            return ReleaseWorker();
+        SetProgress(0);
+        m_pWorker = nullptr;
+        Exit();
+        return 0;
+    case STATUS_STOPPED:
+        StopAnimation();
+        m_strStatus = kStoppedStatus;
+        SetProgress(0);
+        m_pWorker = nullptr;
+        break;
+    case STATUS_READING:
+        m_nPercent = static_cast<int>(percent);
+        m_strStatus = text;
+        ShowProgressSoon();
+        return 0;
+    case STATUS_STARTING:
+        SetProgress(0);
+        break;
+    case STATUS_FILE_DONE:
+        m_strStatus = text;
+        SetProgress(100);
+        break;
+    case STATUS_ALL_DONE:
+        StopAnimation();
+        // Nothing may be pressed during the hand-over.
+        EnableWindow(GetDlgItem(m_hWnd, kButtonId), FALSE);
+        m_strStatus = text;
+        SetProgress(100);
+        m_pWorker = nullptr;
+        StartInstaller();
+        if (WindowGone())  // the shell may run the page's code too, and the control go
+            return ReleaseWorker();
+        break;
+    case STATUS_LIST_FAILED:
+        StopAnimation();
+        m_strStatus = text;
+        m_pWorker = nullptr;
+        if (!m_bStopConfirmed) {
+            TraceOut("test1");
+            ShowError(kUnpackFailed);
+            if (WindowGone())
+                return ReleaseWorker();
+            Exit();
+        }
+        return 0;
+    case STATUS_INVALID:
+        m_strStatus = text;
+        m_pWorker = nullptr;
+        return 0;
+    case STATUS_ABORT:
+        Exit();
+        return 0;
+    default:
+        break;
+    }
+    UpdateData(false);
+    return 0;
+}
+
+void CDownLoadDlg::StartInstaller()
+{
+    // Only the file that the engine checked, held open since its first byte
+    // so that nobody could change, delete or rename it; without one nothing
+    // starts.
+    std::string path;
+    std::unique_ptr<CLocalFile> installer = m_webGrab->TakeDoneFile(path);
+    FinishUpdate();
+    if (WindowGone())
+        return;
+    if (!installer) {
+        TraceOut("no checked installer");
+        return;
+    }
+    OpenThroughShell(path, FolderOf(path));
+    installer.reset();
+    if (WindowGone())
+        return;
+    m_handedOver();
+}
+
+void CDownLoadDlg::OnExit()
+{
+    TraceOut("CDownLoadDlg::OnExit");
+    if (m_bStopConfirmed) {
+        Exit();
+        m_handedOver();
+        return;
+    }
+    ShowProgressNow();
+    if (MessageBoxA(m_hWnd, kAskStop, kMessageCaption, MB_YESNO | MB_ICONQUESTION) != IDYES || WindowGone())
+        return;
+    if (m_pWorker) {
+        m_webGrab->SetStop(1);
+        SetTimer(m_hWnd, kStopTimer, kStopGrace, nullptr);
+    }
+    SetDlgItemTextA(m_hWnd, kButtonId, kCloseButton);
+    m_bStopConfirmed = 1;
+}
+
+void CDownLoadDlg::Exit()
+{
+    TraceOut("CDownLoadDlg::Exit");
+    ShowProgressNow();
+    m_animate.Close();
+    EndDialog(IDCANCEL);
+    if (m_hidden)
+        m_hidden();
+}
+
+void CDownLoadDlg::FinishUpdate()
+{
+    // Nothing sets either directory yet: both are empty.
+    const std::string downloadDir, installDir;
+    if (!RunUnpackPass(m_unpackList, downloadDir, installDir)) {
+        TraceOut("test3");
+        ShowError(kUnpackFailed);
+        if (!WindowGone())
+            Exit();
+        return;
+    }
+    OpenClientByName(installDir + kClientExeName);
+    Exit();
+}
+
+void CDownLoadDlg::ShowStopped()
+{
+    ShowProgressNow();
+    StopAnimation();
+    m_strStatus = kStoppedStatus;
+    SetProgress(0);
+    m_pWorker = nullptr;
+    m_bStopShown = true;
+    UpdateData(false);
+}
+
+void CDownLoadDlg::ShowError(const char* text)
+{
+    MessageBoxA(m_hWnd, text, kMessageCaption, MB_OK | MB_ICONERROR);
+}
+
+LRESULT CDownLoadDlg::ReleaseWorker()
+{
+    ReplyMessage(0);
+    return 0;
+}
+
+void CDownLoadDlg::ShowProgressSoon()
+{
+    const bool timerSet = m_bShowPending;
+    m_bShowPending = true;
+    if (GetTickCount() - m_shownAt >= kShowInterval)
+        ShowProgressNow();
+    else if (!timerSet)
+        SetTimer(m_hWnd, kShowTimer, kShowInterval, nullptr);  // for the last report before a pause
+}
+
+void CDownLoadDlg::ShowProgressNow()
+{
+    if (!m_bShowPending)
+        return;
+    m_bShowPending = false;
+    KillTimer(m_hWnd, kShowTimer);
+    SetProgress(m_nPercent);
+    UpdateData(false);
+    m_shownAt = GetTickCount();
+}

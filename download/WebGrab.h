@@ -1,0 +1,152 @@
+// The HTTP download engine of the update dialog: downloads every queued URL,
+// one after the other, into a file of the same name in one directory, and
+// reports every step to the notify window through the status message.
+//
+// Each block is what has arrived: the engine asks the library how much it
+// can hand over without waiting and reads that much, at most
+// VANTORIMA_READ_BLOCK bytes, so a fast line sends few large blocks and a slow
+// one small blocks as the data trickles in; only an empty line makes a read
+// wait. A library that hands over no more than its own small buffer at a time
+// says so by offering that same largest count again: then more is waiting
+// behind it, and the engine reads on into the same block (for 50 ms at most),
+// ahead of what was offered by as much as the line filled within a few
+// milliseconds last time, doubling while the line keeps up and asking again
+// as soon as a read had to wait. Every block is written at once and reported
+// with code 4. With VANTORIMA_READ_BLOCK 4095 every read is a fixed block of
+// 4095 bytes that waits until it is full, as the engine always read.
+//
+// A body that ends early (a dropped or reset connection) is resumed: after a
+// short pause the engine asks for the rest of the same file with a range
+// request, keeping the bytes it has; a server that sends the whole file
+// instead is read again from the start. At most kMaxResumes times a file.
+// A reply is taken only with a readable Content-Length, and a body that goes
+// on past it fails before its surplus reaches the file.
+//
+// Initialize and AddDownload run on the dialog's thread before the worker
+// starts; DownloadListAll runs once on the worker; SetStop may be called from
+// the dialog's thread at any time. The engine must outlive DownloadListAll.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "framework/sys/CriticalSection.h"
+#include "framework/sys/LocalFile.h"
+#include "framework/sys/UniqueHandle.h"
+#include "download/GrabSession.h"
+#include "download/StatusMessage.h"
+
+class CHttpFile;
+class CStopwatch;
+
+class CWebGrab {
+public:
+    CWebGrab() = default;
+    ~CWebGrab();
+    CWebGrab(const CWebGrab&) = delete;
+    CWebGrab& operator=(const CWebGrab&) = delete;
+
+    // Where to report, the agent name for the session, and the directory the
+    // files go to (a backslash is always put between it and the file name).
+    void Initialize(HWND notifyWnd, const std::string& agent, const std::string& downloadDir);
+    // Queues a URL; an empty one is ignored.
+    void AddDownload(const std::string& url);
+    // Checks a whole download before it counts as done: true when the file at
+    // path, open as file, may be used, else false with a text for the status
+    // line. The file cannot change while the check runs.
+    using FileCheck = bool (*)(const std::string& path, HANDLE file, std::string& failure);
+    // With a check, a file that fails it is deleted and reported with
+    // STATUS_UNVERIFIED, and the queue ends there like on a network failure.
+    void SetFileCheck(FileCheck check) { m_fileCheck = check; }
+    // Non-zero asks the running transfer to stop before its next read, and
+    // ends a pause before a resumption at once.
+    void SetStop(int stop);
+    // From another thread, for an owner that goes: stops, and cuts the read
+    // the transfer may be blocked in, where the internet library allows.
+    void Abort();
+
+    // Downloads the whole queue and empties it; ends with code 7 or 8 (when a
+    // session exists). Returns 1 when every file was done without failure or
+    // stop, else 0.
+    int DownloadListAll();
+    // Downloads url into the file at path: 1 on success, 0 on any failure.
+    // agent is used only when a session has to be created; a non-null window
+    // becomes the session's notify window.
+    int GetFile(const std::string& url, const std::string& path, const std::string& agent, HWND notifyWnd);
+    // Replaces the session by a new one; non-zero when a session exists afterwards.
+    int CreateSession(const std::string& agent, HWND notifyWnd);
+    void CloseSession();
+
+    // The last file that was downloaded whole and passed the check, still
+    // open for reading only and so unchanged since, for the one who starts
+    // it; none when no such file is waiting. Any thread. The next GetFile
+    // lets an untaken one go.
+    std::unique_ptr<CLocalFile> TakeDoneFile(std::string& path);
+
+    bool HasSession() const { return m_pSession != nullptr; }
+    // The one way of this engine's reports to its notify window.
+    CStatusChannel& Channel() { return m_channel; }
+    HWND GetNotifyWindow() const { return m_pNotifyWnd; }
+
+    // Resumptions of one file, and the pause before the n-th (1, 2, 4 s).
+    static constexpr int kMaxResumes = 3;
+    static DWORD ResumePauseMs(int n) { return 1000u << (n - 1); }
+
+private:
+    enum class BodyEnd { Complete, Early, Failed };
+    enum class Resumed { Rest, Whole, Unreachable, Refused };
+
+    bool StopRequested() const { return m_bStop.load(std::memory_order_relaxed) != 0; }
+    // Reads one block into the read buffer (see above): read is 0 at the end
+    // of the body. An error may come with bytes read before it.
+    DWORD ReadBlock(CHttpFile& file, DWORD& read);
+    // Reads the body into local until it ends; Early (with why) when it ended
+    // before total, Failed when a stop or a file error has been reported.
+    BodyEnd ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint64_t& received, uint64_t total,
+                     const CStopwatch& clock, std::string& why);
+    // Reports the dropped connection and waits before the n-th resumption;
+    // false when a stop came meanwhile.
+    bool PauseBeforeResume(const std::string& name, uint64_t received, int n);
+    // Asks for the bytes from received on of the file that validator names.
+    Resumed RequestRest(const std::string& url, const std::string& validator, uint64_t received, uint64_t& total,
+                        CHttpFile& file, std::string& why);
+    // The stop's ending of GetFile: report, close, keep the partial file, return 0.
+    int ReportStopped(CHttpFile& file, CLocalFile& local);
+    // Failure endings of GetFile: report, close what is open, return 0.
+    int FailInvalid(const std::string& name, CHttpFile& file);
+    int FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local);
+    int FailLocalFile(const std::string& name, DWORD error, CHttpFile& file, CLocalFile* local);
+    int FailCheck(const std::string& name, const std::string& path, const std::string& failure);
+
+    std::string m_strDownloadDir;
+    HWND m_pNotifyWnd = nullptr;
+    std::string m_strAgent;
+    FileCheck m_fileCheck = nullptr;
+    // Written by the dialog's thread, read by the worker before every block.
+    std::atomic<int> m_bStop{0};
+    CKernelHandle m_stopEvent{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    CStatusChannel m_channel;
+    std::vector<std::string> m_downloadArray;
+    // One block; allocated for each download and freed after it.
+    std::unique_ptr<char[]> m_readBuffer;
+    // The largest count the library offered at once during this download, and
+    // how often it came again.
+    DWORD m_largestOffer = 0;
+    unsigned m_largestRepeats = 0;
+    // Bytes to read ahead of what has arrived next time; 0: ask first.
+    DWORD m_readAhead = 0;
+    std::unique_ptr<CGrabSession> m_pSession;
+    // The request being read, for Abort from the other thread.
+    CCriticalSection m_activeMutex;
+    CHttpFile* m_pActiveFile = nullptr;
+    // Handed over by TakeDoneFile; under m_activeMutex.
+    std::unique_ptr<CLocalFile> m_doneFile;
+    std::string m_strDonePath;
+    friend class CActiveRequest;
+};

@@ -1,0 +1,77 @@
+#include "launch/LaunchSequence.h"
+
+#include <shellapi.h>
+
+#include <utility>
+
+#include "launch/LaunchArguments.h"
+#include "support/Trace.h"
+#include "dialog/DownLoadDlg.h"
+
+CLaunchSequence::CLaunchSequence(std::function<void()> handedOver, OpenUpdater openUpdater)
+    : m_handedOver(std::move(handedOver)), m_openUpdater(std::move(openUpdater))
+{
+}
+
+void CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
+{
+    std::string strPath;
+    m_store.ReadWorkDir(strPath);
+
+    TraceOut("id : %s", properties.strID.c_str());
+    // The password itself never goes to the trace.
+    TraceOut("passwd : <%u bytes>", static_cast<unsigned>(properties.strPass.size()));
+    TraceOut("m_key : %s", properties.key.c_str());
+    TraceOut("m_strServer : %s", properties.strServer.c_str());
+
+    if (!properties.strServer.empty())
+        m_store.WriteSetting(properties.strServer, "LoginSERV");
+    m_store.WriteSetting(kHttpPathKorea, "HttpPathKorea");
+
+    const LaunchArguments launch = BuildLaunchArguments(properties.strID, properties.strPass, properties.key);
+    m_store.WriteSetting(launch.arguments, "SaveStart");
+
+    TraceOut("strPath : %s", strPath.c_str());
+    if (strPath.empty()) {
+        m_downLoaddlg = m_openUpdater(control, m_handedOver);
+        return;
+    }
+    // The client runs in its own directory, not the browser's current one.
+    const std::string workDir = strPath;
+    strPath += "\\Marovent.exe";
+    ShellExecuteA(nullptr, nullptr, strPath.c_str(), launch.passToClient ? launch.arguments.c_str() : nullptr,
+                  workDir.c_str(), SW_SHOWNORMAL);
+    m_handedOver();
+}
+
+CLaunchSequence::DialogPtr CLaunchSequence::OpenDownLoadDlg(HWND control, const std::function<void()>& handedOver)
+{
+    DialogPtr dialog(new CDownLoadDlg(handedOver));
+    // Whether the window could be made is not examined: the page stays as it is.
+    dialog->Create(control);
+    return dialog;
+}
+
+void CLaunchSequence::CloseUpdater()
+{
+    if (m_downLoaddlg) {
+        TraceOut("delete m_downLoaddlg");
+        m_downLoaddlg.reset();
+    }
+}
+
+void CLaunchSequence::OnNotifyChild(HWND control)
+{
+    TraceOut("CPelloraCtrl::OnNotifyChild");
+    CloseUpdater();
+    if (!GetParentOwner(control)) {
+        TraceOut("GetParentOwner no");
+        return;
+    }
+    TraceOut("GetParentOwner");
+    // Minimised first, then destroyed with all its children, the control's
+    // window among them. Looked up afresh each time: the first call may change
+    // the window tree.
+    CloseWindow(GetParentOwner(control));
+    ::DestroyWindow(GetParentOwner(control));
+}

@@ -1,0 +1,235 @@
+// vantorima-link: the service's side of the signed link.
+//
+//   vantorima-link keygen PRIVATE.pem PUBLIC.pem
+//   vantorima-link sign --private PRIVATE.pem --id ID --pass PASS [--join-key KEY] [--server SERVER]
+//                       [--ttl SECONDS]
+//
+// keygen writes a new P-256 key pair (the private key readable by its owner
+// only); the public file goes into the handler's build (VANTORIMA_LINK_KEYS).
+// sign prints one link, valid for --ttl seconds (default 120) with a fresh
+// random nonce. A link that the handler would refuse (a value too long, a
+// blank in the name, ...) is not printed: the reason goes to stderr, exit 2.
+#include <openssl/ecdsa.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "BuildConfig.h"
+#include "link/OpenSslOwner.h"
+#include "link/SignedLink.h"
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+constexpr long long kDefaultTtl = 120;
+
+int Usage()
+{
+    std::fputs("usage: vantorima-link keygen PRIVATE.pem PUBLIC.pem\n"
+               "       vantorima-link sign --private PRIVATE.pem --id ID --pass PASS [--join-key KEY]\n"
+               "                           [--server SERVER] [--ttl SECONDS]\n",
+               stderr);
+    return 64;
+}
+
+int Fail(const std::string& what)
+{
+    std::fprintf(stderr, "vantorima-link: %s\n", what.c_str());
+    return 1;
+}
+
+bool IsP256(EVP_PKEY* key)
+{
+    char group[32] = {};
+    size_t length = 0;
+    return EVP_PKEY_is_a(key, "EC") &&
+        EVP_PKEY_get_utf8_string_param(key, "group", group, sizeof group, &length) == 1 &&
+        (std::strcmp(group, "prime256v1") == 0 || std::strcmp(group, "P-256") == 0);
+}
+
+int Keygen(const char* privatePath, const char* publicPath)
+{
+    const PkeyPtr key(EVP_EC_gen("P-256"));
+    if (!key)
+        return Fail("cannot make a P-256 key");
+    {
+        // Created for its owner alone before a byte of the key is written.
+        const mode_t old = umask(077);
+        FilePtr file(std::fopen(privatePath, "wx"));
+        umask(old);
+        if (!file)
+            return Fail(std::string("cannot create ") + privatePath + ": " + std::strerror(errno));
+        if (PEM_write_PrivateKey(file.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1 ||
+            std::fflush(file.get()) != 0)
+            return Fail(std::string("cannot write ") + privatePath);
+    }
+    FilePtr file(std::fopen(publicPath, "w"));
+    if (!file || PEM_write_PUBKEY(file.get(), key.get()) != 1 || std::fflush(file.get()) != 0)
+        return Fail(std::string("cannot write ") + publicPath);
+    return 0;
+}
+
+// Every byte but RFC 3986's unreserved ones as %XX: what the reader takes.
+std::string PercentEncode(const std::string& text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string Base64Url(const unsigned char* data, size_t size)
+{
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    std::string out;
+    unsigned bits = 0, count = 0;
+    for (size_t i = 0; i < size; ++i) {
+        bits = (bits << 8) | data[i];
+        count += 8;
+        while (count >= 6) {
+            count -= 6;
+            out += alphabet[(bits >> count) & 63];
+        }
+    }
+    if (count > 0)
+        out += alphabet[(bits << (6 - count)) & 63];
+    return out;
+}
+
+// ECDSA P-256 / SHA-256 of message as r || s, 32 bytes each.
+bool Sign(EVP_PKEY* key, const std::string& message, unsigned char (&rs)[64])
+{
+    MdCtxPtr md(EVP_MD_CTX_new());
+    size_t size = 0;
+    if (!md || EVP_DigestSignInit(md.get(), nullptr, EVP_sha256(), nullptr, key) != 1 ||
+        EVP_DigestSign(md.get(), nullptr, &size, reinterpret_cast<const unsigned char*>(message.data()),
+                       message.size()) != 1)
+        return false;
+    std::string der(size, '\0');
+    auto* out = reinterpret_cast<unsigned char*>(&der[0]);
+    if (EVP_DigestSign(md.get(), out, &size, reinterpret_cast<const unsigned char*>(message.data()), message.size()) !=
+        1)
+        return false;
+    const unsigned char* in = out;
+    const SigPtr sig(d2i_ECDSA_SIG(nullptr, &in, static_cast<long>(size)));
+    if (!sig)
+        return false;
+    return BN_bn2binpad(ECDSA_SIG_get0_r(sig.get()), rs, 32) == 32 &&
+        BN_bn2binpad(ECDSA_SIG_get0_s(sig.get()), rs + 32, 32) == 32;
+}
+
+// X || Y of the key's public point, for checking the link just made.
+bool PublicXY(EVP_PKEY* key, LinkPublicKey& xy)
+{
+    unsigned char point[65];
+    size_t length = 0;
+    if (EVP_PKEY_get_octet_string_param(key, "encoded-pub-key", point, sizeof point, &length) != 1 ||
+        length != sizeof point || point[0] != 4)
+        return false;
+    std::memcpy(xy.xy, point + 1, 64);
+    return true;
+}
+
+int SignLink(const std::map<std::string, std::string>& options)
+{
+    const auto option = [&](const char* name) {
+        const auto it = options.find(name);
+        return it == options.end() ? std::string() : it->second;
+    };
+    if (!options.count("--private") || !options.count("--id") || !options.count("--pass"))
+        return Usage();
+    long long ttl = kDefaultTtl;
+    if (options.count("--ttl")) {
+        const std::string text = option("--ttl");
+        char* end = nullptr;
+        errno = 0;
+        ttl = std::strtoll(text.c_str(), &end, 10);
+        if (text.empty() || *end || errno || ttl < 1 || ttl > VANTORIMA_LINK_MAX_AGE)
+            return Fail("--ttl takes 1 to " + std::to_string(VANTORIMA_LINK_MAX_AGE) +
+                        " seconds (the handler refuses a link valid for longer)");
+    }
+
+    PkeyPtr key;
+    {
+        FilePtr file(std::fopen(option("--private").c_str(), "r"));
+        if (!file)
+            return Fail("cannot open " + option("--private") + ": " + std::strerror(errno));
+        key.reset(PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr));
+    }
+    if (!key || !IsP256(key.get()))
+        return Fail(option("--private") + " holds no P-256 private key in PEM");
+
+    unsigned char nonce[16];
+    if (RAND_bytes(nonce, sizeof nonce) != 1)
+        return Fail("no random bytes for the nonce");
+    std::string nonceHex;
+    for (unsigned char b : nonce) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", b);
+        nonceHex += two;
+    }
+    const long long now = static_cast<long long>(std::time(nullptr));
+    std::string link = std::string(VANTORIMA_URL_SCHEME) + ":launch?v=1&id=" + PercentEncode(option("--id")) +
+        "&pass=" + PercentEncode(option("--pass")) + "&key=" + PercentEncode(option("--join-key")) +
+        "&server=" + PercentEncode(option("--server")) + "&exp=" + std::to_string(now + ttl) + "&nonce=" + nonceHex;
+    unsigned char rs[64];
+    if (!Sign(key.get(), link, rs))
+        return Fail("signing failed");
+    link += "&sig=" + Base64Url(rs, sizeof rs);
+
+    // What the handler does with it, with this key: a value it would refuse
+    // is the service's mistake, better seen here than by the player.
+    LinkPublicKey xy;
+    if (!PublicXY(key.get(), xy))
+        return Fail("cannot read the public key");
+    const CheckedLink checked = CheckLinkWith(link, now, &xy, 1, VANTORIMA_LINK_MAX_AGE);
+    if (!checked.ok) {
+        std::fprintf(stderr, "vantorima-link: the handler would refuse this link: %s\n", checked.why.c_str());
+        return 2;
+    }
+    std::printf("%s\n", link.c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "keygen") == 0)
+        return Keygen(argv[2], argv[3]);
+    if (argc < 2 || std::strcmp(argv[1], "sign") != 0)
+        return Usage();
+    std::map<std::string, std::string> options;
+    for (int i = 2; i < argc; i += 2) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc || options.count(name) ||
+            (name != "--private" && name != "--id" && name != "--pass" && name != "--join-key" && name != "--server" &&
+             name != "--ttl"))
+            return Usage();
+        options[name] = argv[i + 1];
+    }
+    return SignLink(options);
+}
