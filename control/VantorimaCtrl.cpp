@@ -4,6 +4,7 @@
 #include "control/AboutBox.h"
 #include "control/ClassIds.h"
 #include "control/CompletionMessage.h"
+#include "dialog/DownLoadDlg.h"
 #include "framework/com/ComObject.h"
 #include "res/Resource.h"
 #include "support/Trace.h"
@@ -49,7 +50,7 @@ const ControlClass CVantorimaCtrl::kClass = {
 
 CVantorimaCtrl::CVantorimaCtrl(const ClassRow& row)
     : CActiveXControl(row, kClass)
-    , m_launch([this] { PostCompletion(GetSafeHwnd()); })
+    , m_launch([this] { PostCompletion(GetSafeHwnd()); }, CDownLoadDlg::Open)
     , m_siteLock(VANTORIMA_ALLOWED_SITES)
     , m_xObjectSafety(*this)
 {

@@ -15,15 +15,16 @@
 #include "download/UnpackPass.h"
 #include "download/WebGrab.h"
 #include "framework/sys/LocalFile.h"
+#include "res/Resource.h"
 
 namespace {
 
-constexpr UINT kTemplateId = 201;
-constexpr UINT kAnimationResource = 201;
-constexpr int kAnimationId = 201;
-constexpr int kProgressId = 202;
-constexpr int kButtonId = 203;
-constexpr int kStatusId = 204;
+constexpr UINT kTemplateId = IDD_UPDATE;
+constexpr UINT kAnimationResource = IDR_UPDATE_ANIMATION;
+constexpr int kAnimationId = IDC_UPDATE_ANIMATION;
+constexpr int kProgressId = IDC_UPDATE_PROGRESS;
+constexpr int kButtonId = IDC_UPDATE_BUTTON;
+constexpr int kStatusId = IDC_UPDATE_STATUS;
 // How long deleting the dialog waits for a worker whose read was cut.
 constexpr DWORD kWorkerStopWait = 300;
 constexpr UINT_PTR kShowTimer = 1;
@@ -355,4 +356,13 @@ void CDownLoadDlg::ShowProgressNow()
     SetProgress(m_nPercent);
     UpdateData(false);
     m_shownAt = GetTickCount();
+}
+
+std::unique_ptr<CDialogBase, CDialogBase::Deleter> CDownLoadDlg::Open(HWND control,
+                                                                      const std::function<void()>& handedOver)
+{
+    std::unique_ptr<CDialogBase, CDialogBase::Deleter> dialog(new CDownLoadDlg(handedOver));
+    // Whether the window could be made is not examined: the page stays as it is.
+    dialog->Create(control);
+    return dialog;
 }

@@ -38,6 +38,10 @@ public:
     ~CDownLoadDlg() override;
 
     static std::string InstallerUrl();
+    // The update dialog, modeless, with the control's window as parent: what
+    // the control's launch sequence opens.
+    static std::unique_ptr<CDialogBase, CDialogBase::Deleter> Open(HWND control,
+                                                                   const std::function<void()>& handedOver);
 
     // For an owner with no page to close (a program of its own): hidden runs,
     // and must only post, whenever the dialog hides itself, which it does on

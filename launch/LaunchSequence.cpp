@@ -6,7 +6,6 @@
 
 #include "launch/LaunchArguments.h"
 #include "support/Trace.h"
-#include "dialog/DownLoadDlg.h"
 
 CLaunchSequence::CLaunchSequence(std::function<void()> handedOver, OpenUpdater openUpdater)
     : m_handedOver(std::move(handedOver)), m_openUpdater(std::move(openUpdater))
@@ -42,14 +41,6 @@ void CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
     ShellExecuteA(nullptr, nullptr, strPath.c_str(), launch.passToClient ? launch.arguments.c_str() : nullptr,
                   workDir.c_str(), SW_SHOWNORMAL);
     m_handedOver();
-}
-
-CLaunchSequence::DialogPtr CLaunchSequence::OpenDownLoadDlg(HWND control, const std::function<void()>& handedOver)
-{
-    DialogPtr dialog(new CDownLoadDlg(handedOver));
-    // Whether the window could be made is not examined: the page stays as it is.
-    dialog->Create(control);
-    return dialog;
 }
 
 void CLaunchSequence::CloseUpdater()

@@ -35,7 +35,7 @@ public:
     // handedOver runs when the client, or its installer, has been asked to
     // start, or the user closed a stopped update. It may run inside Launch
     // and inside the dialog's handlers: it must only post.
-    explicit CLaunchSequence(std::function<void()> handedOver, OpenUpdater openUpdater = OpenDownLoadDlg);
+    CLaunchSequence(std::function<void()> handedOver, OpenUpdater openUpdater);
 
     // Runs once from the control window's WM_CREATE, after the window exists.
     void Launch(HWND control, const LaunchProperties& properties);
@@ -45,9 +45,6 @@ public:
     // Its first half, for a launcher with no host window to end: deletes the
     // update dialog, if one is open.
     void CloseUpdater();
-
-    // The update dialog, modeless, with the control's window as parent.
-    static DialogPtr OpenDownLoadDlg(HWND control, const std::function<void()>& handedOver);
 
 private:
     const std::function<void()> m_handedOver;

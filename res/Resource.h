@@ -1,4 +1,4 @@
-// Resource ids of the module, shared by Vantorima.rc and the code.
+// Resource ids, shared by the resource scripts (Vantorima.rc, UpdateDialog.rc) and the code.
 #pragma once
 
 #define IDS_VANTORIMA 1
@@ -12,3 +12,11 @@
 #define IDD_PROPPAGE_VANTORIMA 200
 
 #define IDC_STATIC (-1)
+
+// The update dialog (UpdateDialog.rc): its template, its animation and its controls.
+#define IDD_UPDATE 201
+#define IDR_UPDATE_ANIMATION 201
+#define IDC_UPDATE_ANIMATION 201
+#define IDC_UPDATE_PROGRESS 202
+#define IDC_UPDATE_BUTTON 203
+#define IDC_UPDATE_STATUS 204

@@ -815,7 +815,7 @@ TEST_F(UpdateDialog, AControlThatGoesTakesItsDialogAlong)
     private:
         CLaunchSequence m_launch{[] {},
                                  [this](HWND control, const std::function<void()>& handedOver) {
-                                     auto opened = CLaunchSequence::OpenDownLoadDlg(control, handedOver);
+                                     auto opened = CDownLoadDlg::Open(control, handedOver);
                                      dialog = opened->GetSafeHwnd();
                                      return opened;
                                  }};

@@ -16,6 +16,7 @@
 #include "launch/CredentialToken.h"
 #include "launch/LaunchSequence.h"
 #include "launch/SettingsStore.h"
+#include "dialog/DownLoadDlg.h"
 
 using namespace wine_test;
 
@@ -173,7 +174,7 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     for (int i = 0; i < 4; ++i)
         token += "0123456789abcdef";
     const LaunchProperties properties = {"\xC6\xE5\xCA\xD6one", token, "7777", "go.example:7000"};
-    CLaunchSequence control([] {});
+    CLaunchSequence control([] {}, CDownLoadDlg::Open);
     control.Launch(nullptr, properties);
     const std::string controlRecord = ClientRecord();
     const KeyValues controlValues = ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath);
