@@ -30,6 +30,15 @@ else
   head -20 "$top/build/format.log"
 fi
 
+# Every include as the layout of docs/developers.md allows.
+if "$top/tools/check-includes.py" >"$top/build/includes.log" 2>&1; then
+  summary+=("$(tail -1 "$top/build/includes.log")")
+else
+  status=1
+  summary+=("includes: FAILED; see $top/build/includes.log")
+  head -20 "$top/build/includes.log"
+fi
+
 run_suite host ctest --test-dir build/host --output-on-failure
 
 # The tests of each Windows build run in a fresh Wine session of its own
