@@ -6,6 +6,7 @@
 
 #include "handler/NonceLedger.h"
 #include "handler/SignedLink.h"
+#include "launcher/SettingsStore.h"
 #include "support/Trace.h"
 #include "updater/DownLoadDlg.h"
 #include "updater/MessageCaption.h"
@@ -13,6 +14,41 @@
 namespace {
 
 const char kRefusedText[] = "链接无效或已过期。\r\n\r\n请回到网页重新登录后再试。";
+constexpr char kNameSwitch[] = " /NAME:";
+
+// The account the client last started with: the /NAME: of SaveStart, read
+// without creating the key; false when there is none.
+bool SavedAccount(std::string& name)
+{
+    char text[1024];
+    DWORD size = sizeof text;
+    if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart", RRF_RT_REG_SZ, nullptr, text, &size) !=
+        ERROR_SUCCESS)
+        return false;
+    const std::string saved(text);
+    const size_t at = saved.find(kNameSwitch);
+    if (at == std::string::npos)
+        return false;
+    const size_t start = at + sizeof kNameSwitch - 1;
+    name = saved.substr(start, saved.find(' ', start) - start);
+    return !name.empty();
+}
+
+// Anyone with an account can sign a link in their own name and send it to a
+// player: the client would sign in as the sender, and stay so. A link for
+// another account than the client's last one is acted on only when the
+// player says so.
+bool AccountSwitchAccepted(const std::string& id)
+{
+    std::string saved;
+    if (!SavedAccount(saved) || saved == id)
+        return true;
+    const std::string question = "以 " + id + " 的身份登录 VOK 围棋？";
+    const bool yes = MessageBoxA(nullptr, question.c_str(), kMessageCaption,
+                                 MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND) == IDYES;
+    TraceOut("account switch %s", yes ? "accepted" : "declined");
+    return yes;
+}
 
 }  // namespace
 
@@ -88,6 +124,9 @@ int RunLink(std::string_view link)
     case NonceClaim::Unavailable:
         return RefuseLink("nonce ledger cannot be written");
     }
+    // Asked after the claim: a declined link stays used.
+    if (!AccountSwitchAccepted(properties.strID))
+        return kExitUpdateStopped;
     return RunLaunch(properties);
 }
 

@@ -247,6 +247,43 @@ TEST_F(LinkHandler, EachRefusalShowsOneBoxChangesNothingAndStartsNothing)
     EXPECT_EQ(trace_.Count("suc"), 0);
 }
 
+// A link for another account than the client's last one asks first; No
+// writes nothing, starts nothing and keeps the link used.
+TEST_F(LinkHandler, AnotherAccountAsksFirst)
+{
+    const std::wstring kQuestion = L"以 mallory 的身份登录 VOK 围棋？";
+    Install();
+    WriteSettingsValue("SaveStart", REG_SZ, std::string(" /NAME:alice /PASSWORD:x /JOINKEY:1000") + '\0');
+    const struct {
+        const char* link;
+        int answer;
+        DWORD code;
+        bool asked;
+        const char* launchedAs;  // nullptr: nothing written, nothing started
+    } cases[] = {
+        {"same_account", IDNO, 0, false, "alice"},
+        {"switch_no", IDNO, 3, true, nullptr},
+        {"switch_no", IDYES, 1, false, nullptr},  // used: refused, not asked
+        {"switch_yes", IDYES, 0, true, "mallory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        const KeyValues before = ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath);
+        CBoxAnswerer answerer([&](const std::wstring& text) { return text == kQuestion ? c.answer : IDOK; });
+        EXPECT_EQ(RunHandler(Quoted(Link(c.link))), c.code);
+        const std::vector<std::wstring> texts = answerer.Texts();
+        EXPECT_EQ(!texts.empty() && texts[0] == kQuestion, c.asked);
+        if (c.launchedAs) {
+            EXPECT_EQ(RecordField(ClientRecord(), "name"), c.launchedAs);
+        } else {
+            EXPECT_FALSE(PumpUntil([&] { return FileExists(record_); }, 1000));
+            EXPECT_EQ(ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath), before);
+        }
+    }
+    EXPECT_EQ(trace_.Count("account switch declined"), 1);
+    EXPECT_EQ(trace_.Count("account switch accepted"), 1);
+}
+
 TEST_F(LinkHandler, TheNonceLedgerDropsExpiredEntriesAndKeepsLiveOnes)
 {
     EXPECT_EQ(ClaimNonce("00aa00aa00aa00aa", 1000, 500), NonceClaim::Claimed);
