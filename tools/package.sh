@@ -41,7 +41,8 @@
 #   VANTORIMA_SIGN_URL        the web address shown in the signature
 # A .pfx splits with `openssl pkcs12 -in x.pfx -nokeys` and `-nocerts`.
 # Signed with such a certificate, the package refuses handlers that trust the
-# build's test link key: build with -DVANTORIMA_LINK_KEYS=<service key>.
+# build's test link key, and programs of a build not made as a signed one:
+# build with -DVANTORIMA_LINK_KEYS=<service key> -DVANTORIMA_SIGNED_BUILD=ON.
 #
 # --check packages with the test certificate whatever the settings say (this
 # is what `make test` runs) and needs no Wine.
@@ -111,6 +112,14 @@ if [ $test_only = 0 ]; then
     if [ -f "$cache" ] && [ -z "$(sed -n 's/^VANTORIMA_LINK_KEYS:[A-Z]*=//p' "$cache")" ]; then
       fail "$h was built with the test link key (VANTORIMA_LINK_KEYS is empty in $cache): a release is" \
         "built with the service's own public key (-DVANTORIMA_LINK_KEYS=PUBLIC.pem)"
+    fi
+  done
+  # Signed on purpose: the installer's signer check "self" must then never
+  # take an unreadable signature of its own for a developer's build.
+  for m in "$module" "$module64" "$handler" "$handler64"; do
+    cache=$(dirname "$m")/CMakeCache.txt
+    if [ -f "$cache" ] && ! grep -qE '^VANTORIMA_SIGNED_BUILD:BOOL=(ON|1|TRUE|YES)$' "$cache"; then
+      fail "$m was not built as a signed build: a release is built with -DVANTORIMA_SIGNED_BUILD=ON"
     fi
   done
   test_keys=()

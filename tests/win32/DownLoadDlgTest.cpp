@@ -624,9 +624,9 @@ TEST(InstallerSigners, ListAThumbprintOrTheExactCommonName)
     EXPECT_TRUE(SignerListed(L"Quorsel Ltd", sha1, nulName, 11));
 }
 
-// "self": the installer's signer has the subject of the certificate that
-// signed the running module (here stood in for by files signed by the test
-// publisher, by nobody, and by one that no root vouches for).
+// "self": the installer's signer has the subject and issuer of the
+// certificate that signed the running module (here stood in for by files
+// signed by the test publisher, by nobody, and by one that no root vouches for).
 TEST(InstallerSigners, SelfIsThePublisherOfTheRunningModule)
 {
     if (!VANTORIMA_INSTALLER_CHECK)
@@ -636,6 +636,7 @@ TEST(InstallerSigners, SelfIsThePublisherOfTheRunningModule)
     const std::wstring other = wide(ProgramDir() + "VokWeiqi-other.exe");
     const std::wstring unsignedModule = wide(ProgramDir() + "VokWeiqi-unsigned.exe");
     const std::wstring stranger = wide(ProgramDir() + "VokWeiqi-stranger.exe");
+    const std::wstring twin = wide(ProgramDir() + "VokWeiqi-twin.exe");
 
     SignatureVerdict verdict = VerifyInstallerSignature(ours.c_str(), L"self", nullptr, ours.c_str());
     EXPECT_EQ(verdict.commonNameLength, 27u);  // "Vantorima test code signing", no terminator
@@ -650,12 +651,29 @@ TEST(InstallerSigners, SelfIsThePublisherOfTheRunningModule)
     // A module whose own signature does not verify vouches for nobody.
     verdict = VerifyInstallerSignature(ours.c_str(), L"self", nullptr, stranger.c_str());
     EXPECT_EQ(verdict.step, SignatureVerdict::kSigner);
-    // An unsigned module (a developer build): any trusted publisher, and it says so.
-    verdict = VerifyInstallerSignature(other.c_str(), L"self", nullptr, unsignedModule.c_str());
-    EXPECT_TRUE(verdict.Accepted());
-    EXPECT_TRUE(verdict.selfUnsigned);
-    verdict = VerifyInstallerSignature(stranger.c_str(), L"self", nullptr, unsignedModule.c_str());
-    EXPECT_EQ(verdict.step, SignatureVerdict::kChainPolicy);
+    // The publisher's name from another CA of the same root is not "self".
+    verdict = VerifyInstallerSignature(twin.c_str(), L"self", nullptr, ours.c_str());
+    EXPECT_EQ(verdict.step, SignatureVerdict::kSigner);
+    EXPECT_TRUE(VerifyInstallerSignature(twin.c_str(), L"", nullptr, ours.c_str()).Accepted());
+    // A module without a signature: in a developer's build any trusted
+    // publisher passes and it says so; a signed build refuses every one.
+    const struct {
+        bool signedBuild;
+        const std::wstring& installer;
+        SignatureVerdict::Step step;
+    } unsignedCases[] = {
+        {false, other, SignatureVerdict::kAccepted},
+        {false, stranger, SignatureVerdict::kChainPolicy},
+        {true, ours, SignatureVerdict::kSigner},
+        {true, other, SignatureVerdict::kSigner},
+    };
+    for (const auto& c : unsignedCases) {
+        SCOPED_TRACE(c.signedBuild);
+        verdict = VerifyInstallerSignature(c.installer.c_str(), L"self", nullptr, unsignedModule.c_str(), c.signedBuild);
+        EXPECT_EQ(verdict.step, c.step);
+        EXPECT_EQ(verdict.selfUnsigned, !c.signedBuild && c.step == SignatureVerdict::kAccepted);
+        EXPECT_EQ(verdict.selfUnreadable, c.signedBuild);
+    }
 }
 
 TEST_F(UpdateDialog, AnUnwritableDirectoryIsAFileError)
