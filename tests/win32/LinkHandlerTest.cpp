@@ -286,14 +286,19 @@ TEST_F(LinkHandler, AnotherAccountAsksFirst)
 
 TEST_F(LinkHandler, TheNonceLedgerDropsExpiredEntriesAndKeepsLiveOnes)
 {
+    constexpr long long kKept = VANTORIMA_LINK_MAX_AGE;
     EXPECT_EQ(ClaimNonce("00aa00aa00aa00aa", 1000, 500), NonceClaim::Claimed);
     EXPECT_EQ(ClaimNonce("00AA00AA00AA00AA", 1000, 600), NonceClaim::UsedBefore);
     EXPECT_EQ(ClaimNonce("11bb11bb11bb11bb", 3000, 700), NonceClaim::Claimed);
     EXPECT_EQ(ClaimNonce("..\\x", 3000, 700), NonceClaim::Unavailable);
-    // The first link has expired by 2000: its entry goes, the second stays.
-    EXPECT_EQ(ClaimNonce("22cc22cc22cc22cc", 3000, 2000), NonceClaim::Claimed);
+    // Past its exp the entry stays for the longest validity: a clock set back
+    // that far finds the link used.
+    EXPECT_EQ(ClaimNonce("33dd33dd33dd33dd", 3000, 1000 + kKept), NonceClaim::Claimed);
+    EXPECT_EQ(ClaimNonce("00aa00aa00aa00aa", 1000, 999), NonceClaim::UsedBefore);
+    // After that it goes, the others stay.
+    EXPECT_EQ(ClaimNonce("22cc22cc22cc22cc", 3000, 1001 + kKept), NonceClaim::Claimed);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::string(kNonceLedgerPath) + "\\00aa00aa00aa00aa"));
-    EXPECT_EQ(ClaimNonce("11bb11bb11bb11bb", 3000, 2000), NonceClaim::UsedBefore);
+    EXPECT_EQ(ClaimNonce("11bb11bb11bb11bb", 3000, 1001 + kKept), NonceClaim::UsedBefore);
 }
 
 TEST_F(LinkHandler, RegisterAndUnregisterWriteAndRemoveExactlyTheirKeys)
