@@ -48,7 +48,9 @@ With --link-tool and --link-key it also stands in for the service's own side
 of the link door: POST /link answers with a fresh signed link for the account
 that --link-id, --link-pass, --link-join-key and --link-server name, made by
 the signing tool (vantorima-link sign) with that private key, as text/plain
-and never cached; a GET of /link is refused (405).
+and never cached; a GET of /link is refused (405), and so is a request whose
+Host is not this server's own address and port (403). It is a stand-in: the
+service signs only for the user it has signed in.
 
 It stops by itself: after --idle seconds without a request and without an open
 connection, and in any case after --lifetime seconds. With --exec it runs one
@@ -143,6 +145,12 @@ class Handler(BaseHTTPRequestHandler):
             self.rfile.read(min(length, 65536))
         if path != "/link" or not self.server.main.link:
             self.send_error(404, "Not Found")
+            return
+        # A page of another name that resolves to loopback (DNS rebinding)
+        # must not get a link signed for the user: only our own address.
+        port = self.server.server_address[1]
+        if self.headers.get("Host", "").lower() not in ("127.0.0.1:%d" % port, "localhost:%d" % port):
+            self.send_error(403, "Forbidden", "not this server's own address")
             return
         self.send_link()
 
