@@ -255,8 +255,7 @@ HRESULT AuthenticodePolicy(const CTrustState& state)
 // module's signer, the module's file verified as an installer is. A module
 // without a signature lets it pass only in a developer's build, and says so:
 // in a signed build a signature that cannot be read is no developer's build.
-bool SignedLikeModule(PCCERT_CONTEXT certificate, const wchar_t* ownModule, bool signedBuild,
-                      SignatureVerdict& verdict)
+bool SignedLikeModule(PCCERT_CONTEXT certificate, const wchar_t* ownModule, bool signedBuild, SignatureVerdict& verdict)
 {
     wchar_t path[MAX_PATH * 2];
     if (!ownModule && !OwnModulePath(path))

@@ -306,8 +306,8 @@ TEST_F(SignedLink, ToolSignsWhatTheHandlerTakes)
     } ways[] = {{"'s3cr&t=%'", ""}, {"-", "s3cr&t=%"}, {"-", "s3cr&t=%\n"}, {"-", "s3cr&t=%\r\n"}};
     for (const auto& way : ways) {
         SCOPED_TRACE(way.input);
-        const std::string out = Shell("made=$(mktemp); { sleep 0.5; printf '%b' '" + std::string(way.input) + "'; } | " +
-                                      tool + " sign --private " + key + " --id a --pass " + way.pass +
+        const std::string out = Shell("made=$(mktemp); { sleep 0.5; printf '%b' '" + std::string(way.input) +
+                                      "'; } | " + tool + " sign --private " + key + " --id a --pass " + way.pass +
                                       " >$made & tool=$!; sleep 0.2; tr '\\0' ' ' </proc/$tool/cmdline 2>/dev/null;"
                                       " echo; wait; cat $made; rm -f $made");
         const size_t line = out.find('\n');
@@ -316,8 +316,8 @@ TEST_F(SignedLink, ToolSignsWhatTheHandlerTakes)
             EXPECT_NE(out.substr(0, line).find("--pass -"), std::string::npos) << out;
             EXPECT_EQ(out.substr(0, line).find("s3cr"), std::string::npos) << out;
         }
-        const CheckedLink read = CheckLinkWith(out.substr(line + 1), static_cast<long long>(std::time(nullptr)),
-                                               &testKey_, 1, 300);
+        const CheckedLink read =
+            CheckLinkWith(out.substr(line + 1), static_cast<long long>(std::time(nullptr)), &testKey_, 1, 300);
         ASSERT_TRUE(read.ok) << out << ": " << read.why;
         EXPECT_EQ(read.fields.pass, "s3cr&t=%");
     }
