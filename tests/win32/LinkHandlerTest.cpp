@@ -187,7 +187,9 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
         EXPECT_EQ(RecordField(handlerRecord, field), RecordField(controlRecord, field)) << field;
     EXPECT_EQ(RecordField(handlerRecord, "name"), properties.strID);
 
-    // A password goes as a token that the client decodes.
+    // A password goes as a token that the client decodes. (Each link here
+    // comes as the first one of its account: AnotherAccountAsksFirst.)
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart");
     EXPECT_EQ(RunHandler(Quoted(Link("password"))), 0u);
     const std::string record = ClientRecord();
     EXPECT_EQ(RecordField(record, "name"), "guest");
@@ -202,6 +204,7 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     EXPECT_FALSE(PumpUntil([&] { return FileExists(record_); }, 1000));
     EXPECT_EQ(ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath), before);
 
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart");
     CHandler first(Quoted(Link("update"))), second(Quoted(Link("update")));
     const DWORD codes[] = {first.ExitCode(), second.ExitCode()};
     EXPECT_EQ(codes[0] + codes[1], 1u) << codes[0] << " " << codes[1];  // one launched, one refused
@@ -410,11 +413,13 @@ TEST_F(LinkHandlerUpdate, WithoutTheClientTheDialogDownloadsInstallsAndStarts)
     EXPECT_EQ(handler.ExitCode(60000), 0u);
     EXPECT_TRUE(PumpUntil([&] { return FileExists(installerRecord_); }));
     EXPECT_EQ(RecordField(ReadFileBytes(installerRecord_), "installed"), "yes");
-    // The installer put the handler beside the client and registered it.
+    // The installer put the handler beside the client, in the user's own
+    // folder, and registered it for the user alone.
     EXPECT_EQ(RecordField(ReadFileBytes(installerRecord_), "handler"), "yes");
     const std::string command = SchemeKeyPath() + "\\shell\\open\\command";
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-        EXPECT_EQ(WideValue(root, command, nullptr).find(L"VantorimaLaunch.exe\" \"%1\""), install_.Path().size() + 2);
+    EXPECT_EQ(WideValue(HKEY_CURRENT_USER, command, nullptr).find(L"VantorimaLaunch.exe\" \"%1\""),
+              install_.Path().size() + 2);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SchemeKeyPath()));
     EXPECT_EQ(SettingsText("WorkDir"), install_.Path());
     EXPECT_EQ(SettingsText("SaveStart"),
               " /NAME:player /PASSWORD:0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef /JOINKEY:1000");
