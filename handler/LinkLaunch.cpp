@@ -59,7 +59,7 @@ int RefuseLink(const std::string& why)
     return kExitRefused;
 }
 
-bool AnsiFromUtf8(const std::string& utf8, std::string& ansi)
+bool AnsiFromUtf8(const std::string& utf8, std::string& ansi, UINT codePage)
 {
     ansi.clear();
     if (utf8.empty())
@@ -71,15 +71,25 @@ bool AnsiFromUtf8(const std::string& utf8, std::string& ansi)
     // No wide std::string: its runtime part would be a sixth of the program.
     std::vector<wchar_t> text(static_cast<size_t>(wide));
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, text.data(), wide);
+    // UTF-8 as the system's code page (Windows' beta option) refuses the
+    // best-fit flag and the default-character report: every character has
+    // its bytes there, and the round trip below still checks each value.
+    if (codePage == CP_ACP)
+        codePage = GetACP();
+    const bool utf8Page = codePage == CP_UTF8;
+    const DWORD flags = utf8Page ? 0 : WC_NO_BEST_FIT_CHARS;
     BOOL lossy = FALSE;
-    const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wide, nullptr, 0, nullptr, &lossy);
+    BOOL* const lossyReport = utf8Page ? nullptr : &lossy;
+    const int bytes = WideCharToMultiByte(codePage, flags, text.data(), wide, nullptr, 0, nullptr, lossyReport);
     if (bytes <= 0 || lossy)
         return false;
     ansi.resize(static_cast<size_t>(bytes));
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wide, &ansi[0], bytes, nullptr, &lossy);
+    if (WideCharToMultiByte(codePage, flags, text.data(), wide, &ansi[0], bytes, nullptr, lossyReport) != bytes)
+        return false;
     // A code page may still map two characters to one: only an exact round trip counts.
     std::vector<wchar_t> back(static_cast<size_t>(wide));
-    return !lossy && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), bytes, back.data(), wide) == wide &&
+    return !lossy &&
+        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, ansi.data(), bytes, back.data(), wide) == wide &&
         back == text;
 }
 

@@ -3,6 +3,8 @@
 // its own (no page, no host window).
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <string_view>
 
@@ -30,6 +32,6 @@ int RunLink(std::string_view link);
 // kExitUpdateStopped.
 int RunLaunch(const LaunchProperties& properties);
 
-// UTF-8 -> the ANSI code page; false when the text is not valid UTF-8 or
-// a character has no exact counterpart there.
-bool AnsiFromUtf8(const std::string& utf8, std::string& ansi);
+// UTF-8 -> the ANSI code page (or codePage); false when the text is not
+// valid UTF-8 or a character has no exact counterpart there.
+bool AnsiFromUtf8(const std::string& utf8, std::string& ansi, UINT codePage = CP_ACP);
