@@ -3,11 +3,15 @@
 // watcher thread, and the status messages recorded on their way in.
 #include <windows.h>
 
+#include <aclapi.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -669,11 +673,118 @@ TEST(InstallerSigners, SelfIsThePublisherOfTheRunningModule)
     };
     for (const auto& c : unsignedCases) {
         SCOPED_TRACE(c.signedBuild);
-        verdict = VerifyInstallerSignature(c.installer.c_str(), L"self", nullptr, unsignedModule.c_str(), c.signedBuild);
+        verdict =
+            VerifyInstallerSignature(c.installer.c_str(), L"self", nullptr, unsignedModule.c_str(), c.signedBuild);
         EXPECT_EQ(verdict.step, c.step);
         EXPECT_EQ(verdict.selfUnsigned, !c.signedBuild && c.step == SignatureVerdict::kAccepted);
         EXPECT_EQ(verdict.selfUnreadable, c.signedBuild);
     }
+}
+
+namespace {
+
+// The Vantorima-* folders under dir.
+std::vector<std::string> DownloadFolders(const std::string& dir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "\\Vantorima-*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The accounts that path's DACL names, as S-1-5-... texts.
+std::vector<std::string> DaclAccounts(const std::string& path)
+{
+    std::vector<std::string> accounts;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              &descriptor) != ERROR_SUCCESS)
+        return {"<unreadable>"};
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        char* sid = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ConvertSidToStringSidA(&ace->SidStart, &sid)) {
+            accounts.push_back(sid);
+            LocalFree(sid);
+        }
+    }
+    LocalFree(descriptor);
+    return dacl ? accounts : std::vector<std::string>{"<no DACL>"};
+}
+
+std::string CurrentUserSid()
+{
+    HANDLE token = nullptr;
+    BYTE buffer[256];
+    DWORD size = sizeof buffer;
+    char* sid = nullptr;
+    std::string text;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        GetTokenInformation(token, TokenUser, buffer, size, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
+        text = sid;
+        LocalFree(sid);
+    }
+    if (token)
+        CloseHandle(token);
+    return text;
+}
+
+}  // namespace
+
+// Each download's folder names only the user, SYSTEM and the administrators;
+// it outlives its installer only until the next download, which sweeps every
+// earlier folder of the user that nothing holds.
+TEST_F(UpdateDialog, EachDownloadFolderIsTheUsersOwnAndTheNextDownloadSweepsTheLast)
+{
+    // A killed dialog's partial file, a running installer (a file held open),
+    // and a folder that is not a download's.
+    const std::string killed = "Vantorima-00112233445566aa", running = "Vantorima-ffeeddccbbaa9988",
+                      foreign = "Vantorima-notadownload";
+    for (const std::string& name : {killed, running, foreign})
+        ASSERT_TRUE(CreateDirectoryA(temp_.File(name).c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(temp_.File(killed + "\\VokWeiqi.exe"), "partial"));
+    ASSERT_TRUE(WriteFileBytes(temp_.File(running + "\\VokWeiqi.exe"), "running"));
+    HANDLE held = CreateFileA(temp_.File(running + "\\VokWeiqi.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    std::vector<std::string> kept = {foreign, running};
+    std::sort(kept.begin(), kept.end());
+    std::string previous = killed;
+    const std::string user = CurrentUserSid();
+    CBoxAnswerer answerer(Answer(IDOK));
+    for (int road = 0; road < 2; ++road) {
+        SCOPED_TRACE(road);
+        control_.completions = 0;
+        Open();
+        ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+        ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
+        const std::vector<std::string> now = DownloadFolders(temp_.Path());
+        EXPECT_FALSE(std::binary_search(now.begin(), now.end(), previous)) << previous;
+        EXPECT_TRUE(std::includes(now.begin(), now.end(), kept.begin(), kept.end()));
+        std::vector<std::string> added;
+        std::set_difference(now.begin(), now.end(), kept.begin(), kept.end(), std::back_inserter(added));
+        ASSERT_EQ(added.size(), 1u);
+        for (const std::string& account : DaclAccounts(temp_.File(added[0]))) {
+            EXPECT_TRUE(account == "S-1-5-18" || account == "S-1-5-32-544" || account == user) << account;
+        }
+        // The installer ends; what its dialog could not remove, the next download does.
+        DeleteFileA(client_.File("installer.txt").c_str());
+        PumpFor(500);
+        dialog_.reset();
+        previous = added[0];
+    }
+    EXPECT_TRUE(answerer.Texts().empty());
+    CloseHandle(held);
 }
 
 TEST_F(UpdateDialog, AnUnwritableDirectoryIsAFileError)
