@@ -44,10 +44,18 @@ const char kAskStop[] = "真的终止升级吗？";
 const char kCloseButton[] = "关 闭";
 
 // A program from its own folder as its current one, never the browser's
-// (often the downloads folder, where planted libraries may wait).
+// (often the downloads folder, where planted libraries may wait). Returns
+// once the program has been started (SEE_MASK_NOASYNC): the caller holds the
+// file until then, so nobody can swap it in between.
 void OpenThroughShell(const std::string& file, const std::string& folder)
 {
-    ShellExecuteA(nullptr, nullptr, file.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
+    SHELLEXECUTEINFOA open = {};
+    open.cbSize = sizeof open;
+    open.fMask = SEE_MASK_NOASYNC;
+    open.lpFile = file.c_str();
+    open.lpDirectory = folder.empty() ? nullptr : folder.c_str();
+    open.nShow = SW_SHOWNORMAL;
+    ShellExecuteExA(&open);
 }
 
 std::string FolderOf(const std::string& path)

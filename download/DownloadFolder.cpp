@@ -2,13 +2,127 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <ntsecapi.h>
+#include <sddl.h>
 
+#include <string_view>
+#include <vector>
+
+#include "framework/sys/UniqueHandle.h"
 #include "support/Trace.h"
 
 namespace {
 
 constexpr int kAttempts = 8;
+constexpr char kPrefix[] = "Vantorima-";
+constexpr int kNameDigits = 16;
+
+// The user this process runs as (its token's TokenUser), or empty.
+std::vector<BYTE> CurrentUser()
+{
+    CKernelHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put()))
+        return {};
+    DWORD size = 0;
+    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    if (!size || !::GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size))
+        return {};
+    return user;
+}
+
+PSID UserSid(std::vector<BYTE>& user)
+{
+    return user.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+}
+
+// A DACL of its own, inheriting nothing: the user, SYSTEM and the
+// administrators, each with full rights that the folder's files inherit. A
+// shared temporary directory then lets nobody else add a library or a
+// .local folder beside the installer.
+CLocalMemory PrivateFolderSecurity()
+{
+    std::vector<BYTE> user = CurrentUser();
+    char* sid = nullptr;
+    if (!UserSid(user) || !::ConvertSidToStringSidA(UserSid(user), &sid))
+        return CLocalMemory();
+    char sddl[256];
+    wsprintfA(sddl, "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;%s)", sid);
+    ::LocalFree(sid);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return CLocalMemory();
+    return CLocalMemory(descriptor);
+}
+
+// Deletes the files in folder, then the folder; what is in use (a running
+// installer) stays, and with it the folder. False when the folder stays.
+bool RemoveFolder(const std::string& folder)
+{
+    char path[MAX_PATH * 2];
+    wsprintfA(path, "%s\\*", folder.c_str());
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA(path, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            wsprintfA(path, "%s\\%s", folder.c_str(), found.cFileName);
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                ::DeleteFileA(path);
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+    }
+    return ::RemoveDirectoryA(folder.c_str()) != FALSE;
+}
+
+// name is "Vantorima-" and 16 lowercase hex digits, as RandomPath makes them.
+bool IsDownloadFolderName(std::string_view name)
+{
+    constexpr std::string_view prefix = kPrefix;
+    if (name.size() != prefix.size() + kNameDigits || name.substr(0, prefix.size()) != prefix)
+        return false;
+    for (char digit : name.substr(prefix.size())) {
+        if (!((digit >= '0' && digit <= '9') || (digit >= 'a' && digit <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+// Whether the user owns path.
+bool OwnedBy(const std::string& path, PSID user)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    const DWORD result = ::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                                 nullptr, nullptr, nullptr, &raw);
+    CLocalMemory descriptor(raw);
+    return result == ERROR_SUCCESS && owner && ::EqualSid(owner, user);
+}
+
+// The download folders that earlier updates of this user left under parent
+// (their installer ran from there, or a dialog was killed mid-download): each
+// goes once nothing holds it; a running installer's stays for the next time.
+void SweepOldFolders(const std::string& parent, const char* separator)
+{
+    std::vector<BYTE> user = CurrentUser();
+    if (!UserSid(user))
+        return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((parent + separator + kPrefix + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<std::string> folders;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsDownloadFolderName(found.cFileName))
+            folders.push_back(parent + separator + found.cFileName);
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    for (const std::string& folder : folders) {
+        if (OwnedBy(folder, UserSid(user)) && RemoveFolder(folder))
+            TraceOut("download folder swept : %s", folder.c_str());
+    }
+}
 
 // parent, a backslash, "Vantorima-" and 16 hex digits from the system's
 // random source; false when it fails or does not fit.
@@ -17,7 +131,8 @@ bool RandomPath(const std::string& parent, char (&path)[MAX_PATH])
     unsigned char bytes[8];
     if (!RtlGenRandom(bytes, sizeof bytes))
         return false;
-    char name[32] = "Vantorima-";
+    char name[32];
+    lstrcpyA(name, kPrefix);
     char* at = name + lstrlenA(name);
     for (unsigned char byte : bytes) {
         *at++ = "0123456789abcdef"[byte >> 4];
@@ -35,10 +150,19 @@ void CDownloadFolder::Create(const std::string& parent)
 {
     if (!m_strPath.empty())
         return;
+    if (parent.empty())
+        return;
+    SweepOldFolders(parent, parent.back() == '\\' ? "" : "\\");
+    CLocalMemory security = PrivateFolderSecurity();
+    if (!security) {
+        TraceOut("download folder security error : %lu", static_cast<unsigned long>(::GetLastError()));
+        return;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.Get(), FALSE};
     char path[MAX_PATH];
-    for (int attempt = 0; attempt < kAttempts && !parent.empty() && RandomPath(parent, path); ++attempt) {
+    for (int attempt = 0; attempt < kAttempts && RandomPath(parent, path); ++attempt) {
         // Fails on a folder that exists: only a new one is ours.
-        if (!::CreateDirectoryA(path, nullptr))
+        if (!::CreateDirectoryA(path, &attributes))
             continue;
         // No delete sharing: the folder can be neither renamed nor removed
         // (nor can anyone put another in its place) while this is held.
@@ -60,19 +184,8 @@ CDownloadFolder::~CDownloadFolder()
     if (m_strPath.empty())
         return;
     m_folder.Reset();
-    char path[MAX_PATH * 2];
-    wsprintfA(path, "%s\\*", m_strPath.c_str());
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA(path, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            wsprintfA(path, "%s\\%s", m_strPath.c_str(), found.cFileName);
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                ::DeleteFileA(path);
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-    }
-    // A running installer keeps its file, and so the folder.
-    if (!::RemoveDirectoryA(m_strPath.c_str()))
+    // A running installer keeps its file, and so the folder, until the next
+    // update's sweep.
+    if (!RemoveFolder(m_strPath))
         TraceOut("download folder stays : %lu", static_cast<unsigned long>(::GetLastError()));
 }

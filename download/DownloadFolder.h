@@ -1,7 +1,10 @@
 // A folder of the update's own under the temporary directory: a new one with
-// a random name, so nothing can be waiting in it, held open so that nobody
+// a random name, so nothing can be waiting in it, with a protected DACL of
+// its own (the user, SYSTEM, the administrators), held open so that nobody
 // else can rename or delete it while the update runs, and removed with what
-// it holds when the object goes (what is still in use stays).
+// it holds when the object goes (what is still in use, a running installer,
+// stays: each new folder's creation first sweeps the user's older ones that
+// nothing holds any more).
 #pragma once
 
 #include <string>

@@ -251,31 +251,35 @@ HRESULT AuthenticodePolicy(const CTrustState& state)
     return static_cast<HRESULT>(status.dwError);
 }
 
-// Whether certificate has exactly the subject of the running module's
-// signer, the module's file verified as an installer is; an unsigned module
-// lets it pass and says so.
-bool SignedLikeModule(PCCERT_CONTEXT certificate, const wchar_t* ownModule, SignatureVerdict& verdict)
+// Whether certificate has exactly the subject and issuer of the running
+// module's signer, the module's file verified as an installer is. A module
+// without a signature lets it pass only in a developer's build, and says so:
+// in a signed build a signature that cannot be read is no developer's build.
+bool SignedLikeModule(PCCERT_CONTEXT certificate, const wchar_t* ownModule, bool signedBuild, SignatureVerdict& verdict)
 {
     wchar_t path[MAX_PATH * 2];
     if (!ownModule && !OwnModulePath(path))
         return false;
     CTrustState own(ownModule ? ownModule : path, nullptr);
     if (own.Result() == TRUST_E_NOSIGNATURE) {
-        verdict.selfUnsigned = true;
-        return true;
+        (signedBuild ? verdict.selfUnreadable : verdict.selfUnsigned) = true;
+        return !signedBuild;
     }
     PCCERT_CONTEXT ownSigner = own.Result() == ERROR_SUCCESS ? SignerCertificate(own) : nullptr;
     if (!ownSigner || AuthenticodePolicy(own) != S_OK)
         return false;
     // The encoded names, whole: every attribute, its order and its length.
-    return ::CertCompareCertificateName(X509_ASN_ENCODING, &ownSigner->pCertInfo->Subject,
-                                        &certificate->pCertInfo->Subject) != FALSE;
+    // The issuer too: any CA may issue a certificate of the same name.
+    CERT_INFO* mine = ownSigner->pCertInfo;
+    CERT_INFO* theirs = certificate->pCertInfo;
+    return ::CertCompareCertificateName(X509_ASN_ENCODING, &mine->Subject, &theirs->Subject) &&
+        ::CertCompareCertificateName(X509_ASN_ENCODING, &mine->Issuer, &theirs->Issuer);
 }
 
 }  // namespace
 
 SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers, HANDLE file,
-                                          const wchar_t* ownModule)
+                                          const wchar_t* ownModule, bool signedBuild)
 {
     SignatureVerdict verdict;
     CTrustState state(path, file);
@@ -307,7 +311,7 @@ SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* si
     if (*signers &&
         !SignerListed(signers, verdict.thumbprint, verdict.commonName,
                       nameWhole ? verdict.commonNameLength : ~size_t(0)) &&
-        !(ListsSelf(signers) && SignedLikeModule(certificate, ownModule, verdict))) {
+        !(ListsSelf(signers) && SignedLikeModule(certificate, ownModule, signedBuild, verdict))) {
         verdict.step = SignatureVerdict::kSigner;
         verdict.code = TRUST_E_SUBJECT_NOT_TRUSTED;
     }
@@ -324,6 +328,8 @@ bool CheckInstallerFile(const std::string& path, HANDLE file, std::string& failu
         : std::string();
     if (verdict.selfUnsigned)
         TraceOut("CheckInstallerFile : self - this module is not signed, any trusted publisher passes");
+    if (verdict.selfUnreadable)
+        TraceOut("CheckInstallerFile : self - this signed build cannot read its own signature, no publisher passes");
     if (verdict.Accepted()) {
         TraceOut("CheckInstallerFile : suc%s", signer.c_str());
         return true;

@@ -19,9 +19,11 @@ struct SignatureVerdict {
     wchar_t commonName[128] = L"";
     size_t commonNameLength = 0;  // the whole name's, also when cut above or holding a NUL
     char thumbprint[41] = "";  // SHA-1, 40 upper-case hex digits
-    // "self" was asked for, and the running module carries no signature (a
-    // developer build): any trusted publisher passed.
+    // "self" was asked for, and the running module carries no signature: in
+    // a developer build (selfUnsigned) any trusted publisher passed; in a
+    // signed build (selfUnreadable) none did.
     bool selfUnsigned = false;
+    bool selfUnreadable = false;
 
     bool Accepted() const { return step == kAccepted; }
     const char* StepName() const;
@@ -34,16 +36,20 @@ struct SignatureVerdict {
 //   3. the signer is listed in signers: empty lists every publisher; else
 //      ";"-separated entries, each one of: "self" (any case), the signer of
 //      the running module, that is a certificate with exactly the same
-//      subject (every attribute, byte for byte) as the one that signed the
-//      module's own file, verified the same way; a module without any
-//      signature lets any trusted publisher pass for this entry (selfUnsigned);
+//      subject and issuer (every attribute, byte for byte) as the one that
+//      signed the module's own file, verified the same way; a module without
+//      any signature lets any trusted publisher pass for this entry
+//      (selfUnsigned) only where signedBuild is false, a developer's build;
 //      a SHA-1 thumbprint (an entry of exactly 40 hex digits once blanks and
 //      colons are left out, whatever their case); else the exact subject
 //      common name, compared whole.
 // With a file handle the check reads the file through it (path then only
 // names it). ownModule names the running module's file; null finds it.
+// signedBuild: the build's VANTORIMA_SIGNED_BUILD, decided when it was built,
+// never from what the module's file looks like at run time.
 SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* signers, HANDLE file = nullptr,
-                                          const wchar_t* ownModule = nullptr);
+                                          const wchar_t* ownModule = nullptr,
+                                          bool signedBuild = VANTORIMA_SIGNED_BUILD != 0);
 
 // Whether the signer with this thumbprint (40 upper-case hex digits) and
 // common name (of nameLength characters; a NUL inside counts) is listed by

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "handler/AdminOnlyPath.h"
 #include "handler/LinkLaunch.h"
 #include "handler/SchemeRegistration.h"
 #include "support/Trace.h"
@@ -46,6 +47,28 @@ std::vector<wchar_t> ProgramPath()
     }
 }
 
+// Every user's browser would run this program: only administrators may be
+// able to change it, or its folder (where its libraries are looked for).
+bool AdminOnlyProgram(std::vector<wchar_t> program)
+{
+    for (const char* what : {"program file", "program folder"}) {
+        if (const char* fault = AdminOnlyFault(program.data())) {
+            TraceOut("register machine refused: the %s is not the administrators' alone (%s): register per user", what,
+                     fault);
+            return false;
+        }
+        size_t end = lstrlenW(program.data());
+        while (end > 0 && program[end - 1] != L'\\')
+            --end;
+        // The folder: without its last backslash, but a drive's root keeps it.
+        if (end > 1 && program[end - 2] == L':')
+            program[end] = L'\0';
+        else if (end > 0)
+            program[end - 1] = L'\0';
+    }
+    return true;
+}
+
 int Registration(bool add, const wchar_t* scope)
 {
     SchemeScope where = SchemeScope::User;
@@ -56,7 +79,10 @@ int Registration(bool add, const wchar_t* scope)
         }
         where = SchemeScope::Machine;
     }
-    const LONG result = add ? RegisterScheme(where, ProgramPath().data()) : UnregisterScheme(where);
+    const std::vector<wchar_t> program = ProgramPath();
+    if (add && where == SchemeScope::Machine && !AdminOnlyProgram(program))
+        return kExitRegistration;
+    const LONG result = add ? RegisterScheme(where, program.data()) : UnregisterScheme(where);
     TraceOut("%s %s: %ld", add ? "register" : "unregister", scope ? "machine" : "user", static_cast<long>(result));
     return result == ERROR_SUCCESS ? kExitLaunched : kExitRegistration;
 }

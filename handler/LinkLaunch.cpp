@@ -6,6 +6,7 @@
 
 #include "link/NonceLedger.h"
 #include "link/SignedLink.h"
+#include "launch/SettingsStore.h"
 #include "support/Trace.h"
 #include "dialog/DownLoadDlg.h"
 #include "support/MessageCaption.h"
@@ -13,6 +14,41 @@
 namespace {
 
 const char kRefusedText[] = "链接无效或已过期。\r\n\r\n请回到网页重新登录后再试。";
+constexpr char kNameSwitch[] = " /NAME:";
+
+// The account the client last started with: the /NAME: of SaveStart, read
+// without creating the key; false when there is none.
+bool SavedAccount(std::string& name)
+{
+    char text[1024];
+    DWORD size = sizeof text;
+    if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart", RRF_RT_REG_SZ, nullptr, text, &size) !=
+        ERROR_SUCCESS)
+        return false;
+    const std::string saved(text);
+    const size_t at = saved.find(kNameSwitch);
+    if (at == std::string::npos)
+        return false;
+    const size_t start = at + sizeof kNameSwitch - 1;
+    name = saved.substr(start, saved.find(' ', start) - start);
+    return !name.empty();
+}
+
+// Anyone with an account can sign a link in their own name and send it to a
+// player: the client would sign in as the sender, and stay so. A link for
+// another account than the client's last one is acted on only when the
+// player says so.
+bool AccountSwitchAccepted(const std::string& id)
+{
+    std::string saved;
+    if (!SavedAccount(saved) || saved == id)
+        return true;
+    const std::string question = "以 " + id + " 的身份登录 VOK 围棋？";
+    const bool yes = MessageBoxA(nullptr, question.c_str(), kMessageCaption,
+                                 MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND) == IDYES;
+    TraceOut("account switch %s", yes ? "accepted" : "declined");
+    return yes;
+}
 
 }  // namespace
 
@@ -23,7 +59,7 @@ int RefuseLink(const std::string& why)
     return kExitRefused;
 }
 
-bool AnsiFromUtf8(const std::string& utf8, std::string& ansi)
+bool AnsiFromUtf8(const std::string& utf8, std::string& ansi, UINT codePage)
 {
     ansi.clear();
     if (utf8.empty())
@@ -35,15 +71,25 @@ bool AnsiFromUtf8(const std::string& utf8, std::string& ansi)
     // No wide std::string: its runtime part would be a sixth of the program.
     std::vector<wchar_t> text(static_cast<size_t>(wide));
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, text.data(), wide);
+    // UTF-8 as the system's code page (Windows' beta option) refuses the
+    // best-fit flag and the default-character report: every character has
+    // its bytes there, and the round trip below still checks each value.
+    if (codePage == CP_ACP)
+        codePage = GetACP();
+    const bool utf8Page = codePage == CP_UTF8;
+    const DWORD flags = utf8Page ? 0 : WC_NO_BEST_FIT_CHARS;
     BOOL lossy = FALSE;
-    const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wide, nullptr, 0, nullptr, &lossy);
+    BOOL* const lossyReport = utf8Page ? nullptr : &lossy;
+    const int bytes = WideCharToMultiByte(codePage, flags, text.data(), wide, nullptr, 0, nullptr, lossyReport);
     if (bytes <= 0 || lossy)
         return false;
     ansi.resize(static_cast<size_t>(bytes));
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wide, &ansi[0], bytes, nullptr, &lossy);
+    if (WideCharToMultiByte(codePage, flags, text.data(), wide, &ansi[0], bytes, nullptr, lossyReport) != bytes)
+        return false;
     // A code page may still map two characters to one: only an exact round trip counts.
     std::vector<wchar_t> back(static_cast<size_t>(wide));
-    return !lossy && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), bytes, back.data(), wide) == wide &&
+    return !lossy &&
+        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, ansi.data(), bytes, back.data(), wide) == wide &&
         back == text;
 }
 
@@ -88,6 +134,9 @@ int RunLink(std::string_view link)
     case NonceClaim::Unavailable:
         return RefuseLink("nonce ledger cannot be written");
     }
+    // Asked after the claim: a declined link stays used.
+    if (!AccountSwitchAccepted(properties.strID))
+        return kExitUpdateStopped;
     return RunLaunch(properties);
 }
 

@@ -3,6 +3,8 @@
 // its own (no page, no host window).
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <string_view>
 
@@ -13,7 +15,7 @@ enum HandlerExit : int {
     kExitLaunched = 0,  // the client, or its installer, was asked to start
     kExitRefused = 1,  // the link was refused: nothing written, nothing started
     kExitUpdateFailed = 2,  // the update dialog ended on a failure (it showed why)
-    kExitUpdateStopped = 3,  // the user stopped the update and closed the dialog
+    kExitUpdateStopped = 3,  // the user stopped the update and closed the dialog, or declined another account
     kExitRegistration = 4,  // /register or /unregister failed, or a bad switch
 };
 
@@ -30,6 +32,6 @@ int RunLink(std::string_view link);
 // kExitUpdateStopped.
 int RunLaunch(const LaunchProperties& properties);
 
-// UTF-8 -> the ANSI code page; false when the text is not valid UTF-8 or
-// a character has no exact counterpart there.
-bool AnsiFromUtf8(const std::string& utf8, std::string& ansi);
+// UTF-8 -> the ANSI code page (or codePage); false when the text is not
+// valid UTF-8 or a character has no exact counterpart there.
+bool AnsiFromUtf8(const std::string& utf8, std::string& ansi, UINT codePage = CP_ACP);

@@ -3,11 +3,15 @@
 #include <cctype>
 #include <vector>
 
+#include "BuildConfig.h"
 #include "framework/sys/RegKey.h"
 
 namespace {
 
 constexpr char kExpValue[] = "exp";
+// How long an entry outlives its link's exp: a clock set back by up to the
+// longest validity a link may have would make the link fresh again.
+constexpr long long kKeptAfterExp = VANTORIMA_LINK_MAX_AGE;
 // An entry without its end of validity (its claim was cut short) goes after
 // a day: far beyond any link's validity.
 constexpr long long kStrayEntryAge = 24 * 60 * 60;
@@ -20,7 +24,7 @@ long long UnixTime(const FILETIME& time)
     return static_cast<long long>(ticks.QuadPart / 10000000ULL) - 11644473600LL;
 }
 
-// Whether an entry's link has expired by now.
+// Whether an entry may go by now: its link expired more than kKeptAfterExp ago.
 bool Expired(HKEY ledger, const char* name, long long now)
 {
     CRegKeyHandle entry;
@@ -31,7 +35,7 @@ bool Expired(HKEY ledger, const char* name, long long now)
     if (RegQueryValueExA(entry.Get(), kExpValue, nullptr, &type, reinterpret_cast<BYTE*>(&exp), &size) ==
             ERROR_SUCCESS &&
         type == REG_QWORD && size == sizeof exp)
-        return exp < now;
+        return exp < now - kKeptAfterExp;
     FILETIME written = {};
     if (RegQueryInfoKeyA(entry.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                          nullptr, &written) != ERROR_SUCCESS)

@@ -1,6 +1,7 @@
 // The nonces of the links this user's handler acted on, so that a link works
-// once: one registry key per nonce under the current user, kept until the
-// link's end of validity.
+// once: one registry key per nonce under the current user, kept until
+// VANTORIMA_LINK_MAX_AGE seconds after the link's end of validity, so that a
+// clock set back (by up to that) does not make a used link new.
 //
 // A claim creates the nonce's key; only the instance that created it may act,
 // so two handlers started with the same link at once cannot both launch.
@@ -21,5 +22,6 @@ enum class NonceClaim {
 };
 
 // Claims nonce (hex digits; case does not matter) for a link valid until exp
-// (Unix seconds), after dropping the entries whose links have expired by now.
+// (Unix seconds), after dropping the entries whose links expired more than
+// VANTORIMA_LINK_MAX_AGE seconds before now.
 NonceClaim ClaimNonce(const std::string& nonce, long long exp, long long now);

@@ -1,9 +1,12 @@
 // vantorima-link: the service's side of the signed link.
 //
 //   vantorima-link keygen PRIVATE.pem PUBLIC.pem
-//   vantorima-link sign --private PRIVATE.pem --id ID --pass PASS [--join-key KEY] [--server SERVER]
+//   vantorima-link sign --private PRIVATE.pem --id ID --pass - [--join-key KEY] [--server SERVER]
 //                       [--ttl SECONDS]
 //
+// --pass - reads the password (or token) from standard input, its one line
+// without the line end; a --pass value on the command line would show in
+// every process list, and is for tests only.
 // keygen writes a new P-256 key pair (the private key readable by its owner
 // only); the public file goes into the handler's build (VANTORIMA_LINK_KEYS).
 // sign prints one link, valid for --ttl seconds (default 120) with a fresh
@@ -40,8 +43,10 @@ constexpr long long kDefaultTtl = 120;
 int Usage()
 {
     std::fputs("usage: vantorima-link keygen PRIVATE.pem PUBLIC.pem\n"
-               "       vantorima-link sign --private PRIVATE.pem --id ID --pass PASS [--join-key KEY]\n"
-               "                           [--server SERVER] [--ttl SECONDS]\n",
+               "       vantorima-link sign --private PRIVATE.pem --id ID --pass - [--join-key KEY]\n"
+               "                           [--server SERVER] [--ttl SECONDS]\n"
+               "--pass - reads the password from standard input (one line). --pass VALUE works too, for\n"
+               "tests only: a value on the command line shows in every process list.\n",
                stderr);
     return 64;
 }
@@ -153,7 +158,23 @@ bool PublicXY(EVP_PKEY* key, LinkPublicKey& xy)
     return true;
 }
 
-int SignLink(const std::map<std::string, std::string>& options)
+// Standard input's one line, without its line end; false when it is longer
+// than any password the link carries or cannot be read.
+bool ReadPassword(std::string& password)
+{
+    char buffer[256];
+    const size_t length = std::fread(buffer, 1, sizeof buffer, stdin);
+    if (std::ferror(stdin) || length == sizeof buffer)
+        return false;
+    password.assign(buffer, length);
+    if (!password.empty() && password.back() == '\n')
+        password.pop_back();
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    return password.find('\n') == std::string::npos;
+}
+
+int SignLink(std::map<std::string, std::string> options)
 {
     const auto option = [&](const char* name) {
         const auto it = options.find(name);
@@ -161,6 +182,8 @@ int SignLink(const std::map<std::string, std::string>& options)
     };
     if (!options.count("--private") || !options.count("--id") || !options.count("--pass"))
         return Usage();
+    if (options["--pass"] == "-" && !ReadPassword(options["--pass"]))
+        return Fail("--pass -: standard input holds no password of one line");
     long long ttl = kDefaultTtl;
     if (options.count("--ttl")) {
         const std::string text = option("--ttl");

@@ -6,8 +6,9 @@
 // into VANTORIMA_INSTALL_DIR (else %APPDATA%\Quorsel\Marovent) and records
 // that directory as WorkDir in the client's settings key, as the real
 // installer does; then puts the link handler (VantorimaLaunch.exe) it also
-// carries beside the client and registers it for the link scheme, per user
-// and machine-wide (where Wine's shell looks schemes up).
+// carries beside the client and registers it for the link scheme per user:
+// the client's folder is the user's own, and the handler registers a program
+// that a user can rewrite for that user alone, never machine-wide.
 #include <windows.h>
 
 #include <shlobj.h>
@@ -89,8 +90,7 @@ bool RunAndWait(const std::string& program, const std::string& arguments)
 bool InstallHandler(const std::string& dir)
 {
     const std::string handler = dir + "\\VantorimaLaunch.exe";
-    return WriteCarried(kHandlerResource, handler) && RunAndWait(handler, "/register") &&
-        RunAndWait(handler, "/register /machine");
+    return WriteCarried(kHandlerResource, handler) && RunAndWait(handler, "/register");
 }
 
 bool InstallClient()

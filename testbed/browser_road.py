@@ -8,8 +8,8 @@ page navigates to <scheme>:launch?... -> Chromium, allowed to open that
 scheme for the page's origin without asking (in a throw-away profile's own
 preferences) -> xdg-open -> an xdg desktop entry, in a throw-away HOME, made
 the scheme's default with xdg-mime -> `wine start <link>` in the session's
-prefix -> the command registered for the scheme under HKLM\\Software\\Classes
-(the link handler). Nothing machine-wide is written outside the Wine prefix.
+prefix -> the command registered for the scheme per user, under
+HKCU\\Software\\Classes (the link handler; copied where Wine's shell looks). Nothing machine-wide is written outside the Wine prefix.
 
 Three clicks:
   0. nothing registered for the scheme: nothing takes the link, and after a
@@ -182,7 +182,7 @@ class Road:
         return None
 
     def scheme_command(self):
-        return self.registry_value(r"HKLM\Software\Classes\%s\shell\open\command" % self.args.scheme)
+        return self.registry_value(r"HKCU\Software\Classes\%s\shell\open\command" % self.args.scheme)
 
     # --- the page's server
     def serve(self):
@@ -224,9 +224,13 @@ class Road:
         # Wine finds its server through TMPDIR: the session's, not Chromium's.
         tmpdir = "export TMPDIR='%s'" % os.environ["TMPDIR"] if "TMPDIR" in os.environ else "unset TMPDIR"
         with open(opener, "w") as f:
+            # Windows' shell reads the per-user classes over the machine's;
+            # Wine's reads only the machine's, so the user's go there first.
+            key = r"Software\Classes\%s" % self.args.scheme
             f.write("#!/bin/sh\n# The scheme's links to Wine's shell, which runs the command registered for them.\n"
-                    "echo \"$1\" >>'%s'\nexport WINEPREFIX='%s'\n%s\nexec wine start \"$1\"\n" %
-                    (self.received_links, os.environ["WINEPREFIX"], tmpdir))
+                    "echo \"$1\" >>'%s'\nexport WINEPREFIX='%s'\n%s\n"
+                    "wine reg copy 'HKCU\\%s' 'HKLM\\%s' /s /f >/dev/null 2>&1\nexec wine start \"$1\"\n" %
+                    (self.received_links, os.environ["WINEPREFIX"], tmpdir, key, key))
         os.chmod(opener, 0o755)
         entry = "vantorima-wine.desktop"
         with open(os.path.join(applications, entry), "w") as f:
@@ -340,7 +344,8 @@ class Road:
             env["MAROVENT_SHOW_MS"] = str(a.show_ms)
         # No client, no handler: a machine that has never seen the client.
         self.wine("reg", "delete", SETTINGS_KEY, "/f", check=False)
-        self.wine("reg", "delete", r"HKLM\Software\Classes\%s" % a.scheme, "/f", check=False)
+        for root in ("HKLM", "HKCU"):
+            self.wine("reg", "delete", r"%s\Software\Classes\%s" % (root, a.scheme), "/f", check=False)
 
         self.start_browser(env)
         say("Chromium %s shows %s" % (self.browser.call("Browser.getVersion", session=False)["product"], self.url))
@@ -363,7 +368,7 @@ class Road:
 
         say("click 1: the handler is registered, the client is not installed")
         handler = os.path.join(self.bin, "VantorimaLaunch.exe")
-        self.wine(handler, "/register", "/machine")
+        self.wine(handler, "/register")
         registered = self.scheme_command() or ""
         self.expect("VantorimaLaunch.exe" in registered, "the handler is registered: " + registered)
         before = self.click_play()

@@ -48,7 +48,9 @@ With --link-tool and --link-key it also stands in for the service's own side
 of the link door: POST /link answers with a fresh signed link for the account
 that --link-id, --link-pass, --link-join-key and --link-server name, made by
 the signing tool (vantorima-link sign) with that private key, as text/plain
-and never cached; a GET of /link is refused (405).
+and never cached; a GET of /link is refused (405), and so is a request whose
+Host is not this server's own address and port (403). It is a stand-in: the
+service signs only for the user it has signed in.
 
 It stops by itself: after --idle seconds without a request and without an open
 connection, and in any case after --lifetime seconds. With --exec it runs one
@@ -144,12 +146,19 @@ class Handler(BaseHTTPRequestHandler):
         if path != "/link" or not self.server.main.link:
             self.send_error(404, "Not Found")
             return
+        # A page of another name that resolves to loopback (DNS rebinding)
+        # must not get a link signed for the user: only our own address.
+        port = self.server.server_address[1]
+        if self.headers.get("Host", "").lower() not in ("127.0.0.1:%d" % port, "localhost:%d" % port):
+            self.send_error(403, "Forbidden", "not this server's own address")
+            return
         self.send_link()
 
     def send_link(self):
         """A fresh signed link, as the service signs one for its signed-in user."""
         link = self.server.main.link
-        command = [link.tool, "sign", "--private", link.key, "--id", link.id, "--pass", link.password]
+        # The password through a pipe: a command line shows in every process list.
+        command = [link.tool, "sign", "--private", link.key, "--id", link.id, "--pass", "-"]
         if link.join_key:
             command += ["--join-key", link.join_key]
         if link.server:
@@ -157,7 +166,7 @@ class Handler(BaseHTTPRequestHandler):
         if link.ttl:
             command += ["--ttl", str(link.ttl)]
         try:
-            made = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=10)
+            made = subprocess.run(command, input=link.password.encode(), capture_output=True, timeout=10)
         except (OSError, subprocess.TimeoutExpired) as error:
             made = None
             sys.stderr.write("update_server: cannot sign a link: %s\n" % error)

@@ -40,6 +40,9 @@
 #                             stay valid after the certificate expires
 #   VANTORIMA_SIGN_URL        the web address shown in the signature
 # A .pfx splits with `openssl pkcs12 -in x.pfx -nokeys` and `-nocerts`.
+# Signed with such a certificate, the package refuses handlers that trust the
+# build's test link key, and programs of a build not made as a signed one:
+# build with -DVANTORIMA_LINK_KEYS=<service key> -DVANTORIMA_SIGNED_BUILD=ON.
 #
 # --check packages with the test certificate whatever the settings say (this
 # is what `make test` runs) and needs no Wine.
@@ -94,6 +97,48 @@ else
   cert=$testdir/chain.pem
   key=$testdir/key.pem
   cafile=$testdir/root.pem
+fi
+
+# A release never trusts the build's test link key: its private half lies in
+# every build tree. Signed with the service's own certificate, each handler
+# must come from a tree built with VANTORIMA_LINK_KEYS and hold no test key's
+# public point (X || Y); signed with the test certificate, the package is for
+# tests only and may.
+test_only=0
+[ "$cert" = "$testdir/chain.pem" ] && test_only=1
+if [ $test_only = 0 ]; then
+  for h in "$handler" "$handler64"; do
+    cache=$(dirname "$h")/CMakeCache.txt
+    if [ -f "$cache" ] && [ -z "$(sed -n 's/^VANTORIMA_LINK_KEYS:[A-Z]*=//p' "$cache")" ]; then
+      fail "$h was built with the test link key (VANTORIMA_LINK_KEYS is empty in $cache): a release is" \
+        "built with the service's own public key (-DVANTORIMA_LINK_KEYS=PUBLIC.pem)"
+    fi
+  done
+  # Signed on purpose: the installer's signer check "self" must then never
+  # take an unreadable signature of its own for a developer's build.
+  for m in "$module" "$module64" "$handler" "$handler64"; do
+    cache=$(dirname "$m")/CMakeCache.txt
+    if [ -f "$cache" ] && ! grep -qE '^VANTORIMA_SIGNED_BUILD:BOOL=(ON|1|TRUE|YES)$' "$cache"; then
+      fail "$m was not built as a signed build: a release is built with -DVANTORIMA_SIGNED_BUILD=ON"
+    fi
+  done
+  test_keys=()
+  for pem in "$testdir/link-pub.pem" "$(dirname "$handler")/test-signing/link-pub.pem" \
+    "$(dirname "$handler64")/test-signing/link-pub.pem"; do
+    [ -f "$pem" ] && test_keys+=("$pem")
+  done
+  python3 - "$handler" "$handler64" "${test_keys[@]}" <<'KEYS' || fail "a handler trusts the test link key (above)"
+import subprocess, sys
+handlers, keys, found = sys.argv[1:3], sys.argv[3:], False
+for key in keys:
+    der = subprocess.run(["openssl", "pkey", "-pubin", "-in", key, "-outform", "DER"], capture_output=True).stdout
+    for path in handlers:
+        if len(der) > 64 and der[-64:] in open(path, "rb").read():
+            print("package: %s holds the test link key of %s: it would take links that anyone with a build tree"
+                  " can sign" % (path, key), file=sys.stderr)
+            found = True
+sys.exit(1 if found else 0)
+KEYS
 fi
 
 # Signs $1 into $2, described as $3. The key's password goes through a pipe, never the command line.
@@ -234,4 +279,6 @@ for e in errors:
 sys.exit(1 if errors else 0)
 EOF
 
+[ $test_only = 0 ] ||
+  echo "package: signed with the build's test certificate, trusting the test link key: for tests only, deployable nowhere"
 echo "package: $out/Vantorima.cab (Vantorima.ocx, Vantorima64.ocx, Vantorima.inf), all signed by $(openssl x509 -in "$cert" -noout -subject 2>/dev/null || echo "$cert"); example page $out/example.html; link handler in $out/handler/"

@@ -11,6 +11,10 @@
 #   cert.sha1            cert.pem's SHA-1 thumbprint, 40 hex digits
 #   other.pem, other.key a second code-signing certificate of the root, of
 #                        another publisher (chain: other-chain.pem)
+#   twin.pem, twin.key   a code-signing certificate with cert.pem's subject,
+#                        issued by another CA of the root ("Vantorima test
+#                        issuing CA"): the same name from another issuer
+#                        (chain: twin-chain.pem)
 #   tls.pem, tls.key     a server certificate for https://localhost, issued
 #                        by the root
 #   stranger.pem, .key   a self-signed certificate that nothing trusts, good
@@ -26,10 +30,10 @@ dir=$(realpath -m "${1:?usage: $0 DIR}")
 valid() {  # every file there, and the certificates good for 30 more days
   local f
   for f in root.pem cert.pem key.pem chain.pem cert.sha1 tls.pem tls.key stranger.pem stranger.key other.pem \
-    other.key other-chain.pem link-key.pem link-pub.pem; do
+    other.key other-chain.pem twin.pem twin.key twin-chain.pem link-key.pem link-pub.pem; do
     [ -s "$dir/$f" ] || return 1
   done
-  for f in root.pem cert.pem tls.pem stranger.pem other.pem; do
+  for f in root.pem cert.pem tls.pem stranger.pem other.pem twin.pem; do
     openssl x509 -in "$dir/$f" -noout -checkend $((30 * 86400)) >/dev/null 2>&1 || return 1
   done
 }
@@ -43,13 +47,15 @@ cd "$work"
 umask 077
 days=3650
 subject="/O=Quorsel (test)"
-# issue NAME SUBJECT EXTENSIONS...: a key and a certificate issued by the root.
+# issue NAME SUBJECT EXTENSIONS...: a key and a certificate issued by the root
+# (or by the CA named in $issuer).
+issuer=root
 issue() {
   local name=$1 subj=$2
   shift 2
   openssl req -new -newkey rsa:2048 -nodes -subj "$subj" -keyout "$name.key" -out "$name.csr" 2>/dev/null
   printf '%s\n' "$@" >"$name.ext"
-  openssl x509 -req -in "$name.csr" -CA root.pem -CAkey root.key -set_serial "0x$(openssl rand -hex 8)" \
+  openssl x509 -req -in "$name.csr" -CA $issuer.pem -CAkey $issuer.key -set_serial "0x$(openssl rand -hex 8)" \
     -days $days -sha256 -extfile "$name.ext" -out "$name.pem" 2>/dev/null
 }
 
@@ -63,6 +69,11 @@ cat cert.pem root.pem >chain.pem
 issue other "/CN=Vantorima other publisher$subject" \
   "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning"
 cat other.pem root.pem >other-chain.pem
+issue ca "/CN=Vantorima test issuing CA$subject" \
+  "basicConstraints=critical,CA:TRUE,pathlen:0" "keyUsage=critical,keyCertSign,cRLSign"
+issuer=ca issue twin "/CN=Vantorima test code signing$subject" \
+  "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning"
+cat twin.pem ca.pem root.pem >twin-chain.pem
 openssl x509 -in cert.pem -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' >cert.sha1
 issue tls "/CN=localhost$subject" \
   "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
@@ -74,8 +85,9 @@ openssl req -x509 -newkey rsa:2048 -sha256 -nodes -days $days -subj "/CN=Vantori
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out link-key.pem 2>/dev/null
 openssl pkey -in link-key.pem -pubout -out link-pub.pem 2>/dev/null
 # Certificates are public; the keys stay the owner's.
-chmod 644 root.pem cert.pem chain.pem cert.sha1 tls.pem stranger.pem other.pem other-chain.pem link-pub.pem
-rm -f ./*.csr ./*.ext root.key
+chmod 644 root.pem cert.pem chain.pem cert.sha1 tls.pem stranger.pem other.pem other-chain.pem twin.pem \
+  twin-chain.pem link-pub.pem
+rm -f ./*.csr ./*.ext root.key ca.key ca.pem
 
 # All or nothing: the files of one run belong together.
 rm -rf "$dir"

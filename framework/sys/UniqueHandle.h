@@ -81,3 +81,5 @@ using CGdiObjectHandle = CUniqueHandle<NullHandleTraits<HGDIOBJ, &::DeleteObject
 using CMemoryDCHandle = CUniqueHandle<NullHandleTraits<HDC, &::DeleteDC>>;
 using CBstr = CUniqueHandle<NullHandleTraits<BSTR, &::SysFreeString>>;
 using CVariant = CUniqueHandle<VariantTraits>;
+// Memory the system hands out with LocalAlloc (security descriptors, ...).
+using CLocalMemory = CUniqueHandle<NullHandleTraits<HLOCAL, &::LocalFree>>;

@@ -298,6 +298,32 @@ TEST_F(SignedLink, ToolSignsWhatTheHandlerTakes)
         EXPECT_TRUE(CheckLink(link, static_cast<long long>(std::time(nullptr))).ok);
     }
 
+    // The password from standard input signs the same values, and never shows
+    // in the tool's arguments (read while it waits for its input).
+    const struct {
+        const char* pass;  // the --pass argument
+        const char* input;
+    } ways[] = {{"'s3cr&t=%'", ""}, {"-", "s3cr&t=%"}, {"-", "s3cr&t=%\n"}, {"-", "s3cr&t=%\r\n"}};
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.input);
+        const std::string out = Shell("made=$(mktemp); { sleep 0.5; printf '%b' '" + std::string(way.input) +
+                                      "'; } | " + tool + " sign --private " + key + " --id a --pass " + way.pass +
+                                      " >$made & tool=$!; sleep 0.2; tr '\\0' ' ' </proc/$tool/cmdline 2>/dev/null;"
+                                      " echo; wait; cat $made; rm -f $made");
+        const size_t line = out.find('\n');
+        ASSERT_NE(line, std::string::npos) << out;
+        if (*way.input) {
+            EXPECT_NE(out.substr(0, line).find("--pass -"), std::string::npos) << out;
+            EXPECT_EQ(out.substr(0, line).find("s3cr"), std::string::npos) << out;
+        }
+        const CheckedLink read =
+            CheckLinkWith(out.substr(line + 1), static_cast<long long>(std::time(nullptr)), &testKey_, 1, 300);
+        ASSERT_TRUE(read.ok) << out << ": " << read.why;
+        EXPECT_EQ(read.fields.pass, "s3cr&t=%");
+    }
+    EXPECT_EQ(Shell("printf 'a\nb' | " + tool + " sign --private " + key + " --id a --pass - 2>/dev/null; echo rc=$?"),
+              "rc=1");
+
     // What the handler would refuse is not printed at all.
     EXPECT_EQ(Shell(tool + " sign --private " + key + " --id 'a b' --pass x 2>/dev/null; echo rc=$?"), "rc=2");
     EXPECT_EQ(Shell(tool + " sign --private " + key + " --id a --pass x --ttl 301 2>/dev/null; echo rc=$?"), "rc=1");

@@ -3,11 +3,15 @@
 // watcher thread, and the status messages recorded on their way in.
 #include <windows.h>
 
+#include <aclapi.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -624,9 +628,9 @@ TEST(InstallerSigners, ListAThumbprintOrTheExactCommonName)
     EXPECT_TRUE(SignerListed(L"Quorsel Ltd", sha1, nulName, 11));
 }
 
-// "self": the installer's signer has the subject of the certificate that
-// signed the running module (here stood in for by files signed by the test
-// publisher, by nobody, and by one that no root vouches for).
+// "self": the installer's signer has the subject and issuer of the
+// certificate that signed the running module (here stood in for by files
+// signed by the test publisher, by nobody, and by one that no root vouches for).
 TEST(InstallerSigners, SelfIsThePublisherOfTheRunningModule)
 {
     if (!VANTORIMA_INSTALLER_CHECK)
@@ -636,6 +640,7 @@ TEST(InstallerSigners, SelfIsThePublisherOfTheRunningModule)
     const std::wstring other = wide(ProgramDir() + "VokWeiqi-other.exe");
     const std::wstring unsignedModule = wide(ProgramDir() + "VokWeiqi-unsigned.exe");
     const std::wstring stranger = wide(ProgramDir() + "VokWeiqi-stranger.exe");
+    const std::wstring twin = wide(ProgramDir() + "VokWeiqi-twin.exe");
 
     SignatureVerdict verdict = VerifyInstallerSignature(ours.c_str(), L"self", nullptr, ours.c_str());
     EXPECT_EQ(verdict.commonNameLength, 27u);  // "Vantorima test code signing", no terminator
@@ -650,12 +655,136 @@ TEST(InstallerSigners, SelfIsThePublisherOfTheRunningModule)
     // A module whose own signature does not verify vouches for nobody.
     verdict = VerifyInstallerSignature(ours.c_str(), L"self", nullptr, stranger.c_str());
     EXPECT_EQ(verdict.step, SignatureVerdict::kSigner);
-    // An unsigned module (a developer build): any trusted publisher, and it says so.
-    verdict = VerifyInstallerSignature(other.c_str(), L"self", nullptr, unsignedModule.c_str());
-    EXPECT_TRUE(verdict.Accepted());
-    EXPECT_TRUE(verdict.selfUnsigned);
-    verdict = VerifyInstallerSignature(stranger.c_str(), L"self", nullptr, unsignedModule.c_str());
-    EXPECT_EQ(verdict.step, SignatureVerdict::kChainPolicy);
+    // The publisher's name from another CA of the same root is not "self".
+    verdict = VerifyInstallerSignature(twin.c_str(), L"self", nullptr, ours.c_str());
+    EXPECT_EQ(verdict.step, SignatureVerdict::kSigner);
+    EXPECT_TRUE(VerifyInstallerSignature(twin.c_str(), L"", nullptr, ours.c_str()).Accepted());
+    // A module without a signature: in a developer's build any trusted
+    // publisher passes and it says so; a signed build refuses every one.
+    const struct {
+        bool signedBuild;
+        const std::wstring& installer;
+        SignatureVerdict::Step step;
+    } unsignedCases[] = {
+        {false, other, SignatureVerdict::kAccepted},
+        {false, stranger, SignatureVerdict::kChainPolicy},
+        {true, ours, SignatureVerdict::kSigner},
+        {true, other, SignatureVerdict::kSigner},
+    };
+    for (const auto& c : unsignedCases) {
+        SCOPED_TRACE(c.signedBuild);
+        verdict =
+            VerifyInstallerSignature(c.installer.c_str(), L"self", nullptr, unsignedModule.c_str(), c.signedBuild);
+        EXPECT_EQ(verdict.step, c.step);
+        EXPECT_EQ(verdict.selfUnsigned, !c.signedBuild && c.step == SignatureVerdict::kAccepted);
+        EXPECT_EQ(verdict.selfUnreadable, c.signedBuild);
+    }
+}
+
+namespace {
+
+// The Vantorima-* folders under dir.
+std::vector<std::string> DownloadFolders(const std::string& dir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "\\Vantorima-*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The accounts that path's DACL names, as S-1-5-... texts.
+std::vector<std::string> DaclAccounts(const std::string& path)
+{
+    std::vector<std::string> accounts;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              &descriptor) != ERROR_SUCCESS)
+        return {"<unreadable>"};
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        char* sid = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ConvertSidToStringSidA(&ace->SidStart, &sid)) {
+            accounts.push_back(sid);
+            LocalFree(sid);
+        }
+    }
+    LocalFree(descriptor);
+    return dacl ? accounts : std::vector<std::string>{"<no DACL>"};
+}
+
+std::string CurrentUserSid()
+{
+    HANDLE token = nullptr;
+    BYTE buffer[256];
+    DWORD size = sizeof buffer;
+    char* sid = nullptr;
+    std::string text;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        GetTokenInformation(token, TokenUser, buffer, size, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
+        text = sid;
+        LocalFree(sid);
+    }
+    if (token)
+        CloseHandle(token);
+    return text;
+}
+
+}  // namespace
+
+// Each download's folder names only the user, SYSTEM and the administrators;
+// it outlives its installer only until the next download, which sweeps every
+// earlier folder of the user that nothing holds.
+TEST_F(UpdateDialog, EachDownloadFolderIsTheUsersOwnAndTheNextDownloadSweepsTheLast)
+{
+    // A killed dialog's partial file, a running installer (a file held open),
+    // and a folder that is not a download's.
+    const std::string killed = "Vantorima-00112233445566aa", running = "Vantorima-ffeeddccbbaa9988",
+                      foreign = "Vantorima-notadownload";
+    for (const std::string& name : {killed, running, foreign})
+        ASSERT_TRUE(CreateDirectoryA(temp_.File(name).c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(temp_.File(killed + "\\VokWeiqi.exe"), "partial"));
+    ASSERT_TRUE(WriteFileBytes(temp_.File(running + "\\VokWeiqi.exe"), "running"));
+    HANDLE held = CreateFileA(temp_.File(running + "\\VokWeiqi.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    std::vector<std::string> kept = {foreign, running};
+    std::sort(kept.begin(), kept.end());
+    std::string previous = killed;
+    const std::string user = CurrentUserSid();
+    CBoxAnswerer answerer(Answer(IDOK));
+    for (int road = 0; road < 2; ++road) {
+        SCOPED_TRACE(road);
+        control_.completions = 0;
+        Open();
+        ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
+        ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
+        const std::vector<std::string> now = DownloadFolders(temp_.Path());
+        EXPECT_FALSE(std::binary_search(now.begin(), now.end(), previous)) << previous;
+        EXPECT_TRUE(std::includes(now.begin(), now.end(), kept.begin(), kept.end()));
+        std::vector<std::string> added;
+        std::set_difference(now.begin(), now.end(), kept.begin(), kept.end(), std::back_inserter(added));
+        ASSERT_EQ(added.size(), 1u);
+        for (const std::string& account : DaclAccounts(temp_.File(added[0]))) {
+            EXPECT_TRUE(account == "S-1-5-18" || account == "S-1-5-32-544" || account == user) << account;
+        }
+        // The installer ends; what its dialog could not remove, the next download does.
+        DeleteFileA(client_.File("installer.txt").c_str());
+        PumpFor(500);
+        dialog_.reset();
+        previous = added[0];
+    }
+    EXPECT_TRUE(answerer.Texts().empty());
+    CloseHandle(held);
 }
 
 TEST_F(UpdateDialog, AnUnwritableDirectoryIsAFileError)

@@ -188,7 +188,9 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
         EXPECT_EQ(RecordField(handlerRecord, field), RecordField(controlRecord, field)) << field;
     EXPECT_EQ(RecordField(handlerRecord, "name"), properties.strID);
 
-    // A password goes as a token that the client decodes.
+    // A password goes as a token that the client decodes. (Each link here
+    // comes as the first one of its account: AnotherAccountAsksFirst.)
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart");
     EXPECT_EQ(RunHandler(Quoted(Link("password"))), 0u);
     const std::string record = ClientRecord();
     EXPECT_EQ(RecordField(record, "name"), "guest");
@@ -203,6 +205,7 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     EXPECT_FALSE(PumpUntil([&] { return FileExists(record_); }, 1000));
     EXPECT_EQ(ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath), before);
 
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart");
     CHandler first(Quoted(Link("update"))), second(Quoted(Link("update")));
     const DWORD codes[] = {first.ExitCode(), second.ExitCode()};
     EXPECT_EQ(codes[0] + codes[1], 1u) << codes[0] << " " << codes[1];  // one launched, one refused
@@ -248,16 +251,85 @@ TEST_F(LinkHandler, EachRefusalShowsOneBoxChangesNothingAndStartsNothing)
     EXPECT_EQ(trace_.Count("suc"), 0);
 }
 
+// A link for another account than the client's last one asks first; No
+// writes nothing, starts nothing and keeps the link used.
+TEST_F(LinkHandler, AnotherAccountAsksFirst)
+{
+    const std::wstring kQuestion = L"以 mallory 的身份登录 VOK 围棋？";
+    Install();
+    WriteSettingsValue("SaveStart", REG_SZ, std::string(" /NAME:alice /PASSWORD:x /JOINKEY:1000") + '\0');
+    const struct {
+        const char* link;
+        int answer;
+        DWORD code;
+        bool asked;
+        const char* launchedAs;  // nullptr: nothing written, nothing started
+    } cases[] = {
+        {"same_account", IDNO, 0, false, "alice"},
+        {"switch_no", IDNO, 3, true, nullptr},
+        {"switch_no", IDYES, 1, false, nullptr},  // used: refused, not asked
+        {"switch_yes", IDYES, 0, true, "mallory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        const KeyValues before = ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath);
+        CBoxAnswerer answerer([&](const std::wstring& text) { return text == kQuestion ? c.answer : IDOK; });
+        EXPECT_EQ(RunHandler(Quoted(Link(c.link))), c.code);
+        const std::vector<std::wstring> texts = answerer.Texts();
+        EXPECT_EQ(!texts.empty() && texts[0] == kQuestion, c.asked);
+        if (c.launchedAs) {
+            EXPECT_EQ(RecordField(ClientRecord(), "name"), c.launchedAs);
+        } else {
+            EXPECT_FALSE(PumpUntil([&] { return FileExists(record_); }, 1000));
+            EXPECT_EQ(ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath), before);
+        }
+    }
+    EXPECT_EQ(trace_.Count("account switch declined"), 1);
+    EXPECT_EQ(trace_.Count("account switch accepted"), 1);
+}
+
+// Every system code page, UTF-8 too (which refuses the best-fit flag): a
+// value converts exactly or not at all.
+TEST(LinkHandlerAnsi, EachCodePageConvertsExactlyOrRefuses)
+{
+    const struct {
+        UINT codePage;
+        const char* utf8;
+        const char* ansi;  // nullptr: refused
+    } cases[] = {
+        {936, "\xE6\xA3\x8B\xE6\x89\x8Bone", "\xC6\xE5\xCA\xD6one"},  // 棋手 (sources are GBK)
+        {936, "guest\xF0\x9F\x98\x80", nullptr},  // U+1F600, not in GBK
+        {65001, "\xE6\xA3\x8B\xE6\x89\x8Bone", "\xE6\xA3\x8B\xE6\x89\x8Bone"},
+        {65001, "guest\xF0\x9F\x98\x80", "guest\xF0\x9F\x98\x80"},
+        {65001, "\xC3", nullptr},  // not UTF-8
+        {1252, "caf\xC3\xA9", "caf\xE9"},
+        {1252, "\xEF\xBC\xA1", nullptr},  // U+FF21: a best fit would make it 'A'
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.codePage) + " " + c.utf8);
+        std::string ansi = "stale";
+        EXPECT_EQ(AnsiFromUtf8(c.utf8, ansi, c.codePage), c.ansi != nullptr);
+        if (c.ansi) {
+            EXPECT_EQ(ansi, c.ansi);
+        }
+    }
+}
+
 TEST_F(LinkHandler, TheNonceLedgerDropsExpiredEntriesAndKeepsLiveOnes)
 {
+    constexpr long long kKept = VANTORIMA_LINK_MAX_AGE;
     EXPECT_EQ(ClaimNonce("00aa00aa00aa00aa", 1000, 500), NonceClaim::Claimed);
     EXPECT_EQ(ClaimNonce("00AA00AA00AA00AA", 1000, 600), NonceClaim::UsedBefore);
     EXPECT_EQ(ClaimNonce("11bb11bb11bb11bb", 3000, 700), NonceClaim::Claimed);
     EXPECT_EQ(ClaimNonce("..\\x", 3000, 700), NonceClaim::Unavailable);
-    // The first link has expired by 2000: its entry goes, the second stays.
-    EXPECT_EQ(ClaimNonce("22cc22cc22cc22cc", 3000, 2000), NonceClaim::Claimed);
+    // Past its exp the entry stays for the longest validity: a clock set back
+    // that far finds the link used.
+    EXPECT_EQ(ClaimNonce("33dd33dd33dd33dd", 3000, 1000 + kKept), NonceClaim::Claimed);
+    EXPECT_EQ(ClaimNonce("00aa00aa00aa00aa", 1000, 999), NonceClaim::UsedBefore);
+    // After that it goes, the others stay.
+    EXPECT_EQ(ClaimNonce("22cc22cc22cc22cc", 3000, 1001 + kKept), NonceClaim::Claimed);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::string(kNonceLedgerPath) + "\\00aa00aa00aa00aa"));
-    EXPECT_EQ(ClaimNonce("11bb11bb11bb11bb", 3000, 2000), NonceClaim::UsedBefore);
+    EXPECT_EQ(ClaimNonce("11bb11bb11bb11bb", 3000, 1001 + kKept), NonceClaim::UsedBefore);
 }
 
 TEST_F(LinkHandler, RegisterAndUnregisterWriteAndRemoveExactlyTheirKeys)
@@ -276,8 +348,23 @@ TEST_F(LinkHandler, RegisterAndUnregisterWriteAndRemoveExactlyTheirKeys)
         const HKEY other = machine ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
         CRegKey::DeleteTree(root, key.c_str());
         CRegKey::DeleteTree(other, key.c_str());
+        // Under Wine every file is its user's (Wine ignores a change of owner):
+        // the handler here is a program that a user can rewrite, which is
+        // never registered for every user. What an administrator's install
+        // wrote stands in for the machine's registration.
+        const auto registered = [&]() -> DWORD {
+            if (!machine)
+                return RunHandler("/register");
+            EXPECT_EQ(RunHandler("/register /machine"), 4u);
+            EXPECT_EQ(trace_.Last("register machine"),
+                      "register machine refused: the program file is not the administrators' alone (owner): "
+                      "register per user");
+            EXPECT_FALSE(KeyExists(root, key));
+            EXPECT_FALSE(KeyExists(other, key));
+            return static_cast<DWORD>(RegisterScheme(SchemeScope::Machine, program.c_str()));
+        };
 
-        EXPECT_EQ(RunHandler("/register" + scope), 0u);
+        EXPECT_EQ(registered(), 0u);
         EXPECT_EQ(WideValue(root, key, nullptr), L"URL:VOK 围棋");
         EXPECT_EQ(WideValue(root, key, L"URL Protocol"), L"");
         EXPECT_EQ(WideValue(root, key + "\\DefaultIcon", nullptr), program + L",0");
@@ -289,7 +376,7 @@ TEST_F(LinkHandler, RegisterAndUnregisterWriteAndRemoveExactlyTheirKeys)
         EXPECT_EQ(RunHandler("/unregister" + scope), 0u);  // nothing there: still done
 
         // What another program added under the scheme stays.
-        EXPECT_EQ(RunHandler("/register" + scope), 0u);
+        EXPECT_EQ(registered(), 0u);
         HKEY foreign;
         ASSERT_EQ(RegCreateKeyExA(root, (key + "\\shell\\edit").c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &foreign,
                                   nullptr),
@@ -354,11 +441,13 @@ TEST_F(LinkHandlerUpdate, WithoutTheClientTheDialogDownloadsInstallsAndStarts)
     EXPECT_EQ(handler.ExitCode(60000), 0u);
     EXPECT_TRUE(PumpUntil([&] { return FileExists(installerRecord_); }));
     EXPECT_EQ(RecordField(ReadFileBytes(installerRecord_), "installed"), "yes");
-    // The installer put the handler beside the client and registered it.
+    // The installer put the handler beside the client, in the user's own
+    // folder, and registered it for the user alone.
     EXPECT_EQ(RecordField(ReadFileBytes(installerRecord_), "handler"), "yes");
     const std::string command = SchemeKeyPath() + "\\shell\\open\\command";
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-        EXPECT_EQ(WideValue(root, command, nullptr).find(L"VantorimaLaunch.exe\" \"%1\""), install_.Path().size() + 2);
+    EXPECT_EQ(WideValue(HKEY_CURRENT_USER, command, nullptr).find(L"VantorimaLaunch.exe\" \"%1\""),
+              install_.Path().size() + 2);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SchemeKeyPath()));
     EXPECT_EQ(SettingsText("WorkDir"), install_.Path());
     EXPECT_EQ(SettingsText("SaveStart"),
               " /NAME:player /PASSWORD:0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef /JOINKEY:1000");

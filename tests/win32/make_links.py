@@ -71,6 +71,9 @@ def main():
             "far_future": link(key, scheme, now + 3600, id="guest"),
             "stranger_key": link(stranger, scheme, soon, id="guest"),
             "not_ansi": link(key, scheme, soon, id="guest😀"),
+            "same_account": link(key, scheme, soon, id="alice", **{"pass": token}),
+            "switch_no": link(key, scheme, soon, id="mallory", **{"pass": token}),
+            "switch_yes": link(key, scheme, soon, id="mallory", **{"pass": token}),
         }
         for i in range(int(opts.get("--bench", "0"))):
             links[f"bench_{i}"] = link(key, scheme, soon, id="guest", **{"pass": "0" * 64})
