@@ -143,8 +143,9 @@ TEST_F(ControlInAtlHost, WithoutTheClientTheUpdateInstallsItAndEndsTheHost)
     EXPECT_NE(started.find(temp.Path()), std::string::npos) << started;
     EXPECT_NE(started.find("VokWeiqi.exe"), std::string::npos) << started;
     ASSERT_TRUE(PumpUntil([&] { return SettingsText("WorkDir") == install.Path(); }));
-    if (VANTORIMA_INSTALLER_CHECK)
+    if (VANTORIMA_INSTALLER_CHECK) {
         EXPECT_EQ(trace_.Last("CheckInstallerFile : ").rfind("CheckInstallerFile : suc (", 0), 0u);
+    }
     EXPECT_EQ(trace_.Count("CDownLoadDlg::Exit"), 1);
     EXPECT_FALSE(FileExists(record_));  // the installer, not the control, starts the client
 
