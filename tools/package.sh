@@ -106,10 +106,19 @@ fi
 # tests only and may.
 test_only=0
 [ "$cert" = "$testdir/chain.pem" ] && test_only=1
+# The CMakeCache.txt of the build tree that made $1 (beside it, or above its bin/), or nothing.
+tree_cache() {
+  local dir
+  dir=$(dirname "$1")
+  for c in "$dir/CMakeCache.txt" "$(dirname "$dir")/CMakeCache.txt"; do
+    [ -f "$c" ] && { echo "$c"; return 0; }
+  done
+  return 0
+}
 if [ $test_only = 0 ]; then
   for h in "$handler" "$handler64"; do
-    cache=$(dirname "$h")/CMakeCache.txt
-    if [ -f "$cache" ] && [ -z "$(sed -n 's/^VANTORIMA_LINK_KEYS:[A-Z]*=//p' "$cache")" ]; then
+    cache=$(tree_cache "$h")
+    if [ -n "$cache" ] && [ -z "$(sed -n 's/^VANTORIMA_LINK_KEYS:[A-Z]*=//p' "$cache")" ]; then
       fail "$h was built with the test link key (VANTORIMA_LINK_KEYS is empty in $cache): a release is" \
         "built with the service's own public key (-DVANTORIMA_LINK_KEYS=PUBLIC.pem)"
     fi
@@ -117,8 +126,8 @@ if [ $test_only = 0 ]; then
   # Signed on purpose: the installer's signer check "self" must then never
   # take an unreadable signature of its own for a developer's build.
   for m in "$module" "$module64" "$handler" "$handler64"; do
-    cache=$(dirname "$m")/CMakeCache.txt
-    if [ -f "$cache" ] && ! grep -qE '^VANTORIMA_SIGNED_BUILD:BOOL=(ON|1|TRUE|YES)$' "$cache"; then
+    cache=$(tree_cache "$m")
+    if [ -n "$cache" ] && ! grep -qE '^VANTORIMA_SIGNED_BUILD:BOOL=(ON|1|TRUE|YES)$' "$cache"; then
       fail "$m was not built as a signed build: a release is built with -DVANTORIMA_SIGNED_BUILD=ON"
     fi
   done
