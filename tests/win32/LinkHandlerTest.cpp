@@ -369,6 +369,46 @@ TEST_F(LinkHandlerUpdate, WithoutTheClientTheDialogDownloadsInstallsAndStarts)
     EXPECT_EQ(SettingsText("SaveStart"),
               " /NAME:player /PASSWORD:0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef /JOINKEY:1000");
     EXPECT_TRUE(trace_.Contains("delete m_downLoaddlg"));
+    // Once the installer has ended well, the client starts with the link's values.
+    const std::string record = ClientRecord();
+    EXPECT_EQ(RecordField(record, "name"), "player");
+    EXPECT_EQ(RecordField(record, "cwd"), install_.Path());
+    EXPECT_EQ(trace_.Last("installed client"), "installed client started");
+}
+
+TEST_F(LinkHandlerUpdate, AfterTheInstallerOnlyAnInstalledClientThatDoesNotRunYetStarts)
+{
+    const struct {
+        const char* what;
+        bool installs;
+        bool clientRuns;
+        const char* trace;
+    } cases[] = {
+        {"the installer fails", false, false, "installer ended with 1: no client started"},
+        {"a client runs already", true, true, "a client runs already"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteSettingsKey();
+        CRegKey::DeleteTree(HKEY_CURRENT_USER, kNonceLedgerPath);
+        // A folder that cannot be made: the installer ends with 1.
+        SetEnvironmentVariableA("VANTORIMA_INSTALL_DIR",
+                                c.installs ? install_.Path().c_str() : install_.File("none\\deeper").c_str());
+        // A client that starts while the download runs (as the installer itself may start it).
+        ASSERT_TRUE(SetUpdateServerModes(c.clientRuns ? "~slow=20,65536" : ""));
+        CHandler handler(Quoted(Link(c.clientRuns ? "update_stop" : "update")));
+        std::unique_ptr<CHandler> running;
+        if (c.clientRuns) {
+            ASSERT_TRUE(PumpUntil([&] { return Dialog() != nullptr; }));
+            PumpFor(300);
+            running = std::make_unique<CHandler>(ProgramDir() + "Marovent.exe", "/STAYMS:30000");
+            ClientRecord();
+        }
+        EXPECT_EQ(handler.ExitCode(60000), 0u);
+        EXPECT_EQ(trace_.Last(c.trace), c.trace);
+        EXPECT_FALSE(PumpUntil([&] { return FileExists(record_); }, 1000));
+        DeleteFileA(installerRecord_.c_str());
+    }
 }
 
 TEST_F(LinkHandlerUpdate, StoppedAndClosedTheHandlerEndsWithoutInstalling)
