@@ -442,7 +442,7 @@ TEST_F(LinkHandlerUpdate, AFailedDownloadShowsItsBoxAndEndsTheHandler)
 namespace {
 
 const wchar_t kInstalledText[] = L"VOK 围棋启动器已经装好。\r\n\r\n请回到网页，再按一次“开始游戏”。";
-const wchar_t kInstallFailedText[] = L"VOK 围棋启动器未能安装：文件夹或注册表无法写入。\r\n\r\n什么都没有改变。";
+const wchar_t kInstallFailedText[] = L"VOK 围棋启动器无法写入文件夹或注册表，未能安装。";
 
 std::wstring Wide(const std::string& ansi)
 {
