@@ -52,15 +52,25 @@ std::vector<std::string> BenchLinks()
     return links;
 }
 
-// Starts command and waits until the record file appears; milliseconds.
-double TimeToRecord(std::string command, const std::string& record)
+// Starts command; its process, or null.
+HANDLE Start(std::string command)
 {
-    DeleteFileA(record.c_str());
-    const double start = SecondsNow();
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// Starts command and waits until the record file appears; milliseconds.
+double TimeToRecord(const std::string& command, const std::string& record)
+{
+    DeleteFileA(record.c_str());
+    const double start = SecondsNow();
+    const HANDLE process = Start(command);
+    if (!process)
         return -1;
     double ms = -1;
     for (int i = 0; i < 20000; ++i) {
@@ -70,28 +80,24 @@ double TimeToRecord(std::string command, const std::string& record)
         }
         Sleep(1);
     }
-    WaitForSingleObject(process.hProcess, 10000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
     Sleep(50);  // the client ends before the next start
     return ms;
 }
 
-// Runs command until it ends; milliseconds, or -1.
-double TimeToEnd(std::string command)
+// Runs command until it ends with exit code 0; milliseconds, or -1.
+double TimeToEnd(const std::string& command)
 {
     const double start = SecondsNow();
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    const HANDLE process = Start(command);
+    if (!process)
         return -1;
     DWORD code = 1;
-    const bool ended = WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0 &&
-        GetExitCodeProcess(process.hProcess, &code) && code == 0;
+    const bool ended =
+        WaitForSingleObject(process, 20000) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code) && code == 0;
     const double ms = 1000.0 * (SecondsNow() - start);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    CloseHandle(process);
     return ended ? ms : -1;
 }
 
