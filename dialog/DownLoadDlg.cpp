@@ -46,16 +46,17 @@ const char kCloseButton[] = "关 闭";
 // A program from its own folder as its current one, never the browser's
 // (often the downloads folder, where planted libraries may wait). Returns
 // once the program has been started (SEE_MASK_NOASYNC): the caller holds the
-// file until then, so nobody can swap it in between.
-void OpenThroughShell(const std::string& file, const std::string& folder)
+// file until then, so nobody can swap it in between. Its process, when the
+// shell gives one, for an owner that waits for it.
+HANDLE OpenThroughShell(const std::string& file, const std::string& folder)
 {
     SHELLEXECUTEINFOA open = {};
     open.cbSize = sizeof open;
-    open.fMask = SEE_MASK_NOASYNC;
+    open.fMask = SEE_MASK_NOASYNC | SEE_MASK_NOCLOSEPROCESS;
     open.lpFile = file.c_str();
     open.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     open.nShow = SW_SHOWNORMAL;
-    ShellExecuteExA(&open);
+    return ShellExecuteExA(&open) ? open.hProcess : nullptr;
 }
 
 std::string FolderOf(const std::string& path)
@@ -272,7 +273,7 @@ void CDownLoadDlg::StartInstaller()
         TraceOut("no checked installer");
         return;
     }
-    OpenThroughShell(path, FolderOf(path));
+    m_installerProcess.Reset(OpenThroughShell(path, FolderOf(path)));
     installer.reset();
     if (WindowGone())
         return;

@@ -1,8 +1,11 @@
 // VantorimaLaunch.exe: the link handler, the second front door beside the
 // control. The browser hands it a signed link through the registered scheme:
 //   VantorimaLaunch.exe "<scheme>:launch?v=1&id=...&sig=..."
-// and installers register it:
+// installers register it:
 //   VantorimaLaunch.exe /register [/machine]   |   /unregister [/machine]
+// and, as the launcher a page offers, it installs itself per user:
+//   VantorimaLaunch.exe [/install [/quiet]]    |   /uninstall [/quiet]
+// A renewal starts the new copy with /renewed "<link>".
 #include <windows.h>
 
 #include <shellapi.h>
@@ -12,7 +15,9 @@
 
 #include "handler/AdminOnlyPath.h"
 #include "handler/LinkLaunch.h"
+#include "handler/ProgramFile.h"
 #include "handler/SchemeRegistration.h"
+#include "handler/SelfInstall.h"
 #include "support/Trace.h"
 
 namespace {
@@ -34,22 +39,9 @@ std::string Utf8FromWide(const wchar_t* text, bool& exact)
     return utf8;
 }
 
-std::vector<wchar_t> ProgramPath()
-{
-    std::vector<wchar_t> path(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            path.resize(length + 1);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 // Every user's browser would run this program: only administrators may be
 // able to change it, or its folder (where its libraries are looked for).
-bool AdminOnlyProgram(std::vector<wchar_t> program)
+bool AdminOnlyProgram(WideText program)
 {
     for (const char* what : {"program file", "program folder"}) {
         if (const char* fault = AdminOnlyFault(program.data())) {
@@ -79,7 +71,7 @@ int Registration(bool add, const wchar_t* scope)
         }
         where = SchemeScope::Machine;
     }
-    const std::vector<wchar_t> program = ProgramPath();
+    const WideText program = ProgramPath();
     if (add && where == SchemeScope::Machine && !AdminOnlyProgram(program))
         return kExitRegistration;
     const LONG result = add ? RegisterScheme(where, program.data()) : UnregisterScheme(where);
@@ -87,24 +79,47 @@ int Registration(bool add, const wchar_t* scope)
     return result == ERROR_SUCCESS ? kExitLaunched : kExitRegistration;
 }
 
+// /install and /uninstall, each with an optional /quiet.
+int Installation(bool install, int argc, wchar_t** argv)
+{
+    const bool quiet = argc == 3 && lstrcmpiW(argv[2], L"/quiet") == 0;
+    if (argc > 3 || (argc == 3 && !quiet)) {
+        TraceOut("unknown switch");
+        return kExitRegistration;
+    }
+    return install ? InstallSelf(quiet) : UninstallSelf(quiet);
+}
+
 int Run(int argc, wchar_t** argv)
 {
+    // As a player runs it from the browser's download folder.
     if (argc < 2)
-        return RefuseLink("no link");
+        return InstallSelf(false);
     const wchar_t* first = argv[1];
+    if (*first == L'\0')
+        return RefuseLink("no link");
+    const bool install = lstrcmpiW(first, L"/install") == 0;
+    if (install || lstrcmpiW(first, L"/uninstall") == 0)
+        return Installation(install, argc, argv);
+    if (lstrcmpiW(first, L"/uninstall-finish") == 0 && argc == 3)
+        return FinishUninstall(argv[2]);
     const bool add = lstrcmpiW(first, L"/register") == 0;
     if (add || lstrcmpiW(first, L"/unregister") == 0) {
         if (argc > 3)
             return kExitRegistration;
         return Registration(add, argc == 3 ? argv[2] : nullptr);
     }
-    if (argc > 2)
+    // The copy that a renewal installed, with the link it could not read.
+    const bool renewed = lstrcmpiW(first, L"/renewed") == 0 && argc == 3;
+    if (renewed)
+        first = argv[2];
+    else if (argc > 2)
         return RefuseLink("more than one argument");
     bool exact = false;
     const std::string link = Utf8FromWide(first, exact);
     if (!exact)
         return RefuseLink("link is not valid text");
-    return RunLink(link);
+    return RunLink(link, renewed);
 }
 
 }  // namespace

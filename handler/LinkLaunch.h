@@ -16,15 +16,17 @@ enum HandlerExit : int {
     kExitRefused = 1,  // the link was refused: nothing written, nothing started
     kExitUpdateFailed = 2,  // the update dialog ended on a failure (it showed why)
     kExitUpdateStopped = 3,  // the user stopped the update and closed the dialog, or declined another account
-    kExitRegistration = 4,  // /register or /unregister failed, or a bad switch
+    kExitRegistration = 4,  // /install, /uninstall, /register or /unregister failed, or a bad switch
 };
 
 // Refusal: one box, one trace line "link refused: <why>", kExitRefused.
 int RefuseLink(const std::string& why);
 
 // The link as the shell passed it, in UTF-8. Refuses, or launches and runs
-// until the launch has handed over or the update dialog has ended.
-int RunLink(std::string_view link);
+// until the launch has handed over or the update dialog has ended. A genuine
+// link of a newer version renews the launcher (SelfRenewal.h), unless this
+// copy was started by a renewal (renewed): then it is refused.
+int RunLink(std::string_view link, bool renewed = false);
 
 // Runs the launch sequence for properties (ANSI strings) as the control's
 // window creation does, with the update dialog as a top-level window, and

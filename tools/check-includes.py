@@ -8,7 +8,7 @@ import subprocess
 import sys
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-GENERATED = {"BuildConfig.h": "support/", "VantorimaLib.h": "res/", "LinkKeys.h": "link/",
+GENERATED = {"BuildConfig.h": "support/", "VantorimaLib.h": "res/", "LauncherVersion.h": "res/", "LinkKeys.h": "link/",
              "BrowserStubs.h": "testbed/"}
 
 

@@ -74,6 +74,10 @@ def main():
             "same_account": link(key, scheme, soon, id="alice", **{"pass": token}),
             "switch_no": link(key, scheme, soon, id="mallory", **{"pass": token}),
             "switch_yes": link(key, scheme, soon, id="mallory", **{"pass": token}),
+            # A newer format: renews the launcher (v2: the next launcher reads it; v3: nobody here does).
+            "next": link(key, scheme, soon, v="2", id="player", **{"pass": token}),
+            "next_stranger": link(stranger, scheme, soon, v="2", id="player"),
+            "beyond": link(key, scheme, soon, v="3", id="player", extra="a parameter of its own"),
         }
         for i in range(int(opts.get("--bench", "0"))):
             links[f"bench_{i}"] = link(key, scheme, soon, id="guest", **{"pass": "0" * 64})
