@@ -95,7 +95,7 @@ STDMETHODIMP CClassObject::LockServer(BOOL lock)
 
 HRESULT CClassObject::UpdateRegistry(bool registering, HKEY classes) const
 {
-    return ExceptionBoundary([&] {
+    return EXCEPTION_BOUNDARY([&] {
         // A class whose server cannot be named is not registered at all.
         const std::string module = ModuleFileName();
         RETURN_HR_IF(E_FAIL, module.empty());

@@ -116,7 +116,7 @@ HRESULT CModuleServer::UpdateClasses(bool registering, HKEY classes) const
 HRESULT CModuleServer::UpdateRegistration(bool registering, const Target& target) const
 {
     const HRESULT typeLib =
-        ExceptionBoundary([&] { return registering ? RegisterTypeLibrary(target) : UnregisterTypeLibrary(target); });
+        EXCEPTION_BOUNDARY([&] { return registering ? RegisterTypeLibrary(target) : UnregisterTypeLibrary(target); });
     if (FAILED(typeLib))
         return SELFREG_E_TYPELIB;
     if (FAILED(UpdateClasses(registering, target.classes)))
