@@ -3,6 +3,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "framework/sys/Result.h"
+
 UINT StatusMessageId()
 {
     // Registered once; both threads may ask first, and get the same number.
@@ -10,6 +12,7 @@ UINT StatusMessageId()
     UINT known = id.load(std::memory_order_relaxed);
     if (!known) {
         known = ::RegisterWindowMessageA(kStatusMessageName);
+        LOG_LAST_ERROR_IF(known == 0);
         id.store(known, std::memory_order_relaxed);
     }
     return known;

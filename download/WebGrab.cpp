@@ -7,6 +7,7 @@
 #include "download/ErrorText.h"
 #include "framework/net/HttpFile.h"
 #include "framework/sys/LocalFile.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/Stopwatch.h"
 #include "support/Trace.h"
 #include "download/StatusMessage.h"
@@ -94,9 +95,9 @@ void CWebGrab::SetStop(int stop)
 {
     m_bStop.store(stop, std::memory_order_relaxed);
     if (stop)
-        ::SetEvent(m_stopEvent.Get());
+        LOG_IF_WIN32_BOOL_FALSE(::SetEvent(m_stopEvent.Get()));
     else
-        ::ResetEvent(m_stopEvent.Get());
+        LOG_IF_WIN32_BOOL_FALSE(::ResetEvent(m_stopEvent.Get()));
 }
 
 void CWebGrab::Abort()
@@ -493,7 +494,7 @@ int CWebGrab::FailLocalFile(const std::string& name, DWORD error, CHttpFile& fil
 int CWebGrab::FailCheck(const std::string& name, const std::string& path, const std::string& failure)
 {
     // Gone before anyone hears of it: nothing can start it afterwards.
-    const BOOL deleted = ::DeleteFileA(path.c_str());
+    const bool deleted = LOG_IF_WIN32_BOOL_FALSE(::DeleteFileA(path.c_str()));
     TraceOut("GetFile check error : %s - %s", failure.c_str(), deleted ? "deleted" : "not deleted");
     m_pSession->SetStatus(STATUS_UNVERIFIED, 0);
     m_pSession->ReportStatus(kTextUnverified, name.c_str(), failure.c_str());
