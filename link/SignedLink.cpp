@@ -4,6 +4,7 @@
 
 #include "BuildConfig.h"
 #include "LinkKeys.h"
+#include "framework/sys/HexDigits.h"
 #include "link/LinkSignature.h"
 
 namespace {
@@ -24,16 +25,6 @@ ReadLinkResult Refused(std::string why)
 char Lower(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = Lower(c);
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 bool IsAlnum(char c)

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/sys/AnsiText.h"
 #include "framework/sys/Module.h"
 #include "framework/sys/RegKey.h"
 #include "framework/sys/Result.h"
@@ -42,8 +43,7 @@ constexpr DWORD kPerfBufferLimit = 64u << 20;
 
 bool ToAnsi(const char16_t* name, char* out, size_t outSize)
 {
-    return WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(name), -1, out, static_cast<int>(outSize),
-                               nullptr, nullptr) != 0;
+    return CopyAnsiFromWide(reinterpret_cast<const wchar_t*>(name), out, outSize);
 }
 
 // HKEY_PERFORMANCE_DATA is closed after every use, whatever the road.

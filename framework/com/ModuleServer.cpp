@@ -62,10 +62,10 @@ bool TypeLibraryRegistered(const TypeLibrary& library, HKEY classes)
 
 HRESULT CModuleServer::RegisterTypeLibrary(const Target& target) const
 {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
-    RETURN_LAST_ERROR_IF(length == 0);
-    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), length >= MAX_PATH);
+    std::wstring file;
+    RETURN_IF_WIN32_ERROR(ModuleFileName(file));
+    // The registration functions take a writable path.
+    wchar_t* path = &file[0];
     CInterfacePtr<ITypeLib> typeLib;
     RETURN_IF_FAILED(LoadTypeLibEx(path, REGKIND_NONE, typeLib.Put()));
     if (!target.perUser) {

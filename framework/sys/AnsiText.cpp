@@ -18,6 +18,12 @@ std::string AnsiFromWide(const wchar_t* text, size_t length)
     return result;
 }
 
+bool CopyAnsiFromWide(const wchar_t* text, char* out, size_t outSize)
+{
+    return !LOG_LAST_ERROR_IF(
+        WideCharToMultiByte(CP_ACP, 0, text, -1, out, static_cast<int>(outSize), nullptr, nullptr) == 0);
+}
+
 std::string AnsiFromBstr(BSTR text)
 {
     return AnsiFromWide(text, SysStringLen(text));
@@ -63,13 +69,4 @@ ResourceText LoadResourceText(UINT id)
     if (LOG_LAST_ERROR_IF(length <= 0 || !text))
         return {L"", 0};
     return {text, static_cast<UINT>(length)};
-}
-
-std::string ModuleFileName()
-{
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(ModuleInstance(), path, MAX_PATH);
-    if (LOG_LAST_ERROR_IF(length == 0 || length >= MAX_PATH))
-        return std::string();
-    return std::string(path, length);
 }

@@ -14,6 +14,9 @@ struct ResourceText {
 };
 
 std::string AnsiFromWide(const wchar_t* text, size_t length);
+// A terminated text into a buffer of outSize bytes; false (traced) when it
+// does not fit or cannot be converted.
+bool CopyAnsiFromWide(const wchar_t* text, char* out, size_t outSize);
 std::string AnsiFromBstr(BSTR text);
 std::string AnsiFromResource(const ResourceText& text);
 // A new BSTR, owned by the caller; null when out of memory.
@@ -24,4 +27,3 @@ LPOLESTR CoTaskMemCopy(const ResourceText& text);
 std::string GuidText(REFGUID guid);
 // Empty (length 0) when the module has no such string.
 ResourceText LoadResourceText(UINT id);
-std::string ModuleFileName();
