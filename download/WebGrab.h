@@ -40,7 +40,7 @@
 #include "framework/sys/LocalFile.h"
 #include "framework/sys/UniqueHandle.h"
 #include "download/GrabSession.h"
-#include "download/StatusMessage.h"
+#include "download/StatusChannel.h"
 
 class CHttpFile;
 class CStopwatch;

@@ -5,6 +5,7 @@
 #include <oleauto.h>
 
 #include "framework/sys/AnsiText.h"
+#include "framework/sys/ResourceText.h"
 #include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 

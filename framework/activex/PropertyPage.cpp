@@ -1,6 +1,6 @@
 #include "framework/activex/PropertyPage.h"
 
-#include "framework/sys/AnsiText.h"
+#include "framework/sys/ResourceText.h"
 #include "framework/sys/Result.h"
 #include "framework/sys/Module.h"
 

@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/sys/AnsiText.h"
+#include "framework/sys/GuidText.h"
+#include "framework/sys/ResourceText.h"
 #include "framework/sys/Module.h"
 #include "framework/sys/Result.h"
 #include "framework/sys/RegKey.h"

@@ -6,7 +6,7 @@
 
 #include "framework/com/ComObject.h"
 #include "framework/com/InterfacePtr.h"
-#include "framework/sys/AnsiText.h"
+#include "framework/sys/GuidText.h"
 #include "framework/sys/Module.h"
 #include "framework/sys/RegKey.h"
 #include "framework/sys/Result.h"

@@ -5,10 +5,10 @@
 // The value of a hex digit of either case; -1 for anything else.
 constexpr int HexValue(char c)
 {
-    return c >= '0' && c <= '9'   ? c - '0'
-           : c >= 'a' && c <= 'f' ? c - 'a' + 10
-           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                  : -1;
+    return c >= '0' && c <= '9' ? c - '0'
+        : c >= 'a' && c <= 'f'  ? c - 'a' + 10
+        : c >= 'A' && c <= 'F'  ? c - 'A' + 10
+                                : -1;
 }
 
 // The same for a text that is written in lower case only: an upper-case
