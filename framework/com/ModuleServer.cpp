@@ -62,10 +62,8 @@ bool TypeLibraryRegistered(const TypeLibrary& library, HKEY classes)
 
 HRESULT CModuleServer::RegisterTypeLibrary(const Target& target) const
 {
-    std::wstring file;
-    RETURN_IF_WIN32_ERROR(ModuleFileName(file));
-    // The registration functions take a writable path.
-    wchar_t* path = &file[0];
+    wchar_t path[MAX_PATH];
+    RETURN_IF_WIN32_ERROR(ModuleFileName(path));
     CInterfacePtr<ITypeLib> typeLib;
     RETURN_IF_FAILED(LoadTypeLibEx(path, REGKIND_NONE, typeLib.Put()));
     if (!target.perUser) {

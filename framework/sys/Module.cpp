@@ -12,30 +12,34 @@ HINSTANCE ModuleInstance()
 
 namespace {
 
-// A length of MAX_PATH is a path cut short (XP does not even terminate it).
-DWORD CheckedLength(DWORD length)
+// One call of the A or W kind. A length of MAX_PATH is a path cut short (XP
+// does not even terminate it).
+template <typename Char>
+DWORD FileNameOf(HMODULE module, Char (&buffer)[MAX_PATH], DWORD(WINAPI* get)(HMODULE, Char*, DWORD), DWORD& length)
 {
-    if (const DWORD error = LAST_ERROR_CODE_IF(length == 0))
-        return error;
-    return LOG_IF_WIN32_ERROR(length >= MAX_PATH ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS);
+    length = get(module, buffer, MAX_PATH);
+    DWORD error = LAST_ERROR_CODE_IF(length == 0);
+    if (!error)
+        error = LOG_IF_WIN32_ERROR(length >= MAX_PATH ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS);
+    if (error)
+        length = 0;
+    buffer[length] = 0;
+    return error;
 }
 
 }  // namespace
 
 DWORD ModuleFileName(std::string& path, HMODULE module)
 {
-    char buffer[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(module, buffer, MAX_PATH);
-    const DWORD error = CheckedLength(length);
-    path.assign(buffer, error ? 0 : length);
+    char buffer[MAX_PATH];
+    DWORD length = 0;
+    const DWORD error = FileNameOf(module, buffer, &GetModuleFileNameA, length);
+    path.assign(buffer, length);
     return error;
 }
 
-DWORD ModuleFileName(std::wstring& path, HMODULE module)
+DWORD ModuleFileName(wchar_t (&path)[MAX_PATH], HMODULE module)
 {
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(module, buffer, MAX_PATH);
-    const DWORD error = CheckedLength(length);
-    path.assign(buffer, error ? 0 : length);
-    return error;
+    DWORD length = 0;
+    return FileNameOf(module, path, &GetModuleFileNameW, length);
 }
