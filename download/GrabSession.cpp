@@ -1,6 +1,6 @@
 #include "download/GrabSession.h"
 
-#include "download/StatusMessage.h"
+#include "download/StatusChannel.h"
 
 CGrabSession::CGrabSession(const char* agent, HWND notifyWnd, CStatusChannel& channel)
     : CInternetSession(agent, 1), m_channel(channel)

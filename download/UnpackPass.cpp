@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "framework/sys/Module.h"
+#include "framework/sys/Result.h"
 
 namespace {
 using ExpandFileFunction = BOOL(WINAPI*)(const char* source, const char* destination);
@@ -22,11 +23,11 @@ bool RunUnpackPass(const std::vector<std::string>& entries, const std::string& d
         return true;
     HMODULE library = LoadLibraryA("Kelpix.dll");
     auto expand = ProcAddress<ExpandFileFunction>(library, MAKEINTRESOURCEA(kExpandFileOrdinal));
-    bool expanded = expand != nullptr;
+    bool expanded = !LOG_LAST_ERROR_IF(expand == nullptr);
     for (size_t i = 0; expanded && i < entries.size(); ++i) {
         const std::string source = downloadDir + entries[i];
         const std::string destination = downloadDir + UnpackedName(entries[i]);
-        expanded = expand(source.c_str(), destination.c_str()) != 0;
+        expanded = LOG_IF_WIN32_BOOL_FALSE(expand(source.c_str(), destination.c_str()));
     }
     if (library)
         FreeLibrary(library);
@@ -38,11 +39,13 @@ bool RunUnpackPass(const std::vector<std::string>& entries, const std::string& d
         const std::string installed = installDir + name;
         const std::string backup = installed + ".bak";
         if (GetFileAttributesA(backup.c_str()) != INVALID_FILE_ATTRIBUTES)
-            DeleteFileA(backup.c_str());
-        MoveFileA(installed.c_str(), backup.c_str());
-        MoveFileA((downloadDir + name).c_str(), installed.c_str());
+            LOG_IF_WIN32_BOOL_FALSE(DeleteFileA(backup.c_str()));
+        // The first install has nothing to back up.
+        if (GetFileAttributesA(installed.c_str()) != INVALID_FILE_ATTRIBUTES)
+            LOG_IF_WIN32_BOOL_FALSE(MoveFileA(installed.c_str(), backup.c_str()));
+        LOG_IF_WIN32_BOOL_FALSE(MoveFileA((downloadDir + name).c_str(), installed.c_str()));
         if (GetFileAttributesA(backup.c_str()) != INVALID_FILE_ATTRIBUTES)
-            DeleteFileA(backup.c_str());
+            LOG_IF_WIN32_BOOL_FALSE(DeleteFileA(backup.c_str()));
     }
     return true;
 }

@@ -1,62 +1,14 @@
 #include "download/WebGrab.h"
 
-#include <algorithm>
-#include <new>
-
-#include "BuildConfig.h"
 #include "download/ErrorText.h"
 #include "framework/net/HttpFile.h"
 #include "framework/sys/LocalFile.h"
-#include "framework/sys/Stopwatch.h"
+#include "framework/sys/Result.h"
 #include "support/Trace.h"
 #include "download/StatusMessage.h"
 
-namespace {
-
-// Always from the server, kept byte for byte, and on a connection that may already be open.
-constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_TRANSFER_BINARY;
-// The most one block holds. 4095, one byte short of a 4 KiB buffer, is the
-// fixed block the engine has always read.
-constexpr DWORD kBlockBytes = VANTORIMA_READ_BLOCK;
-constexpr bool kFixedBlocks = kBlockBytes == 4095;
-// How long one block may go on gathering what the library hands over, so
-// that a steady line still moves the bar several times a second.
-constexpr DWORD kGatherMs = 50;
-// How soon a read ahead of what has arrived must be filled to grow the next one.
-constexpr double kReadAheadSeconds = 0.02;
-// Content-Length text, terminator included.
-constexpr DWORD kLengthTextSize = 32;
-
-double SecondsNow()
-{
-    LARGE_INTEGER frequency, counter;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-std::string CutErrorText(std::string text)
-{
-    CutText(text, kErrorTextMax, &IsAnsiLeadByte);
-    return text;
-}
-
-// What names this version of the file when asking for the rest of it: a
-// strong ETag, else the Last-Modified date. A weak ETag only says the content
-// is much the same, not that its bytes are: with nothing better the rest is
-// not asked for, and the file starts over.
-std::string RangeValidator(CHttpFile& file)
-{
-    char tag[256] = "";
-    if (file.QueryInfo(HTTP_QUERY_ETAG, tag, sizeof tag) && tag[0] == '"')
-        return tag;
-    char date[256] = "";
-    if (file.QueryInfo(HTTP_QUERY_LAST_MODIFIED, date, sizeof date))
-        return date;
-    return std::string();
-}
-
-}  // namespace
+// The queue, the session, one file from its start to its hand-over, and the
+// endings; the reading of the body is in WebGrabBody.cpp.
 
 // Makes a request reachable for Abort while it is open.
 class CActiveRequest {
@@ -94,9 +46,9 @@ void CWebGrab::SetStop(int stop)
 {
     m_bStop.store(stop, std::memory_order_relaxed);
     if (stop)
-        ::SetEvent(m_stopEvent.Get());
+        LOG_IF_WIN32_BOOL_FALSE(::SetEvent(m_stopEvent.Get()));
     else
-        ::ResetEvent(m_stopEvent.Get());
+        LOG_IF_WIN32_BOOL_FALSE(::ResetEvent(m_stopEvent.Get()));
 }
 
 void CWebGrab::Abort()
@@ -202,89 +154,25 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
 
     CHttpFile file;
     CActiveRequest active(*this, file);
-    DWORD error = session.OpenUrl(url.c_str(), kOpenFlags, file);
-    if (error == ERROR_INTERNET_UNRECOGNIZED_SCHEME)
-        return FailInvalid(name, file);  // not an HTTP URL: it yields no file
-    if (error)
-        return FailNetwork(name, InternetErrorText(error), file, nullptr);
-
-    // Only a 200 reply is the file; an error page is not an installer.
-    DWORD httpStatus = 0;
-    error = file.QueryStatusCode(httpStatus);
-    if (error)
-        return FailNetwork(name, InternetErrorText(error), file, nullptr);
-    char lengthText[kLengthTextSize];
-    if (httpStatus != HTTP_STATUS_OK || !file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText, sizeof lengthText)) {
-        TraceOut("HTTP status : %lu", static_cast<unsigned long>(httpStatus));
-        return FailInvalid(name, file);
-    }
-    // A length that cannot be read cannot tell a whole body from a cut one.
     uint64_t total = 0;
-    if (!ParseContentLength(lengthText, total)) {
-        TraceOut("Content-Length unreadable");
-        return FailInvalid(name, file);
-    }
+    if (!OpenReply(url, name, file, total))
+        return 0;
     session.SetTotal(total);
 
     CLocalFile local;
-    error = local.Create(path.c_str());
-    if (error)
+    if (const DWORD error = local.Create(path.c_str()))
         return FailLocalFile(name, error, file, nullptr);
+    if (!ReceiveWhole(url, name, file, local, total))
+        return 0;
+    return HandOver(name, path, file, local) ? 1 : 0;
+}
 
-    const std::string validator = RangeValidator(file);
-
-    // One buffer for the whole download, gone with it.
-    struct CReleaseBuffer {
-        std::unique_ptr<char[]>& buffer;
-        ~CReleaseBuffer() { buffer.reset(); }
-    } release{m_readBuffer};
-    m_readBuffer.reset(new (std::nothrow) char[kBlockBytes]);
-    if (!m_readBuffer)
-        return FailLocalFile(name, ERROR_NOT_ENOUGH_MEMORY, file, &local);
-    m_largestOffer = 0;
-    m_largestRepeats = 0;
-    m_readAhead = 0;
-
-    CStopwatch clock;
-    uint64_t received = 0;
-    std::string why;
-    for (int resumes = 0;;) {
-        if (file.IsOpen()) {
-            const BodyEnd end = ReadBody(name, file, local, received, total, clock, why);
-            if (end == BodyEnd::Complete)
-                break;
-            if (end == BodyEnd::Failed)
-                return 0;
-        }
-        // A connection that failed before any byte came is not a drop.
-        if (received == 0 || resumes == kMaxResumes)
-            return FailNetwork(name, why, file, &local);
-        file.Close();
-        TraceOut("GetFile connection lost : %s", CutErrorText(why).c_str());
-        if (!PauseBeforeResume(name, received, ++resumes))
-            return ReportStopped(file, local);
-        switch (RequestRest(url, validator, received, total, file, why)) {
-        case Resumed::Rest:
-        case Resumed::Unreachable:
-            break;
-        case Resumed::Whole:
-            TraceOut("GetFile starts over : %s bytes", DecimalText(total).c_str());
-            error = local.Rewind();
-            if (error)
-                return FailLocalFile(name, error, file, &local);
-            received = 0;
-            session.SetTotal(total);
-            break;
-        case Resumed::Refused:
-            return FailNetwork(name, why, file, &local);
-        }
-    }
-
+bool CWebGrab::HandOver(const std::string& name, const std::string& path, CHttpFile& file, CLocalFile& local)
+{
     file.Close();
     // Held open from the first byte to whoever starts it: what is checked is
     // what runs.
-    error = local.KeepForReading(path.c_str());
-    if (error)
+    if (const DWORD error = local.KeepForReading(path.c_str()))
         return FailLocalFile(name, error, file, &local);
     std::string failure;
     if (m_fileCheck && !m_fileCheck(path, local.Get(), failure)) {
@@ -296,175 +184,35 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
         m_doneFile = std::make_unique<CLocalFile>(std::move(local));
         m_strDonePath = path;
     }
-    session.SetStatus(STATUS_FILE_DONE, 0);
-    session.ReportStatus(kTextFileDone, name.c_str());
-    return 1;
-}
-
-CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, CLocalFile& local, uint64_t& received,
-                                     uint64_t total, const CStopwatch& clock, std::string& why)
-{
-    CGrabSession& session = *m_pSession;
-    for (;;) {
-        if (StopRequested()) {
-            ReportStopped(file, local);
-            return BodyEnd::Failed;
-        }
-        DWORD read = 0;
-        const DWORD error = ReadBlock(file, read);
-        // A read that waited past the stop brings nothing more into the file
-        // (the fixed blocks keep theirs, as they always did).
-        if (!kFixedBlocks && StopRequested()) {
-            ReportStopped(file, local);
-            return BodyEnd::Failed;
-        }
-        if (error && read == 0) {
-            why = InternetErrorText(error);
-            return BodyEnd::Early;
-        }
-        if (read == 0)
-            break;
-        // More than was promised: none of it is the file the length named.
-        if (read > total - received) {
-            FailNetwork(name, LongBodyText(total), file, &local);
-            return BodyEnd::Failed;
-        }
-        const DWORD written = local.Write(m_readBuffer.get(), read);
-        if (written) {
-            FailLocalFile(name, written, file, &local);
-            return BodyEnd::Failed;
-        }
-        received += read;
-        session.SetStatus(STATUS_READING, received);
-        session.ReportReading(name.c_str(), received, clock.ElapsedSeconds());
-        if (error) {
-            why = InternetErrorText(error);
-            return BodyEnd::Early;
-        }
-    }
-    // The library ends a body cut short by the server like a whole one.
-    if (received < total) {
-        why = ShortBodyText(received, total);
-        return BodyEnd::Early;
-    }
-    return BodyEnd::Complete;
-}
-
-DWORD CWebGrab::ReadBlock(CHttpFile& file, DWORD& read)
-{
-    read = 0;
-    if (kFixedBlocks)
-        return file.Read(m_readBuffer.get(), kBlockBytes, read);
-    const DWORD started = ::GetTickCount();
-    for (;;) {
-        const DWORD space = kBlockBytes - read;
-        bool moreWaiting = false;
-        DWORD got = 0;
-        if (m_readAhead == 0) {
-            DWORD offered = 0;
-            DWORD error = file.QueryDataAvailable(offered);
-            if (!error && offered)
-                error = file.Read(m_readBuffer.get() + read, std::min(offered, space), got);
-            read += got;
-            if (error || got == 0)
-                return error;  // a failure, or the end of the body
-            if (offered > m_largestOffer) {
-                m_largestOffer = offered;
-                m_largestRepeats = 0;
-            } else if (offered == m_largestOffer) {
-                ++m_largestRepeats;
-            }
-            // The library's whole buffer again: the line brings more than it holds.
-            moreWaiting = offered == m_largestOffer && m_largestRepeats > 0 && got == offered;
-            if (moreWaiting)
-                m_readAhead = 2 * offered;
-        } else {
-            // Ahead of what has arrived, by what the line brought within a
-            // moment last time; a read that had to wait goes back to asking.
-            const DWORD want = std::min(m_readAhead, space);
-            const double start = SecondsNow();
-            const DWORD error = file.Read(m_readBuffer.get() + read, want, got);
-            read += got;
-            if (error || got == 0)
-                return error;
-            moreWaiting = got == want && SecondsNow() - start < kReadAheadSeconds;
-            m_readAhead = moreWaiting ? std::min(2 * m_readAhead, kBlockBytes) : 0;
-        }
-        if (!moreWaiting || read == kBlockBytes || StopRequested() || ::GetTickCount() - started >= kGatherMs)
-            return ERROR_SUCCESS;
-    }
-}
-
-bool CWebGrab::PauseBeforeResume(const std::string& name, uint64_t received, int n)
-{
-    const std::string count = DecimalText(received);
-    TraceOut("GetFile resumes (%d) after %s bytes", n, count.c_str());
-    // The bar stays where it is; the line says what is happening.
-    m_pSession->SetStatus(STATUS_READING, received);
-    m_pSession->ReportStatus(kTextReconnecting, name.c_str(), count.c_str());
-    if (::WaitForSingleObject(m_stopEvent.Get(), ResumePauseMs(n)) != WAIT_TIMEOUT || StopRequested()) {
-        TraceOut("GetFile stopped during the pause");
-        return false;
-    }
+    m_pSession->SetStatus(STATUS_FILE_DONE, 0);
+    m_pSession->ReportStatus(kTextFileDone, name.c_str());
     return true;
 }
 
-CWebGrab::Resumed CWebGrab::RequestRest(const std::string& url, const std::string& validator, uint64_t received,
-                                        uint64_t& total, CHttpFile& file, std::string& why)
+std::string CWebGrab::CutErrorText(std::string text)
 {
-    // Without a validator the rest could belong to another file: ask for all of it.
-    std::string headers;
-    if (!validator.empty()) {
-        headers = "Range: bytes=" + DecimalText(received) + "-\r\nIf-Range: " + validator + "\r\n";
-    }
-    DWORD error = m_pSession->OpenUrl(url.c_str(), kOpenFlags | INTERNET_FLAG_NO_CACHE_WRITE, file,
-                                      headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()));
-    DWORD status = 0;
-    if (!error)
-        error = file.QueryStatusCode(status);
-    if (error) {
-        why = InternetErrorText(error);
-        file.Close();
-        return Resumed::Unreachable;
-    }
-    char text[kLengthTextSize * 3] = "";
-    if (status == HTTP_STATUS_OK) {
-        // The server ignored the range, or the file changed: the whole new one.
-        uint64_t length = 0;
-        if (!file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, text, sizeof text) || !ParseContentLength(text, length)) {
-            why = "no Content-Length";
-            return Resumed::Refused;
-        }
-        total = length;
-        return Resumed::Whole;
-    }
-    uint64_t first = 0, last = 0, length = 0;
-    if (status == HTTP_STATUS_PARTIAL_CONTENT && file.QueryInfo(HTTP_QUERY_CONTENT_RANGE, text, sizeof text) &&
-        ParseContentRange(text, first, last, length) && first == received && last + 1 == total && length == total)
-        return Resumed::Rest;
-    why = status == HTTP_STATUS_PARTIAL_CONTENT ? std::string("bad Content-Range: ") + text
-                                                : "HTTP status " + std::to_string(status);
-    return Resumed::Refused;
+    CutText(text, kErrorTextMax, &IsAnsiLeadByte);
+    return text;
 }
 
-int CWebGrab::ReportStopped(CHttpFile& file, CLocalFile& local)
+bool CWebGrab::ReportStopped(CHttpFile& file, CLocalFile& local)
 {
     m_pSession->SetStatus(STATUS_STOPPED, 0);
     m_pSession->ReportStatus(kTextStopped);
     file.Close();
     local.Close();  // the partial file stays
-    return 0;
+    return false;
 }
 
-int CWebGrab::FailInvalid(const std::string& name, CHttpFile& file)
+bool CWebGrab::FailInvalid(const std::string& name, CHttpFile& file)
 {
     m_pSession->SetStatus(STATUS_INVALID, 0);
     m_pSession->ReportStatus(kTextInvalid, name.c_str());
     file.Close();
-    return 0;  // the session stays, for the queue's last word
+    return false;  // the session stays, for the queue's last word
 }
 
-int CWebGrab::FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local)
+bool CWebGrab::FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local)
 {
     const std::string cut = CutErrorText(text);
     TraceOut("GetFile net error : %s", cut.c_str());
@@ -474,10 +222,10 @@ int CWebGrab::FailNetwork(const std::string& name, const std::string& text, CHtt
     if (local)
         local->Close();  // the partial file stays
     CloseSession();
-    return 0;
+    return false;
 }
 
-int CWebGrab::FailLocalFile(const std::string& name, DWORD error, CHttpFile& file, CLocalFile* local)
+bool CWebGrab::FailLocalFile(const std::string& name, DWORD error, CHttpFile& file, CLocalFile* local)
 {
     const std::string cut = CutErrorText(SystemErrorText(error));
     TraceOut("GetFile file error : %s", cut.c_str());
@@ -487,16 +235,16 @@ int CWebGrab::FailLocalFile(const std::string& name, DWORD error, CHttpFile& fil
     if (local)
         local->Close();
     CloseSession();
-    return 0;
+    return false;
 }
 
-int CWebGrab::FailCheck(const std::string& name, const std::string& path, const std::string& failure)
+bool CWebGrab::FailCheck(const std::string& name, const std::string& path, const std::string& failure)
 {
     // Gone before anyone hears of it: nothing can start it afterwards.
-    const BOOL deleted = ::DeleteFileA(path.c_str());
+    const bool deleted = LOG_IF_WIN32_BOOL_FALSE(::DeleteFileA(path.c_str()));
     TraceOut("GetFile check error : %s - %s", failure.c_str(), deleted ? "deleted" : "not deleted");
     m_pSession->SetStatus(STATUS_UNVERIFIED, 0);
     m_pSession->ReportStatus(kTextUnverified, name.c_str(), failure.c_str());
     CloseSession();
-    return 0;
+    return false;
 }

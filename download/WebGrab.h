@@ -40,7 +40,7 @@
 #include "framework/sys/LocalFile.h"
 #include "framework/sys/UniqueHandle.h"
 #include "download/GrabSession.h"
-#include "download/StatusMessage.h"
+#include "download/StatusChannel.h"
 
 class CHttpFile;
 class CStopwatch;
@@ -103,6 +103,16 @@ private:
     enum class Resumed { Rest, Whole, Unreachable, Refused };
 
     bool StopRequested() const { return m_bStop.load(std::memory_order_relaxed) != 0; }
+    // Opens url and checks the reply: true with the length it promises,
+    // false once the failure has been reported.
+    bool OpenReply(const std::string& url, const std::string& name, CHttpFile& file, uint64_t& total);
+    // Reads the whole body into local, resuming a body that ends early; false
+    // once a failure or stop has been reported.
+    bool ReceiveWhole(const std::string& url, const std::string& name, CHttpFile& file, CLocalFile& local,
+                      uint64_t total);
+    // Keeps the whole file open for reading, checks it and offers it to
+    // TakeDoneFile; false once a failure has been reported.
+    bool HandOver(const std::string& name, const std::string& path, CHttpFile& file, CLocalFile& local);
     // Reads one block into the read buffer (see above): read is 0 at the end
     // of the body. An error may come with bytes read before it.
     DWORD ReadBlock(CHttpFile& file, DWORD& read);
@@ -116,13 +126,15 @@ private:
     // Asks for the bytes from received on of the file that validator names.
     Resumed RequestRest(const std::string& url, const std::string& validator, uint64_t received, uint64_t& total,
                         CHttpFile& file, std::string& why);
-    // The stop's ending of GetFile: report, close, keep the partial file, return 0.
-    int ReportStopped(CHttpFile& file, CLocalFile& local);
-    // Failure endings of GetFile: report, close what is open, return 0.
-    int FailInvalid(const std::string& name, CHttpFile& file);
-    int FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local);
-    int FailLocalFile(const std::string& name, DWORD error, CHttpFile& file, CLocalFile* local);
-    int FailCheck(const std::string& name, const std::string& path, const std::string& failure);
+    // The stop's ending of GetFile: report, close, keep the partial file, false.
+    bool ReportStopped(CHttpFile& file, CLocalFile& local);
+    // Failure endings of GetFile: report, close what is open, false.
+    bool FailInvalid(const std::string& name, CHttpFile& file);
+    bool FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local);
+    bool FailLocalFile(const std::string& name, DWORD error, CHttpFile& file, CLocalFile* local);
+    bool FailCheck(const std::string& name, const std::string& path, const std::string& failure);
+    // An error text as short as the status line takes it.
+    static std::string CutErrorText(std::string text);
 
     std::string m_strDownloadDir;
     HWND m_pNotifyWnd = nullptr;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "framework/sys/HexDigits.h"
 #include "support/Trace.h"
 
 namespace {
@@ -13,15 +14,6 @@ void Mask(unsigned char (&buffer)[kTokenBytes])
 {
     for (size_t i = 4; i < kTokenBytes; ++i)
         buffer[i] ^= buffer[i % 4];
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -71,8 +63,8 @@ bool DecodeToken(const std::string& token, DecodedToken* decoded)
         return false;
     unsigned char buffer[kTokenBytes];
     for (size_t i = 0; i < kTokenBytes; ++i) {
-        int high = HexValue(token[2 * i]);
-        int low = HexValue(token[2 * i + 1]);
+        int high = LowerHexValue(token[2 * i]);
+        int low = LowerHexValue(token[2 * i + 1]);
         if (high < 0 || low < 0)
             return false;
         buffer[i] = static_cast<unsigned char>(high << 4 | low);

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "framework/sys/Result.h"
 #include "launch/LaunchArguments.h"
 #include "support/Trace.h"
 
@@ -38,8 +39,10 @@ void CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
     // The client runs in its own directory, not the browser's current one.
     const std::string workDir = strPath;
     strPath += "\\Marovent.exe";
-    ShellExecuteA(nullptr, nullptr, strPath.c_str(), launch.passToClient ? launch.arguments.c_str() : nullptr,
-                  workDir.c_str(), SW_SHOWNORMAL);
+    // A client that does not start is only traced: the page goes on as after a start.
+    LOG_IF_SHELL_EXECUTE_FAILED(ShellExecuteA(nullptr, nullptr, strPath.c_str(),
+                                              launch.passToClient ? launch.arguments.c_str() : nullptr, workDir.c_str(),
+                                              SW_SHOWNORMAL));
     m_handedOver();
 }
 
@@ -63,6 +66,6 @@ void CLaunchSequence::OnNotifyChild(HWND control)
     // Minimised first, then destroyed with all its children, the control's
     // window among them. Looked up afresh each time: the first call may change
     // the window tree.
-    CloseWindow(GetParentOwner(control));
-    ::DestroyWindow(GetParentOwner(control));
+    LOG_IF_WIN32_BOOL_FALSE(CloseWindow(GetParentOwner(control)));
+    LOG_IF_WIN32_BOOL_FALSE(::DestroyWindow(GetParentOwner(control)));
 }

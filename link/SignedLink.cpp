@@ -4,6 +4,7 @@
 
 #include "BuildConfig.h"
 #include "LinkKeys.h"
+#include "framework/sys/HexDigits.h"
 #include "link/LinkSignature.h"
 
 // The highest link version (v) this reader reads (VANTORIMA_LINK_VERSION);
@@ -31,16 +32,6 @@ ReadLinkResult Refused(std::string why)
 char Lower(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = Lower(c);
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 bool IsAlnum(char c)

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 #include "support/Trace.h"
 #include "support/MessageCaption.h"
@@ -25,7 +26,7 @@ bool IsWindows9x()
     version.dwOSVersionInfoSize = sizeof version;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+    return LOG_IF_WIN32_BOOL_FALSE(GetVersionExA(&version)) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
 #pragma GCC diagnostic pop
 }
 
@@ -65,9 +66,9 @@ int KillProcess(HWND dialog, const std::string& name)
         return -1;
     for (DWORD processId : matches) {
         CKernelHandle process(OpenProcess(kProcessAllAccess, FALSE, processId));
-        if (!process)
+        if (LOG_LAST_ERROR_IF(!process))
             continue;
-        if (TerminateProcess(process.Get(), 1))
+        if (LOG_IF_WIN32_BOOL_FALSE(TerminateProcess(process.Get(), 1)))
             return 1;
         MessageBoxA(dialog, kCannotClose, kMessageCaption, MB_OK | MB_ICONERROR);
         return -1;

@@ -5,9 +5,12 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/sys/AnsiText.h"
 #include "framework/sys/Module.h"
 #include "framework/sys/RegKey.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
+#include "support/Trace.h"
 #include "terminator/PerfDataParser.h"
 
 namespace {
@@ -40,8 +43,7 @@ constexpr DWORD kPerfBufferLimit = 64u << 20;
 
 bool ToAnsi(const char16_t* name, char* out, size_t outSize)
 {
-    return WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(name), -1, out, static_cast<int>(outSize),
-                               nullptr, nullptr) != 0;
+    return CopyAnsiFromWide(reinterpret_cast<const wchar_t*>(name), out, outSize);
 }
 
 // HKEY_PERFORMANCE_DATA is closed after every use, whatever the road.
@@ -59,11 +61,11 @@ size_t ListProcessesSnapshot(ProcessEntry* table, size_t capacity)
     auto createSnapshot = ProcAddress<CreateSnapshotFunction>(kernel, "CreateToolhelp32Snapshot");
     auto first = ProcAddress<WalkFunction>(kernel, "Process32First");
     auto next = ProcAddress<WalkFunction>(kernel, "Process32Next");
-    if (!createSnapshot || !first || !next)
+    if (LOG_LAST_ERROR_IF(!createSnapshot || !first || !next))
         return 0;
 
     CFileHandle snapshot(createSnapshot(kSnapProcesses, 0));
-    if (!snapshot)
+    if (LOG_LAST_ERROR_IF(!snapshot))
         return 0;
     SnapshotEntry entry = {};
     entry.dwSize = sizeof entry;
@@ -85,8 +87,8 @@ size_t ListProcessesPerfData(ProcessEntry* table, size_t capacity)
     // The title indexes of the process object and of its id counter.
     CRegKey perflib;
     std::vector<char> counters;
-    if (perflib.Open(HKEY_LOCAL_MACHINE, kPerflibKey, KEY_READ) != ERROR_SUCCESS ||
-        perflib.Read("Counters", counters) != ERROR_SUCCESS || counters.empty())
+    if (LOG_IF_WIN32_ERROR(perflib.Open(HKEY_LOCAL_MACHINE, kPerflibKey, KEY_READ)) != ERROR_SUCCESS ||
+        LOG_IF_WIN32_ERROR(perflib.Read("Counters", counters)) != ERROR_SUCCESS || counters.empty())
         return 0;
     const PerfTitleIndexes indexes = FindPerfTitleIndexes(counters.data(), counters.size());
     if (!indexes.processObject || !indexes.processId)
@@ -101,11 +103,15 @@ size_t ListProcessesPerfData(ProcessEntry* table, size_t capacity)
         LONG result = RegQueryValueExA(HKEY_PERFORMANCE_DATA, objectName, nullptr, nullptr, data.data(), &size);
         if (result == ERROR_SUCCESS)
             break;
-        if (result != ERROR_MORE_DATA)
+        if (result != ERROR_MORE_DATA) {
+            LOG_IF_WIN32_ERROR(result);
             return 0;
+        }
         DWORD grown = (size > data.size() ? size : static_cast<DWORD>(data.size())) + kPerfBufferGrowth;
-        if (grown > kPerfBufferLimit)
+        if (grown > kPerfBufferLimit) {
+            TraceOut("The performance data asks for more than %lu bytes", static_cast<unsigned long>(kPerfBufferLimit));
             return 0;
+        }
         data.assign(grown, 0);
     }
     return ParsePerfProcesses(data.data(), size < data.size() ? size : data.size(), indexes.processId, &ToAnsi, table,

@@ -5,6 +5,7 @@
 #include <oleauto.h>
 
 #include "framework/sys/AnsiText.h"
+#include "framework/sys/ResourceText.h"
 #include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 
@@ -109,7 +110,7 @@ STDMETHODIMP CActiveXControl::Invoke(DISPID id, REFIID riid, LCID, WORD flags, D
     RETURN_HR_IF_NULL(DISP_E_MEMBERNOTFOUND, member);
     if (result)
         VariantInit(result);
-    return ExceptionBoundary([&] { return InvokeMember(*member, flags, params, result, argumentError); });
+    return EXCEPTION_BOUNDARY([&] { return InvokeMember(*member, flags, params, result, argumentError); });
 }
 
 // ---- IProvideClassInfo2, connection points, pages, quick activation, site ------

@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "framework/sys/AnsiText.h"
+#include "framework/sys/ResourceText.h"
 #include "framework/sys/Result.h"
 
 // ---- IOleObject --------------------------------------------------------------

@@ -45,7 +45,7 @@ void CActiveXControl::ExchangeVersion(CPropExchange& exchange, DWORD current)
 
 HRESULT CActiveXControl::Exchange(CPropExchange exchange, bool clean)
 {
-    RETURN_IF_FAILED(ExceptionBoundary([&] {
+    RETURN_IF_FAILED(EXCEPTION_BOUNDARY([&] {
         DoPropExchange(exchange);
         return S_OK;
     }));

@@ -1,6 +1,6 @@
 #include "framework/activex/PropertyPage.h"
 
-#include "framework/sys/AnsiText.h"
+#include "framework/sys/ResourceText.h"
 #include "framework/sys/Result.h"
 #include "framework/sys/Module.h"
 
@@ -73,7 +73,7 @@ STDMETHODIMP CPropertyPage::GetPageInfo(PROPPAGEINFO* info)
 STDMETHODIMP CPropertyPage::SetObjects(ULONG count, IUnknown** objects)
 {
     RETURN_HR_IF(E_POINTER, count > 0 && !objects);
-    return ExceptionBoundary([&] {
+    return EXCEPTION_BOUNDARY([&] {
         std::vector<CInterfacePtr<IUnknown>> held;
         held.reserve(count);
         for (ULONG i = 0; i < count; ++i)
@@ -105,7 +105,7 @@ STDMETHODIMP CPropertyPage::IsPageDirty()
 
 STDMETHODIMP CPropertyPage::Apply()
 {
-    return ExceptionBoundary([&] {
+    return EXCEPTION_BOUNDARY([&] {
         DoDataExchange(true);
         return S_OK;
     });

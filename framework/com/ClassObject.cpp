@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/sys/AnsiText.h"
+#include "framework/sys/GuidText.h"
+#include "framework/sys/ResourceText.h"
+#include "framework/sys/Module.h"
 #include "framework/sys/Result.h"
 #include "framework/sys/RegKey.h"
 
@@ -95,10 +97,10 @@ STDMETHODIMP CClassObject::LockServer(BOOL lock)
 
 HRESULT CClassObject::UpdateRegistry(bool registering, HKEY classes) const
 {
-    return ExceptionBoundary([&] {
+    return EXCEPTION_BOUNDARY([&] {
         // A class whose server cannot be named is not registered at all.
-        const std::string module = ModuleFileName();
-        RETURN_HR_IF(E_FAIL, module.empty());
+        std::string module;
+        RETURN_HR_IF(E_FAIL, ModuleFileName(module) != ERROR_SUCCESS);
         const RegistryScript script = ScriptOf(m_row, module);
         return registering ? script.Write(classes) : script.Remove(classes);
     });

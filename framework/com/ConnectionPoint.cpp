@@ -98,7 +98,7 @@ STDMETHODIMP CConnectionPoint::Advise(IUnknown* sink, DWORD* cookie)
     RETURN_HR_IF(CONNECT_E_CANNOTCONNECT,
                  FAILED(sink->QueryInterface(m_eventIid, reinterpret_cast<void**>(&events))) &&
                      FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&events))));
-    const HRESULT hr = ExceptionBoundary([&] {
+    const HRESULT hr = EXCEPTION_BOUNDARY([&] {
         m_sinks.push_back({m_nextCookie, events});
         return S_OK;
     });

@@ -6,7 +6,7 @@
 
 #include "framework/com/ComObject.h"
 #include "framework/com/InterfacePtr.h"
-#include "framework/sys/AnsiText.h"
+#include "framework/sys/GuidText.h"
 #include "framework/sys/Module.h"
 #include "framework/sys/RegKey.h"
 #include "framework/sys/Result.h"
@@ -62,10 +62,8 @@ bool TypeLibraryRegistered(const TypeLibrary& library, HKEY classes)
 
 HRESULT CModuleServer::RegisterTypeLibrary(const Target& target) const
 {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
-    RETURN_LAST_ERROR_IF(length == 0);
-    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), length >= MAX_PATH);
+    wchar_t path[MAX_PATH];
+    RETURN_IF_WIN32_ERROR(ModuleFileName(path));
     CInterfacePtr<ITypeLib> typeLib;
     RETURN_IF_FAILED(LoadTypeLibEx(path, REGKIND_NONE, typeLib.Put()));
     if (!target.perUser) {
@@ -116,7 +114,7 @@ HRESULT CModuleServer::UpdateClasses(bool registering, HKEY classes) const
 HRESULT CModuleServer::UpdateRegistration(bool registering, const Target& target) const
 {
     const HRESULT typeLib =
-        ExceptionBoundary([&] { return registering ? RegisterTypeLibrary(target) : UnregisterTypeLibrary(target); });
+        EXCEPTION_BOUNDARY([&] { return registering ? RegisterTypeLibrary(target) : UnregisterTypeLibrary(target); });
     if (FAILED(typeLib))
         return SELFREG_E_TYPELIB;
     if (FAILED(UpdateClasses(registering, target.classes)))

@@ -34,9 +34,8 @@ DWORD CHttpFile::QueryStatusCode(DWORD& status) const
     if (m_cancelled)
         return ERROR_INTERNET_OPERATION_CANCELLED;
     DWORD size = sizeof status;
-    if (LOG_LAST_ERROR_IF(!::HttpQueryInfoA(m_request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                                            &size, nullptr)))
-        return ::GetLastError();
+    RETURN_LAST_ERROR_CODE_IF(
+        !::HttpQueryInfoA(m_request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr));
     return ERROR_SUCCESS;
 }
 
@@ -62,8 +61,7 @@ DWORD CHttpFile::Read(void* buffer, DWORD size, DWORD& read)
     read = 0;
     if (m_cancelled)
         return ERROR_INTERNET_OPERATION_CANCELLED;
-    if (LOG_LAST_ERROR_IF(!::InternetReadFile(m_request.Get(), buffer, size, &read)))
-        return ::GetLastError();
+    RETURN_LAST_ERROR_CODE_IF(!::InternetReadFile(m_request.Get(), buffer, size, &read));
     return ERROR_SUCCESS;
 }
 
@@ -72,7 +70,6 @@ DWORD CHttpFile::QueryDataAvailable(DWORD& available)
     available = 0;
     if (m_cancelled)
         return ERROR_INTERNET_OPERATION_CANCELLED;
-    if (!::InternetQueryDataAvailable(m_request.Get(), &available, 0, 0))
-        return ::GetLastError();
+    RETURN_LAST_ERROR_CODE_IF(!::InternetQueryDataAvailable(m_request.Get(), &available, 0, 0));
     return ERROR_SUCCESS;
 }

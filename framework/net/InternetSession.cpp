@@ -5,8 +5,7 @@
 CInternetSession::CInternetSession(const char* agent, DWORD_PTR context, DWORD accessType, DWORD flags)
     : m_session(::InternetOpenA(agent, accessType, nullptr, nullptr, flags)), m_context(context)
 {
-    if (LOG_LAST_ERROR_IF(!m_session))
-        m_openError = ::GetLastError();
+    m_openError = LAST_ERROR_CODE_IF(!m_session);
 }
 
 CInternetSession::~CInternetSession()
@@ -27,7 +26,7 @@ DWORD CInternetSession::EnableStatusCallback(bool enable)
         return ERROR_INVALID_HANDLE;
     INTERNET_STATUS_CALLBACK previous =
         ::InternetSetStatusCallbackA(m_session.Get(), enable ? &StatusCallback : nullptr);
-    return LOG_LAST_ERROR_IF(previous == INTERNET_INVALID_STATUS_CALLBACK) ? ::GetLastError() : ERROR_SUCCESS;
+    return LAST_ERROR_CODE_IF(previous == INTERNET_INVALID_STATUS_CALLBACK);
 }
 
 DWORD CInternetSession::OpenUrl(const char* url, DWORD flags, CHttpFile& file, const char* headers, DWORD headersLength)
@@ -45,8 +44,7 @@ DWORD CInternetSession::OpenUrl(const char* url, DWORD flags, CHttpFile& file, c
     // to this object, which passes its own context value on.
     HINTERNET request =
         ::InternetOpenUrlA(m_session.Get(), url, headers, headersLength, flags, reinterpret_cast<DWORD_PTR>(this));
-    if (LOG_LAST_ERROR_IF(!request))
-        return ::GetLastError();
+    RETURN_LAST_ERROR_CODE_IF(!request);
     return file.Attach(request) ? ERROR_SUCCESS : ERROR_INTERNET_OPERATION_CANCELLED;
 }
 

@@ -1,9 +1,7 @@
 #include "framework/sys/AnsiText.h"
 
-#include <objbase.h>
 #include <oleauto.h>
 
-#include "framework/sys/Module.h"
 #include "framework/sys/Result.h"
 
 std::string AnsiFromWide(const wchar_t* text, size_t length)
@@ -18,14 +16,15 @@ std::string AnsiFromWide(const wchar_t* text, size_t length)
     return result;
 }
 
+bool CopyAnsiFromWide(const wchar_t* text, char* out, size_t outSize)
+{
+    return !LOG_LAST_ERROR_IF(
+        WideCharToMultiByte(CP_ACP, 0, text, -1, out, static_cast<int>(outSize), nullptr, nullptr) == 0);
+}
+
 std::string AnsiFromBstr(BSTR text)
 {
     return AnsiFromWide(text, SysStringLen(text));
-}
-
-std::string AnsiFromResource(const ResourceText& text)
-{
-    return AnsiFromWide(text.text, text.length);
 }
 
 BSTR BstrFromAnsi(const std::string& text)
@@ -36,40 +35,4 @@ BSTR BstrFromAnsi(const std::string& text)
     if (wide && size > 0)
         MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide, size);
     return wide;
-}
-
-LPOLESTR CoTaskMemCopy(const ResourceText& text)
-{
-    auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc((text.length + 1) * sizeof(wchar_t)));
-    if (copy) {
-        CopyMemory(copy, text.text, text.length * sizeof(wchar_t));
-        copy[text.length] = L'\0';
-    }
-    return copy;
-}
-
-std::string GuidText(REFGUID guid)
-{
-    wchar_t text[40] = {};
-    StringFromGUID2(guid, text, 40);
-    return AnsiFromWide(text, lstrlenW(text));
-}
-
-ResourceText LoadResourceText(UINT id)
-{
-    // With a zero buffer size the call hands out a pointer into the resource.
-    const wchar_t* text = nullptr;
-    const int length = LoadStringW(ModuleInstance(), id, reinterpret_cast<wchar_t*>(&text), 0);
-    if (LOG_LAST_ERROR_IF(length <= 0 || !text))
-        return {L"", 0};
-    return {text, static_cast<UINT>(length)};
-}
-
-std::string ModuleFileName()
-{
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(ModuleInstance(), path, MAX_PATH);
-    if (LOG_LAST_ERROR_IF(length == 0 || length >= MAX_PATH))
-        return std::string();
-    return std::string(path, length);
 }

@@ -6,7 +6,7 @@ DWORD CLocalFile::Create(const char* path)
 {
     m_file.Reset(
         ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return LOG_LAST_ERROR_IF(!m_file) ? ::GetLastError() : ERROR_SUCCESS;
+    return LAST_ERROR_CODE_IF(!m_file);
 }
 
 DWORD CLocalFile::KeepForReading(const char* path)
@@ -19,15 +19,14 @@ DWORD CLocalFile::KeepForReading(const char* path)
     // opens it for writing in that moment keeps the last open from working.
     CFileHandle bridge(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (LOG_LAST_ERROR_IF(!bridge)) {
-        const DWORD error = ::GetLastError();
+    if (const DWORD error = LAST_ERROR_CODE_IF(!bridge)) {
         m_file.Reset();
         return error;
     }
     m_file.Reset();
     m_file.Reset(
         ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return LOG_LAST_ERROR_IF(!m_file) ? ::GetLastError() : ERROR_SUCCESS;
+    return LAST_ERROR_CODE_IF(!m_file);
 }
 
 DWORD CLocalFile::Write(const void* data, DWORD size)
@@ -35,8 +34,7 @@ DWORD CLocalFile::Write(const void* data, DWORD size)
     if (!m_file)
         return ERROR_INVALID_HANDLE;
     DWORD written = 0;
-    if (LOG_LAST_ERROR_IF(!::WriteFile(m_file.Get(), data, size, &written, nullptr)))
-        return ::GetLastError();
+    RETURN_LAST_ERROR_CODE_IF(!::WriteFile(m_file.Get(), data, size, &written, nullptr));
     return LOG_IF_WIN32_ERROR(written == size ? ERROR_SUCCESS : ERROR_HANDLE_DISK_FULL);
 }
 
@@ -44,8 +42,7 @@ DWORD CLocalFile::Rewind()
 {
     if (!m_file)
         return ERROR_INVALID_HANDLE;
-    if (LOG_LAST_ERROR_IF(::SetFilePointer(m_file.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) ||
-        LOG_LAST_ERROR_IF(!::SetEndOfFile(m_file.Get())))
-        return ::GetLastError();
+    RETURN_LAST_ERROR_CODE_IF(::SetFilePointer(m_file.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER);
+    RETURN_LAST_ERROR_CODE_IF(!::SetEndOfFile(m_file.Get()));
     return ERROR_SUCCESS;
 }

@@ -1,9 +1,45 @@
 #include "framework/sys/Module.h"
 
+#include "framework/sys/Result.h"
+
 // The linker places this at the start of the module's own image.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 HINSTANCE ModuleInstance()
 {
     return reinterpret_cast<HINSTANCE>(&__ImageBase);
+}
+
+namespace {
+
+// One call of the A or W kind. A length of MAX_PATH is a path cut short (XP
+// does not even terminate it).
+template <typename Char>
+DWORD FileNameOf(HMODULE module, Char (&buffer)[MAX_PATH], DWORD(WINAPI* get)(HMODULE, Char*, DWORD), DWORD& length)
+{
+    length = get(module, buffer, MAX_PATH);
+    DWORD error = LAST_ERROR_CODE_IF(length == 0);
+    if (!error)
+        error = LOG_IF_WIN32_ERROR(length >= MAX_PATH ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS);
+    if (error)
+        length = 0;
+    buffer[length] = 0;
+    return error;
+}
+
+}  // namespace
+
+DWORD ModuleFileName(std::string& path, HMODULE module)
+{
+    char buffer[MAX_PATH];
+    DWORD length = 0;
+    const DWORD error = FileNameOf(module, buffer, &GetModuleFileNameA, length);
+    path.assign(buffer, length);
+    return error;
+}
+
+DWORD ModuleFileName(wchar_t (&path)[MAX_PATH], HMODULE module)
+{
+    DWORD length = 0;
+    return FileNameOf(module, path, &GetModuleFileNameW, length);
 }

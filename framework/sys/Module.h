@@ -3,8 +3,17 @@
 
 #include <windows.h>
 
+#include <string>
+
 // Instance handle of the module that holds this code, also inside a DLL.
 HINSTANCE ModuleInstance();
+
+// The full path of a module's file, by default this one's: ERROR_SUCCESS, or
+// why not (a path of MAX_PATH characters or more is ERROR_INSUFFICIENT_BUFFER);
+// a failure is traced and leaves path empty.
+DWORD ModuleFileName(std::string& path, HMODULE module = ModuleInstance());
+// The wide form, terminated (empty on failure); no wide string type in what ships.
+DWORD ModuleFileName(wchar_t (&path)[MAX_PATH], HMODULE module = ModuleInstance());
 
 // A function of a loaded module, looked up at run time and typed; null when
 // the module lacks it. `name` may be an ordinal (MAKEINTRESOURCEA).

@@ -174,6 +174,26 @@ TEST_F(LaunchSequence, GuestWithoutPasswordStartsTheClientBareAndEndsThePage)
     EXPECT_EQ(trace_.Lines(), expected);
 }
 
+TEST_F(LaunchSequence, AClientThatCannotStartIsTracedWithItsPlaceAndThePageStillEnds)
+{
+    Install();
+    ASSERT_TRUE(DeleteFileA(client_.File("Marovent.exe").c_str()));
+    CBoxAnswerer answerer(IDOK);  // the shell may tell the user, as it always could
+    Run("guest", "", "", "");
+    ASSERT_TRUE(PumpUntil([&] { return !host_.GetSafeHwnd(); }));
+    EXPECT_EQ(control_.completions, 1);
+    EXPECT_EQ(control_.dialogsOpened, 0);
+    EXPECT_FALSE(FileExists(record_));
+    const std::string line = trace_.Last("LaunchSequence.cpp(");
+    const std::string code = "failed: error 2";  // SE_ERR_FNF
+    ASSERT_GE(line.size(), code.size()) << line;
+    EXPECT_EQ(line.substr(line.size() - code.size()), code) << line;
+    int places = 0;
+    for (const std::string& traced : trace_.Lines())
+        places += traced.rfind("LaunchSequence.cpp(", 0) == 0;
+    EXPECT_EQ(places, 1);  // one line for the failed start
+}
+
 TEST_F(LaunchSequence, NameAndPasswordReachTheClientAsAToken)
 {
     Install();
