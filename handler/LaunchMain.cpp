@@ -1,8 +1,10 @@
 // VantorimaLaunch.exe: the link handler, the second front door beside the
 // control. The browser hands it a signed link through the registered scheme:
 //   VantorimaLaunch.exe "<scheme>:launch?v=1&id=...&sig=..."
-// and installers register it:
+// installers register it:
 //   VantorimaLaunch.exe /register [/machine]   |   /unregister [/machine]
+// and, as the launcher a page offers, it installs itself per user:
+//   VantorimaLaunch.exe [/install [/quiet]]    |   /uninstall [/quiet]
 #include <windows.h>
 
 #include <shellapi.h>
@@ -11,7 +13,9 @@
 #include <vector>
 
 #include "handler/LinkLaunch.h"
+#include "handler/ProgramFile.h"
 #include "handler/SchemeRegistration.h"
+#include "handler/SelfInstall.h"
 #include "support/Trace.h"
 
 namespace {
@@ -33,19 +37,6 @@ std::string Utf8FromWide(const wchar_t* text, bool& exact)
     return utf8;
 }
 
-std::vector<wchar_t> ProgramPath()
-{
-    std::vector<wchar_t> path(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            path.resize(length + 1);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 int Registration(bool add, const wchar_t* scope)
 {
     SchemeScope where = SchemeScope::User;
@@ -61,11 +52,30 @@ int Registration(bool add, const wchar_t* scope)
     return result == ERROR_SUCCESS ? kExitLaunched : kExitRegistration;
 }
 
+// /install and /uninstall, each with an optional /quiet.
+int Installation(bool install, int argc, wchar_t** argv)
+{
+    const bool quiet = argc == 3 && lstrcmpiW(argv[2], L"/quiet") == 0;
+    if (argc > 3 || (argc == 3 && !quiet)) {
+        TraceOut("unknown switch");
+        return kExitRegistration;
+    }
+    return install ? InstallSelf(quiet) : UninstallSelf(quiet);
+}
+
 int Run(int argc, wchar_t** argv)
 {
+    // As a player runs it from the browser's download folder.
     if (argc < 2)
-        return RefuseLink("no link");
+        return InstallSelf(false);
     const wchar_t* first = argv[1];
+    if (*first == L'\0')
+        return RefuseLink("no link");
+    const bool install = lstrcmpiW(first, L"/install") == 0;
+    if (install || lstrcmpiW(first, L"/uninstall") == 0)
+        return Installation(install, argc, argv);
+    if (lstrcmpiW(first, L"/uninstall-finish") == 0 && argc == 3)
+        return FinishUninstall(argv[2]);
     const bool add = lstrcmpiW(first, L"/register") == 0;
     if (add || lstrcmpiW(first, L"/unregister") == 0) {
         if (argc > 3)

@@ -14,7 +14,7 @@ enum HandlerExit : int {
     kExitRefused = 1,  // the link was refused: nothing written, nothing started
     kExitUpdateFailed = 2,  // the update dialog ended on a failure (it showed why)
     kExitUpdateStopped = 3,  // the user stopped the update and closed the dialog
-    kExitRegistration = 4,  // /register or /unregister failed, or a bad switch
+    kExitRegistration = 4,  // /install, /uninstall, /register or /unregister failed, or a bad switch
 };
 
 // Refusal: one box, one trace line "link refused: <why>", kExitRefused.

@@ -1,9 +1,8 @@
 #include "handler/SchemeRegistration.h"
 
-#include <vector>
-
 #include "BuildConfig.h"
-#include "framework/sys/UniqueHandle.h"
+#include "framework/sys/RegKey.h"
+#include "handler/WideText.h"
 
 namespace {
 
@@ -12,7 +11,7 @@ namespace {
 // runtime part would be a sixth of the program.
 constexpr wchar_t kDescription[] = L"URL:VOK 围棋";
 
-LONG WriteValue(HKEY root, const std::string& path, const wchar_t* name, const std::vector<wchar_t>& text)
+LONG WriteValue(HKEY root, const std::string& path, const wchar_t* name, const WideText& text)
 {
     CRegKeyHandle key;
     LONG result = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
@@ -23,13 +22,18 @@ LONG WriteValue(HKEY root, const std::string& path, const wchar_t* name, const s
                           static_cast<DWORD>(text.size() * sizeof(wchar_t)));
 }
 
-// Terminated text from pieces.
-std::vector<wchar_t> Join(std::initializer_list<const wchar_t*> pieces)
+WideText ReadValue(HKEY root, const std::string& path)
 {
-    std::vector<wchar_t> text;
-    for (const wchar_t* piece : pieces)
-        text.insert(text.end(), piece, piece + lstrlenW(piece));
-    text.push_back(L'\0');
+    WideText text(1024);
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    CRegKeyHandle key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS ||
+        RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &size) !=
+            ERROR_SUCCESS)
+        return WideText();
+    text.resize(size / sizeof(wchar_t));
+    if (text.empty() || text.back() != L'\0')
+        text.push_back(L'\0');
     return text;
 }
 
@@ -39,26 +43,6 @@ LONG DeleteValue(HKEY root, const std::string& path, const char* name)
     LONG result = RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, key.Put());
     if (result == ERROR_SUCCESS)
         result = RegDeleteValueA(key.Get(), name);
-    return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
-}
-
-// Deletes the key when nothing is left in it.
-LONG DeleteIfEmpty(HKEY root, const std::string& path)
-{
-    DWORD subkeys = 0, values = 0;
-    {
-        CRegKeyHandle key;
-        LONG result = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.Put());
-        if (result != ERROR_SUCCESS)
-            return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
-        result = RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                                  nullptr, nullptr, nullptr);
-        if (result != ERROR_SUCCESS)
-            return result;
-    }
-    if (subkeys || values)
-        return ERROR_SUCCESS;
-    const LONG result = RegDeleteKeyA(root, path.c_str());
     return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
 }
 
@@ -74,18 +58,41 @@ HKEY SchemeRoot(SchemeScope scope)
     return scope == SchemeScope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
 
-LONG RegisterScheme(SchemeScope scope, const wchar_t* program)
+namespace {
+
+LONG WriteScheme(SchemeScope scope, const WideText& icon, const WideText& command)
 {
     const HKEY root = SchemeRoot(scope);
     const std::string key = SchemeKeyPath();
-    LONG result = WriteValue(root, key, nullptr, Join({kDescription}));
+    LONG result = WriteValue(root, key, nullptr, WideJoin({kDescription}));
     if (result == ERROR_SUCCESS)
-        result = WriteValue(root, key, L"URL Protocol", Join({L""}));
+        result = WriteValue(root, key, L"URL Protocol", WideJoin({L""}));
     if (result == ERROR_SUCCESS)
-        result = WriteValue(root, key + "\\DefaultIcon", nullptr, Join({program, L",0"}));
+        result = WriteValue(root, key + "\\DefaultIcon", nullptr, icon);
     if (result == ERROR_SUCCESS)
-        result = WriteValue(root, key + "\\shell\\open\\command", nullptr, Join({L"\"", program, L"\" \"%1\""}));
+        result = WriteValue(root, key + "\\shell\\open\\command", nullptr, command);
     return result;
+}
+
+}  // namespace
+
+LONG RegisterScheme(SchemeScope scope, const wchar_t* program)
+{
+    return WriteScheme(scope, WideJoin({program, L",0"}), WideJoin({L"\"", program, L"\" \"%1\""}));
+}
+
+SchemeState ReadScheme(SchemeScope scope)
+{
+    const std::string key = SchemeKeyPath();
+    return {ReadValue(SchemeRoot(scope), key + "\\shell\\open\\command"),
+            ReadValue(SchemeRoot(scope), key + "\\DefaultIcon")};
+}
+
+LONG RestoreScheme(SchemeScope scope, const SchemeState& state)
+{
+    if (state.command.empty())
+        return UnregisterScheme(scope);
+    return WriteScheme(scope, state.icon.empty() ? WideJoin({L""}) : state.icon, state.command);
 }
 
 LONG UnregisterScheme(SchemeScope scope)
@@ -107,7 +114,7 @@ LONG UnregisterScheme(SchemeScope scope)
             result = deleted;
     }
     for (const char* below : {"\\shell\\open\\command", "\\shell\\open", "\\shell", "\\DefaultIcon", ""}) {
-        const LONG deleted = DeleteIfEmpty(root, key + below);
+        const LONG deleted = CRegKey::DeleteIfEmpty(root, (key + below).c_str());
         if (result == ERROR_SUCCESS)
             result = deleted;
     }

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "handler/WideText.h"
+
 enum class SchemeScope { User, Machine };
 
 // The classes key that holds the scheme, under HKCU or HKLM.
@@ -21,3 +23,12 @@ LONG RegisterScheme(SchemeScope scope, const wchar_t* program);
 // empty; anything another program put there stays. ERROR_SUCCESS also when
 // nothing was registered.
 LONG UnregisterScheme(SchemeScope scope);
+
+// The scheme's command and icon as they stand (empty when absent), so that an
+// install that fails can put back what it overwrote.
+struct SchemeState {
+    WideText command, icon;
+};
+SchemeState ReadScheme(SchemeScope scope);
+// Writes state back as it was: the scheme unregistered when it had no command.
+LONG RestoreScheme(SchemeScope scope, const SchemeState& state);

@@ -59,3 +59,22 @@ LONG CRegKey::DeleteTree(HKEY root, const char* path)
     const LONG result = static_cast<LONG>(SHDeleteKeyA(root, path));
     return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
 }
+
+LONG CRegKey::DeleteIfEmpty(HKEY root, const char* path)
+{
+    DWORD subkeys = 0, values = 0;
+    {
+        CRegKey key;
+        LONG result = key.Open(root, path, KEY_READ);
+        if (result != ERROR_SUCCESS)
+            return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+        result = RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                  nullptr, nullptr, nullptr);
+        if (result != ERROR_SUCCESS)
+            return result;
+    }
+    if (subkeys || values)
+        return ERROR_SUCCESS;
+    const LONG result = RegDeleteKeyA(root, path);
+    return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+}

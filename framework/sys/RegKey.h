@@ -34,6 +34,9 @@ public:
     // Deletes root\path and everything under it; ERROR_SUCCESS also when it
     // is absent.
     static LONG DeleteTree(HKEY root, const char* path);
+    // Deletes root\path when it holds neither keys nor values; ERROR_SUCCESS
+    // also when it is absent or kept.
+    static LONG DeleteIfEmpty(HKEY root, const char* path);
 
 private:
     CRegKeyHandle m_key;

@@ -1,0 +1,334 @@
+#include "handler/SelfInstall.h"
+
+#include <shlobj.h>
+
+#include "framework/sys/RegKey.h"
+#include "handler/LinkLaunch.h"
+#include "handler/NonceLedger.h"
+#include "handler/ProgramFile.h"
+#include "handler/SchemeRegistration.h"
+#include "support/Trace.h"
+#include "updater/MessageCaption.h"
+
+namespace {
+
+constexpr wchar_t kProgramName[] = L"\\VantorimaLaunch.exe";
+constexpr wchar_t kDisplayName[] = L"VOK 围棋 启动器";
+constexpr wchar_t kPublisher[] = L"Quorsel";
+constexpr char kLauncherKeyPath[] = "Software\\Quorsel\\Vantorima";
+const char kInstalledText[] = "VOK 围棋启动器已经装好。\r\n\r\n请回到网页，再按一次“开始游戏”。";
+const char kInstallFailedText[] = "VOK 围棋启动器未能安装：文件夹或注册表无法写入。\r\n\r\n什么都没有改变。";
+const char kUninstalledText[] = "VOK 围棋启动器已经卸载。";
+const char kUninstallFailedText[] = "VOK 围棋启动器未能完全卸载：有的文件或注册表项无法删除。";
+
+void Box(bool quiet, const char* text, UINT icon)
+{
+    if (!quiet)
+        MessageBoxA(nullptr, text, kMessageCaption, MB_OK | icon | MB_SETFOREGROUND);
+}
+
+// path with a suffix after it.
+WideText WithSuffix(const WideText& path, const wchar_t* suffix)
+{
+    return WideJoin({path.data(), suffix});
+}
+
+bool FileExists(const wchar_t* path)
+{
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The running program's bytes into a new file: a plain copy would carry the
+// download's Zone.Identifier stream along, and Windows would warn each time
+// the browser starts the copy.
+DWORD WriteOwnBytes(const wchar_t* to)
+{
+    const CFileHandle from(CreateFileW(ProgramPath().data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!from)
+        return GetLastError();
+    const DWORD size = GetFileSize(from.Get(), nullptr);
+    if (size == INVALID_FILE_SIZE)
+        return GetLastError();
+    std::vector<char> bytes(size);
+    DWORD read = 0;
+    if (!ReadFile(from.Get(), bytes.data(), size, &read, nullptr) || read != size)
+        return ERROR_READ_FAULT;
+    CFileHandle file(CreateFileW(to, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return GetLastError();
+    DWORD written = 0;
+    const bool done = WriteFile(file.Get(), bytes.data(), size, &written, nullptr) && written == size &&
+        FlushFileBuffers(file.Get());
+    const DWORD error = done ? ERROR_SUCCESS : (GetLastError() ? GetLastError() : ERROR_WRITE_FAULT);
+    file.Reset();
+    if (!done)
+        DeleteFileW(to);
+    return error;
+}
+
+LONG SetText(HKEY key, const wchar_t* name, const WideText& text)
+{
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+                          static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+}
+
+LONG SetNumber(HKEY key, const wchar_t* name, DWORD number)
+{
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+}
+
+// The uninstall entry for the installed program.
+LONG WriteUninstallEntry(HKEY key, const WideText& folder, const WideText& program)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExW(program.data(), GetFileExInfoStandard, &data);
+    const WideText quoted = WideJoin({L"\"", program.data(), L"\" /uninstall"});
+    LONG result = SetText(key, L"DisplayName", WideJoin({kDisplayName}));
+    const struct {
+        const wchar_t* name;
+        WideText text;
+    } texts[] = {
+        {L"DisplayVersion", VersionText(ProgramVersion(program.data()))},
+        {L"Publisher", WideJoin({kPublisher})},
+        {L"DisplayIcon", WideJoin({program.data(), L",0"})},
+        {L"InstallLocation", folder},
+        {L"UninstallString", quoted},
+        {L"QuietUninstallString", WideJoin({quoted.data(), L" /quiet"})},
+    };
+    for (const auto& text : texts)
+        result = result == ERROR_SUCCESS ? SetText(key, text.name, text.text) : result;
+    const struct {
+        const wchar_t* name;
+        DWORD number;
+    } numbers[] = {{L"EstimatedSize", (data.nFileSizeLow + 1023) / 1024}, {L"NoModify", 1}, {L"NoRepair", 1}};
+    for (const auto& number : numbers)
+        result = result == ERROR_SUCCESS ? SetNumber(key, number.name, number.number) : result;
+    return result;
+}
+
+// What an install wrote, taken back unless it is kept.
+class CInstallSteps {
+public:
+    ~CInstallSteps()
+    {
+        if (m_kept)
+            return;
+        if (m_entryCreated)
+            CRegKey::DeleteTree(HKEY_CURRENT_USER, kUninstallEntryPath);
+        if (m_schemeWritten)
+            RestoreScheme(SchemeScope::User, m_scheme);
+        if (!m_written.empty())
+            DeleteFileW(m_written.data());
+        if (!m_replaced.empty())
+            MoveFileExW(m_replaced.data(), m_program.data(), MOVEFILE_REPLACE_EXISTING);
+        if (m_folderCreated)
+            RemoveDirectoryW(m_folder.data());
+        if (m_parentCreated)
+            RemoveDirectoryW(m_parent.data());
+    }
+
+    // The program file: this program's bytes, unless an installed copy is as
+    // new or newer.
+    DWORD Program(const WideText& folder, const WideText& program)
+    {
+        m_folder = folder, m_program = program;
+        if (SamePath(ProgramPath().data(), program.data()))
+            return ERROR_SUCCESS;
+        if (FileExists(program.data()) && ProgramVersion(program.data()) >= ProgramVersion(nullptr))
+            return ERROR_SUCCESS;
+        // Its parent first: %LOCALAPPDATA%\Programs may not exist yet.
+        WideText parent = folder;
+        for (size_t i = parent.size() - 1; i > 0; --i)
+            if (parent[i] == L'\\') {
+                parent[i] = L'\0';
+                break;
+            }
+        m_parent = parent;
+        m_parentCreated = CreateDirectoryW(parent.data(), nullptr) != FALSE;
+        if (CreateDirectoryW(folder.data(), nullptr))
+            m_folderCreated = true;
+        else if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return GetLastError();
+        const WideText fresh = WithSuffix(program, L".new");
+        m_written = fresh;
+        if (const DWORD error = WriteOwnBytes(fresh.data()))
+            return error;
+        // An older copy may be running: it can be renamed, not overwritten.
+        if (FileExists(program.data())) {
+            const WideText old = WithSuffix(program, L".old");
+            DeleteFileW(old.data());
+            if (!MoveFileExW(program.data(), old.data(), MOVEFILE_REPLACE_EXISTING))
+                return GetLastError();
+            m_replaced = old;
+        }
+        if (!MoveFileExW(fresh.data(), program.data(), 0))
+            return GetLastError();
+        m_written = program;
+        return ERROR_SUCCESS;
+    }
+
+    LONG Scheme()
+    {
+        m_scheme = ReadScheme(SchemeScope::User);
+        m_schemeWritten = true;
+        return RegisterScheme(SchemeScope::User, m_program.data());
+    }
+
+    LONG Entry()
+    {
+        CRegKeyHandle key;
+        DWORD disposition = 0;
+        LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, kUninstallEntryPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                      KEY_SET_VALUE, nullptr, key.Put(), &disposition);
+        m_entryCreated = result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
+        return result == ERROR_SUCCESS ? WriteUninstallEntry(key.Get(), m_folder, m_program) : result;
+    }
+
+    void Keep()
+    {
+        m_kept = true;
+        // The older copy goes now, or, while it still runs, with the next
+        // install or the uninstall.
+        if (!m_replaced.empty())
+            DeleteFileW(m_replaced.data());
+    }
+
+private:
+    WideText m_folder, m_parent, m_program, m_written, m_replaced;
+    SchemeState m_scheme;
+    bool m_parentCreated = false, m_folderCreated = false, m_schemeWritten = false, m_entryCreated = false, m_kept = false;
+};
+
+// The installed program and what an install or a replacement left beside it;
+// then the folder, once empty. Whether it is gone.
+bool RemoveInstalledFiles(const WideText& folder)
+{
+    const WideText program = WideJoin({folder.data(), kProgramName});
+    for (const wchar_t* suffix : {L"", L".new", L".old"})
+        DeleteFileW(WithSuffix(program, suffix).data());
+    return RemoveDirectoryW(folder.data()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+        GetLastError() == ERROR_PATH_NOT_FOUND;
+}
+
+// Starts a copy of this program from the temporary folder, which waits for
+// this process to end and then removes the files. The copy is opened for
+// deletion on close, and the handle is inherited: the system deletes the
+// copy once its process, the last holder, has ended.
+bool StartFinisher()
+{
+    wchar_t temp[MAX_PATH];
+    const DWORD length = GetTempPathW(MAX_PATH, temp);
+    if (length == 0 || length >= MAX_PATH - 40)
+        return false;
+    wchar_t name[40];
+    wsprintfW(name, L"VantorimaUninstall-%lu.exe", GetCurrentProcessId());
+    const WideText copy = WideJoin({temp, name});
+    if (!CopyFileW(ProgramPath().data(), copy.data(), FALSE))
+        return false;
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    const CFileHandle file(CreateFileW(copy.data(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                       &inherited, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!file) {
+        DeleteFileW(copy.data());
+        return false;
+    }
+    HANDLE self = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0))
+        return false;
+    const CKernelHandle selfHolder(self);
+    wchar_t argument[32];
+    wsprintfW(argument, L" /uninstall-finish %lu", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(self)));
+    WideText command = WideJoin({L"\"", copy.data(), L"\"", argument});
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(copy.data(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, temp, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+}  // namespace
+
+WideText InstallFolder()
+{
+    wchar_t local[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local)))
+        return WideText();
+    return WideJoin({local, L"\\Programs\\Vantorima"});
+}
+
+WideText InstalledProgram()
+{
+    const WideText folder = InstallFolder();
+    return folder.empty() ? folder : WideJoin({folder.data(), kProgramName});
+}
+
+int InstallSelf(bool quiet)
+{
+    const WideText folder = InstallFolder();
+    const WideText program = InstalledProgram();
+    CInstallSteps steps;
+    const char* step = "folder";
+    LONG result = folder.empty() ? ERROR_PATH_NOT_FOUND : static_cast<LONG>(steps.Program(folder, program));
+    if (result == ERROR_SUCCESS)
+        step = "scheme", result = steps.Scheme();
+    if (result == ERROR_SUCCESS)
+        step = "uninstall entry", result = steps.Entry();
+    if (result != ERROR_SUCCESS) {
+        TraceOut("install failed: %s: error %ld", step, static_cast<long>(result));
+        Box(quiet, kInstallFailedText, MB_ICONERROR);
+        return kExitRegistration;
+    }
+    steps.Keep();
+    TraceOut("installed");
+    Box(quiet, kInstalledText, MB_ICONINFORMATION);
+    return kExitLaunched;
+}
+
+int UninstallSelf(bool quiet)
+{
+    const WideText folder = InstallFolder();
+    const WideText program = InstalledProgram();
+    if (folder.empty())
+        return kExitRegistration;
+    // The scheme only while it names this copy: one the client's installer
+    // registered for its own handler stays.
+    LONG result = ERROR_SUCCESS;
+    const WideText command = ReadScheme(SchemeScope::User).command;
+    if (!command.empty() && command[0] == L'"' && command.size() > program.size() &&
+        CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, command.data() + 1, static_cast<int>(program.size() - 1),
+                       program.data(), static_cast<int>(program.size() - 1)) == CSTR_EQUAL)
+        result = UnregisterScheme(SchemeScope::User);
+    for (const char* path : {kUninstallEntryPath, kNonceLedgerPath}) {
+        const LONG deleted = CRegKey::DeleteTree(HKEY_CURRENT_USER, path);
+        result = result == ERROR_SUCCESS ? deleted : result;
+    }
+    CRegKey::DeleteIfEmpty(HKEY_CURRENT_USER, kLauncherKeyPath);
+    bool filesGone = true;
+    if (SamePath(ProgramPath().data(), program.data()))
+        filesGone = StartFinisher();
+    else
+        filesGone = RemoveInstalledFiles(folder);
+    if (result != ERROR_SUCCESS || !filesGone) {
+        TraceOut("uninstall failed: error %ld, files %s", static_cast<long>(result), filesGone ? "gone" : "left");
+        Box(quiet, kUninstallFailedText, MB_ICONERROR);
+        return kExitRegistration;
+    }
+    TraceOut("uninstalled");
+    Box(quiet, kUninstalledText, MB_ICONINFORMATION);
+    return kExitLaunched;
+}
+
+int FinishUninstall(const wchar_t* processHandle)
+{
+    unsigned long value = 0;
+    for (const wchar_t* c = processHandle; *c >= L'0' && *c <= L'9'; ++c)
+        value = value * 10 + static_cast<unsigned long>(*c - L'0');
+    const CKernelHandle process(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value)));
+    if (!process || WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0)
+        return kExitRegistration;
+    return RemoveInstalledFiles(InstallFolder()) ? kExitLaunched : kExitRegistration;
+}

@@ -1,0 +1,20 @@
+// Terminated wide text for the handler. No wide std::string: its runtime
+// part would be a sixth of the program.
+#pragma once
+
+#include <windows.h>
+
+#include <initializer_list>
+#include <vector>
+
+using WideText = std::vector<wchar_t>;
+
+// Terminated text from pieces.
+inline WideText WideJoin(std::initializer_list<const wchar_t*> pieces)
+{
+    WideText text;
+    for (const wchar_t* piece : pieces)
+        text.insert(text.end(), piece, piece + lstrlenW(piece));
+    text.push_back(L'\0');
+    return text;
+}
