@@ -4,15 +4,56 @@
 #include <functional>
 #include <vector>
 
+#include "BuildConfig.h"
+#include "framework/sys/UniqueHandle.h"
 #include "handler/NonceLedger.h"
 #include "handler/SignedLink.h"
 #include "support/Trace.h"
+#include "updater/ClientTerminator.h"
 #include "updater/DownLoadDlg.h"
 #include "updater/MessageCaption.h"
+#include "updater/ProcessList.h"
 
 namespace {
 
 const char kRefusedText[] = "链接无效或已过期。\r\n\r\n请回到网页重新登录后再试。";
+
+bool ClientRunning()
+{
+    std::vector<ProcessEntry> table(1024);
+    const size_t count = ListProcessesSnapshot(table.data(), table.size());
+    for (size_t i = 0; i < count; ++i)
+        if (lstrcmpiA(table[i].exeName, kClientExeName) == 0)
+            return true;
+    return false;
+}
+
+// After the update dialog: once the installer it started has ended well, the
+// client it installed starts as if the link had found it (a fresh token).
+// Nothing is shown and nothing held but the installer's process meanwhile.
+void StartInstalledClient(HANDLE installer, const LaunchProperties& properties)
+{
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(installer, VANTORIMA_INSTALL_WAIT * 1000u) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(installer, &code) || code != 0) {
+        TraceOut("installer ended with %lu: no client started", static_cast<unsigned long>(code));
+        return;
+    }
+    std::string workDir;
+    CSettingsStore().ReadWorkDir(workDir);
+    if (workDir.empty() || GetFileAttributesA((workDir + "\\" + kClientExeName).c_str()) == INVALID_FILE_ATTRIBUTES) {
+        TraceOut("no client installed");
+        return;
+    }
+    if (ClientRunning()) {
+        TraceOut("a client runs already");
+        return;
+    }
+    // The client is there: the sequence starts it and opens no dialog.
+    CLaunchSequence launch([] {}, [](HWND, const std::function<void()>&) { return CLaunchSequence::DialogPtr(); });
+    launch.Launch(nullptr, properties);
+    TraceOut("installed client started");
+}
 
 }  // namespace
 
@@ -128,8 +169,12 @@ int RunLaunch(const LaunchProperties& properties)
     int code = kExitUpdateFailed;
     if (handedOver)
         code = dialog && dialog->StopConfirmed() ? kExitUpdateStopped : kExitLaunched;
-    // Where the control would end the page, the program ends.
+    const CKernelHandle installer(code == kExitLaunched && dialog ? dialog->TakeInstallerProcess() : nullptr);
+    // Where the control would end the page, the program ends, once the
+    // client that the installer brought has started.
     launch.CloseUpdater();
+    if (installer)
+        StartInstalledClient(installer.Get(), properties);
     TraceOut("VantorimaLaunch exit %d", code);
     return code;
 }

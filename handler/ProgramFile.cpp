@@ -1,22 +1,33 @@
 #include "handler/ProgramFile.h"
 
+#include <cstring>
+
 #include "framework/sys/UniqueHandle.h"
 
 namespace {
 
-using CLibraryHandle = CUniqueHandle<NullHandleTraits<HMODULE, &::FreeLibrary>>;
-
-// The fixed part of a version block: found by its signature, DWORD-aligned
-// after the block's key.
-unsigned long long FixedVersion(HMODULE module)
+// The fixed part of the version block, found in the file's bytes behind the
+// block's header: its value length (52), its type (binary) and its key
+// "VS_VERSION_INFO", then padding to a DWORD. Read from the file, not loaded:
+// a module of the same name that runs here would be taken for it.
+unsigned long long FixedVersion(const wchar_t* path)
 {
-    const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16));
-    const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-    const auto* block = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
-    const DWORD size = found ? SizeofResource(module, found) : 0;
-    for (DWORD at = 0; block && at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+    static const char kHeader[] = "\x34\0\0\0V\0S\0_\0V\0E\0R\0S\0I\0O\0N\0_\0I\0N\0F\0O\0\0\0\0\0";
+    const CFileHandle file(
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    const DWORD size = file ? GetFileSize(file.Get(), nullptr) : 0;
+    if (size == 0 || size == INVALID_FILE_SIZE || size > (64u << 20))
+        return 0;
+    std::vector<char> bytes(size);
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), bytes.data(), size, &read, nullptr) || read != size)
+        return 0;
+    const size_t header = sizeof kHeader - 1;
+    for (size_t at = 0; at + header + sizeof(VS_FIXEDFILEINFO) <= size; at += 2) {
+        if (memcmp(bytes.data() + at, kHeader, header) != 0)
+            continue;
         VS_FIXEDFILEINFO fixed;
-        CopyMemory(&fixed, block + at, sizeof fixed);
+        CopyMemory(&fixed, bytes.data() + at + header, sizeof fixed);
         if (fixed.dwSignature == VS_FFI_SIGNATURE)
             return (static_cast<unsigned long long>(fixed.dwFileVersionMS) << 32) | fixed.dwFileVersionLS;
     }
@@ -53,11 +64,7 @@ WideText ProgramPath()
 
 unsigned long long ProgramVersion(const wchar_t* path)
 {
-    if (!path)
-        return FixedVersion(nullptr);
-    // Its resources only: nothing of it runs, and it is let go at once.
-    const CLibraryHandle file(LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE));
-    return file ? FixedVersion(file.Get()) : 0;
+    return FixedVersion(path ? path : ProgramPath().data());
 }
 
 WideText VersionText(unsigned long long version)

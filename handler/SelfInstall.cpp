@@ -43,8 +43,8 @@ bool FileExists(const wchar_t* path)
 // the browser starts the copy.
 DWORD WriteOwnBytes(const wchar_t* to)
 {
-    const CFileHandle from(CreateFileW(ProgramPath().data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    const CFileHandle from(CreateFileW(ProgramPath().data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
     if (!from)
         return GetLastError();
     const DWORD size = GetFileSize(from.Get(), nullptr);
@@ -58,8 +58,8 @@ DWORD WriteOwnBytes(const wchar_t* to)
     if (!file)
         return GetLastError();
     DWORD written = 0;
-    const bool done = WriteFile(file.Get(), bytes.data(), size, &written, nullptr) && written == size &&
-        FlushFileBuffers(file.Get());
+    const bool done =
+        WriteFile(file.Get(), bytes.data(), size, &written, nullptr) && written == size && FlushFileBuffers(file.Get());
     const DWORD error = done ? ERROR_SUCCESS : (GetLastError() ? GetLastError() : ERROR_WRITE_FAULT);
     file.Reset();
     if (!done)
@@ -197,7 +197,8 @@ public:
 private:
     WideText m_folder, m_parent, m_program, m_written, m_replaced;
     SchemeState m_scheme;
-    bool m_parentCreated = false, m_folderCreated = false, m_schemeWritten = false, m_entryCreated = false, m_kept = false;
+    bool m_parentCreated = false, m_folderCreated = false, m_schemeWritten = false, m_entryCreated = false,
+         m_kept = false;
 };
 
 // The installed program and what an install or a replacement left beside it;
@@ -330,5 +331,9 @@ int FinishUninstall(const wchar_t* processHandle)
     const CKernelHandle process(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value)));
     if (!process || WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0)
         return kExitRegistration;
-    return RemoveInstalledFiles(InstallFolder()) ? kExitLaunched : kExitRegistration;
+    // The system may let go of the ended program's file a little later.
+    for (int attempt = 0; attempt < 50; ++attempt, Sleep(100))
+        if (RemoveInstalledFiles(InstallFolder()))
+            return kExitLaunched;
+    return kExitRegistration;
 }

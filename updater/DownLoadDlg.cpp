@@ -43,10 +43,17 @@ const char kAskStop[] = "真的终止升级吗？";
 const char kCloseButton[] = "关 闭";
 
 // A program from its own folder as its current one, never the browser's
-// (often the downloads folder, where planted libraries may wait).
-void OpenThroughShell(const std::string& file, const std::string& folder)
+// (often the downloads folder, where planted libraries may wait). Its
+// process, when the shell gives one, for an owner that waits for it.
+HANDLE OpenThroughShell(const std::string& file, const std::string& folder)
 {
-    ShellExecuteA(nullptr, nullptr, file.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
+    SHELLEXECUTEINFOA open = {};
+    open.cbSize = sizeof open;
+    open.fMask = SEE_MASK_NOCLOSEPROCESS;
+    open.lpFile = file.c_str();
+    open.lpDirectory = folder.empty() ? nullptr : folder.c_str();
+    open.nShow = SW_SHOWNORMAL;
+    return ShellExecuteExA(&open) ? open.hProcess : nullptr;
 }
 
 std::string FolderOf(const std::string& path)
@@ -263,7 +270,7 @@ void CDownLoadDlg::StartInstaller()
         TraceOut("no checked installer");
         return;
     }
-    OpenThroughShell(path, FolderOf(path));
+    m_installerProcess.Reset(OpenThroughShell(path, FolderOf(path)));
     installer.reset();
     if (WindowGone())
         return;

@@ -15,6 +15,7 @@
 
 #include "framework/win/AnimateCtrl.h"
 #include "framework/win/Dialog.h"
+#include "framework/sys/UniqueHandle.h"
 #include "framework/sys/WorkerThread.h"
 #include "updater/DownloadFolder.h"
 #include "updater/ProgressLabelCtrl.h"
@@ -46,6 +47,9 @@ public:
     void NotifyWhenHidden(std::function<void()> hidden) { m_hidden = std::move(hidden); }
     // Whether the user agreed to stop the update (the button then closes).
     bool StopConfirmed() const { return m_bStopConfirmed != 0; }
+    // The installer's process once the dialog has started it (null when the
+    // shell gave none), for an owner that waits for the installer's end.
+    HANDLE TakeInstallerProcess() { return m_installerProcess.Detach(); }
 
 protected:
     BOOL OnInitDialog() override;
@@ -108,4 +112,5 @@ private:
     bool m_bShowPending = false;
     bool m_bStopShown = false;
     DWORD m_shownAt = 0;
+    CKernelHandle m_installerProcess;
 };

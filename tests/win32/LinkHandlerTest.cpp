@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
+#include <ctime>
 #include <map>
+#include <memory>
 
 #include "BuildConfig.h"
 #include "WineTestSupport.h"
@@ -13,6 +17,7 @@
 #include "handler/LinkLaunch.h"
 #include "handler/NonceLedger.h"
 #include "handler/SchemeRegistration.h"
+#include "handler/SelfInstall.h"
 #include "launcher/CredentialToken.h"
 #include "launcher/LaunchSequence.h"
 #include "launcher/SettingsStore.h"
@@ -46,9 +51,10 @@ std::string Link(const std::string& name)
 // The handler, started with arguments as the shell starts it.
 class CHandler {
 public:
-    explicit CHandler(const std::string& arguments)
+    explicit CHandler(const std::string& arguments) : CHandler(ProgramDir() + "VantorimaLaunch.exe", arguments) {}
+    CHandler(const std::string& program, const std::string& arguments)
     {
-        std::string command = "\"" + ProgramDir() + "VantorimaLaunch.exe\" " + arguments;
+        std::string command = "\"" + program + "\" " + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
@@ -78,9 +84,9 @@ private:
     HANDLE m_process = nullptr;
 };
 
-DWORD RunHandler(const std::string& arguments)
+DWORD RunHandler(const std::string& arguments, const std::string& program = ProgramDir() + "VantorimaLaunch.exe")
 {
-    CHandler handler(arguments);
+    CHandler handler(program, arguments);
     EXPECT_TRUE(handler.Started());
     return handler.ExitCode();
 }
@@ -230,7 +236,7 @@ TEST_F(LinkHandler, EachRefusalShowsOneBoxChangesNothingAndStartsNothing)
         {Quoted(tampered), "signature does not verify"},
         {Quoted(unknown), "unknown parameter"},
         {Quoted(Link("not_ansi")), "id has characters outside the ANSI code page"},
-        {"", "no link"},
+        {"\"\"", "no link"},
         {Quoted(Link("password")) + " more", "more than one argument"},
     };
     for (const auto& c : cases) {
@@ -301,7 +307,8 @@ TEST_F(LinkHandler, RegisterAndUnregisterWriteAndRemoveExactlyTheirKeys)
         EXPECT_TRUE(ReadKey(root, key).empty());
         CRegKey::DeleteTree(root, key.c_str());
     }
-    EXPECT_EQ(RunHandler("/register /elsewhere"), 4u);
+    for (const char* switches : {"/register /elsewhere", "/install /loud", "/uninstall /quiet /quiet"})
+        EXPECT_EQ(RunHandler(switches), 4u) << switches;
 }
 
 class LinkHandlerUpdate : public LinkHandler {
@@ -362,6 +369,46 @@ TEST_F(LinkHandlerUpdate, WithoutTheClientTheDialogDownloadsInstallsAndStarts)
     EXPECT_EQ(SettingsText("SaveStart"),
               " /NAME:player /PASSWORD:0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef /JOINKEY:1000");
     EXPECT_TRUE(trace_.Contains("delete m_downLoaddlg"));
+    // Once the installer has ended well, the client starts with the link's values.
+    const std::string record = ClientRecord();
+    EXPECT_EQ(RecordField(record, "name"), "player");
+    EXPECT_EQ(RecordField(record, "cwd"), install_.Path());
+    EXPECT_EQ(trace_.Last("installed client"), "installed client started");
+}
+
+TEST_F(LinkHandlerUpdate, AfterTheInstallerOnlyAnInstalledClientThatDoesNotRunYetStarts)
+{
+    const struct {
+        const char* what;
+        bool installs;
+        bool clientRuns;
+        const char* trace;
+    } cases[] = {
+        {"the installer fails", false, false, "installer ended with 1: no client started"},
+        {"a client runs already", true, true, "a client runs already"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteSettingsKey();
+        CRegKey::DeleteTree(HKEY_CURRENT_USER, kNonceLedgerPath);
+        // A folder that cannot be made: the installer ends with 1.
+        SetEnvironmentVariableA("VANTORIMA_INSTALL_DIR",
+                                c.installs ? install_.Path().c_str() : install_.File("none\\deeper").c_str());
+        // A client that starts while the download runs (as the installer itself may start it).
+        ASSERT_TRUE(SetUpdateServerModes(c.clientRuns ? "~slow=20,65536" : ""));
+        CHandler handler(Quoted(Link(c.clientRuns ? "update_stop" : "update")));
+        std::unique_ptr<CHandler> running;
+        if (c.clientRuns) {
+            ASSERT_TRUE(PumpUntil([&] { return Dialog() != nullptr; }));
+            PumpFor(300);
+            running = std::make_unique<CHandler>(ProgramDir() + "Marovent.exe", "/STAYMS:30000");
+            ClientRecord();
+        }
+        EXPECT_EQ(handler.ExitCode(60000), 0u);
+        EXPECT_EQ(trace_.Last(c.trace), c.trace);
+        EXPECT_FALSE(PumpUntil([&] { return FileExists(record_); }, 1000));
+        DeleteFileA(installerRecord_.c_str());
+    }
 }
 
 TEST_F(LinkHandlerUpdate, StoppedAndClosedTheHandlerEndsWithoutInstalling)
@@ -390,4 +437,291 @@ TEST_F(LinkHandlerUpdate, AFailedDownloadShowsItsBoxAndEndsTheHandler)
     EXPECT_EQ(RunHandler(Quoted(Link("update"))), 2u);
     EXPECT_EQ(answerer.Texts().size(), 1u);
     EXPECT_FALSE(FileExists(installerRecord_));
+}
+
+namespace {
+
+const wchar_t kInstalledText[] = L"VOK 围棋启动器已经装好。\r\n\r\n请回到网页，再按一次“开始游戏”。";
+const wchar_t kInstallFailedText[] = L"VOK 围棋启动器未能安装：文件夹或注册表无法写入。\r\n\r\n什么都没有改变。";
+
+std::wstring Wide(const std::string& ansi)
+{
+    wchar_t wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, MAX_PATH);
+    return wide;
+}
+
+// Every key and value below root\path, and every file (with its bytes and
+// time) below a folder, as text to compare.
+std::string KeyTree(HKEY root, const std::string& path)
+{
+    if (!KeyExists(root, path))
+        return std::string();
+    std::string text = path + "\n";
+    for (const auto& value : ReadKey(root, path))
+        text += "  " + value.first + "=" + std::to_string(value.second.first) + ":" + value.second.second + "\n";
+    HKEY key;
+    RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key);
+    std::vector<std::string> names;
+    char name[256];
+    for (DWORD i = 0, length = sizeof name;
+         RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, length = sizeof name)
+        names.emplace_back(name);
+    RegCloseKey(key);
+    for (const std::string& below : names)
+        text += KeyTree(root, path + "\\" + below);
+    return text;
+}
+
+std::string FileTree(const std::string& folder)
+{
+    std::string text;
+    WIN32_FIND_DATAA found;
+    const HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return text;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        const std::string path = folder + "\\" + name;
+        text += path + " " + std::to_string(found.ftLastWriteTime.dwLowDateTime) + "\n";
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            text += FileTree(path);
+            continue;
+        }
+        unsigned hash = 2166136261u;  // FNV-1a of the bytes
+        for (char c : ReadFileBytes(path))
+            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        text += "  " + std::to_string(hash) + "\n";
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    return text;
+}
+
+std::string LocalFolder()
+{
+    char local[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local);
+    return local;
+}
+
+// The handler's bytes with another file version in its version block.
+std::string WithVersion(long long delta)
+{
+    std::string bytes = ReadFileBytes(ProgramDir() + "VantorimaLaunch.exe");
+    const size_t key = bytes.find(std::string(reinterpret_cast<const char*>(L"VS_VERSION_INFO"), 30));
+    const size_t fixed = key == std::string::npos ? key : bytes.find("\xBD\x04\xEF\xFE", key);
+    if (fixed == std::string::npos)
+        return std::string();
+    DWORD parts[2];
+    memcpy(parts, &bytes[fixed + 8], sizeof parts);
+    unsigned long long version = (static_cast<unsigned long long>(parts[0]) << 32 | parts[1]) + delta;
+    parts[0] = static_cast<DWORD>(version >> 32), parts[1] = static_cast<DWORD>(version);
+    memcpy(&bytes[fixed + 8], parts, sizeof parts);
+    return bytes;
+}
+
+bool WriteBytes(const std::string& path, const std::string& bytes)
+{
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    const bool done = file != INVALID_HANDLE_VALUE &&
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+    CloseHandle(file);
+    return done;
+}
+
+class LauncherInstall : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Clean();
+        ASSERT_TRUE(CopyFileA((ProgramDir() + "VantorimaLaunch.exe").c_str(), download_.c_str(), FALSE));
+        CreateDirectoryA(programs_.c_str(), nullptr);
+        before_ = State();
+    }
+    void TearDown() override { Clean(); }
+
+    void Clean()
+    {
+        for (const char* path : {kUninstallEntryPath, kNonceLedgerPath})
+            CRegKey::DeleteTree(HKEY_CURRENT_USER, path);
+        CRegKey::DeleteTree(HKEY_CURRENT_USER, SchemeKeyPath().c_str());
+        CRegKey::DeleteIfEmpty(HKEY_CURRENT_USER, "Software\\Quorsel\\Vantorima");
+        for (const char* name : {"VantorimaLaunch.exe", "VantorimaLaunch.exe.old", "VantorimaLaunch.exe.new"})
+            DeleteFileA((folder_ + "\\" + name).c_str());
+        RemoveDirectoryA(folder_.c_str());
+    }
+    // Everything an install or uninstall may touch, and the copies an
+    // uninstall leaves in the temporary folder.
+    std::string State() const
+    {
+        std::string state = FileTree(programs_);
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            state += KeyTree(root, SchemeKeyPath());
+        state += KeyTree(HKEY_CURRENT_USER, kUninstallEntryPath) + KeyTree(HKEY_CURRENT_USER, "Software\\Quorsel");
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        WIN32_FIND_DATAA found;
+        const HANDLE find = FindFirstFileA((std::string(temp) + "VantorimaUninstall-*").c_str(), &found);
+        if (find != INVALID_HANDLE_VALUE) {
+            state += std::string("left: ") + found.cFileName;
+            FindClose(find);
+        }
+        return state;
+    }
+    std::string Installed() const { return folder_ + "\\VantorimaLaunch.exe"; }
+    std::wstring Command() const
+    {
+        return WideValue(HKEY_CURRENT_USER, SchemeKeyPath() + "\\shell\\open\\command", nullptr);
+    }
+
+    CScratchDir downloads_{"launcher downloads"};
+    std::string download_ = downloads_.File("VantorimaLaunch.exe");
+    std::string programs_ = LocalFolder() + "\\Programs";
+    std::string folder_ = programs_ + "\\Vantorima";
+    std::string before_;
+    CTraceCapture trace_;
+};
+
+}  // namespace
+
+TEST_F(LauncherInstall, InstallsItselfOnceAndItsUninstallLeavesNothing)
+{
+    const std::string own = ReadFileBytes(download_);
+    {
+        CBoxAnswerer answerer(IDOK);
+        EXPECT_EQ(RunHandler("", download_), 0u);  // as a player runs it: no argument
+        EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kInstalledText});
+    }
+    EXPECT_EQ(ReadFileBytes(Installed()), own);
+    const std::wstring program = Wide(Installed());
+    EXPECT_EQ(Command(), L"\"" + program + L"\" \"%1\"");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SchemeKeyPath()));
+    const struct {
+        const wchar_t* name;
+        std::wstring text;
+    } texts[] = {
+        {L"DisplayName", L"VOK 围棋 启动器"},
+        {L"DisplayVersion", L"1.0.0.2"},
+        {L"Publisher", L"Quorsel"},
+        {L"DisplayIcon", program + L",0"},
+        {L"InstallLocation", Wide(folder_)},
+        {L"UninstallString", L"\"" + program + L"\" /uninstall"},
+        {L"QuietUninstallString", L"\"" + program + L"\" /uninstall /quiet"},
+    };
+    for (const auto& text : texts)
+        EXPECT_EQ(WideValue(HKEY_CURRENT_USER, kUninstallEntryPath, text.name), text.text) << text.name;
+    const KeyValues entry = ReadKey(HKEY_CURRENT_USER, kUninstallEntryPath);
+    const struct {
+        const char* name;
+        DWORD number;
+    } numbers[] = {{"EstimatedSize", static_cast<DWORD>((own.size() + 1023) / 1024)}, {"NoModify", 1}, {"NoRepair", 1}};
+    for (const auto& number : numbers) {
+        ASSERT_EQ(entry.count(number.name), 1u) << number.name;
+        EXPECT_EQ(entry.at(number.name),
+                  std::make_pair(DWORD(REG_DWORD), std::string(reinterpret_cast<const char*>(&number.number), 4)));
+    }
+
+    // Again, from the download and from the installed copy: nothing changes,
+    // and /quiet shows nothing.
+    const std::string installed = State();
+    for (const std::string& from : {download_, Installed()}) {
+        CBoxAnswerer answerer(IDOK);
+        EXPECT_EQ(RunHandler("/install /quiet", from), 0u);
+        EXPECT_TRUE(answerer.Texts().empty());
+        EXPECT_EQ(State(), installed);
+    }
+
+    // The installed copy removes everything, its own file once it has ended.
+    const long long now = static_cast<long long>(std::time(nullptr));
+    EXPECT_EQ(ClaimNonce("00aa00aa00aa00aa", now + 100, now), NonceClaim::Claimed);
+    EXPECT_EQ(RunHandler("/uninstall /quiet", Installed()), 0u);
+    EXPECT_TRUE(PumpUntil([&] { return State() == before_; }));
+    EXPECT_EQ(State(), before_);
+    EXPECT_EQ(trace_.Last("uninstall"), "uninstalled");
+}
+
+TEST_F(LauncherInstall, AnOlderInstalledCopyIsReplacedANewerOneKeptAndUsed)
+{
+    const struct {
+        const char* what;
+        long long delta;
+        bool running;
+    } cases[] = {{"older", -1, false}, {"older and running", -(1LL << 16), true}, {"newer", 1LL << 48, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Clean();
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        const std::string copy = WithVersion(c.delta);
+        ASSERT_TRUE(WriteBytes(Installed(), copy));
+        // A running copy, held by its refusal box.
+        std::unique_ptr<CHandler> running;
+        if (c.running) {
+            running = std::make_unique<CHandler>(Installed(), "not-a-link");
+            ASSERT_TRUE(PumpUntil([] { return FindWindowW(L"#32770", L"VOK 围棋") != nullptr; }));
+        }
+        EXPECT_EQ(RunHandler("/install /quiet", download_), 0u);
+        const bool replaced = c.delta < 0;
+        EXPECT_EQ(ReadFileBytes(Installed()) == copy, !replaced);
+        EXPECT_EQ(ReadFileBytes(Installed()) == ReadFileBytes(download_), replaced);
+        EXPECT_EQ(Command(), L"\"" + Wide(Installed()) + L"\" \"%1\"");
+        EXPECT_EQ(WideValue(HKEY_CURRENT_USER, kUninstallEntryPath, L"DisplayVersion"),
+                  replaced ? L"1.0.0.2" : L"2.0.0.2");
+        EXPECT_FALSE(FileExists(Installed() + ".new"));
+        if (running) {
+            CBoxAnswerer answerer(IDOK);
+            EXPECT_EQ(running->ExitCode(), 1u);
+        }
+        // Uninstalled, whatever ran: nothing left.
+        EXPECT_EQ(RunHandler("/uninstall /quiet", download_), 0u);
+        EXPECT_EQ(State(), before_);
+    }
+}
+
+TEST_F(LauncherInstall, AWriteThatFailsTakesBackWhatItWrote)
+{
+    // A handler the client's installer registered before: it comes back.
+    ASSERT_EQ(RegisterScheme(SchemeScope::User, L"C:\\client\\VantorimaLaunch.exe"), ERROR_SUCCESS);
+    const std::string before = State();
+    const std::string command = SchemeKeyPath() + "\\shell\\open\\command";
+    const struct {
+        const char* step;
+        std::function<bool(bool)> block;  // true: blocks; false: lets go
+    } cases[] = {
+        {"folder",
+         [&](bool on) {
+             return on ? WriteBytes(folder_, "a file where the folder goes") : DeleteFileA(folder_.c_str()) != 0;
+         }},
+        {"scheme",
+         [&](bool on) { return SetKeyDacl(HKEY_CURRENT_USER, command.c_str(), on ? kReadOnlyDacl : kFullAccessDacl); }},
+        // An entry that cannot be written (Wine lets any key be created).
+        {"uninstall entry",
+         [&](bool on) {
+             if (!on)
+                 return CRegKey::DeleteTree(HKEY_CURRENT_USER, kUninstallEntryPath) == ERROR_SUCCESS;
+             HKEY entry;
+             if (RegCreateKeyExA(HKEY_CURRENT_USER, kUninstallEntryPath, 0, nullptr, 0, KEY_WRITE, nullptr, &entry,
+                                 nullptr) != ERROR_SUCCESS)
+                 return false;
+             RegCloseKey(entry);
+             return SetKeyDacl(HKEY_CURRENT_USER, kUninstallEntryPath, kReadOnlyDacl);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        ASSERT_TRUE(c.block(true));
+        const std::string blocked = State();
+        CBoxAnswerer answerer(IDOK);
+        EXPECT_EQ(RunHandler("/install", download_), 4u);
+        EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kInstallFailedText});
+        EXPECT_EQ(trace_.Last("install failed").rfind(std::string("install failed: ") + c.step + ": error ", 0), 0u)
+            << trace_.Last("install failed");
+        EXPECT_EQ(State(), blocked);
+        EXPECT_TRUE(c.block(false));
+        EXPECT_EQ(State(), before);
+    }
+    CRegKey::DeleteTree(HKEY_CURRENT_USER, SchemeKeyPath().c_str());
 }

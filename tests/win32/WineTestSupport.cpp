@@ -224,8 +224,13 @@ void WriteSettingsValue(const char* name, DWORD type, const std::string& bytes)
 
 bool SetSettingsKeyDacl(const char* sddl)
 {
+    return SetKeyDacl(HKEY_CURRENT_USER, kSettingsKeyPath, sddl);
+}
+
+bool SetKeyDacl(HKEY root, const char* path, const char* sddl)
+{
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, path, 0, WRITE_DAC, &key) != ERROR_SUCCESS)
         return false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     bool done = ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr) &&

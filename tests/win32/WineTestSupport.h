@@ -72,6 +72,8 @@ constexpr const char kReadOnlyDacl[] = "D:P(A;;KRSDWD;;;WD)";
 constexpr const char kFullAccessDacl[] = "D:P(A;;KA;;;WD)";
 // Sets the settings key's DACL from an SDDL string; false when that failed.
 bool SetSettingsKeyDacl(const char* sddl);
+// The same for any key (HKCU or HKLM path).
+bool SetKeyDacl(HKEY root, const char* path, const char* sddl);
 
 // The local update server the test runs inside (tools/update_server.py
 // --exec): its port, and the folder it serves as a Windows path. Empty when
