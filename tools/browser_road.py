@@ -733,12 +733,13 @@ class Road:
             served = f.read()
 
         def downloaded():
-            names = os.listdir(self.downloads)
-            if len(names) != 1 or names[0].endswith((".part", ".crdownload")):
+            # Under its own name once complete (browsers write elsewhere first).
+            path = os.path.join(self.downloads, "VantorimaLaunch.exe")
+            try:
+                with open(path, "rb") as f:
+                    return path if f.read() == served else None
+            except FileNotFoundError:
                 return None
-            path = os.path.join(self.downloads, names[0])
-            with open(path, "rb") as f:
-                return path if f.read() == served else None
 
         path = wait_for(20, downloaded)
         self.expect(path, "%s downloaded the offered launcher, the signed handler: %s" % (self.browser.name, path))
@@ -858,6 +859,8 @@ class Road:
             self.expect(server == a.server, "LoginSERV %s" % server)
         self.expect_the_page_saw_the_link_taken()
         self.timed("road (a)", started)
+        if not workdir:
+            raise RuntimeError("no client installed: the other roads need it")
 
         say("road (c): everything installed")
         self.forget_the_client_record()
