@@ -285,6 +285,7 @@ class Chromium:
             self.devtools.call("Target.closeTarget", {"targetId": self.aside}, session=False)
             self.aside = None
         self.devtools.call("Page.bringToFront")
+        x_focus(self.devtools.process.pid)
 
     def close(self):
         self.devtools.close()
