@@ -5,6 +5,7 @@
 //   VantorimaLaunch.exe /register [/machine]   |   /unregister [/machine]
 // and, as the launcher a page offers, it installs itself per user:
 //   VantorimaLaunch.exe [/install [/quiet]]    |   /uninstall [/quiet]
+// A renewal starts the new copy with /renewed "<link>".
 #include <windows.h>
 
 #include <shellapi.h>
@@ -82,13 +83,17 @@ int Run(int argc, wchar_t** argv)
             return kExitRegistration;
         return Registration(add, argc == 3 ? argv[2] : nullptr);
     }
-    if (argc > 2)
+    // The copy that a renewal installed, with the link it could not read.
+    const bool renewed = lstrcmpiW(first, L"/renewed") == 0 && argc == 3;
+    if (renewed)
+        first = argv[2];
+    else if (argc > 2)
         return RefuseLink("more than one argument");
     bool exact = false;
     const std::string link = Utf8FromWide(first, exact);
     if (!exact)
         return RefuseLink("link is not valid text");
-    return RunLink(link);
+    return RunLink(link, renewed);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "BuildConfig.h"
 #include "framework/sys/UniqueHandle.h"
 #include "handler/NonceLedger.h"
+#include "handler/SelfRenewal.h"
 #include "handler/SignedLink.h"
 #include "support/Trace.h"
 #include "updater/ClientTerminator.h"
@@ -88,9 +89,11 @@ bool AnsiFromUtf8(const std::string& utf8, std::string& ansi)
         back == text;
 }
 
-int RunLink(std::string_view link)
+int RunLink(std::string_view link, bool renewed)
 {
     const CheckedLink checked = CheckLink(link, static_cast<long long>(std::time(nullptr)));
+    if (checked.newerVersion && !renewed)
+        return RenewForLink(link);
     if (!checked.ok)
         return RefuseLink(checked.why);
 

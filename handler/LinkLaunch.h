@@ -21,8 +21,10 @@ enum HandlerExit : int {
 int RefuseLink(const std::string& why);
 
 // The link as the shell passed it, in UTF-8. Refuses, or launches and runs
-// until the launch has handed over or the update dialog has ended.
-int RunLink(std::string_view link);
+// until the launch has handed over or the update dialog has ended. A genuine
+// link of a newer version renews the launcher (SelfRenewal.h), unless this
+// copy was started by a renewal (renewed): then it is refused.
+int RunLink(std::string_view link, bool renewed = false);
 
 // Runs the launch sequence for properties (ANSI strings) as the control's
 // window creation does, with the update dialog as a top-level window, and

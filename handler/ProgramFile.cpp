@@ -10,17 +10,16 @@ namespace {
 // block's header: its value length (52), its type (binary) and its key
 // "VS_VERSION_INFO", then padding to a DWORD. Read from the file, not loaded:
 // a module of the same name that runs here would be taken for it.
-unsigned long long FixedVersion(const wchar_t* path)
+unsigned long long FixedVersion(HANDLE file)
 {
     static const char kHeader[] = "\x34\0\0\0V\0S\0_\0V\0E\0R\0S\0I\0O\0N\0_\0I\0N\0F\0O\0\0\0\0\0";
-    const CFileHandle file(
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
-    const DWORD size = file ? GetFileSize(file.Get(), nullptr) : 0;
+    const DWORD size = GetFileSize(file, nullptr);
     if (size == 0 || size == INVALID_FILE_SIZE || size > (64u << 20))
         return 0;
     std::vector<char> bytes(size);
     DWORD read = 0;
-    if (!ReadFile(file.Get(), bytes.data(), size, &read, nullptr) || read != size)
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0 || !ReadFile(file, bytes.data(), size, &read, nullptr) ||
+        read != size)
         return 0;
     const size_t header = sizeof kHeader - 1;
     for (size_t at = 0; at + header + sizeof(VS_FIXEDFILEINFO) <= size; at += 2) {
@@ -32,19 +31,6 @@ unsigned long long FixedVersion(const wchar_t* path)
             return (static_cast<unsigned long long>(fixed.dwFileVersionMS) << 32) | fixed.dwFileVersionLS;
     }
     return 0;
-}
-
-WideText FullPath(const wchar_t* path)
-{
-    WideText full(MAX_PATH);
-    DWORD length = GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length >= full.size()) {
-        full.resize(length + 1);
-        length = GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr);
-    }
-    full.resize(length < full.size() ? length + 1 : 1);
-    full.back() = L'\0';
-    return full;
 }
 
 }  // namespace
@@ -64,7 +50,14 @@ WideText ProgramPath()
 
 unsigned long long ProgramVersion(const wchar_t* path)
 {
-    return FixedVersion(path ? path : ProgramPath().data());
+    const CFileHandle file(CreateFileW(path ? path : ProgramPath().data(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file ? FixedVersion(file.Get()) : 0;
+}
+
+unsigned long long OpenProgramVersion(HANDLE file)
+{
+    return FixedVersion(file);
 }
 
 WideText VersionText(unsigned long long version)
@@ -75,7 +68,7 @@ WideText VersionText(unsigned long long version)
     return WideJoin({text});
 }
 
-bool SamePath(const wchar_t* a, const wchar_t* b)
+bool RunsFrom(const WideText& path)
 {
-    return lstrcmpiW(FullPath(a).data(), FullPath(b).data()) == 0;
+    return lstrcmpiW(ProgramPath().data(), path.data()) == 0;
 }

@@ -9,9 +9,12 @@ WideText ProgramPath();
 // A program's file version from its version block (FILEVERSION, most
 // significant part first), or 0 when it has none. Null: the running program.
 unsigned long long ProgramVersion(const wchar_t* path);
+// The same through an open file (read from its start).
+unsigned long long OpenProgramVersion(HANDLE file);
 
 // "a.b.c.d"
 WideText VersionText(unsigned long long version);
 
-// Whether two paths name the same file, by their full forms.
-bool SamePath(const wchar_t* a, const wchar_t* b);
+// Whether the running program is the file at path (as the system named it
+// when it started the program).
+bool RunsFrom(const WideText& path);

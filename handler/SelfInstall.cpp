@@ -1,6 +1,7 @@
 #include "handler/SelfInstall.h"
 
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include "framework/sys/RegKey.h"
 #include "handler/LinkLaunch.h"
@@ -17,9 +18,8 @@ constexpr wchar_t kDisplayName[] = L"VOK 围棋 启动器";
 constexpr wchar_t kPublisher[] = L"Quorsel";
 constexpr char kLauncherKeyPath[] = "Software\\Quorsel\\Vantorima";
 const char kInstalledText[] = "VOK 围棋启动器已经装好。\r\n\r\n请回到网页，再按一次“开始游戏”。";
-const char kInstallFailedText[] = "VOK 围棋启动器未能安装：文件夹或注册表无法写入。\r\n\r\n什么都没有改变。";
-const char kUninstalledText[] = "VOK 围棋启动器已经卸载。";
-const char kUninstallFailedText[] = "VOK 围棋启动器未能完全卸载：有的文件或注册表项无法删除。";
+const char kInstallFailedText[] = "VOK 围棋启动器无法写入文件夹或注册表，未能安装。";
+const char kUninstallFailedText[] = "VOK 围棋启动器未能完全卸载。";
 
 void Box(bool quiet, const char* text, UINT icon)
 {
@@ -83,21 +83,23 @@ LONG WriteUninstallEntry(HKEY key, const WideText& folder, const WideText& progr
 {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     GetFileAttributesExW(program.data(), GetFileExInfoStandard, &data);
-    const WideText quoted = WideJoin({L"\"", program.data(), L"\" /uninstall"});
-    LONG result = SetText(key, L"DisplayName", WideJoin({kDisplayName}));
+    const WideText version = VersionText(ProgramVersion(program.data()));
+    const wchar_t* path = program.data();
+    // Each text joined from three pieces.
     const struct {
-        const wchar_t* name;
-        WideText text;
+        const wchar_t *name, *a, *b, *c;
     } texts[] = {
-        {L"DisplayVersion", VersionText(ProgramVersion(program.data()))},
-        {L"Publisher", WideJoin({kPublisher})},
-        {L"DisplayIcon", WideJoin({program.data(), L",0"})},
-        {L"InstallLocation", folder},
-        {L"UninstallString", quoted},
-        {L"QuietUninstallString", WideJoin({quoted.data(), L" /quiet"})},
+        {L"DisplayName", kDisplayName, L"", L""},
+        {L"DisplayVersion", version.data(), L"", L""},
+        {L"Publisher", kPublisher, L"", L""},
+        {L"DisplayIcon", path, L",0", L""},
+        {L"InstallLocation", folder.data(), L"", L""},
+        {L"UninstallString", L"\"", path, L"\" /uninstall"},
+        {L"QuietUninstallString", L"\"", path, L"\" /uninstall /quiet"},
     };
+    LONG result = ERROR_SUCCESS;
     for (const auto& text : texts)
-        result = result == ERROR_SUCCESS ? SetText(key, text.name, text.text) : result;
+        result = result == ERROR_SUCCESS ? SetText(key, text.name, WideJoin({text.a, text.b, text.c})) : result;
     const struct {
         const wchar_t* name;
         DWORD number;
@@ -133,9 +135,9 @@ public:
     DWORD Program(const WideText& folder, const WideText& program)
     {
         m_folder = folder, m_program = program;
-        if (SamePath(ProgramPath().data(), program.data()))
+        if (RunsFrom(program))
             return ERROR_SUCCESS;
-        if (FileExists(program.data()) && ProgramVersion(program.data()) >= ProgramVersion(nullptr))
+        if (ProgramVersion(program.data()) >= ProgramVersion(nullptr))
             return ERROR_SUCCESS;
         // Its parent first: %LOCALAPPDATA%\Programs may not exist yet.
         WideText parent = folder;
@@ -309,26 +311,23 @@ int UninstallSelf(bool quiet)
     }
     CRegKey::DeleteIfEmpty(HKEY_CURRENT_USER, kLauncherKeyPath);
     bool filesGone = true;
-    if (SamePath(ProgramPath().data(), program.data()))
+    if (RunsFrom(program))
         filesGone = StartFinisher();
     else
         filesGone = RemoveInstalledFiles(folder);
     if (result != ERROR_SUCCESS || !filesGone) {
-        TraceOut("uninstall failed: error %ld, files %s", static_cast<long>(result), filesGone ? "gone" : "left");
+        TraceOut("uninstall failed: error %ld", static_cast<long>(filesGone ? result : ERROR_ACCESS_DENIED));
         Box(quiet, kUninstallFailedText, MB_ICONERROR);
         return kExitRegistration;
     }
+    // Done: the system's list of programs shows it gone; no box.
     TraceOut("uninstalled");
-    Box(quiet, kUninstalledText, MB_ICONINFORMATION);
     return kExitLaunched;
 }
 
 int FinishUninstall(const wchar_t* processHandle)
 {
-    unsigned long value = 0;
-    for (const wchar_t* c = processHandle; *c >= L'0' && *c <= L'9'; ++c)
-        value = value * 10 + static_cast<unsigned long>(*c - L'0');
-    const CKernelHandle process(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value)));
+    const CKernelHandle process(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(StrToIntW(processHandle))));
     if (!process || WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0)
         return kExitRegistration;
     // The system may let go of the ended program's file a little later.

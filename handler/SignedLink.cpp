@@ -6,8 +6,15 @@
 #include "LinkKeys.h"
 #include "handler/LinkSignature.h"
 
+// The highest link version (v) this reader reads (VANTORIMA_LINK_VERSION);
+// every version up to it has the format of SignedLink.h.
+#ifndef VANTORIMA_LINK_VERSION
+#define VANTORIMA_LINK_VERSION 1
+#endif
+
 namespace {
 
+constexpr long kLinkVersion = VANTORIMA_LINK_VERSION;
 constexpr std::string_view kVerb = "launch";
 constexpr size_t kSignatureChars = 86;  // 64 bytes in base64url, no padding
 
@@ -219,6 +226,46 @@ std::string Named(const char* what, Param p)
     return std::string(what) + " " + std::string(kParamNames[p]);
 }
 
+// v as a number: 1 to 9 digits without a leading zero; else -1.
+long VersionNumber(std::string_view text)
+{
+    if (text.empty() || text.size() > 9 || text[0] == '0')
+        return -1;
+    long number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return -1;
+        number = number * 10 + (c - '0');
+    }
+    return number;
+}
+
+// A link whose v is a number above kLinkVersion, with its signed part and
+// signature; newerVersion stays false for any other link.
+ReadLinkResult ReadNewerLink(std::string_view link, std::string_view query)
+{
+    ReadLinkResult result;
+    long version = -1;
+    for (size_t at = 0; at <= query.size() && version < 0;) {
+        size_t end = query.find('&', at);
+        end = end == std::string_view::npos ? query.size() : end;
+        if (query.substr(at, 2) == "v=")
+            version = VersionNumber(query.substr(at + 2, end - at - 2));
+        at = end + 1;
+    }
+    const size_t sig = link.rfind("&sig=");
+    if (version <= kLinkVersion || sig == std::string_view::npos)
+        return result;
+    if (!DecodeSignature(std::string(link.substr(sig + 5)), result.signature)) {
+        result.why = "bad sig";
+        return result;
+    }
+    result.newerVersion = true;
+    result.why = "newer version";
+    result.signedPart = link.substr(0, sig);
+    return result;
+}
+
 }  // namespace
 
 ReadLinkResult ReadLink(std::string_view link)
@@ -243,6 +290,12 @@ ReadLinkResult ReadLink(std::string_view link)
     for (char c : query)
         if (!IsQueryChar(c))
             return Refused("character not allowed in a link");
+
+    // A newer format may add or change parameters; its signature still covers
+    // everything before the last "&sig=", which is all of it but the
+    // signature itself.
+    if (const ReadLinkResult newer = ReadNewerLink(link, query); newer.newerVersion)
+        return newer;
 
     // name=value pairs, each name once, sig last.
     std::string_view raw[kParamCount];
@@ -292,7 +345,7 @@ ReadLinkResult ReadLink(std::string_view link)
                 return Refused(std::string(fault) + " in " + std::string(kParamNames[p]));
     }
 
-    if (value[kV] != "1")
+    if (VersionNumber(value[kV]) < 1 || VersionNumber(value[kV]) > kLinkVersion)
         return Refused("unknown version");
     if (value[kId].size() > kMaxLinkIdBytes)
         return Refused("id too long");
@@ -353,7 +406,7 @@ CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const
 {
     CheckedLink checked;
     ReadLinkResult read = ReadLink(link);
-    if (!read.ok) {
+    if (!read.ok && !read.newerVersion) {
         checked.why = std::move(read.why);
         return checked;
     }
@@ -362,6 +415,12 @@ CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const
         verified = VerifyLinkSignature(keys[i], read.signedPart, read.signature);
     if (!verified) {
         checked.why = "signature does not verify";
+        return checked;
+    }
+    // Genuine, in a format this reader does not know: a newer handler may.
+    if (read.newerVersion) {
+        checked.why = std::move(read.why);
+        checked.newerVersion = true;
         return checked;
     }
     if (nowUnixSeconds >= read.fields.exp) {

@@ -41,10 +41,14 @@ struct LinkFields {
 struct CheckedLink {
     bool ok = false;
     std::string why;  // the refusal's trace text
+    // Not ok, but signed by a known key, with a v above kLinkVersion: a link
+    // of a newer format ("newer version"), whose other fields are not read.
+    bool newerVersion = false;
     LinkFields fields;
 };
 
 // Strict reading + signature against the compiled-in public keys + freshness
+// (a link of a newer version: its signature alone, see newerVersion)
 // (refused when exp has passed, that is now >= exp, or lies more than
 // VANTORIMA_LINK_MAX_AGE seconds ahead). Does NOT claim the nonce: the
 // caller's ledger does. fields.nonce comes back in lowercase, so a ledger
@@ -70,6 +74,8 @@ CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const
 // The strict reading alone: no signature, no clock.
 struct ReadLinkResult {
     bool ok = false;
+    // v above kLinkVersion: only signedPart and signature are read.
+    bool newerVersion = false;
     std::string why;
     LinkFields fields;
     std::string_view signedPart;  // the link up to, not including, "&sig="

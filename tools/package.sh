@@ -186,7 +186,9 @@ clsid = re.search(r"uuid\(([0-9A-Fa-f-]{36})\)[^\]]*\]\s*coclass", open(idl).rea
 
 def version_and_machine(path):
     data = open(path, "rb").read()
-    at = data.find(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO's signature
+    # VS_FIXEDFILEINFO's signature behind the version block's key (the
+    # handler's code holds the same four bytes: it reads version blocks too).
+    at = data.find(struct.pack("<I", 0xFEEF04BD), data.find("VS_VERSION_INFO".encode("utf-16-le")))
     ms, ls = struct.unpack_from("<II", data, at + 8)
     pe = struct.unpack_from("<I", data, 0x3C)[0]  # the PE header; its machine follows "PE\0\0"
     return "%d,%d,%d,%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF), struct.unpack_from("<H", data, pe + 4)[0]

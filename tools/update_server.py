@@ -44,6 +44,10 @@ same standing modes, with the first --tls CERT KEY pair; /~set/~cert=N/
 switches new connections to the N-th pair (from 0), for a certificate that
 the client does not trust. The plain port stays http.
 
+With --launcher FILE it serves FILE as /service/VantorimaLaunch.exe (the
+launcher that a page offers and that renews itself) unless the folder holds
+its own.
+
 With --link-tool and --link-key it also stands in for the service's own side
 of the link door: POST /link answers with a fresh signed link for the account
 that --link-id, --link-pass, --link-join-key and --link-server name, made by
@@ -72,6 +76,9 @@ import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+# Where the launcher (the 32-bit link handler) is served, for pages that offer
+# it and for launchers that renew themselves.
+LAUNCHER_PATH = "service/VantorimaLaunch.exe"
 PATTERN = bytes(i * 7 % 251 for i in range(251 * 4096))  # whole periods, so slices join up
 
 
@@ -199,7 +206,10 @@ class Handler(BaseHTTPRequestHandler):
             return
         else:
             local = os.path.realpath(os.path.join(self.server.root, name))
-            if not local.startswith(self.server.root + os.sep) or not os.path.isfile(local):
+            launcher = self.server.main.launcher
+            if name == LAUNCHER_PATH and launcher and not os.path.isfile(local):
+                local = launcher
+            elif not local.startswith(self.server.root + os.sep) or not os.path.isfile(local):
                 self.send_error(404, "Not Found", "No such file: " + name)
                 return
             body = Body(os.path.getsize(local), local)
@@ -347,6 +357,7 @@ class Server(ThreadingHTTPServer):
         self.verbose = verbose
         self.contexts = contexts
         self.main = main or self
+        self.launcher = None
         self.stopping = threading.Event()
         self.standing_modes = {}
         self.last_activity = time.monotonic()
@@ -427,6 +438,8 @@ def main():
     parser.add_argument("--idle", type=float, default=120, help="stop after this many idle seconds (0: never)")
     parser.add_argument("--lifetime", type=float, default=1800, help="stop after this many seconds (0: never)")
     parser.add_argument("--verbose", action="store_true", help="log every request to stderr")
+    parser.add_argument("--launcher", help="the file served as /" + LAUNCHER_PATH + " when the root has none "
+                        "(the signed 32-bit link handler)")
     parser.add_argument("--link-tool", help="the link signing tool (vantorima-link); enables POST /link")
     parser.add_argument("--link-key", help="the private key (PEM) that signs the links")
     parser.add_argument("--link-id", default="guest", help="the account's name in the links (default: guest)")
@@ -450,6 +463,8 @@ def main():
     except OSError as error:
         sys.stderr.write("update_server: cannot listen on 127.0.0.1:%d: %s\n" % (args.port, error.strerror))
         return 2
+    if args.launcher:
+        server.launcher = os.path.realpath(args.launcher)
     if args.link_tool:
         if not args.link_key:
             parser.error("--link-tool needs --link-key")

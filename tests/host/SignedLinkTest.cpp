@@ -208,7 +208,9 @@ TEST_F(SignedLink, StrictReadingRefusesEachFault)
         {Link(With(good, "server", "%2Fhost")), "switch in server"},
         {Link(With(good, "id", "%2FPASSWORD:x")), "switch in id"},
         {Link(With(good, "id", "me%2FPASSWORD:x")), "switch in id"},
-        {Link(With(good, "v", "2")), "unknown version"},
+        {Link(With(good, "v", "0")), "unknown version"},
+        {Link(With(good, "v", "01")), "unknown version"},
+        {Link(With(good, "v", "1.1")), "unknown version"},
         {Link(With(good, "exp", "0" + std::to_string(kNow + 60))), "bad exp"},
         {Link(With(good, "exp", "-5")), "bad exp"},
         {Link(With(good, "exp", "1e9")), "bad exp"},
@@ -260,6 +262,21 @@ TEST_F(SignedLink, SignatureCoversTheExactBytesUnderAListedKey)
     const std::string unlisted = Sign(Join(GoodParams(), kScheme + ":launch?"), *dir_ + "/other.pem");
     for (const std::string& link : {otherBytes, flipped, unlisted})
         EXPECT_EQ(Check(link).why, "signature does not verify") << link;
+
+    // A newer version: only its signature is read, over the bytes before the
+    // last "&sig=", whatever its parameters; the reader tells it apart.
+    const std::string newer = Link(Plus(With(GoodParams(), "v", "2"), "extra", "new"));
+    const CheckedLink newerChecked = Check(newer);
+    EXPECT_FALSE(newerChecked.ok);
+    EXPECT_TRUE(newerChecked.newerVersion);
+    EXPECT_EQ(newerChecked.why, "newer version");
+    std::string newerChanged = newer;
+    newerChanged.replace(newerChanged.find("extra=new"), 9, "extra=old");
+    for (const std::string& link :
+         {newerChanged, Sign(Join(With(GoodParams(), "v", "2"), kScheme + ":launch?"), *dir_ + "/other.pem")}) {
+        EXPECT_EQ(Check(link).why, "signature does not verify") << link;
+        EXPECT_FALSE(Check(link).newerVersion);
+    }
 
     // A key that is listed, second of two.
     const LinkPublicKey both[] = {testKey_, otherKey_};

@@ -442,7 +442,7 @@ TEST_F(LinkHandlerUpdate, AFailedDownloadShowsItsBoxAndEndsTheHandler)
 namespace {
 
 const wchar_t kInstalledText[] = L"VOK 围棋启动器已经装好。\r\n\r\n请回到网页，再按一次“开始游戏”。";
-const wchar_t kInstallFailedText[] = L"VOK 围棋启动器未能安装：文件夹或注册表无法写入。\r\n\r\n什么都没有改变。";
+const wchar_t kInstallFailedText[] = L"VOK 围棋启动器无法写入文件夹或注册表，未能安装。";
 
 std::wstring Wide(const std::string& ansi)
 {
@@ -724,4 +724,62 @@ TEST_F(LauncherInstall, AWriteThatFailsTakesBackWhatItWrote)
         EXPECT_EQ(State(), before);
     }
     CRegKey::DeleteTree(HKEY_CURRENT_USER, SchemeKeyPath().c_str());
+}
+
+TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
+{
+    // The installed launcher: this handler, signed by the test publisher, so
+    // that "self" names that publisher.
+    const std::string self = ProgramDir() + "VantorimaLaunch-signed.exe";
+    const std::string next = ReadFileBytes(ProgramDir() + "VantorimaLaunchNext-signed.exe");
+    std::string tampered = next;
+    tampered[0x600] ^= 1;
+    const std::string installed = LocalFolder() + "\\Programs\\Vantorima\\VantorimaLaunch.exe";
+    const std::string served = UpdateServerRoot() + "\\service\\VantorimaLaunch.exe";
+    const struct {
+        const char* what;
+        std::string served;
+        const char* link;
+        const char* refused;  // the trace's refusal, or null when renewed
+    } cases[] = {
+        {"tampered", tampered, "next", "renewal: no checked launcher"},
+        {"another publisher", ReadFileBytes(ProgramDir() + "VantorimaLaunchNext-other.exe"), "next",
+         "renewal: no checked launcher"},
+        {"not newer", ReadFileBytes(self), "next", "renewal: not newer"},
+        {"a key nobody knows", next, "next_stranger", "signature does not verify"},
+        {"newer", next, "next", nullptr},
+        // The new copy cannot read it either: it refuses, and renews no more.
+        {"newer than both", next, "beyond", "newer version"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteSettingsKey();
+        Install();
+        CRegKey::DeleteTree(HKEY_CURRENT_USER, kNonceLedgerPath);
+        for (const char* suffix : {"", ".old"})
+            DeleteFileA((installed + suffix).c_str());
+        ASSERT_EQ(RunHandler("/install /quiet", self), 0u);
+        const std::string before = ReadFileBytes(installed);
+        ASSERT_TRUE(WriteBytes(served, c.served));
+        CBoxAnswerer answerer(IDOK);
+        const bool handedOn = !c.refused || std::string(c.refused) == "newer version";
+        EXPECT_EQ(RunHandler(Quoted(Link(c.link)), installed), handedOn ? 0u : 1u);
+        if (!c.refused) {
+            EXPECT_EQ(RecordField(ClientRecord(), "name"), "player");
+            EXPECT_EQ(ReadFileBytes(installed), next);
+            // The new copy claimed the nonce.
+            EXPECT_NE(KeyTree(HKEY_CURRENT_USER, kNonceLedgerPath).find("LinkNonces\\"), std::string::npos);
+            EXPECT_TRUE(answerer.Texts().empty());
+            continue;
+        }
+        EXPECT_TRUE(PumpUntil([&] { return !answerer.Texts().empty(); }));
+        PumpFor(500);
+        EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kRefusedText});
+        EXPECT_EQ(trace_.Last("link refused"), std::string("link refused: ") + c.refused);
+        EXPECT_EQ(ReadFileBytes(installed), handedOn ? next : before);
+        // No copy claimed the nonce.
+        EXPECT_EQ(KeyTree(HKEY_CURRENT_USER, kNonceLedgerPath).find("LinkNonces\\"), std::string::npos);
+        EXPECT_FALSE(FileExists(record_));
+    }
+    EXPECT_EQ(RunHandler("/uninstall /quiet", self), 0u);
 }

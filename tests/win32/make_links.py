@@ -71,6 +71,10 @@ def main():
             "far_future": link(key, scheme, now + 3600, id="guest"),
             "stranger_key": link(stranger, scheme, soon, id="guest"),
             "not_ansi": link(key, scheme, soon, id="guest😀"),
+            # A newer format: renews the launcher (v2: the next launcher reads it; v3: nobody here does).
+            "next": link(key, scheme, soon, v="2", id="player", **{"pass": token}),
+            "next_stranger": link(stranger, scheme, soon, v="2", id="player"),
+            "beyond": link(key, scheme, soon, v="3", id="player", extra="a parameter of its own"),
         }
         for i in range(int(opts.get("--bench", "0"))):
             links[f"bench_{i}"] = link(key, scheme, soon, id="guest", **{"pass": "0" * 64})

@@ -1,0 +1,85 @@
+#include "handler/SelfRenewal.h"
+
+#include <memory>
+#include <string>
+
+#include "BuildConfig.h"
+#include "framework/sys/LocalFile.h"
+#include "framework/sys/UniqueHandle.h"
+#include "handler/LinkLaunch.h"
+#include "handler/ProgramFile.h"
+#include "handler/SelfInstall.h"
+#include "support/Trace.h"
+#include "updater/DownloadFolder.h"
+#include "updater/InstallerSignature.h"
+#include "updater/WebGrab.h"
+
+namespace {
+
+const char kAgent[] = "Quessel";
+// How long the downloaded launcher may take to install itself.
+constexpr DWORD kInstallWait = 60000;
+
+// Runs program with arguments; its exit code, or STILL_ACTIVE when it could
+// not start or did not end in time. wait 0: started and let go (0).
+DWORD Run(const wchar_t* program, WideText command, DWORD wait)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return STILL_ACTIVE;
+    CloseHandle(process.hThread);
+    const CKernelHandle running(process.hProcess);
+    DWORD code = STILL_ACTIVE;
+    if (wait == 0)
+        return 0;
+    if (WaitForSingleObject(running.Get(), wait) == WAIT_OBJECT_0)
+        GetExitCodeProcess(running.Get(), &code);
+    return code;
+}
+
+}  // namespace
+
+int RenewForLink(std::string_view link)
+{
+    char temp[MAX_PATH];
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    CDownloadFolder folder;
+    folder.Create(std::string(temp, length < sizeof temp ? length : 0));
+    if (folder.Path().empty())
+        return RefuseLink("renewal: no folder");
+
+    CWebGrab engine;
+    engine.SetFileCheck(kInstallerCheck);
+    const std::string url = std::string(VANTORIMA_UPDATE_ORIGIN "/service/") + kLauncherName;
+    std::string path;
+    std::unique_ptr<CLocalFile> checked;
+    if (engine.GetFile(url, folder.Path() + "\\" + kLauncherName, kAgent, nullptr))
+        checked = engine.TakeDoneFile(path);
+    if (!checked)
+        return RefuseLink("renewal: no checked launcher");
+    const unsigned long long served = OpenProgramVersion(checked->Get());
+    if (served <= ProgramVersion(nullptr))
+        return RefuseLink("renewal: not newer");
+    // Started while the checked file is still held, so nobody could swap it.
+    wchar_t launcher[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, launcher, MAX_PATH))
+        return RefuseLink("renewal: no folder");
+    const DWORD installed = Run(launcher, WideJoin({L"\"", launcher, L"\" /install /quiet"}), kInstallWait);
+    checked.reset();
+    if (installed != 0 || ProgramVersion(InstalledProgram().data()) != served)
+        return RefuseLink("renewal: not installed");
+    TraceOut("renewed");
+    // The link is ASCII: the reader takes no other character.
+    const WideText program = InstalledProgram();
+    WideText command = WideJoin({L"\"", program.data(), L"\" /renewed \""});
+    command.pop_back();
+    for (char c : link)
+        command.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    command.push_back(L'"');
+    command.push_back(L'\0');
+    if (Run(program.data(), command, 0) != 0)
+        return RefuseLink("renewal: not started");
+    return kExitLaunched;
+}
