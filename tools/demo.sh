@@ -13,12 +13,15 @@
 #      the password and the join key; the page closes.
 # Then the page's other door, in a real browser (testbed/browser_road.py): the
 # client and its registration removed, the same page in Debian's Chromium,
-# whose play button opens a link signed by the server (POST /link):
-#   0. nothing registered for the link's scheme: the page offers the installer;
-#   1. the link handler registered, no client: the handler's update dialog
-#      downloads and starts the installer, which installs the client and
-#      registers the handler;
-#   2. the client starts.
+# whose play button opens a link signed by the server (POST /link), the
+# player's road from nothing:
+#   0. nothing registered for the link's scheme: the page offers the launcher;
+#   1. the launcher downloaded from the offer and run: its box says it is
+#      ready; back on the page, the page asks for a new link by itself and the
+#      launcher's update dialog downloads and starts the installer, which
+#      installs the client; the launcher starts the client.
+# Then (not pictured) one press starts the client, and the launcher alone
+# makes a client without a handler start.
 # Screenshots of each step go to build/artifacts/.
 #
 #   demo.sh [--check]   --check: also fail unless the client got what the page gave
@@ -152,7 +155,7 @@ if [ -n "$(sed -n 's/^VANTORIMA_LINK_KEYS:[A-Z]*=//p' "$top/build/win32/CMakeCac
   say "the handler of this build trusts other link keys than the test key: no Chromium door to show"
 else
   say "the other door: the same page in Chromium, with a signed $scheme: link"
-  python3 "$top/testbed/browser_road.py" "${road_ports[@]}" --scheme "$scheme" --bin "$bin" \
+  python3 "$top/testbed/browser_road.py" --browser chromium "${road_ports[@]}" --scheme "$scheme" --bin "$bin" \
     --test-signing "$signing" --link-tool "$top/build/host/bin/vantorima-link" --slow 40,16384 --show-ms 4000 \
     --shots "$artifacts" --failure-shots "$artifacts" | sed 's/^/    /'
   [ "${PIPESTATUS[0]}" = 0 ] || browser=no

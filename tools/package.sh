@@ -16,6 +16,8 @@
 #                    the link handler for each processor (default
 #                    build/win32/ and build/win64/VantorimaLaunch.exe), signed,
 #                    for the client's installer to put beside the client
+#   service/VantorimaLaunch.exe  the signed 32-bit handler again: the launcher
+#                    that the login page offers (it installs itself per user)
 #   handler/README.txt  package/handler-README.txt, for the service's operators
 # and checks the result: the CAB holds exactly the two modules and the INF,
 # each module in it is the signed one and built for the processor the INF
@@ -182,6 +184,9 @@ sign "$handler64" "$work/handler-x64.exe" "Vantorima Link Handler"
 mv -f "$work/handler-x86.exe" "$out/handler/x86/VantorimaLaunch.exe"
 mv -f "$work/handler-x64.exe" "$out/handler/x64/VantorimaLaunch.exe"
 cp "$top/package/handler-README.txt" "$out/handler/README.txt"
+# The launcher the page offers, where the page links it: the 32-bit one runs everywhere.
+mkdir -p "$out/service"
+cp "$out/handler/x86/VantorimaLaunch.exe" "$out/service/VantorimaLaunch.exe"
 
 # --- checks -------------------------------------------------------------------
 listed=$(gcab -t "$out/Vantorima.cab" | sort | tr '\n' ' ')
@@ -215,7 +220,7 @@ leaf=${leaf#*=}
 verify=(verify -CAfile "$cafile")
 [ -n "$leaf" ] && verify+=(-require-leaf-hash "sha256:${leaf//:/}")
 for f in "$work/x/Vantorima.ocx" "$work/x/Vantorima64.ocx" "$out/Vantorima.cab" "$out/handler/x86/VantorimaLaunch.exe" \
-  "$out/handler/x64/VantorimaLaunch.exe"; do
+  "$out/handler/x64/VantorimaLaunch.exe" "$out/service/VantorimaLaunch.exe"; do
   osslsigncode "${verify[@]}" -in "$f" >"$work/verify.log" 2>&1 ||
     { cat "$work/verify.log" >&2; fail "the signature of $(basename "$f") does not verify"; }
 done
@@ -292,4 +297,4 @@ EOF
 
 [ $test_only = 0 ] ||
   echo "package: signed with the build's test certificate, trusting the test link key: for tests only, deployable nowhere"
-echo "package: $out/Vantorima.cab (Vantorima.ocx, Vantorima64.ocx, Vantorima.inf), all signed by $(openssl x509 -in "$cert" -noout -subject 2>/dev/null || echo "$cert"); example page $out/example.html; link handler in $out/handler/"
+echo "package: $out/Vantorima.cab (Vantorima.ocx, Vantorima64.ocx, Vantorima.inf), all signed by $(openssl x509 -in "$cert" -noout -subject 2>/dev/null || echo "$cert"); example page $out/example.html; link handler in $out/handler/, the page's launcher $out/service/VantorimaLaunch.exe"

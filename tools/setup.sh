@@ -2,14 +2,14 @@
 # Installs what a fresh Debian 12 machine lacks to build and test the module:
 # the MinGW i686 and x86_64 cross compilers, 32-bit and 64-bit Wine, a headless X server, the Chinese
 # locale and fonts, the packaging and signing tools, OpenSSL's libcrypto for
-# the link tool and the native link tests, and Debian's Chromium with xdg-utils
-# for the test of the page's link door in a real browser. Does nothing when
-# everything is already there.
+# the link tool and the native link tests, and Debian's Chromium and Firefox
+# (firefox-esr) with xdg-utils for the tests of the page's link door in real
+# browsers. Does nothing when everything is already there.
 set -eu
 
 packages="g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine32:i386 wine64 xvfb xauth x11-utils
 locales fonts-wqy-zenhei googletest imagemagick gcab osslsigncode openssl libssl-dev clang libclang-rt-14-dev clang-format-14
-python3 cmake make chromium xdg-utils"
+python3 cmake make chromium firefox-esr xdg-utils"
 
 missing=""
 for p in $packages; do
