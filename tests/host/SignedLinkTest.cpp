@@ -10,7 +10,7 @@
 
 #include "BuildConfig.h"
 
-// Every vector is signed by the openssl command line that README.md gives the
+// Every vector is signed by the openssl command line that docs/security.md gives the
 // service (link-key.pem of the build's test certificates), so a refusal below
 // comes from the fault under test and not from a missing signature.
 namespace {
@@ -43,7 +43,7 @@ std::string Quoted(const std::string& text)
     return out + "'";
 }
 
-// README.md's two command lines: r || s in hex, then base64url without padding.
+// docs/security.md's two command lines: r || s in hex, then base64url without padding.
 std::string OpensslSignature(const std::string& signedPart, const std::string& privatePem)
 {
     const std::string rs =
