@@ -15,6 +15,7 @@
 #include "download/UnpackPass.h"
 #include "download/WebGrab.h"
 #include "framework/sys/LocalFile.h"
+#include "framework/sys/Result.h"
 #include "res/Resource.h"
 
 namespace {
@@ -56,7 +57,7 @@ HANDLE OpenThroughShell(const std::string& file, const std::string& folder)
     open.lpFile = file.c_str();
     open.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     open.nShow = SW_SHOWNORMAL;
-    return ShellExecuteExA(&open) ? open.hProcess : nullptr;
+    return LOG_IF_WIN32_BOOL_FALSE(ShellExecuteExA(&open)) ? open.hProcess : nullptr;
 }
 
 std::string FolderOf(const std::string& path)
@@ -80,7 +81,7 @@ void OpenClientByName(const std::string& name)
     open.lpFile = path.c_str();
     open.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     open.nShow = SW_SHOWNORMAL;
-    ShellExecuteExA(&open);
+    LOG_IF_WIN32_BOOL_FALSE(ShellExecuteExA(&open));
 }
 
 }  // namespace
