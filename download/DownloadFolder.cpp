@@ -119,7 +119,11 @@ void SweepOldFolders(const std::string& parent, const char* separator)
     } while (::FindNextFileA(search, &found));
     ::FindClose(search);
     for (const std::string& folder : folders) {
-        if (OwnedBy(folder, UserSid(user)) && RemoveFolder(folder))
+        // An update that runs now holds its folder without delete sharing:
+        // then this open fails, and its files stay untouched.
+        const bool held = !CFileHandle(::CreateFileA(folder.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!held && OwnedBy(folder, UserSid(user)) && RemoveFolder(folder))
             TraceOut("download folder swept : %s", folder.c_str());
     }
 }

@@ -746,18 +746,22 @@ std::string CurrentUserSid()
 TEST_F(UpdateDialog, EachDownloadFolderIsTheUsersOwnAndTheNextDownloadSweepsTheLast)
 {
     // A killed dialog's partial file, a running installer (a file held open),
-    // and a folder that is not a download's.
+    // an update that runs now (its folder held as the dialog holds it), and
+    // a folder that is not a download's.
     const std::string killed = "Vantorima-00112233445566aa", running = "Vantorima-ffeeddccbbaa9988",
-                      foreign = "Vantorima-notadownload";
-    for (const std::string& name : {killed, running, foreign})
+                      busy = "Vantorima-0123456789abcdef", foreign = "Vantorima-notadownload";
+    for (const std::string& name : {killed, running, busy, foreign})
         ASSERT_TRUE(CreateDirectoryA(temp_.File(name).c_str(), nullptr));
-    ASSERT_TRUE(WriteFileBytes(temp_.File(killed + "\\VokWeiqi.exe"), "partial"));
-    ASSERT_TRUE(WriteFileBytes(temp_.File(running + "\\VokWeiqi.exe"), "running"));
+    for (const std::string& name : {killed, running, busy})
+        ASSERT_TRUE(WriteFileBytes(temp_.File(name + "\\VokWeiqi.exe"), "partial"));
     HANDLE held = CreateFileA(temp_.File(running + "\\VokWeiqi.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    HANDLE busyFolder = CreateFileA(temp_.File(busy).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(busyFolder, INVALID_HANDLE_VALUE);
 
-    std::vector<std::string> kept = {foreign, running};
+    std::vector<std::string> kept = {busy, foreign, running};
     std::sort(kept.begin(), kept.end());
     std::string previous = killed;
     const std::string user = CurrentUserSid();
@@ -784,6 +788,8 @@ TEST_F(UpdateDialog, EachDownloadFolderIsTheUsersOwnAndTheNextDownloadSweepsTheL
         previous = added[0];
     }
     EXPECT_TRUE(answerer.Texts().empty());
+    EXPECT_TRUE(FileExists(temp_.File(busy + "\\VokWeiqi.exe")));
+    CloseHandle(busyFolder);
     CloseHandle(held);
 }
 
