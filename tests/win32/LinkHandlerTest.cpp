@@ -127,6 +127,13 @@ std::wstring WideValue(HKEY root, const std::string& path, const wchar_t* name)
     return data;
 }
 
+std::wstring Wide(const std::string& ansi)
+{
+    wchar_t wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, MAX_PATH);
+    return wide;
+}
+
 bool KeyExists(HKEY root, const std::string& path)
 {
     HKEY key;
@@ -341,12 +348,7 @@ TEST_F(LinkHandler, TheNonceLedgerDropsExpiredEntriesAndKeepsLiveOnes)
 TEST_F(LinkHandler, RegisterAndUnregisterWriteAndRemoveExactlyTheirKeys)
 {
     const std::string key = SchemeKeyPath();
-    const std::wstring program = [] {
-        const std::string path = ProgramDir() + "VantorimaLaunch.exe";
-        wchar_t wide[MAX_PATH];
-        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
-        return std::wstring(wide);
-    }();
+    const std::wstring program = Wide(ProgramDir() + "VantorimaLaunch.exe");
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         const bool machine = root == HKEY_LOCAL_MACHINE;
         SCOPED_TRACE(machine ? "machine" : "user");
@@ -534,13 +536,6 @@ namespace {
 const wchar_t kInstalledText[] = L"VOK 围棋启动器已经装好。\r\n\r\n请回到网页，再按一次“开始游戏”。";
 const wchar_t kInstallFailedText[] = L"VOK 围棋启动器无法写入文件夹或注册表，未能安装。";
 
-std::wstring Wide(const std::string& ansi)
-{
-    wchar_t wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, MAX_PATH);
-    return wide;
-}
-
 // Every key and value below root\path, and every file (with its bytes and
 // time) below a folder, as text to compare.
 std::string KeyTree(HKEY root, const std::string& path)
@@ -611,16 +606,6 @@ std::string WithVersion(long long delta)
     parts[0] = static_cast<DWORD>(version >> 32), parts[1] = static_cast<DWORD>(version);
     memcpy(&bytes[fixed + 8], parts, sizeof parts);
     return bytes;
-}
-
-bool WriteBytes(const std::string& path, const std::string& bytes)
-{
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    const bool done = file != INVALID_HANDLE_VALUE &&
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
-    CloseHandle(file);
-    return done;
 }
 
 class LauncherInstall : public ::testing::Test {
@@ -746,7 +731,7 @@ TEST_F(LauncherInstall, AnOlderInstalledCopyIsReplacedANewerOneKeptAndUsed)
         Clean();
         CreateDirectoryA(folder_.c_str(), nullptr);
         const std::string copy = WithVersion(c.delta);
-        ASSERT_TRUE(WriteBytes(Installed(), copy));
+        ASSERT_TRUE(WriteFileBytes(Installed(), copy));
         // A running copy, held by its refusal box.
         std::unique_ptr<CHandler> running;
         if (c.running) {
@@ -783,7 +768,7 @@ TEST_F(LauncherInstall, AWriteThatFailsTakesBackWhatItWrote)
     } cases[] = {
         {"folder",
          [&](bool on) {
-             return on ? WriteBytes(folder_, "a file where the folder goes") : DeleteFileA(folder_.c_str()) != 0;
+             return on ? WriteFileBytes(folder_, "a file where the folder goes") : DeleteFileA(folder_.c_str()) != 0;
          }},
         {"scheme",
          [&](bool on) { return SetKeyDacl(HKEY_CURRENT_USER, command.c_str(), on ? kReadOnlyDacl : kFullAccessDacl); }},
@@ -850,7 +835,7 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
             DeleteFileA((installed + suffix).c_str());
         ASSERT_EQ(RunHandler("/install /quiet", self), 0u);
         const std::string before = ReadFileBytes(installed);
-        ASSERT_TRUE(WriteBytes(served, c.served));
+        ASSERT_TRUE(WriteFileBytes(served, c.served));
         CBoxAnswerer answerer(IDOK);
         const bool handedOn = !c.refused || std::string(c.refused) == "newer version";
         EXPECT_EQ(RunHandler(Quoted(Link(c.link)), installed), handedOn ? 0u : 1u);
