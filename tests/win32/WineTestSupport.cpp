@@ -104,7 +104,7 @@ int CTraceCapture::Count(const std::string& line) const
     return n;
 }
 
-bool TracedFailure(const std::string& line, const std::string& expression, const std::string& code)
+bool TracedFailure(const std::string& line, const std::string& code)
 {
     const size_t open = line.find('(');
     const size_t close = line.find("): ");
@@ -114,7 +114,9 @@ bool TracedFailure(const std::string& line, const std::string& expression, const
         if (line[i] < '0' || line[i] > '9')
             return false;
     }
-    return line.substr(close + 3) == expression + " failed: " + code;
+    const std::string ending = " failed: " + code;
+    return line.size() > close + 3 + ending.size() &&
+        line.compare(line.size() - ending.size(), ending.size(), ending) == 0;
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)

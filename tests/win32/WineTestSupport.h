@@ -44,9 +44,10 @@ private:
     std::string m_path;
 };
 
-// Whether line is a failure's trace line, "<file>(<line>): <expression>
-// failed: <code>", for this expression and code ("error 5", "0x80070005").
-bool TracedFailure(const std::string& line, const std::string& expression, const std::string& code);
+// Whether line is a failed call's trace line, "<file>(<line>): <call> failed:
+// <code>", with this code ("error 5", "0x80070005"); the call's words are the
+// source's, not something to pin.
+bool TracedFailure(const std::string& line, const std::string& code);
 
 // Dispatches this thread's messages until done() is true or the time is up.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);

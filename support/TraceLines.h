@@ -1,0 +1,96 @@
+// The trace lines that someone outside the code reads: the support desk with
+// a player's trace, the tests, the pages of docs/support.md#trace that list
+// them. Each is written here once; change one only together with that list.
+// Every other trace line is a plain sentence written where it happens.
+#pragma once
+
+namespace TraceLine {
+
+// The launch, by the control and by the link alike.
+inline constexpr char kId[] = "id : %s";
+inline constexpr char kPassword[] = "passwd : <%u bytes>";  // its length, never the password
+inline constexpr char kKey[] = "m_key : %s";
+inline constexpr char kServer[] = "m_strServer : %s";
+inline constexpr char kClientPath[] = "strPath : %s";
+inline constexpr char kSettingsKeyOpened[] = "suc";
+inline constexpr char kSettingsKeyError[] = "error";
+inline constexpr char kTokenLength[] = "len : %d";
+inline constexpr char kTokenTooLong[] = "password does not fit the token";
+inline constexpr char kTokenFirstPass[] = "tmpstr1 : <hidden>";
+inline constexpr char kTokenSecondPass[] = "tmpstr2 : <hidden>";
+inline constexpr char kToken[] = "retstr : <%d hex digits>";
+inline constexpr char kPasswordNotPassed[] = "passwd too long : %d bytes, not passed on";
+inline constexpr char kDialogDeleted[] = "delete m_downLoaddlg";
+inline constexpr char kNotifyChild[] = "CPelloraCtrl::OnNotifyChild";
+inline constexpr char kParentOwner[] = "GetParentOwner";
+inline constexpr char kNoParentOwner[] = "GetParentOwner no";
+
+// The page the control is on.
+inline constexpr char kPageRefused[] = "page refused: %s";
+inline constexpr char kSafetyPageRefused[] = "IObjectSafety: page refused: %s";
+
+// The update dialog.
+inline constexpr char kInstallerLink[] = "link :%s";
+inline constexpr char kListFailed[] = "test1";
+inline constexpr char kUnpackFailed[] = "test3";
+inline constexpr char kNoCheckedInstaller[] = "no checked installer";
+inline constexpr char kDialogOnExit[] = "CDownLoadDlg::OnExit";
+inline constexpr char kDialogExit[] = "CDownLoadDlg::Exit";
+inline constexpr char kClientKilled[] = "CreateDownloadThread:KillProcess";
+
+// The download.
+inline constexpr char kListStart[] = "CWebGrab::DownloadListAll";
+inline constexpr char kListException[] = "CWebGrab::DownloadListAll exception";
+inline constexpr char kListEnd[] = "CWebGrab::DownloadListAll-end";
+inline constexpr char kListSize[] = "m_downloadArray.GetSize : %d";
+inline constexpr char kListUrl[] = "strURL : %s";
+inline constexpr char kListFileName[] = "downFileName : %s";
+inline constexpr char kListFilePath[] = "downFilePath : %s";
+inline constexpr char kListLoopOut[] = "for loop out";
+inline constexpr char kInternetOpenError[] = "InternetOpen error : %lu";
+inline constexpr char kHttpStatus[] = "HTTP status : %lu";
+inline constexpr char kNetError[] = "GetFile net error : %s";
+inline constexpr char kFileError[] = "GetFile file error : %s";
+inline constexpr char kCheckError[] = "GetFile check error : %s - %s";
+inline constexpr char kConnectionLost[] = "GetFile connection lost : %s";
+inline constexpr char kStartsOver[] = "GetFile starts over : %s bytes";
+inline constexpr char kResumes[] = "GetFile resumes (%d) after %s bytes";
+inline constexpr char kStoppedInPause[] = "GetFile stopped during the pause";
+inline constexpr char kFolder[] = "download folder : %s";
+inline constexpr char kFolderError[] = "download folder error : %lu";
+inline constexpr char kFolderSecurityError[] = "download folder security error : %lu";
+inline constexpr char kFolderSwept[] = "download folder swept : %s";
+inline constexpr char kFolderStays[] = "download folder stays : %lu";
+inline constexpr char kInstallerChecked[] = "CheckInstallerFile : %s";  // the file's path, then its verdict
+inline constexpr char kInstallerPassed[] = "CheckInstallerFile : suc%s";
+inline constexpr char kInstallerRefused[] = "CheckInstallerFile : %s%s";
+inline constexpr char kUnsignedSelf[] =
+    "CheckInstallerFile : self - this module is not signed, any trusted publisher passes";
+inline constexpr char kUnreadableSelf[] =
+    "CheckInstallerFile : self - this signed build cannot read its own signature, no publisher passes";
+
+// The link handler and launcher.
+inline constexpr char kLinkRefused[] = "link refused: %s";
+inline constexpr char kAccountSwitch[] = "account switch %s";  // accepted or declined
+inline constexpr char kInstallerEnded[] = "installer ended with %lu: no client started";
+inline constexpr char kNoClientInstalled[] = "no client installed";
+inline constexpr char kClientRuns[] = "a client runs already";
+inline constexpr char kClientStarted[] = "installed client started";
+inline constexpr char kNoUpdateDialog[] = "no update dialog";
+inline constexpr char kExit[] = "VantorimaLaunch exit %d";
+inline constexpr char kInstalled[] = "installed";
+inline constexpr char kInstallFailed[] = "install failed: %s: error %ld";
+inline constexpr char kUninstalled[] = "uninstalled";
+inline constexpr char kUninstallFailed[] = "uninstall failed: error %ld";
+inline constexpr char kRenewed[] = "renewed";
+inline constexpr char kRegistration[] = "%s %s: %ld";  // register or unregister, user or machine, the code
+inline constexpr char kMachineRegistrationRefused[] =
+    "register machine refused: the %s is not the administrators' alone (%s): register per user";
+inline constexpr char kUnknownSwitch[] = "unknown switch";
+
+// A failed call, with its place (framework/sys/Result.h).
+inline constexpr char kCallFailed[] = "%s(%d): %s failed: 0x%08lX";
+inline constexpr char kCallFailedCode[] = "%s(%d): %s failed: error %lu";
+inline constexpr char kCaught[] = "%s(%d): %s: %s: 0x%08lX";
+
+}  // namespace TraceLine
