@@ -8,6 +8,7 @@
 #include "framework/com/ComObject.h"
 #include "res/Resource.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ bool CVantorimaCtrl::SiteMayUseControl()
     m_siteLock.NoteSafetyQuestion();
     if (m_siteLock.Allows(HostSite()))
         return true;
-    TraceOut("IObjectSafety: page refused: %s", m_siteLock.RefusedPage().c_str());
+    TraceOut(TraceLine::kSafetyPageRefused, m_siteLock.RefusedPage().c_str());
     return false;
 }
 
@@ -97,7 +98,7 @@ LRESULT CVantorimaCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         if (m_siteLock.Allows(HostSite()))
             m_launch.Launch(GetSafeHwnd(), m_properties);
         else
-            TraceOut("page refused: %s", m_siteLock.RefusedPage().c_str());
+            TraceOut(TraceLine::kPageRefused, m_siteLock.RefusedPage().c_str());
         return 0;
     case kCompletionMessage: {
         // Ending the host's window makes the host release this control: it

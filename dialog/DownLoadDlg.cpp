@@ -6,6 +6,7 @@
 
 #include "BuildConfig.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 #include "terminator/ClientTerminator.h"
 #include "dialog/DownloadThread.h"
 #include "download/InstallerSignature.h"
@@ -142,7 +143,7 @@ BOOL CDownLoadDlg::OnInitDialog()
     // is open to every program of the user.
     m_folder.Create(m_strTempPath);
 
-    TraceOut("link :%s", m_strInstallerURL.c_str());
+    TraceOut(TraceLine::kInstallerLink, m_strInstallerURL.c_str());
     m_webGrab->AddDownload(m_strInstallerURL);
     // Without a folder no file can be made: a name that no file system takes.
     m_webGrab->Initialize(m_hWnd, kAgent, m_folder.Path().empty() ? "<no folder>" : m_folder.Path());
@@ -239,7 +240,7 @@ LRESULT CDownLoadDlg::OnStatus(unsigned code, unsigned percent, const std::strin
         m_strStatus = text;
         m_pWorker = nullptr;
         if (!m_bStopConfirmed) {
-            TraceOut("test1");
+            TraceOut(TraceLine::kListFailed);
             ShowError(kUnpackFailed);
             if (WindowGone())
                 return ReleaseWorker();
@@ -271,7 +272,7 @@ void CDownLoadDlg::StartInstaller()
     if (WindowGone())
         return;
     if (!installer) {
-        TraceOut("no checked installer");
+        TraceOut(TraceLine::kNoCheckedInstaller);
         return;
     }
     m_installerProcess.Reset(OpenThroughShell(path, FolderOf(path)));
@@ -283,7 +284,7 @@ void CDownLoadDlg::StartInstaller()
 
 void CDownLoadDlg::OnExit()
 {
-    TraceOut("CDownLoadDlg::OnExit");
+    TraceOut(TraceLine::kDialogOnExit);
     if (m_bStopConfirmed) {
         Exit();
         m_handedOver();
@@ -302,7 +303,7 @@ void CDownLoadDlg::OnExit()
 
 void CDownLoadDlg::Exit()
 {
-    TraceOut("CDownLoadDlg::Exit");
+    TraceOut(TraceLine::kDialogExit);
     ShowProgressNow();
     m_animate.Close();
     EndDialog(IDCANCEL);
@@ -315,7 +316,7 @@ void CDownLoadDlg::FinishUpdate()
     // Nothing sets either directory yet: both are empty.
     const std::string downloadDir, installDir;
     if (!RunUnpackPass(m_unpackList, downloadDir, installDir)) {
-        TraceOut("test3");
+        TraceOut(TraceLine::kUnpackFailed);
         ShowError(kUnpackFailed);
         if (!WindowGone())
             Exit();

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 #include "terminator/ClientTerminator.h"
 #include "download/StatusMessage.h"
 #include "download/WebGrab.h"
@@ -14,7 +15,7 @@ UINT CreateDownloadThread(CWebGrab& engine, HWND animation)
     if (KillProcess(engine.GetNotifyWindow(), kClientExeName) < 0) {
         if (HWND dialog = engine.GetNotifyWindow())
             engine.Channel().Send(dialog, STATUS_ABORT, 0, kTextAbort);
-        TraceOut("CreateDownloadThread:KillProcess");
+        TraceOut(TraceLine::kClientKilled);
         return 0;
     }
     if (animation)

@@ -11,6 +11,7 @@
 
 #include "framework/sys/UniqueHandle.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 
 namespace {
 
@@ -124,7 +125,7 @@ void SweepOldFolders(const std::string& parent, const char* separator)
         const bool held = !CFileHandle(::CreateFileA(folder.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!held && OwnedBy(folder, UserSid(user)) && RemoveFolder(folder))
-            TraceOut("download folder swept : %s", folder.c_str());
+            TraceOut(TraceLine::kFolderSwept, folder.c_str());
     }
 }
 
@@ -159,7 +160,7 @@ void CDownloadFolder::Create(const std::string& parent)
     SweepOldFolders(parent, parent.back() == '\\' ? "" : "\\");
     CLocalMemory security = PrivateFolderSecurity();
     if (!security) {
-        TraceOut("download folder security error : %lu", static_cast<unsigned long>(::GetLastError()));
+        TraceOut(TraceLine::kFolderSecurityError, static_cast<unsigned long>(::GetLastError()));
         return;
     }
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.Get(), FALSE};
@@ -177,10 +178,10 @@ void CDownloadFolder::Create(const std::string& parent)
             continue;
         }
         m_strPath = path;
-        TraceOut("download folder : %s", path);
+        TraceOut(TraceLine::kFolder, path);
         return;
     }
-    TraceOut("download folder error : %lu", static_cast<unsigned long>(::GetLastError()));
+    TraceOut(TraceLine::kFolderError, static_cast<unsigned long>(::GetLastError()));
 }
 
 CDownloadFolder::~CDownloadFolder()
@@ -191,5 +192,5 @@ CDownloadFolder::~CDownloadFolder()
     // A running installer keeps its file, and so the folder, until the next
     // update's sweep.
     if (!RemoveFolder(m_strPath))
-        TraceOut("download folder stays : %lu", static_cast<unsigned long>(::GetLastError()));
+        TraceOut(TraceLine::kFolderStays, static_cast<unsigned long>(::GetLastError()));
 }

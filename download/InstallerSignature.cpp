@@ -9,6 +9,7 @@
 
 #include "framework/sys/AnsiText.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 
 namespace {
 
@@ -320,23 +321,23 @@ SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* si
 
 bool CheckInstallerFile(const std::string& path, HANDLE file, std::string& failure)
 {
-    TraceOut("CheckInstallerFile : %s", path.c_str());
+    TraceOut(TraceLine::kInstallerChecked, path.c_str());
     const SignatureVerdict verdict = VerifyInstallerSignature(WideFromAnsi(path).data(), InstallerSigners(), file);
     const std::string signer = *verdict.thumbprint
         ? " (CN : " + AnsiFromWide(verdict.commonName, lstrlenW(verdict.commonName)) +
             ", SHA1 : " + verdict.thumbprint + ")"
         : std::string();
     if (verdict.selfUnsigned)
-        TraceOut("CheckInstallerFile : self - this module is not signed, any trusted publisher passes");
+        TraceOut(TraceLine::kUnsignedSelf);
     if (verdict.selfUnreadable)
-        TraceOut("CheckInstallerFile : self - this signed build cannot read its own signature, no publisher passes");
+        TraceOut(TraceLine::kUnreadableSelf);
     if (verdict.Accepted()) {
-        TraceOut("CheckInstallerFile : suc%s", signer.c_str());
+        TraceOut(TraceLine::kInstallerPassed, signer.c_str());
         return true;
     }
     char text[64];
     wsprintfA(text, "signature %s error 0x%08lX", verdict.StepName(), static_cast<unsigned long>(verdict.code));
-    TraceOut("CheckInstallerFile : %s%s", text, signer.c_str());
+    TraceOut(TraceLine::kInstallerRefused, text, signer.c_str());
     failure = text;
     return false;
 }

@@ -5,6 +5,7 @@
 #include "framework/sys/LocalFile.h"
 #include "framework/sys/Result.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 #include "download/StatusMessage.h"
 
 // The queue, the session, one file from its start to its hand-over, and the
@@ -77,7 +78,7 @@ int CWebGrab::CreateSession(const std::string& agent, HWND notifyWnd)
     CloseSession();
     auto session = std::make_unique<CGrabSession>(agent.c_str(), notifyWnd, m_channel);
     if (!session->IsOpen()) {
-        TraceOut("InternetOpen error : %lu", static_cast<unsigned long>(session->OpenError()));
+        TraceOut(TraceLine::kInternetOpenError, static_cast<unsigned long>(session->OpenError()));
         return 0;
     }
     m_pSession = std::move(session);
@@ -91,20 +92,20 @@ void CWebGrab::CloseSession()
 
 int CWebGrab::DownloadListAll()
 {
-    TraceOut("CWebGrab::DownloadListAll");
+    TraceOut(TraceLine::kListStart);
     int result = 1;
     const size_t count = m_downloadArray.size();
-    TraceOut("m_downloadArray.GetSize : %d", static_cast<int>(count));
+    TraceOut(TraceLine::kListSize, static_cast<int>(count));
     try {
         for (size_t i = 0; i < count; ++i) {
             const std::string url = m_downloadArray[i];
-            TraceOut("strURL : %s", url.c_str());
+            TraceOut(TraceLine::kListUrl, url.c_str());
             std::string name;
             if (url.empty() || !FileNameFromUrl(url, name))
                 continue;
-            TraceOut("downFileName : %s", name.c_str());
+            TraceOut(TraceLine::kListFileName, name.c_str());
             const std::string path = m_strDownloadDir + "\\" + name;
-            TraceOut("downFilePath : %s", path.c_str());
+            TraceOut(TraceLine::kListFilePath, path.c_str());
             if (!GetFile(url, path, m_strAgent, m_pNotifyWnd) || StopRequested()) {
                 result = 0;
                 break;
@@ -112,10 +113,10 @@ int CWebGrab::DownloadListAll()
         }
     } catch (...) {
         // Out of memory: the files and requests are closed by now; the queue fails.
-        TraceOut("CWebGrab::DownloadListAll exception");
+        TraceOut(TraceLine::kListException);
         result = 0;
     }
-    TraceOut("for loop out");
+    TraceOut(TraceLine::kListLoopOut);
     m_downloadArray.clear();
 
     // A failure that closed the session has said its last word already.
@@ -128,7 +129,7 @@ int CWebGrab::DownloadListAll()
             m_pSession->ReportStatus(kTextListFailed);
         }
     }
-    TraceOut("CWebGrab::DownloadListAll-end");
+    TraceOut(TraceLine::kListEnd);
     return result;
 }
 
@@ -215,7 +216,7 @@ bool CWebGrab::FailInvalid(const std::string& name, CHttpFile& file)
 bool CWebGrab::FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local)
 {
     const std::string cut = CutErrorText(text);
-    TraceOut("GetFile net error : %s", cut.c_str());
+    TraceOut(TraceLine::kNetError, cut.c_str());
     m_pSession->SetStatus(STATUS_NET_ERROR, 0);
     m_pSession->ReportStatus(kTextNetError, name.c_str(), cut.c_str());
     file.Close();
@@ -228,7 +229,7 @@ bool CWebGrab::FailNetwork(const std::string& name, const std::string& text, CHt
 bool CWebGrab::FailLocalFile(const std::string& name, DWORD error, CHttpFile& file, CLocalFile* local)
 {
     const std::string cut = CutErrorText(SystemErrorText(error));
-    TraceOut("GetFile file error : %s", cut.c_str());
+    TraceOut(TraceLine::kFileError, cut.c_str());
     m_pSession->SetStatus(STATUS_FILE_ERROR, 0);
     m_pSession->ReportStatus(kTextFileError, name.c_str(), cut.c_str());
     file.Close();
@@ -242,7 +243,7 @@ bool CWebGrab::FailCheck(const std::string& name, const std::string& path, const
 {
     // Gone before anyone hears of it: nothing can start it afterwards.
     const bool deleted = LOG_IF_WIN32_BOOL_FALSE(::DeleteFileA(path.c_str()));
-    TraceOut("GetFile check error : %s - %s", failure.c_str(), deleted ? "deleted" : "not deleted");
+    TraceOut(TraceLine::kCheckError, failure.c_str(), deleted ? "deleted" : "not deleted");
     m_pSession->SetStatus(STATUS_UNVERIFIED, 0);
     m_pSession->ReportStatus(kTextUnverified, name.c_str(), failure.c_str());
     CloseSession();

@@ -8,6 +8,7 @@
 #include "framework/net/HttpFile.h"
 #include "framework/sys/Stopwatch.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 
 // The reading of one file: the reply's check, the body in blocks, and the
 // resumption of a body that ended early.
@@ -68,7 +69,7 @@ bool CWebGrab::OpenReply(const std::string& url, const std::string& name, CHttpF
         return FailNetwork(name, InternetErrorText(error), file, nullptr);
     char lengthText[kLengthTextSize];
     if (httpStatus != HTTP_STATUS_OK || !file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText, sizeof lengthText)) {
-        TraceOut("HTTP status : %lu", static_cast<unsigned long>(httpStatus));
+        TraceOut(TraceLine::kHttpStatus, static_cast<unsigned long>(httpStatus));
         return FailInvalid(name, file);
     }
     // A length that cannot be read cannot tell a whole body from a cut one.
@@ -112,7 +113,7 @@ bool CWebGrab::ReceiveWhole(const std::string& url, const std::string& name, CHt
         if (received == 0 || resumes == kMaxResumes)
             return FailNetwork(name, why, file, &local);
         file.Close();
-        TraceOut("GetFile connection lost : %s", CutErrorText(why).c_str());
+        TraceOut(TraceLine::kConnectionLost, CutErrorText(why).c_str());
         if (!PauseBeforeResume(name, received, ++resumes))
             return ReportStopped(file, local);
         switch (RequestRest(url, validator, received, total, file, why)) {
@@ -120,7 +121,7 @@ bool CWebGrab::ReceiveWhole(const std::string& url, const std::string& name, CHt
         case Resumed::Unreachable:
             break;
         case Resumed::Whole:
-            TraceOut("GetFile starts over : %s bytes", DecimalText(total).c_str());
+            TraceOut(TraceLine::kStartsOver, DecimalText(total).c_str());
             if (const DWORD error = local.Rewind())
                 return FailLocalFile(name, error, file, &local);
             received = 0;
@@ -229,12 +230,12 @@ DWORD CWebGrab::ReadBlock(CHttpFile& file, DWORD& read)
 bool CWebGrab::PauseBeforeResume(const std::string& name, uint64_t received, int n)
 {
     const std::string count = DecimalText(received);
-    TraceOut("GetFile resumes (%d) after %s bytes", n, count.c_str());
+    TraceOut(TraceLine::kResumes, n, count.c_str());
     // The bar stays where it is; the line says what is happening.
     m_pSession->SetStatus(STATUS_READING, received);
     m_pSession->ReportStatus(kTextReconnecting, name.c_str(), count.c_str());
     if (::WaitForSingleObject(m_stopEvent.Get(), ResumePauseMs(n)) != WAIT_TIMEOUT || StopRequested()) {
-        TraceOut("GetFile stopped during the pause");
+        TraceOut(TraceLine::kStoppedInPause);
         return false;
     }
     return true;

@@ -19,6 +19,7 @@
 #include "handler/SchemeRegistration.h"
 #include "handler/SelfInstall.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 
 namespace {
 
@@ -45,8 +46,7 @@ bool AdminOnlyProgram(WideText program)
 {
     for (const char* what : {"program file", "program folder"}) {
         if (const char* fault = AdminOnlyFault(program.data())) {
-            TraceOut("register machine refused: the %s is not the administrators' alone (%s): register per user", what,
-                     fault);
+            TraceOut(TraceLine::kMachineRegistrationRefused, what, fault);
             return false;
         }
         size_t end = lstrlenW(program.data());
@@ -66,7 +66,7 @@ int Registration(bool add, const wchar_t* scope)
     SchemeScope where = SchemeScope::User;
     if (scope) {
         if (lstrcmpiW(scope, L"/machine") != 0) {
-            TraceOut("unknown switch");
+            TraceOut(TraceLine::kUnknownSwitch);
             return kExitRegistration;
         }
         where = SchemeScope::Machine;
@@ -75,7 +75,8 @@ int Registration(bool add, const wchar_t* scope)
     if (add && where == SchemeScope::Machine && !AdminOnlyProgram(program))
         return kExitRegistration;
     const LONG result = add ? RegisterScheme(where, program.data()) : UnregisterScheme(where);
-    TraceOut("%s %s: %ld", add ? "register" : "unregister", scope ? "machine" : "user", static_cast<long>(result));
+    TraceOut(TraceLine::kRegistration, add ? "register" : "unregister", scope ? "machine" : "user",
+             static_cast<long>(result));
     return result == ERROR_SUCCESS ? kExitLaunched : kExitRegistration;
 }
 
@@ -84,7 +85,7 @@ int Installation(bool install, int argc, wchar_t** argv)
 {
     const bool quiet = argc == 3 && lstrcmpiW(argv[2], L"/quiet") == 0;
     if (argc > 3 || (argc == 3 && !quiet)) {
-        TraceOut("unknown switch");
+        TraceOut(TraceLine::kUnknownSwitch);
         return kExitRegistration;
     }
     return install ? InstallSelf(quiet) : UninstallSelf(quiet);

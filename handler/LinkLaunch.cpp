@@ -13,6 +13,7 @@
 #include "link/SignedLink.h"
 #include "support/MessageCaption.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 #include "terminator/ClientTerminator.h"
 #include "terminator/ProcessList.h"
 
@@ -51,7 +52,7 @@ bool AccountSwitchAccepted(const std::string& id)
     const std::string question = "以 " + id + " 的身份登录 VOK 围棋？";
     const bool yes = MessageBoxA(nullptr, question.c_str(), kMessageCaption,
                                  MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND) == IDYES;
-    TraceOut("account switch %s", yes ? "accepted" : "declined");
+    TraceOut(TraceLine::kAccountSwitch, yes ? "accepted" : "declined");
     return yes;
 }
 
@@ -73,30 +74,30 @@ void StartInstalledClient(HANDLE installer, const LaunchProperties& properties)
     DWORD code = STILL_ACTIVE;
     if (WaitForSingleObject(installer, VANTORIMA_INSTALL_WAIT * 1000u) != WAIT_OBJECT_0 ||
         !GetExitCodeProcess(installer, &code) || code != 0) {
-        TraceOut("installer ended with %lu: no client started", static_cast<unsigned long>(code));
+        TraceOut(TraceLine::kInstallerEnded, static_cast<unsigned long>(code));
         return;
     }
     std::string workDir;
     CSettingsStore().ReadWorkDir(workDir);
     if (workDir.empty() || GetFileAttributesA((workDir + "\\" + kClientExeName).c_str()) == INVALID_FILE_ATTRIBUTES) {
-        TraceOut("no client installed");
+        TraceOut(TraceLine::kNoClientInstalled);
         return;
     }
     if (ClientRunning()) {
-        TraceOut("a client runs already");
+        TraceOut(TraceLine::kClientRuns);
         return;
     }
     // The client is there: the sequence starts it and opens no dialog.
     CLaunchSequence launch([] {}, [](HWND, const std::function<void()>&) { return CLaunchSequence::DialogPtr(); });
     launch.Launch(nullptr, properties);
-    TraceOut("installed client started");
+    TraceOut(TraceLine::kClientStarted);
 }
 
 }  // namespace
 
 int RefuseLink(const std::string& why)
 {
-    TraceOut("link refused: %s", why.c_str());
+    TraceOut(TraceLine::kLinkRefused, why.c_str());
     MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     return kExitRefused;
 }
@@ -209,7 +210,7 @@ int RunLaunch(const LaunchProperties& properties)
 
     const HWND window = dialog ? dialog->GetSafeHwnd() : nullptr;
     if (!handedOver && !window)
-        TraceOut("no update dialog");
+        TraceOut(TraceLine::kNoUpdateDialog);
     MSG msg;
     while (window && !handedOver && !hidden && GetMessageA(&msg, nullptr, 0, 0) > 0) {
         if (!IsDialogMessageA(window, &msg)) {
@@ -227,6 +228,6 @@ int RunLaunch(const LaunchProperties& properties)
     launch.CloseUpdater();
     if (installer)
         StartInstalledClient(installer.Get(), properties);
-    TraceOut("VantorimaLaunch exit %d", code);
+    TraceOut(TraceLine::kExit, code);
     return code;
 }

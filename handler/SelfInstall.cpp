@@ -9,6 +9,7 @@
 #include "handler/ProgramFile.h"
 #include "handler/SchemeRegistration.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 #include "support/MessageCaption.h"
 
 namespace {
@@ -281,12 +282,12 @@ int InstallSelf(bool quiet)
     if (result == ERROR_SUCCESS)
         step = "uninstall entry", result = steps.Entry();
     if (result != ERROR_SUCCESS) {
-        TraceOut("install failed: %s: error %ld", step, static_cast<long>(result));
+        TraceOut(TraceLine::kInstallFailed, step, static_cast<long>(result));
         Box(quiet, kInstallFailedText, MB_ICONERROR);
         return kExitRegistration;
     }
     steps.Keep();
-    TraceOut("installed");
+    TraceOut(TraceLine::kInstalled);
     Box(quiet, kInstalledText, MB_ICONINFORMATION);
     return kExitLaunched;
 }
@@ -316,12 +317,12 @@ int UninstallSelf(bool quiet)
     else
         filesGone = RemoveInstalledFiles(folder);
     if (result != ERROR_SUCCESS || !filesGone) {
-        TraceOut("uninstall failed: error %ld", static_cast<long>(filesGone ? result : ERROR_ACCESS_DENIED));
+        TraceOut(TraceLine::kUninstallFailed, static_cast<long>(filesGone ? result : ERROR_ACCESS_DENIED));
         Box(quiet, kUninstallFailedText, MB_ICONERROR);
         return kExitRegistration;
     }
     // Done: the system's list of programs shows it gone; no box.
-    TraceOut("uninstalled");
+    TraceOut(TraceLine::kUninstalled);
     return kExitLaunched;
 }
 

@@ -10,6 +10,7 @@
 #include "handler/ProgramFile.h"
 #include "handler/SelfInstall.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 #include "download/DownloadFolder.h"
 #include "download/InstallerSignature.h"
 #include "download/WebGrab.h"
@@ -70,7 +71,7 @@ int RenewForLink(std::string_view link)
     checked.reset();
     if (installed != 0 || ProgramVersion(InstalledProgram().data()) != served)
         return RefuseLink("renewal: not installed");
-    TraceOut("renewed");
+    TraceOut(TraceLine::kRenewed);
     // The link is ASCII: the reader takes no other character.
     const WideText program = InstalledProgram();
     WideText command = WideJoin({L"\"", program.data(), L"\" /renewed \""});

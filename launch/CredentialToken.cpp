@@ -6,6 +6,7 @@
 
 #include "framework/sys/HexDigits.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 
 namespace {
 
@@ -21,9 +22,9 @@ void Mask(unsigned char (&buffer)[kTokenBytes])
 std::string EncodePasswordAt(const std::string& password, uint32_t now, int (*nextRandom)())
 {
     const size_t n = password.size();
-    TraceOut("len : %d", static_cast<int>(n));
+    TraceOut(TraceLine::kTokenLength, static_cast<int>(n));
     if (n == 0 || n > kMaxPasswordBytes) {
-        TraceOut("password does not fit the token");
+        TraceOut(TraceLine::kTokenTooLong);
         return std::string();
     }
 
@@ -31,13 +32,13 @@ std::string EncodePasswordAt(const std::string& password, uint32_t now, int (*ne
     // labels stay, the bytes are never shown.
     unsigned char buffer[kTokenBytes] = {};
     buffer[4] = static_cast<unsigned char>(n);
-    TraceOut("tmpstr1 : <hidden>");
+    TraceOut(TraceLine::kTokenFirstPass);
     for (int i = 0; i < 4; ++i)
         buffer[i] = static_cast<unsigned char>(now >> (8 * i));
     std::memcpy(buffer + 5, password.data(), n);
     for (size_t i = 5 + n; i < kTokenBytes; ++i)
         buffer[i] = static_cast<unsigned char>(nextRandom() & 0xFF);
-    TraceOut("tmpstr2 : <hidden>");
+    TraceOut(TraceLine::kTokenSecondPass);
 
     Mask(buffer);
     static const char kDigits[] = "0123456789abcdef";
@@ -48,7 +49,7 @@ std::string EncodePasswordAt(const std::string& password, uint32_t now, int (*ne
         token += kDigits[b & 0xF];
     }
     std::memset(buffer, 0, sizeof buffer);
-    TraceOut("retstr : <%d hex digits>", static_cast<int>(token.size()));
+    TraceOut(TraceLine::kToken, static_cast<int>(token.size()));
     return token;
 }
 

@@ -2,13 +2,14 @@
 
 #include "launch/CredentialToken.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 
 std::string PasswordArgument(const std::string& password)
 {
     if (password.size() == kTokenChars || password.empty())
         return password;
     if (password.size() > kMaxPasswordBytes) {
-        TraceOut("passwd too long : %d bytes, not passed on", static_cast<int>(password.size()));
+        TraceOut(TraceLine::kPasswordNotPassed, static_cast<int>(password.size()));
         return std::string();
     }
     return EncodePassword(password);

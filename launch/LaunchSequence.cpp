@@ -7,6 +7,7 @@
 #include "framework/sys/Result.h"
 #include "launch/LaunchArguments.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 
 CLaunchSequence::CLaunchSequence(std::function<void()> handedOver, OpenUpdater openUpdater)
     : m_handedOver(std::move(handedOver)), m_openUpdater(std::move(openUpdater))
@@ -18,11 +19,11 @@ void CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
     std::string strPath;
     m_store.ReadWorkDir(strPath);
 
-    TraceOut("id : %s", properties.strID.c_str());
+    TraceOut(TraceLine::kId, properties.strID.c_str());
     // The password itself never goes to the trace.
-    TraceOut("passwd : <%u bytes>", static_cast<unsigned>(properties.strPass.size()));
-    TraceOut("m_key : %s", properties.key.c_str());
-    TraceOut("m_strServer : %s", properties.strServer.c_str());
+    TraceOut(TraceLine::kPassword, static_cast<unsigned>(properties.strPass.size()));
+    TraceOut(TraceLine::kKey, properties.key.c_str());
+    TraceOut(TraceLine::kServer, properties.strServer.c_str());
 
     if (!properties.strServer.empty())
         m_store.WriteSetting(properties.strServer, "LoginSERV");
@@ -31,7 +32,7 @@ void CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
     const LaunchArguments launch = BuildLaunchArguments(properties.strID, properties.strPass, properties.key);
     m_store.WriteSetting(launch.arguments, "SaveStart");
 
-    TraceOut("strPath : %s", strPath.c_str());
+    TraceOut(TraceLine::kClientPath, strPath.c_str());
     if (strPath.empty()) {
         m_downLoaddlg = m_openUpdater(control, m_handedOver);
         return;
@@ -49,20 +50,20 @@ void CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
 void CLaunchSequence::CloseUpdater()
 {
     if (m_downLoaddlg) {
-        TraceOut("delete m_downLoaddlg");
+        TraceOut(TraceLine::kDialogDeleted);
         m_downLoaddlg.reset();
     }
 }
 
 void CLaunchSequence::OnNotifyChild(HWND control)
 {
-    TraceOut("CPelloraCtrl::OnNotifyChild");
+    TraceOut(TraceLine::kNotifyChild);
     CloseUpdater();
     if (!GetParentOwner(control)) {
-        TraceOut("GetParentOwner no");
+        TraceOut(TraceLine::kNoParentOwner);
         return;
     }
-    TraceOut("GetParentOwner");
+    TraceOut(TraceLine::kParentOwner);
     // Minimised first, then destroyed with all its children, the control's
     // window among them. Looked up afresh each time: the first call may change
     // the window tree.

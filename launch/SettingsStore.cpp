@@ -3,6 +3,7 @@
 #include "framework/sys/Result.h"
 #include "launch/SettingsKey.h"
 #include "support/Trace.h"
+#include "support/TraceLines.h"
 
 bool CSettingsStore::ReadWorkDir(std::string& dir)
 {
@@ -18,9 +19,9 @@ void CSettingsStore::WriteSetting(std::string text, std::string name)
 {
     CSettingsKey key;
     if (LOG_IF_WIN32_ERROR(key.Open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_WRITE)) != ERROR_SUCCESS) {
-        TraceOut("error");
+        TraceOut(TraceLine::kSettingsKeyError);
         return;
     }
-    TraceOut("suc");
+    TraceOut(TraceLine::kSettingsKeyOpened);
     LOG_IF_WIN32_ERROR(key.WriteString(name.c_str(), text));
 }
