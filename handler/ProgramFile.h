@@ -1,7 +1,7 @@
 // The handler's own file and the version block of a program file.
 #pragma once
 
-#include "handler/WideText.h"
+#include "framework/sys/WideText.h"
 
 // The running program's full path.
 WideText ProgramPath();

@@ -2,7 +2,7 @@
 
 #include "BuildConfig.h"
 #include "framework/sys/RegKey.h"
-#include "handler/WideText.h"
+#include "framework/sys/WideText.h"
 
 namespace {
 
