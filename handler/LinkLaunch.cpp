@@ -1,11 +1,13 @@
 #include "handler/LinkLaunch.h"
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
 #include <vector>
 
 #include "BuildConfig.h"
 #include "dialog/DownLoadDlg.h"
+#include "framework/sys/RegKey.h"
 #include "framework/sys/UniqueHandle.h"
 #include "handler/SelfRenewal.h"
 #include "launch/SettingsStore.h"
@@ -25,12 +27,14 @@ constexpr char kNameSwitch[] = " /NAME:";
 // without creating the key; false when there is none.
 bool SavedAccount(std::string& name)
 {
-    char text[1024];
-    DWORD size = sizeof text;
-    if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart", RRF_RT_REG_SZ, nullptr, text, &size) !=
-        ERROR_SUCCESS)
+    CRegKey key;
+    std::vector<char> text;
+    DWORD type = REG_NONE;
+    if (key.Open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+        key.Read("SaveStart", text, &type) != ERROR_SUCCESS || type != REG_SZ)
         return false;
-    const std::string saved(text);
+    // Up to its first zero: the value may hold no terminator, or more after it.
+    const std::string saved(text.begin(), std::find(text.begin(), text.end(), '\0'));
     const size_t at = saved.find(kNameSwitch);
     if (at == std::string::npos)
         return false;

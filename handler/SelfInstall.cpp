@@ -67,19 +67,8 @@ DWORD WriteOwnBytes(const wchar_t* to)
     return error;
 }
 
-LONG SetText(HKEY key, const wchar_t* name, const WideText& text)
-{
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
-                          static_cast<DWORD>(text.size() * sizeof(wchar_t)));
-}
-
-LONG SetNumber(HKEY key, const wchar_t* name, DWORD number)
-{
-    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
-}
-
 // The uninstall entry for the installed program.
-LONG WriteUninstallEntry(HKEY key, const WideText& folder, const WideText& program)
+LONG WriteUninstallEntry(CRegKey& key, const WideText& folder, const WideText& program)
 {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     GetFileAttributesExW(program.data(), GetFileExInfoStandard, &data);
@@ -99,13 +88,14 @@ LONG WriteUninstallEntry(HKEY key, const WideText& folder, const WideText& progr
     };
     LONG result = ERROR_SUCCESS;
     for (const auto& text : texts)
-        result = result == ERROR_SUCCESS ? SetText(key, text.name, WideJoin({text.a, text.b, text.c})) : result;
+        result = result == ERROR_SUCCESS ? key.WriteWide(text.name, WideJoin({text.a, text.b, text.c})) : result;
     const struct {
-        const wchar_t* name;
+        const char* name;
         DWORD number;
-    } numbers[] = {{L"EstimatedSize", (data.nFileSizeLow + 1023) / 1024}, {L"NoModify", 1}, {L"NoRepair", 1}};
+    } numbers[] = {{"EstimatedSize", (data.nFileSizeLow + 1023) / 1024}, {"NoModify", 1}, {"NoRepair", 1}};
     for (const auto& number : numbers)
-        result = result == ERROR_SUCCESS ? SetNumber(key, number.name, number.number) : result;
+        result =
+            result == ERROR_SUCCESS ? key.Write(number.name, REG_DWORD, &number.number, sizeof number.number) : result;
     return result;
 }
 
@@ -179,12 +169,9 @@ public:
 
     LONG Entry()
     {
-        CRegKeyHandle key;
-        DWORD disposition = 0;
-        LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, kUninstallEntryPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                      KEY_SET_VALUE, nullptr, key.Put(), &disposition);
-        m_entryCreated = result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
-        return result == ERROR_SUCCESS ? WriteUninstallEntry(key.Get(), m_folder, m_program) : result;
+        CRegKey key;
+        const LONG result = key.Create(HKEY_CURRENT_USER, kUninstallEntryPath, KEY_SET_VALUE, &m_entryCreated);
+        return result == ERROR_SUCCESS ? WriteUninstallEntry(key, m_folder, m_program) : result;
     }
 
     void Keep()
