@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/sys/AnsiText.h"
 #include "handler/AdminOnlyPath.h"
 #include "handler/LinkLaunch.h"
 #include "handler/ProgramFile.h"
@@ -21,23 +22,6 @@
 #include "support/Trace.h"
 
 namespace {
-
-// No wide std::string here: its runtime part would be a sixth of the program.
-std::string Utf8FromWide(const wchar_t* text, bool& exact)
-{
-    exact = true;
-    const int wide = lstrlenW(text);
-    if (wide == 0)
-        return std::string();
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, wide, nullptr, 0, nullptr, nullptr);
-    std::string utf8(bytes > 0 ? static_cast<size_t>(bytes) : 0, '\0');
-    if (bytes <= 0 || WideCharToMultiByte(CP_UTF8, 0, text, wide, &utf8[0], bytes, nullptr, nullptr) != bytes)
-        exact = false;
-    // A lone surrogate turns into U+FFFD: such a link was never signed.
-    for (int i = 0; i < wide; ++i)
-        exact &= text[i] < 0xD800 || text[i] > 0xDFFF;
-    return utf8;
-}
 
 // Every user's browser would run this program: only administrators may be
 // able to change it, or its folder (where its libraries are looked for).
@@ -115,9 +99,8 @@ int Run(int argc, wchar_t** argv)
         first = argv[2];
     else if (argc > 2)
         return RefuseLink("more than one argument");
-    bool exact = false;
-    const std::string link = Utf8FromWide(first, exact);
-    if (!exact)
+    std::string link;
+    if (!Utf8FromWide(first, link))
         return RefuseLink("link is not valid text");
     return RunLink(link, renewed);
 }

@@ -7,6 +7,7 @@
 
 #include "BuildConfig.h"
 #include "dialog/DownLoadDlg.h"
+#include "framework/sys/AnsiText.h"
 #include "framework/sys/RegKey.h"
 #include "framework/sys/UniqueHandle.h"
 #include "handler/SelfRenewal.h"
@@ -103,40 +104,6 @@ int RefuseLink(const std::string& why)
     TraceOut("link refused: %s", why.c_str());
     MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     return kExitRefused;
-}
-
-bool AnsiFromUtf8(const std::string& utf8, std::string& ansi, UINT codePage)
-{
-    ansi.clear();
-    if (utf8.empty())
-        return true;
-    const int size = static_cast<int>(utf8.size());
-    const int wide = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
-    if (wide <= 0)
-        return false;
-    // No wide std::string: its runtime part would be a sixth of the program.
-    std::vector<wchar_t> text(static_cast<size_t>(wide));
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, text.data(), wide);
-    // UTF-8 as the system's code page (Windows' beta option) refuses the
-    // best-fit flag and the default-character report: every character has
-    // its bytes there, and the round trip below still checks each value.
-    if (codePage == CP_ACP)
-        codePage = GetACP();
-    const bool utf8Page = codePage == CP_UTF8;
-    const DWORD flags = utf8Page ? 0 : WC_NO_BEST_FIT_CHARS;
-    BOOL lossy = FALSE;
-    BOOL* const lossyReport = utf8Page ? nullptr : &lossy;
-    const int bytes = WideCharToMultiByte(codePage, flags, text.data(), wide, nullptr, 0, nullptr, lossyReport);
-    if (bytes <= 0 || lossy)
-        return false;
-    ansi.resize(static_cast<size_t>(bytes));
-    if (WideCharToMultiByte(codePage, flags, text.data(), wide, &ansi[0], bytes, nullptr, lossyReport) != bytes)
-        return false;
-    // A code page may still map two characters to one: only an exact round trip counts.
-    std::vector<wchar_t> back(static_cast<size_t>(wide));
-    return !lossy &&
-        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, ansi.data(), bytes, back.data(), wide) == wide &&
-        back == text;
 }
 
 int RunLink(std::string_view link, bool renewed)

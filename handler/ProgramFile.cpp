@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "framework/sys/Module.h"
 #include "framework/sys/UniqueHandle.h"
 
 namespace {
@@ -37,15 +38,10 @@ unsigned long long FixedVersion(HANDLE file)
 
 WideText ProgramPath()
 {
-    WideText path(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            path.resize(length + 1);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
+    // A program that is not long-path aware never runs from a longer path.
+    wchar_t path[MAX_PATH];
+    ModuleFileName(path);
+    return WideJoin({path});
 }
 
 unsigned long long ProgramVersion(const wchar_t* path)

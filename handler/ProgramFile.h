@@ -3,7 +3,8 @@
 
 #include "framework/sys/WideText.h"
 
-// The running program's full path.
+// The running program's full path; empty text (traced) when the system
+// cannot tell it.
 WideText ProgramPath();
 
 // A program's file version from its version block (FILEVERSION, most

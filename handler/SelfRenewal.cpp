@@ -4,6 +4,7 @@
 #include <string>
 
 #include "BuildConfig.h"
+#include "framework/sys/AnsiText.h"
 #include "framework/sys/LocalFile.h"
 #include "framework/sys/UniqueHandle.h"
 #include "handler/LinkLaunch.h"
@@ -63,10 +64,9 @@ int RenewForLink(std::string_view link)
     if (served <= ProgramVersion(nullptr))
         return RefuseLink("renewal: not newer");
     // Started while the checked file is still held, so nobody could swap it.
-    wchar_t launcher[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, launcher, MAX_PATH))
-        return RefuseLink("renewal: no folder");
-    const DWORD installed = Run(launcher, WideJoin({L"\"", launcher, L"\" /install /quiet"}), kInstallWait);
+    const WideText launcher = WideFromAnsi(path.c_str());
+    const DWORD installed =
+        Run(launcher.data(), WideJoin({L"\"", launcher.data(), L"\" /install /quiet"}), kInstallWait);
     checked.reset();
     if (installed != 0 || ProgramVersion(InstalledProgram().data()) != served)
         return RefuseLink("renewal: not installed");
