@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "framework/sys/AnsiText.h"
+#include "framework/sys/Result.h"
+#include "framework/sys/UniqueHandle.h"
 #include "handler/AdminOnlyPath.h"
 #include "handler/LinkLaunch.h"
 #include "handler/ProgramFile.h"
@@ -56,6 +58,8 @@ int Registration(bool add, const wchar_t* scope)
         where = SchemeScope::Machine;
     }
     const WideText program = ProgramPath();
+    if (add && program.size() <= 1)
+        return kExitRegistration;  // the system could not tell it (traced)
     if (add && where == SchemeScope::Machine && !AdminOnlyProgram(program))
         return kExitRegistration;
     const LONG result = add ? RegisterScheme(where, program.data()) : UnregisterScheme(where);
@@ -113,7 +117,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    const int code = argv ? Run(argc, argv) : RefuseLink("no command line");
-    LocalFree(argv);
-    return code;
+    const CLocalMemory arguments(argv);
+    if (LOG_LAST_ERROR_IF(!argv))
+        return RefuseLink("no command line");
+    return Run(argc, argv);
 }

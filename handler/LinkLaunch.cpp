@@ -9,6 +9,7 @@
 #include "dialog/DownLoadDlg.h"
 #include "framework/sys/AnsiText.h"
 #include "framework/sys/RegKey.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 #include "handler/SelfRenewal.h"
 #include "launch/SettingsStore.h"
@@ -54,8 +55,10 @@ bool AccountSwitchAccepted(const std::string& id)
     if (!SavedAccount(saved) || saved == id)
         return true;
     const std::string question = "以 " + id + " 的身份登录 VOK 围棋？";
-    const bool yes = MessageBoxA(nullptr, question.c_str(), kMessageCaption,
-                                 MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND) == IDYES;
+    const int answer = MessageBoxA(nullptr, question.c_str(), kMessageCaption,
+                                   MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND);
+    LOG_LAST_ERROR_IF(answer == 0);
+    const bool yes = answer == IDYES;
     TraceOut("account switch %s", yes ? "accepted" : "declined");
     return yes;
 }
@@ -76,8 +79,9 @@ bool ClientRunning()
 void StartInstalledClient(HANDLE installer, const LaunchProperties& properties)
 {
     DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(installer, VANTORIMA_INSTALL_WAIT * 1000u) != WAIT_OBJECT_0 ||
-        !GetExitCodeProcess(installer, &code) || code != 0) {
+    const DWORD waited = WaitForSingleObject(installer, VANTORIMA_INSTALL_WAIT * 1000u);
+    LOG_LAST_ERROR_IF(waited == WAIT_FAILED);
+    if (waited != WAIT_OBJECT_0 || !LOG_IF_WIN32_BOOL_FALSE(GetExitCodeProcess(installer, &code)) || code != 0) {
         TraceOut("installer ended with %lu: no client started", static_cast<unsigned long>(code));
         return;
     }
@@ -102,7 +106,8 @@ void StartInstalledClient(HANDLE installer, const LaunchProperties& properties)
 int RefuseLink(const std::string& why)
 {
     TraceOut("link refused: %s", why.c_str());
-    MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    LOG_LAST_ERROR_IF(MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND) ==
+                      0);
     return kExitRefused;
 }
 
@@ -163,7 +168,7 @@ int RunLaunch(const LaunchProperties& properties)
     const DWORD thread = GetCurrentThreadId();
     bool handedOver = false;
     bool hidden = false;
-    const auto wake = [thread] { PostThreadMessageA(thread, WM_NULL, 0, 0); };
+    const auto wake = [thread] { LOG_IF_WIN32_BOOL_FALSE(PostThreadMessageA(thread, WM_NULL, 0, 0)); };
     CDownLoadDlg* dialog = nullptr;
 
     CLaunchSequence launch([&] { handedOver = true, wake(); },
@@ -182,7 +187,10 @@ int RunLaunch(const LaunchProperties& properties)
     if (!handedOver && !window)
         TraceOut("no update dialog");
     MSG msg;
-    while (window && !handedOver && !hidden && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (window && !handedOver && !hidden) {
+        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0 || LOG_LAST_ERROR_IF(got == -1))
+            break;
         if (!IsDialogMessageA(window, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "framework/sys/Module.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 
 namespace {
@@ -15,12 +16,12 @@ unsigned long long FixedVersion(HANDLE file)
 {
     static const char kHeader[] = "\x34\0\0\0V\0S\0_\0V\0E\0R\0S\0I\0O\0N\0_\0I\0N\0F\0O\0\0\0\0\0";
     const DWORD size = GetFileSize(file, nullptr);
-    if (size == 0 || size == INVALID_FILE_SIZE || size > (64u << 20))
+    if (LOG_LAST_ERROR_IF(size == INVALID_FILE_SIZE) || size == 0 || size > (64u << 20))
         return 0;
     std::vector<char> bytes(size);
     DWORD read = 0;
-    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0 || !ReadFile(file, bytes.data(), size, &read, nullptr) ||
-        read != size)
+    if (LOG_LAST_ERROR_IF(SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0) ||
+        !LOG_IF_WIN32_BOOL_FALSE(ReadFile(file, bytes.data(), size, &read, nullptr)) || read != size)
         return 0;
     const size_t header = sizeof kHeader - 1;
     for (size_t at = 0; at + header + sizeof(VS_FIXEDFILEINFO) <= size; at += 2) {

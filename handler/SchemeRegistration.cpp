@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "framework/sys/RegKey.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/WideText.h"
 
 namespace {
@@ -14,11 +15,12 @@ constexpr wchar_t kDescription[] = L"URL:VOK 围棋";
 LONG WriteValue(HKEY root, const std::string& path, const wchar_t* name, const WideText& text)
 {
     CRegKey key;
-    const LONG result = key.Create(root, path.c_str(), KEY_SET_VALUE);
-    return result == ERROR_SUCCESS ? key.WriteWide(name, text) : result;
+    RETURN_IF_WIN32_CODE(key.Create(root, path.c_str(), KEY_SET_VALUE));
+    return LOG_IF_WIN32_ERROR(key.WriteWide(name, text));
 }
 
-// The key's default value; empty when it cannot be read.
+// The key's default value; empty when it cannot be read (an absent key or
+// value is nothing registered).
 WideText ReadValue(HKEY root, const std::string& path)
 {
     CRegKey key;
@@ -31,10 +33,11 @@ WideText ReadValue(HKEY root, const std::string& path)
 LONG DeleteValue(HKEY root, const std::string& path, const char* name)
 {
     CRegKey key;
-    const LONG result = key.Open(root, path.c_str(), KEY_SET_VALUE);
-    if (result != ERROR_SUCCESS)
-        return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
-    return key.DeleteValue(name);
+    const LONG opened = key.Open(root, path.c_str(), KEY_SET_VALUE);
+    if (opened == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
+    RETURN_IF_WIN32_CODE(opened);
+    return LOG_IF_WIN32_ERROR(key.DeleteValue(name));
 }
 
 }  // namespace
@@ -105,7 +108,7 @@ LONG UnregisterScheme(SchemeScope scope)
             result = deleted;
     }
     for (const char* below : {"\\shell\\open\\command", "\\shell\\open", "\\shell", "\\DefaultIcon", ""}) {
-        const LONG deleted = CRegKey::DeleteIfEmpty(root, (key + below).c_str());
+        const LONG deleted = LOG_IF_WIN32_ERROR(CRegKey::DeleteIfEmpty(root, (key + below).c_str()));
         if (result == ERROR_SUCCESS)
             result = deleted;
     }

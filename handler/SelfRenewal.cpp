@@ -6,6 +6,7 @@
 #include "BuildConfig.h"
 #include "framework/sys/AnsiText.h"
 #include "framework/sys/LocalFile.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 #include "handler/LinkLaunch.h"
 #include "handler/ProgramFile.h"
@@ -28,15 +29,17 @@ DWORD Run(const wchar_t* program, WideText command, DWORD wait)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!LOG_IF_WIN32_BOOL_FALSE(
+            CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)))
         return STILL_ACTIVE;
-    CloseHandle(process.hThread);
-    const CKernelHandle running(process.hProcess);
+    const CKernelHandle thread(process.hThread), running(process.hProcess);
     DWORD code = STILL_ACTIVE;
     if (wait == 0)
         return 0;
-    if (WaitForSingleObject(running.Get(), wait) == WAIT_OBJECT_0)
-        GetExitCodeProcess(running.Get(), &code);
+    const DWORD waited = WaitForSingleObject(running.Get(), wait);
+    LOG_LAST_ERROR_IF(waited == WAIT_FAILED);
+    if (waited == WAIT_OBJECT_0)
+        LOG_IF_WIN32_BOOL_FALSE(GetExitCodeProcess(running.Get(), &code));
     return code;
 }
 
@@ -46,6 +49,7 @@ int RenewForLink(std::string_view link)
 {
     char temp[MAX_PATH];
     const DWORD length = GetTempPathA(sizeof temp, temp);
+    LOG_LAST_ERROR_IF(length == 0);
     CDownloadFolder folder;
     folder.Create(std::string(temp, length < sizeof temp ? length : 0));
     if (folder.Path().empty())
