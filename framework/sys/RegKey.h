@@ -1,5 +1,8 @@
 // One open registry key: opened or created, read, written, closed when the
-// object goes. Every registry access of the module goes through it.
+// object goes. Every registry access of the module goes through it. Its less
+// common operations (wide text, value deletion, subkey names, last write
+// time) are in RegKeyMore.cpp, so that a module that needs none of them does
+// not carry them.
 //
 // Its results are the registry's own codes, untraced: an absent key or value
 // is an answer as often as a failure, and only the caller knows which
