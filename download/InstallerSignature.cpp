@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "framework/sys/AnsiText.h"
+#include "framework/sys/HexDigits.h"
+#include "framework/sys/Module.h"
 #include "support/Trace.h"
 #include "support/TraceLines.h"
 
@@ -98,17 +100,6 @@ bool IsBlank(wchar_t c)
     return c == L' ' || c == L'\t';
 }
 
-int HexValue(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    return -1;
-}
-
 // The entry [first, last) is 40 hex digits once the blanks and colons of
 // copied thumbprints are left out: a thumbprint, and never a name.
 bool IsThumbprint(const wchar_t* first, const wchar_t* last)
@@ -176,25 +167,6 @@ bool AnyEntry(const wchar_t* signers, Visit visit)
     }
 }
 
-// The file of the module that holds this code; false when it cannot be told.
-bool OwnModulePath(wchar_t (&path)[MAX_PATH * 2])
-{
-    HMODULE module = nullptr;
-    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                              reinterpret_cast<LPCWSTR>(&OwnModulePath), &module))
-        return false;
-    const DWORD length = ::GetModuleFileNameW(module, path, ARRAYSIZE(path));
-    return length && length < ARRAYSIZE(path);
-}
-
-std::vector<wchar_t> WideFromAnsi(const std::string& text)
-{
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::vector<wchar_t> wide(length > 0 ? length : 1, L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
-    return wide;
-}
-
 }  // namespace
 
 const char* SignatureVerdict::StepName() const
@@ -258,8 +230,8 @@ HRESULT AuthenticodePolicy(const CTrustState& state)
 // in a signed build a signature that cannot be read is no developer's build.
 bool SignedLikeModule(PCCERT_CONTEXT certificate, const wchar_t* ownModule, bool signedBuild, SignatureVerdict& verdict)
 {
-    wchar_t path[MAX_PATH * 2];
-    if (!ownModule && !OwnModulePath(path))
+    wchar_t path[MAX_PATH];
+    if (!ownModule && ModuleFileName(path) != ERROR_SUCCESS)
         return false;
     CTrustState own(ownModule ? ownModule : path, nullptr);
     if (own.Result() == TRUST_E_NOSIGNATURE) {
@@ -322,7 +294,8 @@ SignatureVerdict VerifyInstallerSignature(const wchar_t* path, const wchar_t* si
 bool CheckInstallerFile(const std::string& path, HANDLE file, std::string& failure)
 {
     TraceOut(TraceLine::kInstallerChecked, path.c_str());
-    const SignatureVerdict verdict = VerifyInstallerSignature(WideFromAnsi(path).data(), InstallerSigners(), file);
+    const SignatureVerdict verdict =
+        VerifyInstallerSignature(WideFromAnsi(path.c_str()).data(), InstallerSigners(), file);
     const std::string signer = *verdict.thumbprint
         ? " (CN : " + AnsiFromWide(verdict.commonName, lstrlenW(verdict.commonName)) +
             ", SHA1 : " + verdict.thumbprint + ")"

@@ -2,6 +2,7 @@
 
 #include <aclapi.h>
 
+#include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 
 namespace {
@@ -21,7 +22,7 @@ bool IsAdministrative(PSID sid)
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     BYTE buffer[SECURITY_MAX_SID_SIZE];
     auto* installer = reinterpret_cast<PSID>(buffer);
-    if (!InitializeSid(installer, &nt, ARRAYSIZE(kTrustedInstaller)))
+    if (!LOG_IF_WIN32_BOOL_FALSE(InitializeSid(installer, &nt, ARRAYSIZE(kTrustedInstaller))))
         return false;
     for (DWORD i = 0; i < ARRAYSIZE(kTrustedInstaller); ++i)
         *GetSidSubAuthority(installer, i) = kTrustedInstaller[i];
@@ -36,9 +37,9 @@ const char* AdminOnlyFault(const wchar_t* path)
     PACL dacl = nullptr;
     CLocalMemory descriptor;
     PSECURITY_DESCRIPTOR raw = nullptr;
-    const DWORD result =
+    const DWORD result = LOG_IF_WIN32_ERROR(
         GetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                              nullptr, &dacl, nullptr, &raw);
+                              nullptr, &dacl, nullptr, &raw));
     descriptor.Reset(raw);
     if (result != ERROR_SUCCESS || !descriptor)
         return "unreadable";
@@ -49,7 +50,7 @@ const char* AdminOnlyFault(const wchar_t* path)
         return "no DACL";
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         void* entry = nullptr;
-        if (!GetAce(dacl, i, &entry))
+        if (!LOG_IF_WIN32_BOOL_FALSE(GetAce(dacl, i, &entry)))
             return "unreadable";
         const auto* header = static_cast<const ACE_HEADER*>(entry);
         if (header->AceFlags & INHERIT_ONLY_ACE)

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "framework/sys/AnsiText.h"
+#include "framework/sys/Result.h"
+#include "framework/sys/UniqueHandle.h"
 #include "handler/AdminOnlyPath.h"
 #include "handler/LinkLaunch.h"
 #include "handler/ProgramFile.h"
@@ -22,23 +25,6 @@
 #include "support/TraceLines.h"
 
 namespace {
-
-// No wide std::string here: its runtime part would be a sixth of the program.
-std::string Utf8FromWide(const wchar_t* text, bool& exact)
-{
-    exact = true;
-    const int wide = lstrlenW(text);
-    if (wide == 0)
-        return std::string();
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, wide, nullptr, 0, nullptr, nullptr);
-    std::string utf8(bytes > 0 ? static_cast<size_t>(bytes) : 0, '\0');
-    if (bytes <= 0 || WideCharToMultiByte(CP_UTF8, 0, text, wide, &utf8[0], bytes, nullptr, nullptr) != bytes)
-        exact = false;
-    // A lone surrogate turns into U+FFFD: such a link was never signed.
-    for (int i = 0; i < wide; ++i)
-        exact &= text[i] < 0xD800 || text[i] > 0xDFFF;
-    return utf8;
-}
 
 // Every user's browser would run this program: only administrators may be
 // able to change it, or its folder (where its libraries are looked for).
@@ -72,6 +58,8 @@ int Registration(bool add, const wchar_t* scope)
         where = SchemeScope::Machine;
     }
     const WideText program = ProgramPath();
+    if (add && program.size() <= 1)
+        return kExitRegistration;  // the system could not tell it (traced)
     if (add && where == SchemeScope::Machine && !AdminOnlyProgram(program))
         return kExitRegistration;
     const LONG result = add ? RegisterScheme(where, program.data()) : UnregisterScheme(where);
@@ -116,9 +104,8 @@ int Run(int argc, wchar_t** argv)
         first = argv[2];
     else if (argc > 2)
         return RefuseLink("more than one argument");
-    bool exact = false;
-    const std::string link = Utf8FromWide(first, exact);
-    if (!exact)
+    std::string link;
+    if (!Utf8FromWide(first, link))
         return RefuseLink("link is not valid text");
     return RunLink(link, renewed);
 }
@@ -131,7 +118,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    const int code = argv ? Run(argc, argv) : RefuseLink("no command line");
-    LocalFree(argv);
-    return code;
+    const CLocalMemory arguments(argv);
+    if (LOG_LAST_ERROR_IF(!argv))
+        return RefuseLink("no command line");
+    return Run(argc, argv);
 }

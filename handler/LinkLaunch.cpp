@@ -1,11 +1,15 @@
 #include "handler/LinkLaunch.h"
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
 #include <vector>
 
 #include "BuildConfig.h"
 #include "dialog/DownLoadDlg.h"
+#include "framework/sys/AnsiText.h"
+#include "framework/sys/RegKey.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 #include "handler/SelfRenewal.h"
 #include "launch/SettingsStore.h"
@@ -26,12 +30,14 @@ constexpr char kNameSwitch[] = " /NAME:";
 // without creating the key; false when there is none.
 bool SavedAccount(std::string& name)
 {
-    char text[1024];
-    DWORD size = sizeof text;
-    if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart", RRF_RT_REG_SZ, nullptr, text, &size) !=
-        ERROR_SUCCESS)
+    CRegKey key;
+    std::vector<char> text;
+    DWORD type = REG_NONE;
+    if (key.Open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+        key.Read("SaveStart", text, &type) != ERROR_SUCCESS || type != REG_SZ)
         return false;
-    const std::string saved(text);
+    // Up to its first zero: the value may hold no terminator, or more after it.
+    const std::string saved(text.begin(), std::find(text.begin(), text.end(), '\0'));
     const size_t at = saved.find(kNameSwitch);
     if (at == std::string::npos)
         return false;
@@ -50,8 +56,10 @@ bool AccountSwitchAccepted(const std::string& id)
     if (!SavedAccount(saved) || saved == id)
         return true;
     const std::string question = "以 " + id + " 的身份登录 VOK 围棋？";
-    const bool yes = MessageBoxA(nullptr, question.c_str(), kMessageCaption,
-                                 MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND) == IDYES;
+    const int answer = MessageBoxA(nullptr, question.c_str(), kMessageCaption,
+                                   MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND);
+    LOG_LAST_ERROR_IF(answer == 0);
+    const bool yes = answer == IDYES;
     TraceOut(TraceLine::kAccountSwitch, yes ? "accepted" : "declined");
     return yes;
 }
@@ -72,8 +80,9 @@ bool ClientRunning()
 void StartInstalledClient(HANDLE installer, const LaunchProperties& properties)
 {
     DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(installer, VANTORIMA_INSTALL_WAIT * 1000u) != WAIT_OBJECT_0 ||
-        !GetExitCodeProcess(installer, &code) || code != 0) {
+    const DWORD waited = WaitForSingleObject(installer, VANTORIMA_INSTALL_WAIT * 1000u);
+    LOG_LAST_ERROR_IF(waited == WAIT_FAILED);
+    if (waited != WAIT_OBJECT_0 || !LOG_IF_WIN32_BOOL_FALSE(GetExitCodeProcess(installer, &code)) || code != 0) {
         TraceOut(TraceLine::kInstallerEnded, static_cast<unsigned long>(code));
         return;
     }
@@ -98,42 +107,9 @@ void StartInstalledClient(HANDLE installer, const LaunchProperties& properties)
 int RefuseLink(const std::string& why)
 {
     TraceOut(TraceLine::kLinkRefused, why.c_str());
-    MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    LOG_LAST_ERROR_IF(MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND) ==
+                      0);
     return kExitRefused;
-}
-
-bool AnsiFromUtf8(const std::string& utf8, std::string& ansi, UINT codePage)
-{
-    ansi.clear();
-    if (utf8.empty())
-        return true;
-    const int size = static_cast<int>(utf8.size());
-    const int wide = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
-    if (wide <= 0)
-        return false;
-    // No wide std::string: its runtime part would be a sixth of the program.
-    std::vector<wchar_t> text(static_cast<size_t>(wide));
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, text.data(), wide);
-    // UTF-8 as the system's code page (Windows' beta option) refuses the
-    // best-fit flag and the default-character report: every character has
-    // its bytes there, and the round trip below still checks each value.
-    if (codePage == CP_ACP)
-        codePage = GetACP();
-    const bool utf8Page = codePage == CP_UTF8;
-    const DWORD flags = utf8Page ? 0 : WC_NO_BEST_FIT_CHARS;
-    BOOL lossy = FALSE;
-    BOOL* const lossyReport = utf8Page ? nullptr : &lossy;
-    const int bytes = WideCharToMultiByte(codePage, flags, text.data(), wide, nullptr, 0, nullptr, lossyReport);
-    if (bytes <= 0 || lossy)
-        return false;
-    ansi.resize(static_cast<size_t>(bytes));
-    if (WideCharToMultiByte(codePage, flags, text.data(), wide, &ansi[0], bytes, nullptr, lossyReport) != bytes)
-        return false;
-    // A code page may still map two characters to one: only an exact round trip counts.
-    std::vector<wchar_t> back(static_cast<size_t>(wide));
-    return !lossy &&
-        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, ansi.data(), bytes, back.data(), wide) == wide &&
-        back == text;
 }
 
 int RunLink(std::string_view link, bool renewed)
@@ -193,7 +169,7 @@ int RunLaunch(const LaunchProperties& properties)
     const DWORD thread = GetCurrentThreadId();
     bool handedOver = false;
     bool hidden = false;
-    const auto wake = [thread] { PostThreadMessageA(thread, WM_NULL, 0, 0); };
+    const auto wake = [thread] { LOG_IF_WIN32_BOOL_FALSE(PostThreadMessageA(thread, WM_NULL, 0, 0)); };
     CDownLoadDlg* dialog = nullptr;
 
     CLaunchSequence launch([&] { handedOver = true, wake(); },
@@ -212,7 +188,10 @@ int RunLaunch(const LaunchProperties& properties)
     if (!handedOver && !window)
         TraceOut(TraceLine::kNoUpdateDialog);
     MSG msg;
-    while (window && !handedOver && !hidden && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (window && !handedOver && !hidden) {
+        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0 || LOG_LAST_ERROR_IF(got == -1))
+            break;
         if (!IsDialogMessageA(window, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);

@@ -33,7 +33,3 @@ int RunLink(std::string_view link, bool renewed = false);
 // returns when it is over: kExitLaunched, kExitUpdateFailed or
 // kExitUpdateStopped.
 int RunLaunch(const LaunchProperties& properties);
-
-// UTF-8 -> the ANSI code page (or codePage); false when the text is not
-// valid UTF-8 or a character has no exact counterpart there.
-bool AnsiFromUtf8(const std::string& utf8, std::string& ansi, UINT codePage = CP_ACP);

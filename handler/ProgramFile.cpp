@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "framework/sys/Module.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 
 namespace {
@@ -14,12 +16,12 @@ unsigned long long FixedVersion(HANDLE file)
 {
     static const char kHeader[] = "\x34\0\0\0V\0S\0_\0V\0E\0R\0S\0I\0O\0N\0_\0I\0N\0F\0O\0\0\0\0\0";
     const DWORD size = GetFileSize(file, nullptr);
-    if (size == 0 || size == INVALID_FILE_SIZE || size > (64u << 20))
+    if (LOG_LAST_ERROR_IF(size == INVALID_FILE_SIZE) || size == 0 || size > (64u << 20))
         return 0;
     std::vector<char> bytes(size);
     DWORD read = 0;
-    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0 || !ReadFile(file, bytes.data(), size, &read, nullptr) ||
-        read != size)
+    if (LOG_LAST_ERROR_IF(SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0) ||
+        !LOG_IF_WIN32_BOOL_FALSE(ReadFile(file, bytes.data(), size, &read, nullptr)) || read != size)
         return 0;
     const size_t header = sizeof kHeader - 1;
     for (size_t at = 0; at + header + sizeof(VS_FIXEDFILEINFO) <= size; at += 2) {
@@ -37,15 +39,10 @@ unsigned long long FixedVersion(HANDLE file)
 
 WideText ProgramPath()
 {
-    WideText path(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            path.resize(length + 1);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
+    // A program that is not long-path aware never runs from a longer path.
+    wchar_t path[MAX_PATH];
+    ModuleFileName(path);
+    return WideJoin({path});
 }
 
 unsigned long long ProgramVersion(const wchar_t* path)

@@ -1,9 +1,10 @@
 // The handler's own file and the version block of a program file.
 #pragma once
 
-#include "handler/WideText.h"
+#include "framework/sys/WideText.h"
 
-// The running program's full path.
+// The running program's full path; empty text (traced) when the system
+// cannot tell it.
 WideText ProgramPath();
 
 // A program's file version from its version block (FILEVERSION, most

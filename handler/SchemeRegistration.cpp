@@ -2,7 +2,8 @@
 
 #include "BuildConfig.h"
 #include "framework/sys/RegKey.h"
-#include "handler/WideText.h"
+#include "framework/sys/Result.h"
+#include "framework/sys/WideText.h"
 
 namespace {
 
@@ -13,37 +14,30 @@ constexpr wchar_t kDescription[] = L"URL:VOK 围棋";
 
 LONG WriteValue(HKEY root, const std::string& path, const wchar_t* name, const WideText& text)
 {
-    CRegKeyHandle key;
-    LONG result = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
-                                  key.Put(), nullptr);
-    if (result != ERROR_SUCCESS)
-        return result;
-    return RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
-                          static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+    CRegKey key;
+    RETURN_IF_WIN32_CODE(key.Create(root, path.c_str(), KEY_SET_VALUE));
+    return LOG_IF_WIN32_ERROR(key.WriteWide(name, text));
 }
 
+// The key's default value; empty when it cannot be read (an absent key or
+// value is nothing registered).
 WideText ReadValue(HKEY root, const std::string& path)
 {
-    WideText text(1024);
-    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    CRegKeyHandle key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS ||
-        RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &size) !=
-            ERROR_SUCCESS)
-        return WideText();
-    text.resize(size / sizeof(wchar_t));
-    if (text.empty() || text.back() != L'\0')
-        text.push_back(L'\0');
+    CRegKey key;
+    WideText text;
+    if (key.Open(root, path.c_str(), KEY_QUERY_VALUE) == ERROR_SUCCESS)
+        key.ReadWide(nullptr, text);
     return text;
 }
 
 LONG DeleteValue(HKEY root, const std::string& path, const char* name)
 {
-    CRegKeyHandle key;
-    LONG result = RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, key.Put());
-    if (result == ERROR_SUCCESS)
-        result = RegDeleteValueA(key.Get(), name);
-    return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+    CRegKey key;
+    const LONG opened = key.Open(root, path.c_str(), KEY_SET_VALUE);
+    if (opened == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
+    RETURN_IF_WIN32_CODE(opened);
+    return LOG_IF_WIN32_ERROR(key.DeleteValue(name));
 }
 
 }  // namespace
@@ -114,7 +108,7 @@ LONG UnregisterScheme(SchemeScope scope)
             result = deleted;
     }
     for (const char* below : {"\\shell\\open\\command", "\\shell\\open", "\\shell", "\\DefaultIcon", ""}) {
-        const LONG deleted = CRegKey::DeleteIfEmpty(root, (key + below).c_str());
+        const LONG deleted = LOG_IF_WIN32_ERROR(CRegKey::DeleteIfEmpty(root, (key + below).c_str()));
         if (result == ERROR_SUCCESS)
             result = deleted;
     }

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "handler/WideText.h"
+#include "framework/sys/WideText.h"
 
 enum class SchemeScope { User, Machine };
 

@@ -4,13 +4,14 @@
 #include <shlwapi.h>
 
 #include "framework/sys/RegKey.h"
+#include "framework/sys/Result.h"
 #include "handler/LinkLaunch.h"
-#include "link/NonceLedger.h"
 #include "handler/ProgramFile.h"
 #include "handler/SchemeRegistration.h"
+#include "link/NonceLedger.h"
+#include "support/MessageCaption.h"
 #include "support/Trace.h"
 #include "support/TraceLines.h"
-#include "support/MessageCaption.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ const char kUninstallFailedText[] = "VOK 围棋启动器未能完全卸载。";
 void Box(bool quiet, const char* text, UINT icon)
 {
     if (!quiet)
-        MessageBoxA(nullptr, text, kMessageCaption, MB_OK | icon | MB_SETFOREGROUND);
+        LOG_LAST_ERROR_IF(MessageBoxA(nullptr, text, kMessageCaption, MB_OK | icon | MB_SETFOREGROUND) == 0);
 }
 
 // path with a suffix after it.
@@ -39,6 +40,14 @@ bool FileExists(const wchar_t* path)
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A file that may never have been made: only a failure to delete one that is
+// there is traced.
+void DeleteIfThere(const wchar_t* path)
+{
+    if (!DeleteFileW(path))
+        LOG_LAST_ERROR_IF(GetLastError() != ERROR_FILE_NOT_FOUND);
+}
+
 // The running program's bytes into a new file: a plain copy would carry the
 // download's Zone.Identifier stream along, and Windows would warn each time
 // the browser starts the copy.
@@ -46,44 +55,32 @@ DWORD WriteOwnBytes(const wchar_t* to)
 {
     const CFileHandle from(CreateFileW(ProgramPath().data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                        OPEN_EXISTING, 0, nullptr));
-    if (!from)
-        return GetLastError();
+    RETURN_LAST_ERROR_CODE_IF(!from);
     const DWORD size = GetFileSize(from.Get(), nullptr);
-    if (size == INVALID_FILE_SIZE)
-        return GetLastError();
+    RETURN_LAST_ERROR_CODE_IF(size == INVALID_FILE_SIZE);
     std::vector<char> bytes(size);
     DWORD read = 0;
-    if (!ReadFile(from.Get(), bytes.data(), size, &read, nullptr) || read != size)
+    if (!LOG_IF_WIN32_BOOL_FALSE(ReadFile(from.Get(), bytes.data(), size, &read, nullptr)) || read != size)
         return ERROR_READ_FAULT;
     CFileHandle file(CreateFileW(to, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return GetLastError();
+    RETURN_LAST_ERROR_CODE_IF(!file);
     DWORD written = 0;
-    const bool done =
-        WriteFile(file.Get(), bytes.data(), size, &written, nullptr) && written == size && FlushFileBuffers(file.Get());
-    const DWORD error = done ? ERROR_SUCCESS : (GetLastError() ? GetLastError() : ERROR_WRITE_FAULT);
+    DWORD error = LAST_ERROR_CODE_IF(!WriteFile(file.Get(), bytes.data(), size, &written, nullptr));
+    if (error == ERROR_SUCCESS && written != size)
+        error = ERROR_WRITE_FAULT;
+    if (error == ERROR_SUCCESS)
+        error = LAST_ERROR_CODE_IF(!FlushFileBuffers(file.Get()));
     file.Reset();
-    if (!done)
-        DeleteFileW(to);
+    if (error != ERROR_SUCCESS)
+        LOG_IF_WIN32_BOOL_FALSE(DeleteFileW(to));
     return error;
 }
 
-LONG SetText(HKEY key, const wchar_t* name, const WideText& text)
-{
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
-                          static_cast<DWORD>(text.size() * sizeof(wchar_t)));
-}
-
-LONG SetNumber(HKEY key, const wchar_t* name, DWORD number)
-{
-    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
-}
-
 // The uninstall entry for the installed program.
-LONG WriteUninstallEntry(HKEY key, const WideText& folder, const WideText& program)
+LONG WriteUninstallEntry(CRegKey& key, const WideText& folder, const WideText& program)
 {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    GetFileAttributesExW(program.data(), GetFileExInfoStandard, &data);
+    LOG_IF_WIN32_BOOL_FALSE(GetFileAttributesExW(program.data(), GetFileExInfoStandard, &data));
     const WideText version = VersionText(ProgramVersion(program.data()));
     const wchar_t* path = program.data();
     // Each text joined from three pieces.
@@ -98,16 +95,15 @@ LONG WriteUninstallEntry(HKEY key, const WideText& folder, const WideText& progr
         {L"UninstallString", L"\"", path, L"\" /uninstall"},
         {L"QuietUninstallString", L"\"", path, L"\" /uninstall /quiet"},
     };
-    LONG result = ERROR_SUCCESS;
     for (const auto& text : texts)
-        result = result == ERROR_SUCCESS ? SetText(key, text.name, WideJoin({text.a, text.b, text.c})) : result;
+        RETURN_IF_WIN32_CODE(key.WriteWide(text.name, WideJoin({text.a, text.b, text.c})));
     const struct {
-        const wchar_t* name;
+        const char* name;
         DWORD number;
-    } numbers[] = {{L"EstimatedSize", (data.nFileSizeLow + 1023) / 1024}, {L"NoModify", 1}, {L"NoRepair", 1}};
+    } numbers[] = {{"EstimatedSize", (data.nFileSizeLow + 1023) / 1024}, {"NoModify", 1}, {"NoRepair", 1}};
     for (const auto& number : numbers)
-        result = result == ERROR_SUCCESS ? SetNumber(key, number.name, number.number) : result;
-    return result;
+        RETURN_IF_WIN32_CODE(key.Write(number.name, REG_DWORD, &number.number, sizeof number.number));
+    return ERROR_SUCCESS;
 }
 
 // What an install wrote, taken back unless it is kept.
@@ -118,17 +114,17 @@ public:
         if (m_kept)
             return;
         if (m_entryCreated)
-            CRegKey::DeleteTree(HKEY_CURRENT_USER, kUninstallEntryPath);
+            LOG_IF_WIN32_ERROR(CRegKey::DeleteTree(HKEY_CURRENT_USER, kUninstallEntryPath));
         if (m_schemeWritten)
-            RestoreScheme(SchemeScope::User, m_scheme);
+            LOG_IF_WIN32_ERROR(RestoreScheme(SchemeScope::User, m_scheme));
         if (!m_written.empty())
-            DeleteFileW(m_written.data());
+            DeleteIfThere(m_written.data());
         if (!m_replaced.empty())
-            MoveFileExW(m_replaced.data(), m_program.data(), MOVEFILE_REPLACE_EXISTING);
+            LOG_IF_WIN32_BOOL_FALSE(MoveFileExW(m_replaced.data(), m_program.data(), MOVEFILE_REPLACE_EXISTING));
         if (m_folderCreated)
-            RemoveDirectoryW(m_folder.data());
+            LOG_IF_WIN32_BOOL_FALSE(RemoveDirectoryW(m_folder.data()));
         if (m_parentCreated)
-            RemoveDirectoryW(m_parent.data());
+            LOG_IF_WIN32_BOOL_FALSE(RemoveDirectoryW(m_parent.data()));
     }
 
     // The program file: this program's bytes, unless an installed copy is as
@@ -149,10 +145,8 @@ public:
             }
         m_parent = parent;
         m_parentCreated = CreateDirectoryW(parent.data(), nullptr) != FALSE;
-        if (CreateDirectoryW(folder.data(), nullptr))
-            m_folderCreated = true;
-        else if (GetLastError() != ERROR_ALREADY_EXISTS)
-            return GetLastError();
+        m_folderCreated = CreateDirectoryW(folder.data(), nullptr) != FALSE;
+        RETURN_LAST_ERROR_CODE_IF(!m_folderCreated && GetLastError() != ERROR_ALREADY_EXISTS);
         const WideText fresh = WithSuffix(program, L".new");
         m_written = fresh;
         if (const DWORD error = WriteOwnBytes(fresh.data()))
@@ -160,13 +154,11 @@ public:
         // An older copy may be running: it can be renamed, not overwritten.
         if (FileExists(program.data())) {
             const WideText old = WithSuffix(program, L".old");
-            DeleteFileW(old.data());
-            if (!MoveFileExW(program.data(), old.data(), MOVEFILE_REPLACE_EXISTING))
-                return GetLastError();
+            DeleteIfThere(old.data());
+            RETURN_LAST_ERROR_CODE_IF(!MoveFileExW(program.data(), old.data(), MOVEFILE_REPLACE_EXISTING));
             m_replaced = old;
         }
-        if (!MoveFileExW(fresh.data(), program.data(), 0))
-            return GetLastError();
+        RETURN_LAST_ERROR_CODE_IF(!MoveFileExW(fresh.data(), program.data(), 0));
         m_written = program;
         return ERROR_SUCCESS;
     }
@@ -180,12 +172,9 @@ public:
 
     LONG Entry()
     {
-        CRegKeyHandle key;
-        DWORD disposition = 0;
-        LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, kUninstallEntryPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                      KEY_SET_VALUE, nullptr, key.Put(), &disposition);
-        m_entryCreated = result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
-        return result == ERROR_SUCCESS ? WriteUninstallEntry(key.Get(), m_folder, m_program) : result;
+        CRegKey key;
+        RETURN_IF_WIN32_CODE(key.Create(HKEY_CURRENT_USER, kUninstallEntryPath, KEY_SET_VALUE, &m_entryCreated));
+        return WriteUninstallEntry(key, m_folder, m_program);
     }
 
     void Keep()
@@ -205,14 +194,17 @@ private:
 };
 
 // The installed program and what an install or a replacement left beside it;
-// then the folder, once empty. Whether it is gone.
-bool RemoveInstalledFiles(const WideText& folder)
+// then the folder, once empty. ERROR_SUCCESS once it is gone, else why not,
+// untraced: the finisher asks again until the ended program's file is let go.
+DWORD RemoveInstalledFiles(const WideText& folder)
 {
     const WideText program = WideJoin({folder.data(), kProgramName});
     for (const wchar_t* suffix : {L"", L".new", L".old"})
         DeleteFileW(WithSuffix(program, suffix).data());
-    return RemoveDirectoryW(folder.data()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
-        GetLastError() == ERROR_PATH_NOT_FOUND;
+    if (RemoveDirectoryW(folder.data()))
+        return ERROR_SUCCESS;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
 // Starts a copy of this program from the temporary folder, which waits for
@@ -223,22 +215,24 @@ bool StartFinisher()
 {
     wchar_t temp[MAX_PATH];
     const DWORD length = GetTempPathW(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH - 40)
+    if (LOG_LAST_ERROR_IF(length == 0) || length >= MAX_PATH - 40)
         return false;
     wchar_t name[40];
     wsprintfW(name, L"VantorimaUninstall-%lu.exe", GetCurrentProcessId());
     const WideText copy = WideJoin({temp, name});
-    if (!CopyFileW(ProgramPath().data(), copy.data(), FALSE))
+    if (!LOG_IF_WIN32_BOOL_FALSE(CopyFileW(ProgramPath().data(), copy.data(), FALSE)))
         return false;
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     const CFileHandle file(CreateFileW(copy.data(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                        &inherited, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    if (!file) {
-        DeleteFileW(copy.data());
+    if (LOG_LAST_ERROR_IF(!file)) {
+        DeleteIfThere(copy.data());
         return false;
     }
+    // From here on, a failure leaves nothing: the copy goes with its handle.
     HANDLE self = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0))
+    if (!LOG_IF_WIN32_BOOL_FALSE(DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
+                                                 SYNCHRONIZE, TRUE, 0)))
         return false;
     const CKernelHandle selfHolder(self);
     wchar_t argument[32];
@@ -247,10 +241,10 @@ bool StartFinisher()
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(copy.data(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, temp, &startup, &process))
+    if (!LOG_IF_WIN32_BOOL_FALSE(
+            CreateProcessW(copy.data(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, temp, &startup, &process)))
         return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const CKernelHandle thread(process.hThread), finisher(process.hProcess);
     return true;
 }
 
@@ -259,7 +253,7 @@ bool StartFinisher()
 WideText InstallFolder()
 {
     wchar_t local[MAX_PATH];
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local)))
+    if (FAILED(LOG_IF_FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local))))
         return WideText();
     return WideJoin({local, L"\\Programs\\Vantorima"});
 }
@@ -307,15 +301,12 @@ int UninstallSelf(bool quiet)
                        program.data(), static_cast<int>(program.size() - 1)) == CSTR_EQUAL)
         result = UnregisterScheme(SchemeScope::User);
     for (const char* path : {kUninstallEntryPath, kNonceLedgerPath}) {
-        const LONG deleted = CRegKey::DeleteTree(HKEY_CURRENT_USER, path);
+        const LONG deleted = LOG_IF_WIN32_ERROR(CRegKey::DeleteTree(HKEY_CURRENT_USER, path));
         result = result == ERROR_SUCCESS ? deleted : result;
     }
-    CRegKey::DeleteIfEmpty(HKEY_CURRENT_USER, kLauncherKeyPath);
-    bool filesGone = true;
-    if (RunsFrom(program))
-        filesGone = StartFinisher();
-    else
-        filesGone = RemoveInstalledFiles(folder);
+    LOG_IF_WIN32_ERROR(CRegKey::DeleteIfEmpty(HKEY_CURRENT_USER, kLauncherKeyPath));
+    const bool filesGone =
+        RunsFrom(program) ? StartFinisher() : LOG_IF_WIN32_ERROR(RemoveInstalledFiles(folder)) == ERROR_SUCCESS;
     if (result != ERROR_SUCCESS || !filesGone) {
         TraceOut(TraceLine::kUninstallFailed, static_cast<long>(filesGone ? result : ERROR_ACCESS_DENIED));
         Box(quiet, kUninstallFailedText, MB_ICONERROR);
@@ -329,11 +320,16 @@ int UninstallSelf(bool quiet)
 int FinishUninstall(const wchar_t* processHandle)
 {
     const CKernelHandle process(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(StrToIntW(processHandle))));
-    if (!process || WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0)
+    const WideText folder = InstallFolder();
+    if (!process || folder.empty() || LOG_LAST_ERROR_IF(WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0))
         return kExitRegistration;
     // The system may let go of the ended program's file a little later.
-    for (int attempt = 0; attempt < 50; ++attempt, Sleep(100))
-        if (RemoveInstalledFiles(InstallFolder()))
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 50; ++attempt, Sleep(100)) {
+        error = RemoveInstalledFiles(folder);
+        if (error == ERROR_SUCCESS)
             return kExitLaunched;
+    }
+    LOG_IF_WIN32_ERROR(error);
     return kExitRegistration;
 }

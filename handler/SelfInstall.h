@@ -4,7 +4,7 @@
 // Nothing under HKLM.
 #pragma once
 
-#include "handler/WideText.h"
+#include "framework/sys/WideText.h"
 
 constexpr const char kUninstallEntryPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantorima";
 

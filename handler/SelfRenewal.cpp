@@ -4,7 +4,9 @@
 #include <string>
 
 #include "BuildConfig.h"
+#include "framework/sys/AnsiText.h"
 #include "framework/sys/LocalFile.h"
+#include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 #include "handler/LinkLaunch.h"
 #include "handler/ProgramFile.h"
@@ -28,15 +30,17 @@ DWORD Run(const wchar_t* program, WideText command, DWORD wait)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!LOG_IF_WIN32_BOOL_FALSE(
+            CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)))
         return STILL_ACTIVE;
-    CloseHandle(process.hThread);
-    const CKernelHandle running(process.hProcess);
+    const CKernelHandle thread(process.hThread), running(process.hProcess);
     DWORD code = STILL_ACTIVE;
     if (wait == 0)
         return 0;
-    if (WaitForSingleObject(running.Get(), wait) == WAIT_OBJECT_0)
-        GetExitCodeProcess(running.Get(), &code);
+    const DWORD waited = WaitForSingleObject(running.Get(), wait);
+    LOG_LAST_ERROR_IF(waited == WAIT_FAILED);
+    if (waited == WAIT_OBJECT_0)
+        LOG_IF_WIN32_BOOL_FALSE(GetExitCodeProcess(running.Get(), &code));
     return code;
 }
 
@@ -46,6 +50,7 @@ int RenewForLink(std::string_view link)
 {
     char temp[MAX_PATH];
     const DWORD length = GetTempPathA(sizeof temp, temp);
+    LOG_LAST_ERROR_IF(length == 0);
     CDownloadFolder folder;
     folder.Create(std::string(temp, length < sizeof temp ? length : 0));
     if (folder.Path().empty())
@@ -64,10 +69,9 @@ int RenewForLink(std::string_view link)
     if (served <= ProgramVersion(nullptr))
         return RefuseLink("renewal: not newer");
     // Started while the checked file is still held, so nobody could swap it.
-    wchar_t launcher[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, launcher, MAX_PATH))
-        return RefuseLink("renewal: no folder");
-    const DWORD installed = Run(launcher, WideJoin({L"\"", launcher, L"\" /install /quiet"}), kInstallWait);
+    const WideText launcher = WideFromAnsi(path.c_str());
+    const DWORD installed =
+        Run(launcher.data(), WideJoin({L"\"", launcher.data(), L"\" /install /quiet"}), kInstallWait);
     checked.reset();
     if (installed != 0 || ProgramVersion(InstalledProgram().data()) != served)
         return RefuseLink("renewal: not installed");

@@ -25,41 +25,30 @@ long long UnixTime(const FILETIME& time)
 }
 
 // Whether an entry may go by now: its link expired more than kKeptAfterExp ago.
-bool Expired(HKEY ledger, const char* name, long long now)
+bool Expired(const CRegKey& ledger, const char* name, long long now)
 {
-    CRegKeyHandle entry;
-    if (RegOpenKeyExA(ledger, name, 0, KEY_READ, entry.Put()) != ERROR_SUCCESS)
+    CRegKey entry;
+    if (entry.Open(ledger.Get(), name, KEY_READ) != ERROR_SUCCESS)
         return false;
     long long exp = 0;
     DWORD type = 0, size = sizeof exp;
-    if (RegQueryValueExA(entry.Get(), kExpValue, nullptr, &type, reinterpret_cast<BYTE*>(&exp), &size) ==
-            ERROR_SUCCESS &&
-        type == REG_QWORD && size == sizeof exp)
+    if (entry.Query(kExpValue, &type, &exp, &size) == ERROR_SUCCESS && type == REG_QWORD && size == sizeof exp)
         return exp < now - kKeptAfterExp;
     FILETIME written = {};
-    if (RegQueryInfoKeyA(entry.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, &written) != ERROR_SUCCESS)
+    if (entry.LastWriteTime(written) != ERROR_SUCCESS)
         return false;
     return UnixTime(written) + kStrayEntryAge < now;
 }
 
-void DropExpired(HKEY ledger, long long now)
+void DropExpired(const CRegKey& ledger, long long now)
 {
     // Names first, then deletions: deleting while enumerating skips entries.
-    std::vector<std::string> expired;
-    char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = sizeof name;
-        const LONG result = RegEnumKeyExA(ledger, i, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA)
-            continue;
-        if (result != ERROR_SUCCESS)
-            break;
-        if (Expired(ledger, name, now))
-            expired.emplace_back(name, length);
+    std::vector<std::string> names;
+    ledger.SubkeyNames(names);
+    for (const std::string& name : names) {
+        if (Expired(ledger, name.c_str(), now))
+            CRegKey::DeleteTree(ledger.Get(), name.c_str());
     }
-    for (const std::string& entry : expired)
-        RegDeleteKeyA(ledger, entry.c_str());
 }
 
 }  // namespace
@@ -78,16 +67,15 @@ NonceClaim ClaimNonce(const std::string& nonce, long long exp, long long now)
     CRegKey ledger;
     if (ledger.Create(HKEY_CURRENT_USER, kNonceLedgerPath, KEY_READ | KEY_WRITE) != ERROR_SUCCESS)
         return NonceClaim::Unavailable;
-    DropExpired(ledger.Get(), now);
+    DropExpired(ledger, now);
 
-    CRegKeyHandle entry;
-    DWORD disposition = 0;
-    if (RegCreateKeyExA(ledger.Get(), name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                        entry.Put(), &disposition) != ERROR_SUCCESS)
+    CRegKey entry;
+    bool created = false;
+    if (entry.Create(ledger.Get(), name.c_str(), KEY_WRITE, &created) != ERROR_SUCCESS)
         return NonceClaim::Unavailable;
     // The system creates a key once: every other creator opens it.
-    if (disposition != REG_CREATED_NEW_KEY)
+    if (!created)
         return NonceClaim::UsedBefore;
-    RegSetValueExA(entry.Get(), kExpValue, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&exp), sizeof exp);
+    entry.Write(kExpValue, REG_QWORD, &exp, sizeof exp);
     return NonceClaim::Claimed;
 }

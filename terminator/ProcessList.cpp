@@ -46,11 +46,6 @@ bool ToAnsi(const char16_t* name, char* out, size_t outSize)
     return CopyAnsiFromWide(reinterpret_cast<const wchar_t*>(name), out, outSize);
 }
 
-// HKEY_PERFORMANCE_DATA is closed after every use, whatever the road.
-struct PerformanceDataClose {
-    ~PerformanceDataClose() { RegCloseKey(HKEY_PERFORMANCE_DATA); }
-};
-
 }  // namespace
 
 size_t ListProcessesSnapshot(ProcessEntry* table, size_t capacity)
@@ -82,7 +77,9 @@ size_t ListProcessesSnapshot(ProcessEntry* table, size_t capacity)
 
 size_t ListProcessesPerfData(ProcessEntry* table, size_t capacity)
 {
-    PerformanceDataClose closeAtEnd;
+    // HKEY_PERFORMANCE_DATA is closed after every use, whatever the road.
+    CRegKey performanceData;
+    performanceData.Attach(HKEY_PERFORMANCE_DATA);
 
     // The title indexes of the process object and of its id counter.
     CRegKey perflib;
@@ -100,7 +97,7 @@ size_t ListProcessesPerfData(ProcessEntry* table, size_t capacity)
     DWORD size = 0;
     for (;;) {
         size = static_cast<DWORD>(data.size());
-        LONG result = RegQueryValueExA(HKEY_PERFORMANCE_DATA, objectName, nullptr, nullptr, data.data(), &size);
+        const LONG result = performanceData.Query(objectName, nullptr, data.data(), &size);
         if (result == ERROR_SUCCESS)
             break;
         if (result != ERROR_MORE_DATA) {

@@ -1,7 +1,5 @@
 #include "framework/sys/AnsiText.h"
 
-#include <oleauto.h>
-
 #include "framework/sys/Result.h"
 
 std::string AnsiFromWide(const wchar_t* text, size_t length)
@@ -22,17 +20,11 @@ bool CopyAnsiFromWide(const wchar_t* text, char* out, size_t outSize)
         WideCharToMultiByte(CP_ACP, 0, text, -1, out, static_cast<int>(outSize), nullptr, nullptr) == 0);
 }
 
-std::string AnsiFromBstr(BSTR text)
+WideText WideFromAnsi(const char* text)
 {
-    return AnsiFromWide(text, SysStringLen(text));
-}
-
-BSTR BstrFromAnsi(const std::string& text)
-{
-    const int length = static_cast<int>(text.size());
-    const int size = text.empty() ? 0 : MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-    BSTR wide = SysAllocStringLen(nullptr, size > 0 ? size : 0);
-    if (wide && size > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide, size);
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    WideText wide(length > 0 ? length : 1, L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
     return wide;
 }

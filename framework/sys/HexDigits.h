@@ -2,8 +2,10 @@
 // and launch rooms also build natively.
 #pragma once
 
-// The value of a hex digit of either case; -1 for anything else.
-constexpr int HexValue(char c)
+// The value of a hex digit of either case, narrow or wide; -1 for anything
+// else.
+template <typename Char>
+constexpr int HexValue(Char c)
 {
     return c >= '0' && c <= '9' ? c - '0'
         : c >= 'a' && c <= 'f'  ? c - 'a' + 10

@@ -11,13 +11,16 @@ LONG CRegKey::Open(HKEY root, const char* path, REGSAM access)
     return result;
 }
 
-LONG CRegKey::Create(HKEY root, const char* path, REGSAM access)
+LONG CRegKey::Create(HKEY root, const char* path, REGSAM access, bool* created)
 {
     CRegKeyHandle key;
+    DWORD disposition = 0;
     const LONG result =
-        RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key.Put(), nullptr);
+        RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key.Put(), &disposition);
     if (result == ERROR_SUCCESS)
         m_key = std::move(key);
+    if (created)
+        *created = result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
     return result;
 }
 
@@ -44,12 +47,16 @@ LONG CRegKey::Read(const char* name, std::vector<char>& bytes, DWORD* type) cons
     return result;
 }
 
+LONG CRegKey::Write(const char* name, DWORD type, const void* data, DWORD size)
+{
+    return RegSetValueExA(m_key.Get(), name && *name ? name : nullptr, 0, type, static_cast<const BYTE*>(data), size);
+}
+
 LONG CRegKey::WriteString(const char* name, const std::string& text)
 {
     if (text.size() >= MAXDWORD)
         return ERROR_INVALID_PARAMETER;
-    return RegSetValueExA(m_key.Get(), name && *name ? name : nullptr, 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>(text.size() + 1));
+    return Write(name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
 LONG CRegKey::DeleteTree(HKEY root, const char* path)

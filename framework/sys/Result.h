@@ -137,7 +137,13 @@ constexpr const char* BaseName(const char* path)
 
 }  // namespace result
 
+// The compiler's own base name where it has one: only that goes into the
+// program, not the build machine's whole path.
+#ifdef __FILE_NAME__
+#define RESULT_FILE_ __FILE_NAME__
+#else
 #define RESULT_FILE_ result::BaseName(__FILE__)
+#endif
 
 #define LOG_IF_FAILED(expr) result::LogHr(RESULT_FILE_, __LINE__, #expr, (expr))
 #define LOG_IF_WIN32_ERROR(expr) result::LogWin32(RESULT_FILE_, __LINE__, #expr, (expr))

@@ -1,5 +1,5 @@
-// Terminated wide text for the handler. No wide std::string: its runtime
-// part would be a sixth of the program.
+// Terminated wide text, for what ships. No wide std::string: its runtime part
+// would be a sixth of the link handler.
 #pragma once
 
 #include <windows.h>
