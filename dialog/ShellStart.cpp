@@ -13,31 +13,30 @@ std::string FolderOf(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-}  // namespace
-
-HANDLE StartFromItsFolder(const std::string& path)
+// The shell's start of path with its folder as the current one; the process
+// when mask asks for it and the shell gives one.
+HANDLE ShellStart(const std::string& path, ULONG mask)
 {
     const std::string folder = FolderOf(path);
     SHELLEXECUTEINFOA open = {};
     open.cbSize = sizeof open;
-    open.fMask = SEE_MASK_NOASYNC | SEE_MASK_NOCLOSEPROCESS;
+    open.fMask = mask;
     open.lpFile = path.c_str();
     open.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     open.nShow = SW_SHOWNORMAL;
     return LOG_IF_WIN32_BOOL_FALSE(ShellExecuteExA(&open)) ? open.hProcess : nullptr;
 }
 
+}  // namespace
+
+HANDLE StartFromItsFolder(const std::string& path)
+{
+    return ShellStart(path, SEE_MASK_NOASYNC | SEE_MASK_NOCLOSEPROCESS);
+}
+
 void StartInstalledProgram(const std::string& exeName)
 {
     const std::string path = FindInstalledProgram(exeName);
-    if (path.empty())
-        return;
-    const std::string folder = FolderOf(path);
-    SHELLEXECUTEINFOA open = {};
-    open.cbSize = sizeof open;
-    open.fMask = SEE_MASK_FLAG_NO_UI;
-    open.lpFile = path.c_str();
-    open.lpDirectory = folder.empty() ? nullptr : folder.c_str();
-    open.nShow = SW_SHOWNORMAL;
-    LOG_IF_WIN32_BOOL_FALSE(ShellExecuteExA(&open));
+    if (!path.empty())
+        ShellStart(path, SEE_MASK_FLAG_NO_UI);
 }
