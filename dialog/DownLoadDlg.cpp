@@ -1,7 +1,5 @@
 #include "dialog/DownLoadDlg.h"
 
-#include <shellapi.h>
-
 #include <utility>
 
 #include "BuildConfig.h"
@@ -10,12 +8,13 @@
 #include "terminator/ClientTerminator.h"
 #include "dialog/DownloadThread.h"
 #include "download/InstallerSignature.h"
-#include "dialog/InstalledProgram.h"
+#include "dialog/ShellStart.h"
 #include "support/MessageCaption.h"
 #include "download/StatusMessage.h"
 #include "download/UnpackPass.h"
 #include "download/WebGrab.h"
 #include "framework/sys/LocalFile.h"
+#include "framework/sys/Module.h"
 #include "framework/sys/Result.h"
 #include "res/Resource.h"
 
@@ -45,46 +44,6 @@ const char kStoppedStatus[] = "升级已经被中断。";
 const char kAskStop[] = "真的终止升级吗？";
 const char kCloseButton[] = "关 闭";
 
-// A program from its own folder as its current one, never the browser's
-// (often the downloads folder, where planted libraries may wait). Returns
-// once the program has been started (SEE_MASK_NOASYNC): the caller holds the
-// file until then, so nobody can swap it in between. Its process, when the
-// shell gives one, for an owner that waits for it.
-HANDLE OpenThroughShell(const std::string& file, const std::string& folder)
-{
-    SHELLEXECUTEINFOA open = {};
-    open.cbSize = sizeof open;
-    open.fMask = SEE_MASK_NOASYNC | SEE_MASK_NOCLOSEPROCESS;
-    open.lpFile = file.c_str();
-    open.lpDirectory = folder.empty() ? nullptr : folder.c_str();
-    open.nShow = SW_SHOWNORMAL;
-    return LOG_IF_WIN32_BOOL_FALSE(ShellExecuteExA(&open)) ? open.hProcess : nullptr;
-}
-
-std::string FolderOf(const std::string& path)
-{
-    const size_t slash = path.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
-// The client by its name, where installed programs are found. When there is
-// none (no client installed yet) that is no news for the user, and a shell
-// error box here would hold up the installer's start.
-void OpenClientByName(const std::string& name)
-{
-    const std::string path = FindInstalledProgram(name);
-    if (path.empty())
-        return;
-    SHELLEXECUTEINFOA open = {};
-    open.cbSize = sizeof open;
-    open.fMask = SEE_MASK_FLAG_NO_UI;
-    const std::string folder = FolderOf(path);
-    open.lpFile = path.c_str();
-    open.lpDirectory = folder.empty() ? nullptr : folder.c_str();
-    open.nShow = SW_SHOWNORMAL;
-    LOG_IF_WIN32_BOOL_FALSE(ShellExecuteExA(&open));
-}
-
 }  // namespace
 
 std::string CDownLoadDlg::InstallerUrl()
@@ -106,11 +65,12 @@ CDownLoadDlg::CDownLoadDlg(std::function<void()> handedOver)
     // classes live in it.
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS | ICC_ANIMATE_CLASS};
     using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-    if (const HMODULE controls = LoadLibraryA("comctl32.dll")) {
-        if (const auto init = reinterpret_cast<InitControls>(
-                reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx"))))
-            init(&classes);
-    }
+    const HMODULE controls = LoadLibraryA("comctl32.dll");
+    if (LOG_LAST_ERROR_IF(!controls))
+        return;
+    const auto init = ProcAddress<InitControls>(controls, "InitCommonControlsEx");
+    if (!LOG_LAST_ERROR_IF(!init))
+        LOG_IF_WIN32_BOOL_FALSE(init(&classes));
 }
 
 CDownLoadDlg::~CDownLoadDlg()
@@ -133,11 +93,11 @@ BOOL CDownLoadDlg::OnInitDialog()
     CDialogBase::OnInitDialog();
     CenterWindow(m_hWnd);
     m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-    m_animate.Open(kAnimationResource);  // the worker starts it
+    LOG_LAST_ERROR_IF(!m_animate.Open(kAnimationResource));  // the worker starts it
 
     char temp[1024];
-    DWORD length = GetTempPathA(sizeof temp, temp);
-    m_strTempPath.assign(temp, length < sizeof temp ? length : 0);
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    m_strTempPath.assign(temp, LOG_LAST_ERROR_IF(length == 0 || length >= sizeof temp) ? 0 : length);
 
     // Downloads go to a folder of their own: the temporary directory itself
     // is open to every program of the user.
@@ -183,35 +143,11 @@ bool CDownLoadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
 
 LRESULT CDownLoadDlg::OnStatus(unsigned code, unsigned percent, const std::string& text)
 {
-    // What a transfer that the dialog already shows stopped still says changes nothing.
-    if (m_bStopShown &&
-        (code == STATUS_STOPPED || code == STATUS_READING || code == STATUS_STARTING || code == STATUS_FILE_DONE ||
-         code == STATUS_INVALID))
+    if (PassedOver(code))
         return 0;
     if (code != STATUS_READING)
         ShowProgressNow();
     switch (code) {
-    case STATUS_UNVERIFIED:
-        if (!VANTORIMA_INSTALLER_CHECK)
-            break;  // without the check no such report exists
-        [[fallthrough]];
-    case STATUS_NET_ERROR:
-    case STATUS_FILE_ERROR:
-        StopAnimation();
-        m_strStatus = text;
-        ShowError(code == STATUS_UNVERIFIED ? kUnverified : kDownloadFailed);
-        if (WindowGone())
-            return ReleaseWorker();
-        SetProgress(0);
-        m_pWorker = nullptr;
-        Exit();
-        return 0;
-    case STATUS_STOPPED:
-        StopAnimation();
-        m_strStatus = kStoppedStatus;
-        SetProgress(0);
-        m_pWorker = nullptr;
-        break;
     case STATUS_READING:
         m_nPercent = static_cast<int>(percent);
         m_strStatus = text;
@@ -224,29 +160,23 @@ LRESULT CDownLoadDlg::OnStatus(unsigned code, unsigned percent, const std::strin
         m_strStatus = text;
         SetProgress(100);
         break;
-    case STATUS_ALL_DONE:
-        StopAnimation();
-        // Nothing may be pressed during the hand-over.
-        EnableWindow(GetDlgItem(m_hWnd, kButtonId), FALSE);
-        m_strStatus = text;
-        SetProgress(100);
-        m_pWorker = nullptr;
-        StartInstaller();
-        if (WindowGone())  // the shell may run the page's code too, and the control go
-            return ReleaseWorker();
+    case STATUS_STOPPED:
+        SetStopped();
         break;
-    case STATUS_LIST_FAILED:
+    case STATUS_UNVERIFIED:
+        if (!VANTORIMA_INSTALLER_CHECK)
+            break;  // without the check no such report exists
+        [[fallthrough]];
+    case STATUS_NET_ERROR:
+    case STATUS_FILE_ERROR:
         StopAnimation();
         m_strStatus = text;
-        m_pWorker = nullptr;
-        if (!m_bStopConfirmed) {
-            TraceOut(TraceLine::kListFailed);
-            ShowError(kUnpackFailed);
-            if (WindowGone())
-                return ReleaseWorker();
-            Exit();
-        }
-        return 0;
+        EndWithError(code == STATUS_UNVERIFIED ? kUnverified : kDownloadFailed);
+        return Answered();
+    case STATUS_ALL_DONE:
+        return OnAllDone(text);
+    case STATUS_LIST_FAILED:
+        return OnListFailed(text);
     case STATUS_INVALID:
         m_strStatus = text;
         m_pWorker = nullptr;
@@ -259,6 +189,52 @@ LRESULT CDownLoadDlg::OnStatus(unsigned code, unsigned percent, const std::strin
     }
     UpdateData(false);
     return 0;
+}
+
+bool CDownLoadDlg::PassedOver(unsigned code) const
+{
+    // What a transfer that the dialog already shows stopped still says changes nothing.
+    return m_bStopShown &&
+        (code == STATUS_STOPPED || code == STATUS_READING || code == STATUS_STARTING || code == STATUS_FILE_DONE ||
+         code == STATUS_INVALID);
+}
+
+LRESULT CDownLoadDlg::OnAllDone(const std::string& text)
+{
+    StopAnimation();
+    // Nothing may be pressed during the hand-over.
+    EnableWindow(GetDlgItem(m_hWnd, kButtonId), FALSE);
+    m_strStatus = text;
+    SetProgress(100);
+    m_pWorker = nullptr;
+    StartInstaller();
+    if (WindowGone())  // the shell may run the page's code too, and the control go
+        return ReleaseWorker();
+    UpdateData(false);
+    return 0;
+}
+
+LRESULT CDownLoadDlg::OnListFailed(const std::string& text)
+{
+    StopAnimation();
+    m_strStatus = text;
+    m_pWorker = nullptr;
+    // A stop the user asked for is shown as stopped, not as a failure.
+    if (!m_bStopConfirmed) {
+        TraceOut(TraceLine::kListFailed);
+        EndWithError(kUnpackFailed);
+    }
+    return Answered();
+}
+
+void CDownLoadDlg::EndWithError(const char* text)
+{
+    ShowError(text);
+    if (WindowGone())
+        return;
+    SetProgress(0);
+    m_pWorker = nullptr;
+    Exit();
 }
 
 void CDownLoadDlg::StartInstaller()
@@ -275,7 +251,7 @@ void CDownLoadDlg::StartInstaller()
         TraceOut(TraceLine::kNoCheckedInstaller);
         return;
     }
-    m_installerProcess.Reset(OpenThroughShell(path, FolderOf(path)));
+    m_installerProcess.Reset(StartFromItsFolder(path));
     installer.reset();
     if (WindowGone())
         return;
@@ -291,14 +267,15 @@ void CDownLoadDlg::OnExit()
         return;
     }
     ShowProgressNow();
-    if (MessageBoxA(m_hWnd, kAskStop, kMessageCaption, MB_YESNO | MB_ICONQUESTION) != IDYES || WindowGone())
+    const int answer = MessageBoxA(m_hWnd, kAskStop, kMessageCaption, MB_YESNO | MB_ICONQUESTION);
+    if (LOG_LAST_ERROR_IF(answer == 0) || answer != IDYES || WindowGone())
         return;
     if (m_pWorker) {
-        m_webGrab->SetStop(1);
-        SetTimer(m_hWnd, kStopTimer, kStopGrace, nullptr);
+        m_webGrab->SetStop(true);
+        LOG_LAST_ERROR_IF(!SetTimer(m_hWnd, kStopTimer, kStopGrace, nullptr));
     }
-    SetDlgItemTextA(m_hWnd, kButtonId, kCloseButton);
-    m_bStopConfirmed = 1;
+    LOG_IF_WIN32_BOOL_FALSE(SetDlgItemTextA(m_hWnd, kButtonId, kCloseButton));
+    m_bStopConfirmed = true;
 }
 
 void CDownLoadDlg::Exit()
@@ -317,35 +294,43 @@ void CDownLoadDlg::FinishUpdate()
     const std::string downloadDir, installDir;
     if (!RunUnpackPass(m_unpackList, downloadDir, installDir)) {
         TraceOut(TraceLine::kUnpackFailed);
-        ShowError(kUnpackFailed);
-        if (!WindowGone())
-            Exit();
+        EndWithError(kUnpackFailed);
         return;
     }
-    OpenClientByName(installDir + kClientExeName);
+    StartInstalledProgram(installDir + kClientExeName);
     Exit();
+}
+
+void CDownLoadDlg::SetStopped()
+{
+    StopAnimation();
+    m_strStatus = kStoppedStatus;
+    SetProgress(0);
+    m_pWorker = nullptr;
 }
 
 void CDownLoadDlg::ShowStopped()
 {
     ShowProgressNow();
-    StopAnimation();
-    m_strStatus = kStoppedStatus;
-    SetProgress(0);
-    m_pWorker = nullptr;
+    SetStopped();
     m_bStopShown = true;
     UpdateData(false);
 }
 
 void CDownLoadDlg::ShowError(const char* text)
 {
-    MessageBoxA(m_hWnd, text, kMessageCaption, MB_OK | MB_ICONERROR);
+    LOG_LAST_ERROR_IF(MessageBoxA(m_hWnd, text, kMessageCaption, MB_OK | MB_ICONERROR) == 0);
 }
 
 LRESULT CDownLoadDlg::ReleaseWorker()
 {
     ReplyMessage(0);
     return 0;
+}
+
+LRESULT CDownLoadDlg::Answered()
+{
+    return WindowGone() ? ReleaseWorker() : 0;
 }
 
 void CDownLoadDlg::ShowProgressSoon()
@@ -355,7 +340,7 @@ void CDownLoadDlg::ShowProgressSoon()
     if (GetTickCount() - m_shownAt >= kShowInterval)
         ShowProgressNow();
     else if (!timerSet)
-        SetTimer(m_hWnd, kShowTimer, kShowInterval, nullptr);  // for the last report before a pause
+        LOG_LAST_ERROR_IF(!SetTimer(m_hWnd, kShowTimer, kShowInterval, nullptr));  // for the last report before a pause
 }
 
 void CDownLoadDlg::ShowProgressNow()

@@ -50,7 +50,7 @@ public:
     // in the same handler.
     void NotifyWhenHidden(std::function<void()> hidden) { m_hidden = std::move(hidden); }
     // Whether the user agreed to stop the update (the button then closes).
-    bool StopConfirmed() const { return m_bStopConfirmed != 0; }
+    bool StopConfirmed() const { return m_bStopConfirmed; }
     // The installer's process once the dialog has started it (null when the
     // shell gave none), for an owner that waits for the installer's end.
     HANDLE TakeInstallerProcess() { return m_installerProcess.Detach(); }
@@ -66,6 +66,16 @@ protected:
 private:
     // A report of this dialog's own worker (see CStatusChannel).
     LRESULT OnStatus(unsigned code, unsigned percent, const std::string& text);
+    // A report the dialog passes over: one of the transfer's after the dialog
+    // showed it stopped by itself.
+    bool PassedOver(unsigned code) const;
+    // The queue's two last words: the hand-over, or a failure (a stop the
+    // user asked for shows as stopped).
+    LRESULT OnAllDone(const std::string& text);
+    LRESULT OnListFailed(const std::string& text);
+    // The ending of a failed update: the box, then the dialog hides, unless
+    // the box let other code take the window away.
+    void EndWithError(const char* text);
     // The checked installer, open until it has been started from its folder.
     void StartInstaller();
     // The button: the first press asks to stop, the press after that closes.
@@ -75,6 +85,9 @@ private:
     void StopAnimation() { m_animate.Stop(); }
     void SetProgress(int percent) { m_progress.SendMessage(PBM_SETPOS, percent); }
     void ShowError(const char* text);
+    // The stopped state: no animation, the stopped status, an empty bar, no
+    // transfer.
+    void SetStopped();
     // The stopped state, as the worker's stop report would show it, for a
     // worker that has not answered the stop in time. Its later reports of the
     // transfer are then passed over.
@@ -86,6 +99,9 @@ private:
     // Answers the report that found the window gone at once: its worker
     // need not wait for the handler's end.
     LRESULT ReleaseWorker();
+    // A report's answer after a box or the shell: the worker released at
+    // once when the window went meanwhile.
+    LRESULT Answered();
     // A transfer reports every block, faster than the screen can follow: the
     // status line and the bar are painted at most once per paint interval,
     // and what they lag behind is painted before anything else happens.
@@ -99,7 +115,7 @@ private:
     // what is in it, so it need not outlive the dialog; it goes after the
     // engine, which may hold a file in it.
     CDownloadFolder m_folder;
-    int m_bStopConfirmed = 0;
+    bool m_bStopConfirmed = false;
     std::string m_strInstallerURL;
     // Shared with the worker, which may outlive this dialog.
     std::shared_ptr<CWebGrab> m_webGrab;

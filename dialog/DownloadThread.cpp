@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include "framework/sys/Result.h"
 #include "support/Trace.h"
 #include "support/TraceLines.h"
 #include "terminator/ClientTerminator.h"
@@ -19,7 +20,7 @@ UINT CreateDownloadThread(CWebGrab& engine, HWND animation)
         return 0;
     }
     if (animation)
-        SendMessageA(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
+        LOG_LAST_ERROR_IF(!SendMessageA(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF)));
     engine.DownloadListAll();
     return 0;
 }

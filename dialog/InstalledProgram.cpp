@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/sys/RegKey.h"
+#include "framework/sys/Result.h"
 
 namespace {
 
@@ -36,10 +37,10 @@ std::string Unquoted(std::string text)
 std::string Expanded(const std::string& text)
 {
     const DWORD size = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
-    if (size == 0)
+    if (LOG_LAST_ERROR_IF(size == 0))
         return std::string();
     std::vector<char> expanded(size);
-    if (ExpandEnvironmentStringsA(text.c_str(), expanded.data(), size) == 0)
+    if (LOG_LAST_ERROR_IF(ExpandEnvironmentStringsA(text.c_str(), expanded.data(), size) == 0))
         return std::string();
     return expanded.data();
 }

@@ -1,6 +1,8 @@
 #include "dialog/OffscreenDC.h"
 
-COffscreenDC::COffscreenDC(HDC target) : m_pDC(target)
+#include "framework/sys/Result.h"
+
+COffscreenDC::COffscreenDC(HDC target) : m_target(target)
 {
     if (GetDeviceCaps(target, TECHNOLOGY) == DT_RASPRINTER)
         return;
@@ -12,10 +14,10 @@ COffscreenDC::COffscreenDC(HDC target) : m_pDC(target)
     // Should any step fail (out of resources), drawing goes directly to the
     // target rather than nowhere.
     m_memoryDC.Reset(CreateCompatibleDC(target));
-    if (!m_memoryDC)
+    if (LOG_LAST_ERROR_IF(!m_memoryDC))
         return;
     m_bitmap.Reset(CreateCompatibleBitmap(target, width, height));
-    if (!m_bitmap || !m_oldBitmap.Select(m_memoryDC.Get(), m_bitmap.Get())) {
+    if (LOG_LAST_ERROR_IF(!m_bitmap || !m_oldBitmap.Select(m_memoryDC.Get(), m_bitmap.Get()))) {
         m_bitmap.Reset();
         m_memoryDC.Reset();
         return;
@@ -28,7 +30,7 @@ COffscreenDC::COffscreenDC(HDC target) : m_pDC(target)
 COffscreenDC::~COffscreenDC()
 {
     if (m_bMemDC)
-        BitBlt(m_pDC, m_rect.left, m_rect.top, m_rect.right - m_rect.left, m_rect.bottom - m_rect.top, m_memoryDC.Get(),
-               m_rect.left, m_rect.top, SRCCOPY);
+        LOG_IF_WIN32_BOOL_FALSE(BitBlt(m_target, m_rect.left, m_rect.top, m_rect.right - m_rect.left,
+                                       m_rect.bottom - m_rect.top, m_memoryDC.Get(), m_rect.left, m_rect.top, SRCCOPY));
     // The members then deselect the bitmap, delete it and delete the DC.
 }

@@ -17,7 +17,7 @@ public:
     COffscreenDC& operator=(const COffscreenDC&) = delete;
 
     // Draw here, in the target's coordinates.
-    HDC GetSafeHdc() const { return m_bMemDC ? m_memoryDC.Get() : m_pDC; }
+    HDC GetSafeHdc() const { return m_bMemDC ? m_memoryDC.Get() : m_target; }
     operator HDC() const { return GetSafeHdc(); }
 
 private:
@@ -25,7 +25,7 @@ private:
     CMemoryDCHandle m_memoryDC;
     CGdiObjectHandle m_bitmap;
     CGdiSelection m_oldBitmap;  // puts the memory DC's own bitmap back
-    HDC m_pDC;  // the target; not owned
+    HDC m_target;  // not owned
     RECT m_rect{};  // the target's clip box
     bool m_bMemDC = false;  // drawing really goes through the bitmap
 };

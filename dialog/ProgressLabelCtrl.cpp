@@ -7,6 +7,7 @@
 #include "framework/win/GdiSelection.h"
 #include "dialog/OffscreenDC.h"
 #include "dialog/ProgressGeometry.h"
+#include "framework/sys/Result.h"
 
 namespace {
 
@@ -151,7 +152,8 @@ LRESULT CProgressLabelCtrl::OnSetPos(int pos)
 void CProgressLabelCtrl::OnPaint()
 {
     PAINTSTRUCT ps;
-    HDC paintDC = BeginPaint(m_hWnd, &ps);
+    const HDC paintDC = BeginPaint(m_hWnd, &ps);
+    LOG_LAST_ERROR_IF(!paintDC);
     if (paintDC && m_nLower < m_nUpper) {
         const COLORREF bar = OrSystemColour(m_crBar, COLOR_HIGHLIGHT);
         const COLORREF back = OrSystemColour(m_crBack, COLOR_WINDOW);

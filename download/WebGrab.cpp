@@ -43,7 +43,7 @@ void CWebGrab::Initialize(HWND notifyWnd, const std::string& agent, const std::s
     m_strDownloadDir = downloadDir;
 }
 
-void CWebGrab::SetStop(int stop)
+void CWebGrab::SetStop(bool stop)
 {
     m_bStop.store(stop, std::memory_order_relaxed);
     if (stop)
@@ -54,7 +54,7 @@ void CWebGrab::SetStop(int stop)
 
 void CWebGrab::Abort()
 {
-    SetStop(1);
+    SetStop(true);
     std::lock_guard<CCriticalSection> lock(m_activeMutex);
     if (m_pActiveFile)
         m_pActiveFile->Cancel();
@@ -73,16 +73,16 @@ void CWebGrab::AddDownload(const std::string& url)
         m_downloadArray.push_back(url);
 }
 
-int CWebGrab::CreateSession(const std::string& agent, HWND notifyWnd)
+bool CWebGrab::CreateSession(const std::string& agent, HWND notifyWnd)
 {
     CloseSession();
     auto session = std::make_unique<CGrabSession>(agent.c_str(), notifyWnd, m_channel);
     if (!session->IsOpen()) {
         TraceOut(TraceLine::kInternetOpenError, static_cast<unsigned long>(session->OpenError()));
-        return 0;
+        return false;
     }
     m_pSession = std::move(session);
-    return 1;
+    return true;
 }
 
 void CWebGrab::CloseSession()
@@ -90,10 +90,10 @@ void CWebGrab::CloseSession()
     m_pSession.reset();
 }
 
-int CWebGrab::DownloadListAll()
+bool CWebGrab::DownloadListAll()
 {
     TraceOut(TraceLine::kListStart);
-    int result = 1;
+    bool result = true;
     const size_t count = m_downloadArray.size();
     TraceOut(TraceLine::kListSize, static_cast<int>(count));
     try {
@@ -107,14 +107,14 @@ int CWebGrab::DownloadListAll()
             const std::string path = m_strDownloadDir + "\\" + name;
             TraceOut(TraceLine::kListFilePath, path.c_str());
             if (!GetFile(url, path, m_strAgent, m_pNotifyWnd) || StopRequested()) {
-                result = 0;
+                result = false;
                 break;
             }
         }
     } catch (...) {
         // Out of memory: the files and requests are closed by now; the queue fails.
         TraceOut(TraceLine::kListException);
-        result = 0;
+        result = false;
     }
     TraceOut(TraceLine::kListLoopOut);
     m_downloadArray.clear();
@@ -133,13 +133,15 @@ int CWebGrab::DownloadListAll()
     return result;
 }
 
-int CWebGrab::GetFile(const std::string& url, const std::string& path, const std::string& agent, HWND notifyWnd)
+bool CWebGrab::GetFile(const std::string& url, const std::string& path, const std::string& agent, HWND notifyWnd)
 {
     std::string name;
-    if (!FileNameFromUrl(url, name))
-        return 0;
+    if (!FileNameFromUrl(url, name)) {
+        TraceOut("GetFile: the URL names no file");
+        return false;
+    }
     if (!m_pSession && !CreateSession(agent, notifyWnd))
-        return 0;
+        return false;
     CGrabSession& session = *m_pSession;
     if (notifyWnd)
         session.SetNotifyWindow(notifyWnd);
@@ -157,15 +159,15 @@ int CWebGrab::GetFile(const std::string& url, const std::string& path, const std
     CActiveRequest active(*this, file);
     uint64_t total = 0;
     if (!OpenReply(url, name, file, total))
-        return 0;
+        return false;
     session.SetTotal(total);
 
     CLocalFile local;
     if (const DWORD error = local.Create(path.c_str()))
         return FailLocalFile(name, error, file, nullptr);
     if (!ReceiveWhole(url, name, file, local, total))
-        return 0;
-    return HandOver(name, path, file, local) ? 1 : 0;
+        return false;
+    return HandOver(name, path, file, local);
 }
 
 bool CWebGrab::HandOver(const std::string& name, const std::string& path, CHttpFile& file, CLocalFile& local)

@@ -64,23 +64,25 @@ public:
     // With a check, a file that fails it is deleted and reported with
     // STATUS_UNVERIFIED, and the queue ends there like on a network failure.
     void SetFileCheck(FileCheck check) { m_fileCheck = check; }
-    // Non-zero asks the running transfer to stop before its next read, and
-    // ends a pause before a resumption at once.
-    void SetStop(int stop);
+    // True asks the running transfer to stop before its next read, and ends
+    // a pause before a resumption at once.
+    void SetStop(bool stop);
     // From another thread, for an owner that goes: stops, and cuts the read
     // the transfer may be blocked in, where the internet library allows.
     void Abort();
 
     // Downloads the whole queue and empties it; ends with code 7 or 8 (when a
-    // session exists). Returns 1 when every file was done without failure or
-    // stop, else 0.
-    int DownloadListAll();
-    // Downloads url into the file at path: 1 on success, 0 on any failure.
+    // session exists). True when every file was done without failure or
+    // stop.
+    bool DownloadListAll();
+    // Downloads url into the file at path: true on success, false on any
+    // failure (reported, and traced where no report can say it).
     // agent is used only when a session has to be created; a non-null window
     // becomes the session's notify window.
-    int GetFile(const std::string& url, const std::string& path, const std::string& agent, HWND notifyWnd);
-    // Replaces the session by a new one; non-zero when a session exists afterwards.
-    int CreateSession(const std::string& agent, HWND notifyWnd);
+    bool GetFile(const std::string& url, const std::string& path, const std::string& agent, HWND notifyWnd);
+    // Replaces the session by a new one; true when a session exists
+    // afterwards (the failure is traced).
+    bool CreateSession(const std::string& agent, HWND notifyWnd);
     void CloseSession();
 
     // The last file that was downloaded whole and passed the check, still
@@ -102,7 +104,7 @@ private:
     enum class BodyEnd { Complete, Early, Failed };
     enum class Resumed { Rest, Whole, Unreachable, Refused };
 
-    bool StopRequested() const { return m_bStop.load(std::memory_order_relaxed) != 0; }
+    bool StopRequested() const { return m_bStop.load(std::memory_order_relaxed); }
     // Opens url and checks the reply: true with the length it promises,
     // false once the failure has been reported.
     bool OpenReply(const std::string& url, const std::string& name, CHttpFile& file, uint64_t& total);
@@ -141,7 +143,7 @@ private:
     std::string m_strAgent;
     FileCheck m_fileCheck = nullptr;
     // Written by the dialog's thread, read by the worker before every block.
-    std::atomic<int> m_bStop{0};
+    std::atomic<bool> m_bStop{false};
     CKernelHandle m_stopEvent{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     CStatusChannel m_channel;
     std::vector<std::string> m_downloadArray;

@@ -62,7 +62,8 @@ int KillProcess(HWND dialog, const std::string& name)
         Sleep(kPassInterval);
     }
 
-    if (MessageBoxA(dialog, kAskToClose, kMessageCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    const int answer = MessageBoxA(dialog, kAskToClose, kMessageCaption, MB_YESNO | MB_ICONQUESTION);
+    if (LOG_LAST_ERROR_IF(answer == 0) || answer != IDYES)
         return -1;
     for (DWORD processId : matches) {
         CKernelHandle process(OpenProcess(kProcessAllAccess, FALSE, processId));
@@ -70,7 +71,7 @@ int KillProcess(HWND dialog, const std::string& name)
             continue;
         if (LOG_IF_WIN32_BOOL_FALSE(TerminateProcess(process.Get(), 1)))
             return 1;
-        MessageBoxA(dialog, kCannotClose, kMessageCaption, MB_OK | MB_ICONERROR);
+        LOG_LAST_ERROR_IF(MessageBoxA(dialog, kCannotClose, kMessageCaption, MB_OK | MB_ICONERROR) == 0);
         return -1;
     }
     return 0;

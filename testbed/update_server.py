@@ -121,6 +121,94 @@ class Body:
                 yield data
 
 
+class Plan:
+    """How one reply is served: what the modes of its request made of it."""
+
+    def __init__(self):
+        self.size = None  # a generated body of that many bytes instead of a file
+        self.changing = False
+        self.weak = False
+        self.dated = True
+        self.ranges = True
+        self.range_offset = 0
+        self.status = None  # default: 200, or 206 for a range
+        self.chunked = False
+        self.close_delimited = False
+        self.length_text = None
+        self.cut = None  # (how, after that many body bytes)
+        self.once = False
+        self.block = 64 * 1024
+        self.delay = 0.0
+        self.rate = 0
+
+
+def mode_slow(plan, value):
+    ms, _, size = value.partition(",")
+    plan.delay = int(ms) / 1000.0
+    plan.block = int(size or 4096)
+    if plan.block <= 0 or plan.delay < 0:
+        raise ValueError("bad slow mode: " + value)
+
+
+def mode_rate(plan, value):
+    rate = int(value or 0)
+    if rate < 0:
+        raise ValueError("bad rate: " + value)
+    if rate:
+        plan.rate = rate
+        plan.block, plan.delay = max(1, rate // 100), 0.0
+
+
+def mode_length(plan, value):
+    plan.length_text = value
+    plan.close_delimited = True
+
+
+def mode_cut(how):
+    def apply(plan, value):
+        plan.cut = (how, int(value))
+    return apply
+
+
+def mode_flag(field, value):
+    return lambda plan, _: setattr(plan, field, value)
+
+
+def mode_number(field):
+    return lambda plan, value: setattr(plan, field, int(value))
+
+
+# Each mode (the module's text says what it does) and what it makes of the
+# plan. They apply in this order, whatever the path's: of the cuts the last
+# one here wins, and ~rate overrides ~slow.
+MODES = {
+    "bytes": mode_number("size"),
+    "changing": mode_flag("changing", True),
+    "weak": mode_flag("weak", True),
+    "nodate": mode_flag("dated", False),
+    "norange": mode_flag("ranges", False),
+    "badrange": mode_flag("range_offset", 1),
+    "status": mode_number("status"),
+    "chunked": mode_flag("chunked", True),
+    "close": mode_flag("close_delimited", True),
+    "length": mode_length,
+    "drop": mode_cut("drop"),
+    "reset": mode_cut("reset"),
+    "stall": mode_cut("stall"),
+    "once": mode_flag("once", True),
+    "slow": mode_slow,
+    "rate": mode_rate,
+    "cert": lambda plan, value: None,  # read by the https listener when a connection comes
+}
+
+
+def parse_modes(segments, modes):
+    """Takes the leading "~NAME[=VALUE]" segments off segments into modes."""
+    while segments and segments[0].startswith("~"):
+        key, _, value = segments.pop(0)[1:].partition("=")
+        modes[key] = value
+
+
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "VantorimaUpdateServer/1"
@@ -198,115 +286,103 @@ class Handler(BaseHTTPRequestHandler):
             self.set_standing_modes(segments[1:])
             return
         modes = dict(self.server.main.standing_modes)
-        while segments and segments[0].startswith("~"):
-            key, _, value = segments.pop(0)[1:].partition("=")
-            modes[key] = value
-        name = "/".join(segments)
+        parse_modes(segments, modes)
+        plan = Plan()
+        for mode, apply in MODES.items():
+            if mode in modes:
+                apply(plan, modes[mode])
+        self.serve("/".join(segments), plan)
+
+    def serve(self, name, plan):
         if name == "link" and self.server.main.link:
             self.send_error(405, "Method Not Allowed", "POST for a link")
             return
-
-        version = self.server.main.count_request() if "changing" in modes else 0
-        if "bytes" in modes:
-            body = Body(int(modes["bytes"]), shift=version)
-            stamp = 0
-        elif name == "" or name.endswith("/"):
+        version = self.server.main.count_request() if plan.changing else 0
+        if plan.size is None and (name == "" or name.endswith("/")):
             self.send_listing(name)
             return
-        else:
-            local = os.path.realpath(os.path.join(self.server.root, name))
-            launcher = self.server.main.launcher
-            if name == LAUNCHER_PATH and launcher and not os.path.isfile(local):
-                local = launcher
-            elif not local.startswith(self.server.root + os.sep) or not os.path.isfile(local):
-                self.send_error(404, "Not Found", "No such file: " + name)
-                return
-            body = Body(os.path.getsize(local), local)
-            stamp = int(os.path.getmtime(local))
-        stamp += version * 3600
-        etag = ('W/' if "weak" in modes else '') + '"%x-%x-%d"' % (body.size, stamp, version)
+        body, stamp = self.body_of(name, plan.size, version)
+        if body is None:
+            return
+        etag = ('W/' if plan.weak else '') + '"%x-%x-%d"' % (body.size, stamp, version)
         last_modified = email.utils.formatdate(stamp, usegmt=True)
+        if plan.cut and plan.once and not self.server.main.take_once():
+            plan.cut = None
+        first, last = self.requested_range(body.size, etag, last_modified, plan.ranges)
+        self.send_head(plan, body, etag, last_modified, first, last)
+        self.send_body(plan, body, first, last)
 
-        # Every argument is read before the reply starts.
-        cut = None
-        for key in ("drop", "reset", "stall"):
-            if key in modes:
-                cut = (key, int(modes[key]))
-        if cut and "once" in modes and not self.server.main.take_once():
-            cut = None
-        first, last = self.requested_range(body.size, etag, last_modified, modes)
-        delay = 0.0
-        block = 64 * 1024
-        if "slow" in modes:
-            ms, _, size = modes["slow"].partition(",")
-            delay = int(ms) / 1000.0
-            block = int(size or 4096)
-        if block <= 0 or delay < 0:
-            raise ValueError("bad slow mode: " + modes["slow"])
-        rate = int(modes.get("rate") or 0)
-        if rate < 0:
-            raise ValueError("bad rate: " + modes["rate"])
-        if rate:
-            block, delay = max(1, rate // 100), 0.0
-        status = int(modes.get("status", "206" if first is not None else "200"))
-        self.send_response(status)
+    def body_of(self, name, size, version):
+        """The body and its time stamp; (None, None) once a 404 has gone."""
+        if size is not None:
+            return Body(size, shift=version), version * 3600
+        local = os.path.realpath(os.path.join(self.server.root, name))
+        launcher = self.server.main.launcher
+        if name == LAUNCHER_PATH and launcher and not os.path.isfile(local):
+            local = launcher
+        elif not local.startswith(self.server.root + os.sep) or not os.path.isfile(local):
+            self.send_error(404, "Not Found", "No such file: " + name)
+            return None, None
+        return Body(os.path.getsize(local), local), int(os.path.getmtime(local)) + version * 3600
+
+    def send_head(self, plan, body, etag, last_modified, first, last):
+        self.send_response(plan.status if plan.status is not None else 206 if first is not None else 200)
         # Pages as pages, for real browsers; everything else is a download.
         page = body.path is not None and body.path.endswith((".html", ".htm"))
         self.send_header("Content-Type", "text/html; charset=utf-8" if page else "application/octet-stream")
         self.send_header("ETag", etag)
-        if "nodate" not in modes:
+        if plan.dated:
             self.send_header("Last-Modified", last_modified)
-        if "norange" not in modes:
+        if plan.ranges:
             self.send_header("Accept-Ranges", "bytes")
         length = body.size
         if first is not None:
-            off = 1 if "badrange" in modes else 0
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (first + off, last, body.size))
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (first + plan.range_offset, last, body.size))
             length = last + 1 - first
-        chunked = "chunked" in modes
-        close_delimited = "close" in modes or "length" in modes
-        if chunked:
+        if plan.chunked:
             self.send_header("Transfer-Encoding", "chunked")
-        elif "length" in modes:
-            self.send_header("Content-Length", modes["length"])
-        elif not close_delimited:
+        elif plan.length_text is not None:
+            self.send_header("Content-Length", plan.length_text)
+        elif not plan.close_delimited:
             self.send_header("Content-Length", str(length))
-        if close_delimited:
+        if plan.close_delimited:
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
 
+    def send_body(self, plan, body, first, last):
+        cut = plan.cut
         sent = 0
         started = time.monotonic()
-        for data in body.chunks(block, first or 0, None if first is None else last + 1):
+        for data in body.chunks(plan.block, first or 0, None if first is None else last + 1):
             if cut and sent + len(data) >= cut[1]:
                 data = data[:cut[1] - sent]
             if data:
-                if chunked:
+                if plan.chunked:
                     self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data))
                 else:
                     self.wfile.write(data)
                 sent += len(data)
             if cut and sent >= cut[1]:
                 break
-            if delay:
+            if plan.delay:
                 self.wfile.flush()
-                time.sleep(delay)
-            elif rate:
+                time.sleep(plan.delay)
+            elif plan.rate:
                 # On a schedule from the start, so the pieces' own cost does not slow it down.
                 self.wfile.flush()
-                time.sleep(max(0.0, started + sent / rate - time.monotonic()))
-        if chunked:
+                time.sleep(max(0.0, started + sent / plan.rate - time.monotonic()))
+        if plan.chunked:
             self.wfile.write(b"0\r\n\r\n")
         self.wfile.flush()
         if cut:
             self.cut_connection(cut[0])
 
-    def requested_range(self, size, etag, last_modified, modes):
+    def requested_range(self, size, etag, last_modified, ranges):
         """(first, last) byte of a satisfiable single range the client asked
-        for, or (None, None) for the whole file."""
+        for, or (None, None) for the whole file (or when ranges are off)."""
         asked = self.headers.get("Range", "")
-        if not asked or "norange" in modes:
+        if not asked or not ranges:
             return None, None
         condition = self.headers.get("If-Range")
         if condition is not None and condition.strip() not in (etag, last_modified):
@@ -323,10 +399,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def set_standing_modes(self, segments):
         modes = {}
-        for segment in segments:
-            if segment.startswith("~"):
-                key, _, value = segment[1:].partition("=")
-                modes[key] = value
+        parse_modes([segment for segment in segments if segment.startswith("~")], modes)
         self.server.main.standing_modes = modes
         self.server.main.reset_counts()
         page = ("modes: %s\n" % (" ".join(sorted("%s=%s" % item for item in modes.items())) or "none")).encode()

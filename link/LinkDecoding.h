@@ -1,0 +1,49 @@
+// The decoders and character rules of the signed link's text, below the
+// reader of SignedLink.h: percent-escapes, strict UTF-8, the base64url
+// signature, decimal numbers and the rule that keeps a value one argument of
+// the client's command line. Portable: no Windows headers.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// ASCII lower case; other bytes as they are.
+char LowerAscii(char c);
+
+// What may stand unencoded in the query: RFC 3986's query characters without
+// '+', which form encoders write for a blank and a reader would take for a
+// plus. Everything else comes percent-encoded or not at all.
+bool IsQueryChar(char c);
+
+// Percent-decoding; false on a '%' without two hex digits.
+bool PercentDecode(std::string_view text, std::string& out);
+
+// Decodes strict UTF-8 (no overlong forms, no surrogates, nothing above
+// U+10FFFF) into code points; false when the bytes are not UTF-8.
+bool DecodeUtf8(const std::string& text, std::u32string& out);
+
+// C0 and C1 controls and DEL.
+bool IsControl(char32_t c);
+
+// A value that goes into the client's command line (" /NAME:<id> ...
+// /JOINKEY:<key>", unquoted) or its settings must stay one value there: no
+// blank or quote (both split or join arguments), no leading '/' (a switch).
+// id and key take no '/' at all (slashAnywhere): a reader that looks for
+// "/PASSWORD:" in the line would otherwise find it inside the name. nullptr
+// when the value is one argument, else "blank", "quote" or "switch".
+const char* CommandLineFault(const std::u32string& value, bool slashAnywhere);
+
+// Every character a hex digit of either case (true for an empty text).
+bool AllHex(std::string_view text);
+
+// The 64-byte r || s from exactly 86 base64url characters whose last 4 spare
+// bits are zero: one spelling per signature.
+constexpr size_t kSignatureChars = 86;
+bool DecodeSignature(std::string_view text, unsigned char (&out)[64]);
+
+// 1 to 18 decimal digits without a leading zero: fits a long long.
+bool ParseExp(std::string_view text, long long& out);
+
+// v as a number: 1 to 9 digits without a leading zero; else -1.
+long VersionNumber(std::string_view text);
