@@ -9,13 +9,6 @@ bool IsAlnum(char c)
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Blanks by Unicode's White_Space, and the zero-width ones that look alike.
-bool IsBlank(char32_t c)
-{
-    return c == 0x20 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200B) || c == 0x2028 || c == 0x2029 ||
-        c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
-}
-
 int Base64UrlValue(char c)
 {
     if (c >= 'A' && c <= 'Z')
@@ -132,19 +125,10 @@ bool IsControl(char32_t c)
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
-const char* CommandLineFault(const std::u32string& value, bool slashAnywhere)
+bool IsBlank(char32_t c)
 {
-    if (!value.empty() && value[0] == U'/')
-        return "switch";
-    for (char32_t c : value) {
-        if (IsBlank(c))
-            return "blank";
-        if (c == U'"' || c == U'\'')
-            return "quote";
-        if (slashAnywhere && c == U'/')
-            return "switch";
-    }
-    return nullptr;
+    return c == 0x20 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200B) || c == 0x2028 || c == 0x2029 ||
+        c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
 }
 
 bool AllHex(std::string_view text)

@@ -25,14 +25,46 @@ bool DecodeUtf8(const std::string& text, std::u32string& out);
 
 // C0 and C1 controls and DEL.
 bool IsControl(char32_t c);
+// In the ANSI bytes the client gets: C0 controls and DEL. Bytes from 0x80 on
+// may be halves of a double-byte character.
+inline bool IsControl(char c)
+{
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
 
-// A value that goes into the client's command line (" /NAME:<id> ...
-// /JOINKEY:<key>", unquoted) or its settings must stay one value there: no
-// blank or quote (both split or join arguments), no leading '/' (a switch).
-// id and key take no '/' at all (slashAnywhere): a reader that looks for
-// "/PASSWORD:" in the line would otherwise find it inside the name. nullptr
-// when the value is one argument, else "blank", "quote" or "switch".
-const char* CommandLineFault(const std::u32string& value, bool slashAnywhere);
+// Blanks by Unicode's White_Space, and the zero-width ones that look alike.
+bool IsBlank(char32_t c);
+// In the ANSI bytes: the space alone (0xA0 may be half of a character).
+inline bool IsBlank(char c)
+{
+    return c == ' ';
+}
+
+// The command-line rule, for the decoded text and again for the ANSI bytes
+// the client gets. A value that goes into the client's command line ("
+// /NAME:<id> ... /JOINKEY:<key>", unquoted) or its settings must stay one
+// value there: no control character, no blank or quote (both split or join
+// arguments), no leading '/' (a switch). id and key take no '/' at all
+// (slashAnywhere): a reader that looks for "/PASSWORD:" in the line would
+// otherwise find it inside the name. nullptr when the value is one argument,
+// else "control character", "blank", "quote" or "switch".
+template <typename Char>
+const char* CommandLineFault(std::basic_string_view<Char> value, bool slashAnywhere)
+{
+    if (!value.empty() && value[0] == Char('/'))
+        return "switch";
+    for (Char c : value) {
+        if (IsControl(c))
+            return "control character";
+        if (IsBlank(c))
+            return "blank";
+        if (c == Char('"') || c == Char('\''))
+            return "quote";
+        if (slashAnywhere && c == Char('/'))
+            return "switch";
+    }
+    return nullptr;
+}
 
 // Every character a hex digit of either case (true for an empty text).
 bool AllHex(std::string_view text);

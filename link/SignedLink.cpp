@@ -144,7 +144,7 @@ std::string DecodeValues(const RawValues& raw, Values& value)
             if (IsControl(c))
                 return Named("control character in", param);
         if (p == kId || p == kKey || p == kServer)
-            if (const char* fault = CommandLineFault(text, p != kServer))
+            if (const char* fault = CommandLineFault(std::u32string_view(text), p != kServer))
                 return std::string(fault) + " in " + std::string(kParamNames[p]);
     }
     return {};
@@ -230,21 +230,7 @@ ReadLinkResult ReadLink(std::string_view link)
 
 const char* AnsiValueFault(std::string_view ansi, bool slashAnywhere)
 {
-    if (!ansi.empty() && ansi[0] == '/')
-        return "switch";
-    // Bytes below 0x40 are never trail bytes of a double-byte code page.
-    for (char c : ansi) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F)
-            return "control character";
-        if (c == ' ')
-            return "blank";
-        if (c == '"' || c == '\'')
-            return "quote";
-        if (slashAnywhere && c == '/')
-            return "switch";
-    }
-    return nullptr;
+    return CommandLineFault(ansi, slashAnywhere);
 }
 
 CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const LinkPublicKey* keys, size_t keyCount,

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "launch/CredentialToken.h"
+
 // Longest link read, in characters (bytes: a link is ASCII).
 constexpr size_t kMaxLinkChars = 2048;
 
@@ -25,10 +27,10 @@ constexpr size_t kMaxLinkChars = 2048;
 constexpr size_t kMaxLinkIdBytes = 64;
 constexpr size_t kMaxLinkKeyBytes = 32;
 constexpr size_t kMaxLinkServerBytes = 199;
-// pass: empty, a password of up to 26 bytes (what the credential token
-// carries), or a ready token of exactly 64 hex digits.
-constexpr size_t kMaxLinkPasswordBytes = 26;
-constexpr size_t kLinkTokenChars = 64;
+// pass: empty, a password the credential token carries, or a ready token of
+// its 64 hex digits: the rule the launch applies (launch/CredentialToken.h).
+constexpr size_t kMaxLinkPasswordBytes = kMaxPasswordBytes;
+constexpr size_t kLinkTokenChars = kTokenChars;
 
 constexpr size_t kMinNonceDigits = 16;
 constexpr size_t kMaxNonceDigits = 64;
