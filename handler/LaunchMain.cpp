@@ -86,7 +86,7 @@ int Run(int argc, wchar_t** argv)
         return InstallSelf(false);
     const wchar_t* first = argv[1];
     if (*first == L'\0')
-        return RefuseLink("no link");
+        return RefuseLink(LinkRefusal::kNoLink);
     const bool install = lstrcmpiW(first, L"/install") == 0;
     if (install || lstrcmpiW(first, L"/uninstall") == 0)
         return Installation(install, argc, argv);
@@ -103,10 +103,10 @@ int Run(int argc, wchar_t** argv)
     if (renewed)
         first = argv[2];
     else if (argc > 2)
-        return RefuseLink("more than one argument");
+        return RefuseLink(LinkRefusal::kMoreThanOneArgument);
     std::string link;
     if (!Utf8FromWide(first, link))
-        return RefuseLink("link is not valid text");
+        return RefuseLink(LinkRefusal::kNotText);
     return RunLink(link, renewed);
 }
 
@@ -120,6 +120,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     const CLocalMemory arguments(argv);
     if (LOG_LAST_ERROR_IF(!argv))
-        return RefuseLink("no command line");
+        return RefuseLink(LinkRefusal::kNoCommandLine);
     return Run(argc, argv);
 }

@@ -132,7 +132,7 @@ int RunLink(std::string_view link, bool renewed)
                   {"server", fields.server, properties.strServer}};
     for (const auto& value : values) {
         if (!AnsiFromUtf8(value.utf8, value.ansi))
-            return RefuseLink(std::string(value.name) + " has characters outside the ANSI code page");
+            return RefuseLink(std::string(value.name) + LinkRefusal::kOutsideCodePage);
     }
     // The reader's command-line rule once more on what the client will see.
     const struct {
@@ -151,9 +151,9 @@ int RunLink(std::string_view link, bool renewed)
     case NonceClaim::Claimed:
         break;
     case NonceClaim::UsedBefore:
-        return RefuseLink("nonce used before");
+        return RefuseLink(LinkRefusal::kNonceUsed);
     case NonceClaim::Unavailable:
-        return RefuseLink("nonce ledger cannot be written");
+        return RefuseLink(LinkRefusal::kNoLedger);
     }
     // Asked after the claim: a declined link stays used.
     if (!AccountSwitchAccepted(properties.strID))

@@ -54,7 +54,7 @@ int RenewForLink(std::string_view link)
     CDownloadFolder folder;
     folder.Create(std::string(temp, length < sizeof temp ? length : 0));
     if (folder.Path().empty())
-        return RefuseLink("renewal: no folder");
+        return RefuseLink(LinkRefusal::kRenewalNoFolder);
 
     CWebGrab engine;
     engine.SetFileCheck(kInstallerCheck);
@@ -64,17 +64,17 @@ int RenewForLink(std::string_view link)
     if (engine.GetFile(url, folder.Path() + "\\" + kLauncherName, kAgent, nullptr))
         checked = engine.TakeDoneFile(path);
     if (!checked)
-        return RefuseLink("renewal: no checked launcher");
+        return RefuseLink(LinkRefusal::kRenewalNotChecked);
     const unsigned long long served = OpenProgramVersion(checked->Get());
     if (served <= ProgramVersion(nullptr))
-        return RefuseLink("renewal: not newer");
+        return RefuseLink(LinkRefusal::kRenewalNotNewer);
     // Started while the checked file is still held, so nobody could swap it.
     const WideText launcher = WideFromAnsi(path.c_str());
     const DWORD installed =
         Run(launcher.data(), WideJoin({L"\"", launcher.data(), L"\" /install /quiet"}), kInstallWait);
     checked.reset();
     if (installed != 0 || ProgramVersion(InstalledProgram().data()) != served)
-        return RefuseLink("renewal: not installed");
+        return RefuseLink(LinkRefusal::kRenewalNotInstalled);
     TraceOut(TraceLine::kRenewed);
     // The link is ASCII: the reader takes no other character.
     const WideText program = InstalledProgram();
@@ -85,6 +85,6 @@ int RenewForLink(std::string_view link)
     command.push_back(L'"');
     command.push_back(L'\0');
     if (Run(program.data(), command, 0) != 0)
-        return RefuseLink("renewal: not started");
+        return RefuseLink(LinkRefusal::kRenewalNotStarted);
     return kExitLaunched;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/TraceLines.h"
+
 // ASCII lower case; other bytes as they are.
 char LowerAscii(char c);
 
@@ -52,16 +54,16 @@ template <typename Char>
 const char* CommandLineFault(std::basic_string_view<Char> value, bool slashAnywhere)
 {
     if (!value.empty() && value[0] == Char('/'))
-        return "switch";
+        return LinkRefusal::kSwitch;
     for (Char c : value) {
         if (IsControl(c))
-            return "control character";
+            return LinkRefusal::kControlCharacter;
         if (IsBlank(c))
-            return "blank";
+            return LinkRefusal::kBlank;
         if (c == Char('"') || c == Char('\''))
-            return "quote";
+            return LinkRefusal::kQuote;
         if (slashAnywhere && c == Char('/'))
-            return "switch";
+            return LinkRefusal::kSwitch;
     }
     return nullptr;
 }

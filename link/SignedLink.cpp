@@ -6,6 +6,7 @@
 #include "LinkKeys.h"
 #include "link/LinkDecoding.h"
 #include "link/LinkSignature.h"
+#include "support/TraceLines.h"
 
 // The highest link version (v) this reader reads (VANTORIMA_LINK_VERSION);
 // every version up to it has the format of SignedLink.h.
@@ -53,11 +54,11 @@ ReadLinkResult ReadNewerLink(std::string_view link, std::string_view query)
     if (version <= kLinkVersion || sig == std::string_view::npos)
         return result;
     if (!DecodeSignature(link.substr(sig + 5), result.signature)) {
-        result.why = "bad sig";
+        result.why = LinkRefusal::kBadSig;
         return result;
     }
     result.newerVersion = true;
-    result.why = "newer version";
+    result.why = LinkRefusal::kNewerVersion;
     result.signedPart = link.substr(0, sig);
     return result;
 }
@@ -72,22 +73,23 @@ std::string_view ReadQuery(std::string_view link, std::string& why)
     for (size_t i = 0; sameScheme && i < colon; ++i)
         sameScheme = LowerAscii(link[i]) == scheme[i];
     if (!sameScheme) {
-        why = "other scheme";
+        why = LinkRefusal::kOtherScheme;
         return {};
     }
     const size_t question = link.find('?', colon + 1);
     if (question == std::string_view::npos) {
-        why = link.substr(colon + 1) == kVerb ? "missing parameter v" : "other verb";
+        why = link.substr(colon + 1) == kVerb ? std::string(LinkRefusal::kMissingParameter) + " v"
+                                              : LinkRefusal::kOtherVerb;
         return {};
     }
     if (link.substr(colon + 1, question - colon - 1) != kVerb) {
-        why = "other verb";
+        why = LinkRefusal::kOtherVerb;
         return {};
     }
     const std::string_view query = link.substr(question + 1);
     for (char c : query) {
         if (!IsQueryChar(c)) {
-            why = "character not allowed in a link";
+            why = LinkRefusal::kCharacterNotAllowed;
             return {};
         }
     }
@@ -106,17 +108,17 @@ std::string SplitQuery(std::string_view query, RawValues& raw, size_t& sigAmp)
         const std::string_view pair = query.substr(at, end - at);
         const size_t equals = pair.find('=');
         if (equals == std::string_view::npos)
-            return pair.empty() ? "empty parameter" : "parameter without value";
+            return pair.empty() ? LinkRefusal::kEmptyParameter : LinkRefusal::kParameterWithoutValue;
         const std::string_view name = pair.substr(0, equals);
         int p = 0;
         while (p < kParamCount && kParamNames[p] != name)
             ++p;
         if (p == kParamCount)
-            return "unknown parameter";
+            return LinkRefusal::kUnknownParameter;
         if (seen[p])
-            return Named("repeated parameter", static_cast<Param>(p));
+            return Named(LinkRefusal::kRepeatedParameter, static_cast<Param>(p));
         if (seen[kSig])
-            return "sig not last";
+            return LinkRefusal::kSigNotLast;
         seen[p] = true;
         raw[p] = pair.substr(equals + 1);
         if (p == kSig)
@@ -125,7 +127,7 @@ std::string SplitQuery(std::string_view query, RawValues& raw, size_t& sigAmp)
     }
     for (int p = 0; p < kParamCount; ++p)
         if (!seen[p])
-            return Named("missing parameter", static_cast<Param>(p));
+            return Named(LinkRefusal::kMissingParameter, static_cast<Param>(p));
     return {};
 }
 
@@ -136,13 +138,13 @@ std::string DecodeValues(const RawValues& raw, Values& value)
     for (int p = 0; p < kParamCount; ++p) {
         const Param param = static_cast<Param>(p);
         if (!PercentDecode(raw[p], value[p]))
-            return Named("bad escape in", param);
+            return Named(LinkRefusal::kBadEscapeIn, param);
         std::u32string text;
         if (!DecodeUtf8(value[p], text))
-            return Named("invalid UTF-8 in", param);
+            return Named(LinkRefusal::kInvalidUtf8In, param);
         for (char32_t c : text)
             if (IsControl(c))
-                return Named("control character in", param);
+                return Named(LinkRefusal::kControlCharacterIn, param);
         if (p == kId || p == kKey || p == kServer)
             if (const char* fault = CommandLineFault(std::u32string_view(text), p != kServer))
                 return std::string(fault) + " in " + std::string(kParamNames[p]);
@@ -154,19 +156,19 @@ std::string DecodeValues(const RawValues& raw, Values& value)
 const char* CheckBounds(const Values& value)
 {
     if (VersionNumber(value[kV]) < 1 || VersionNumber(value[kV]) > kLinkVersion)
-        return "unknown version";
+        return LinkRefusal::kUnknownVersion;
     if (value[kId].size() > kMaxLinkIdBytes)
-        return "id too long";
+        return LinkRefusal::kIdTooLong;
     if (value[kKey].size() > kMaxLinkKeyBytes)
-        return "key too long";
+        return LinkRefusal::kKeyTooLong;
     if (value[kServer].size() > kMaxLinkServerBytes)
-        return "server too long";
+        return LinkRefusal::kServerTooLong;
     const std::string& pass = value[kPass];
     if (pass.size() == kLinkTokenChars) {
         if (!AllHex(pass))
-            return "pass of 64 characters is not a token";
+            return LinkRefusal::kPassNotAToken;
     } else if (pass.size() > kMaxLinkPasswordBytes) {
-        return "pass too long";
+        return LinkRefusal::kPassTooLong;
     }
     return nullptr;
 }
@@ -175,14 +177,14 @@ const char* CheckBounds(const Values& value)
 const char* ReadExpNonceSig(Values& value, ReadLinkResult& result)
 {
     if (!ParseExp(value[kExp], result.fields.exp))
-        return "bad exp";
+        return LinkRefusal::kBadExp;
     std::string& nonce = value[kNonce];
     if (nonce.size() < kMinNonceDigits || nonce.size() > kMaxNonceDigits || !AllHex(nonce))
-        return "bad nonce";
+        return LinkRefusal::kBadNonce;
     for (char& c : nonce)
         c = LowerAscii(c);
     if (!DecodeSignature(value[kSig], result.signature))
-        return "bad sig";
+        return LinkRefusal::kBadSig;
     return nullptr;
 }
 
@@ -191,7 +193,7 @@ const char* ReadExpNonceSig(Values& value, ReadLinkResult& result)
 ReadLinkResult ReadLink(std::string_view link)
 {
     if (link.size() > kMaxLinkChars)
-        return Refused("link too long");
+        return Refused(LinkRefusal::kTooLong);
     std::string why;
     const std::string_view query = ReadQuery(link, why);
     if (!why.empty())
@@ -246,7 +248,7 @@ CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const
     for (size_t i = 0; i < keyCount && !verified; ++i)
         verified = VerifyLinkSignature(keys[i], read.signedPart, read.signature);
     if (!verified) {
-        checked.why = "signature does not verify";
+        checked.why = LinkRefusal::kSignatureFails;
         return checked;
     }
     // Genuine, in a format this reader does not know: a newer handler may.
@@ -256,14 +258,14 @@ CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const
         return checked;
     }
     if (nowUnixSeconds >= read.fields.exp) {
-        checked.why = "expired";
+        checked.why = LinkRefusal::kExpired;
         return checked;
     }
     // exp > now: the difference fits an unsigned 64-bit number.
     const unsigned long long ahead =
         static_cast<unsigned long long>(read.fields.exp) - static_cast<unsigned long long>(nowUnixSeconds);
     if (maxAheadSeconds < 0 || ahead > static_cast<unsigned long long>(maxAheadSeconds)) {
-        checked.why = "exp too far ahead";
+        checked.why = LinkRefusal::kExpTooFarAhead;
         return checked;
     }
     checked.ok = true;

@@ -94,3 +94,58 @@ inline constexpr char kCallFailedCode[] = "%s(%d): %s failed: error %lu";
 inline constexpr char kCaught[] = "%s(%d): %s: %s: 0x%08lX";
 
 }  // namespace TraceLine
+
+// Why a link was refused: the <why> of TraceLine::kLinkRefused. A reason
+// about one value ends with the value's name ("missing parameter nonce"), a
+// fault of the command-line rule reads "<fault> in <name>".
+namespace LinkRefusal {
+
+// The reader (link/SignedLink.h).
+inline constexpr char kTooLong[] = "link too long";
+inline constexpr char kOtherScheme[] = "other scheme";
+inline constexpr char kOtherVerb[] = "other verb";
+inline constexpr char kCharacterNotAllowed[] = "character not allowed in a link";
+inline constexpr char kEmptyParameter[] = "empty parameter";
+inline constexpr char kParameterWithoutValue[] = "parameter without value";
+inline constexpr char kUnknownParameter[] = "unknown parameter";
+inline constexpr char kRepeatedParameter[] = "repeated parameter";  // + name
+inline constexpr char kSigNotLast[] = "sig not last";
+inline constexpr char kMissingParameter[] = "missing parameter";  // + name
+inline constexpr char kBadEscapeIn[] = "bad escape in";  // + name
+inline constexpr char kInvalidUtf8In[] = "invalid UTF-8 in";  // + name
+inline constexpr char kControlCharacterIn[] = "control character in";  // + name
+inline constexpr char kUnknownVersion[] = "unknown version";
+inline constexpr char kNewerVersion[] = "newer version";
+inline constexpr char kIdTooLong[] = "id too long";
+inline constexpr char kKeyTooLong[] = "key too long";
+inline constexpr char kServerTooLong[] = "server too long";
+inline constexpr char kPassNotAToken[] = "pass of 64 characters is not a token";
+inline constexpr char kPassTooLong[] = "pass too long";
+inline constexpr char kBadExp[] = "bad exp";
+inline constexpr char kBadNonce[] = "bad nonce";
+inline constexpr char kBadSig[] = "bad sig";
+inline constexpr char kSignatureFails[] = "signature does not verify";
+inline constexpr char kExpired[] = "expired";
+inline constexpr char kExpTooFarAhead[] = "exp too far ahead";
+
+// The command-line rule's faults: "<fault> in <name>".
+inline constexpr char kSwitch[] = "switch";
+inline constexpr char kBlank[] = "blank";
+inline constexpr char kQuote[] = "quote";
+inline constexpr char kControlCharacter[] = "control character";
+
+// The handler.
+inline constexpr char kNoCommandLine[] = "no command line";
+inline constexpr char kNoLink[] = "no link";
+inline constexpr char kMoreThanOneArgument[] = "more than one argument";
+inline constexpr char kNotText[] = "link is not valid text";
+inline constexpr char kOutsideCodePage[] = " has characters outside the ANSI code page";  // name +
+inline constexpr char kNonceUsed[] = "nonce used before";
+inline constexpr char kNoLedger[] = "nonce ledger cannot be written";
+inline constexpr char kRenewalNoFolder[] = "renewal: no folder";
+inline constexpr char kRenewalNotChecked[] = "renewal: no checked launcher";
+inline constexpr char kRenewalNotNewer[] = "renewal: not newer";
+inline constexpr char kRenewalNotInstalled[] = "renewal: not installed";
+inline constexpr char kRenewalNotStarted[] = "renewal: not started";
+
+}  // namespace LinkRefusal
