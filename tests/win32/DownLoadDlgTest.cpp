@@ -916,12 +916,7 @@ TEST_F(UpdateDialog, NobodyCanSwapTheInstallerBetweenItsCheckAndItsStart)
         (std::vector<std::pair<unsigned, DWORD>>{{STATUS_READING, 0}, {STATUS_FILE_DONE, 0}, {STATUS_ALL_DONE, 0}}));
     EXPECT_TRUE(answerer.Texts().empty());
     EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")), installer_);
-    // Read until whole: under load Wine may show the record a moment before its bytes.
-    std::string record;
-    ASSERT_TRUE(PumpUntil([&] {
-        record = ReadFileBytes(client_.File("installer.txt"));
-        return RecordField(record, "handler") != "<missing>";
-    }));
+    const std::string record = WaitForRecord(client_.File("installer.txt"));
     EXPECT_EQ(RecordField(record, "path"), Downloaded("VokWeiqi.exe"));
     const std::string folder = Downloaded("");
     EXPECT_EQ(RecordField(record, "cwd"), folder.substr(0, folder.size() - 1));

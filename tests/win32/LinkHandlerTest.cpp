@@ -165,8 +165,8 @@ protected:
     void Install() { WriteSettingsValue("WorkDir", REG_SZ, client_.Path() + '\0'); }
     std::string ClientRecord()
     {
-        EXPECT_TRUE(PumpUntil([&] { return FileExists(record_); }));
-        const std::string record = ReadFileBytes(record_);
+        const std::string record = WaitForRecord(record_);
+        EXPECT_FALSE(record.empty());
         DeleteFileA(record_.c_str());
         return record;
     }

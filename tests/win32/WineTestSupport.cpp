@@ -162,6 +162,18 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes)
     return static_cast<bool>(out);
 }
 
+std::string WaitForRecord(const std::string& path, DWORD timeoutMs)
+{
+    std::string record;
+    PumpUntil(
+        [&] {
+            record = ReadFileBytes(path);
+            return !record.empty() && record.back() == '\n';
+        },
+        timeoutMs);
+    return record;
+}
+
 std::string RecordField(const std::string& record, const std::string& name)
 {
     const std::string marker = name + "=";

@@ -59,6 +59,10 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 
 // key=value lines, as the stand-in client records them.
 std::string RecordField(const std::string& record, const std::string& name);
+// The record at path once it is there whole (it ends with its line feed), or
+// "" after the time is up. Under load Wine may show a file moved into place
+// a moment before its bytes.
+std::string WaitForRecord(const std::string& path, DWORD timeoutMs = 10000);
 
 // The client's settings key under HKCU.
 void DeleteSettingsKey();
