@@ -159,10 +159,16 @@ void CDownloadFolder::Create(const std::string& parent)
         return;
     SweepOldFolders(parent, parent.back() == '\\' ? "" : "\\");
     CLocalMemory security = PrivateFolderSecurity();
-    if (!security) {
+    // A system without security (Windows 9x) answers its calls with
+    // ERROR_CALL_NOT_IMPLEMENTED: there the folder has no access list, and
+    // stays even when it cannot be held open. Any other failure refuses it.
+    const bool unsecured = !security && ::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;
+    if (!security && !unsecured) {
         TraceOut(TraceLine::kFolderSecurityError, static_cast<unsigned long>(::GetLastError()));
         return;
     }
+    if (unsecured)
+        TraceOut(TraceLine::kFolderUnsecured);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.Get(), FALSE};
     char path[MAX_PATH];
     for (int attempt = 0; attempt < kAttempts && RandomPath(parent, path); ++attempt) {
@@ -173,7 +179,7 @@ void CDownloadFolder::Create(const std::string& parent)
         // (nor can anyone put another in its place) while this is held.
         m_folder.Reset(::CreateFileA(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!m_folder) {
+        if (!m_folder && !unsecured) {
             ::RemoveDirectoryA(path);
             continue;
         }

@@ -59,6 +59,7 @@ inline constexpr char kStoppedInPause[] = "GetFile stopped during the pause";
 inline constexpr char kFolder[] = "download folder : %s";
 inline constexpr char kFolderError[] = "download folder error : %lu";
 inline constexpr char kFolderSecurityError[] = "download folder security error : %lu";
+inline constexpr char kFolderUnsecured[] = "download folder without an access list: the system has no security";
 inline constexpr char kFolderSwept[] = "download folder swept : %s";
 inline constexpr char kFolderStays[] = "download folder stays : %lu";
 inline constexpr char kInstallerChecked[] = "CheckInstallerFile : %s";  // the file's path, then its verdict
