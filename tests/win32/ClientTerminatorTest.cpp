@@ -138,41 +138,14 @@ TEST(ClientTerminator, YesTerminatesOnlyTheFirstClient)
 // Windows 98, so that the snapshot enumerator is chosen.
 TEST(ClientTerminator, TheNineXRoadFindsAndTerminatesToo)
 {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    const char* base = std::strrchr(self, '\\') + 1;
-    const std::string appKey = std::string("Software\\Wine\\AppDefaults\\") + base;
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, appKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
-    RegCloseKey(key);
-
-    std::string commandLine = std::string("\"") + self + "\" --gtest_filter=ClientTerminatorNineX.*";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    SetEnvironmentVariableA("VANTORIMA_NINEX_CHILD", "1");
-    ASSERT_TRUE(CreateProcessA(self, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
-    SetEnvironmentVariableA("VANTORIMA_NINEX_CHILD", nullptr);
-    WaitForSingleObject(info.hProcess, 60000);
-    DWORD code = 1;
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());
-    EXPECT_EQ(code, 0u) << "the Windows 98 run failed";
+    EXPECT_EQ(RunAgainOnWindows98("ClientTerminatorNineX.*"), 0u) << "the Windows 98 run failed";
 }
 
 TEST(ClientTerminatorNineX, YesTerminatesOnlyTheFirstClient)
 {
-    if (!GetEnvironmentVariableA("VANTORIMA_NINEX_CHILD", nullptr, 0))
+    if (!InWindows98Run())
         GTEST_SKIP() << "runs inside TheNineXRoadFindsAndTerminatesToo";
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    ASSERT_TRUE(GetVersionExA(&version));
-    ASSERT_EQ(version.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS));
+    ASSERT_TRUE(RunsOnWindows9x());
     ExpectYesTerminatesOnlyTheFirstClient();
 }
 

@@ -84,6 +84,7 @@ public:
             Sleep(300);  // let it paint
             m_checked = check(dialog);
             m_shot = Screenshot(shot);
+            m_closing = true;
             close(dialog);
             m_closed = true;
         })
@@ -95,12 +96,16 @@ public:
             m_thread.join();
     }
     void Join() { m_thread.join(); }
+    // The watcher began to close the dialog: a modal call that returns sees
+    // this, though close() itself may not have returned yet.
+    bool Closing() const { return m_closing; }
     bool Closed() const { return m_closed; }
     bool Checked() const { return m_checked; }
     bool Shot() const { return m_shot; }
 
 private:
     DWORD m_owner = GetCurrentThreadId();
+    std::atomic<bool> m_closing{false};
     std::atomic<bool> m_closed{false};
     std::atomic<bool> m_checked{false};
     std::atomic<bool> m_shot{false};
@@ -128,8 +133,9 @@ TEST(ControlDialogs, AboutBoxIsModalAndCanBeShownAgain)
             [](HWND dialog) { SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0); });
         // Returns only once the box is closed.
         EXPECT_EQ(CallMethod(control.Get(), DISPID_ABOUTBOX), S_OK);
-        EXPECT_TRUE(watcher.Closed());
+        EXPECT_TRUE(watcher.Closing());
         watcher.Join();
+        EXPECT_TRUE(watcher.Closed());
         EXPECT_TRUE(watcher.Checked());
         EXPECT_TRUE(watcher.Shot());
     }

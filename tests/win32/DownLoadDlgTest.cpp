@@ -453,13 +453,13 @@ TEST_F(UpdateDialog, StopDuringTheWaitForARunningClient)
 {
     // A client that ends by itself during the passes: never asked about.
     CScratchDir elsewhere("running client");
-    CRunningClient running(elsewhere, "Marovent.exe", 1300);
-    PumpFor(300);
+    CRunningClient running(elsewhere, "Marovent.exe", 30000);
     CBoxAnswerer answerer(Answer(IDYES));
     Open();
     Press();
     ASSERT_TRUE(PumpUntil([&] { return Button() == kCloseButton; }));
     EXPECT_FALSE(log_.Seen(STATUS_STARTING));  // still waiting for the client
+    running.End();
     ASSERT_TRUE(WaitFor(STATUS_LIST_FAILED));
     Settle();
     EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_STOPPED, STATUS_LIST_FAILED}));
@@ -811,7 +811,6 @@ TEST_F(UpdateDialog, ARefusalToCloseTheClientEndsTheDialogQuietly)
 {
     CScratchDir elsewhere("running client");
     CRunningClient running(elsewhere, "Marovent.exe", 30000);
-    PumpFor(300);
     CBoxAnswerer answerer(Answer(IDNO));
     Open();
     ASSERT_TRUE(PumpUntil([&] { return !Visible(); }, 20000));
@@ -827,9 +826,9 @@ TEST_F(UpdateDialog, ARefusalToCloseTheClientEndsTheDialogQuietly)
 
 TEST_F(UpdateDialog, YesClosesTheRunningClientAndTheDownloadRuns)
 {
+    ASSERT_EQ(RunsOnWindows9x(), InWindows98Run());
     CScratchDir elsewhere("running client");
     CRunningClient running(elsewhere, "Marovent.exe", 30000);
-    PumpFor(300);
     CBoxAnswerer answerer(Answer(IDYES));
     Open();
     ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
@@ -837,6 +836,16 @@ TEST_F(UpdateDialog, YesClosesTheRunningClientAndTheDownloadRuns)
     EXPECT_EQ(running.ExitCode(), 1u);
     EXPECT_EQ(log_.Codes(),
               (std::vector<unsigned>{STATUS_STARTING, STATUS_READING, STATUS_FILE_DONE, STATUS_ALL_DONE}));
+    EXPECT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
+    // A system without security makes the folder without an access list.
+    EXPECT_EQ(trace_.Contains("download folder without an access list: the system has no security"), RunsOnWindows9x());
+}
+
+// Windows 9x has no security: the download folder's access list cannot be
+// made, and the terminator enumerates with the snapshot functions.
+TEST(UpdateDialogOnWindows98, TheRunningClientIsClosedAndTheInstallerRuns)
+{
+    EXPECT_EQ(RunAgainOnWindows98("UpdateDialog.YesClosesTheRunningClientAndTheDownloadRuns"), 0u);
 }
 
 TEST_F(UpdateDialog, EnterEscAndUnknownCodesChangeNothingAndAStalledDialogGoesAtOnce)

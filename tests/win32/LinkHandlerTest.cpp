@@ -7,6 +7,7 @@
 
 #include <shlobj.h>
 
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -464,8 +465,12 @@ TEST_F(LinkHandlerUpdate, AfterTheInstallerOnlyAnInstalledClientThatDoesNotRunYe
         CHandler handler(Quoted(Link(c.clientRuns ? "update_stop" : "update")));
         std::unique_ptr<CHandler> running;
         if (c.clientRuns) {
-            ASSERT_TRUE(PumpUntil([&] { return Dialog() != nullptr; }));
-            PumpFor(300);
+            // Once the download reads, the running-client check is behind it.
+            ASSERT_TRUE(PumpUntil([&] {
+                char status[128] = "";
+                return Dialog() && GetDlgItemTextA(Dialog(), 204, status, sizeof status) &&
+                    std::strstr(status, "Read ");
+            }));
             running = std::make_unique<CHandler>(ProgramDir() + "Marovent.exe", "/STAYMS:30000");
             ClientRecord();
         }

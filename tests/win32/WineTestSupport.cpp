@@ -5,6 +5,7 @@
 #include <wininet.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -139,7 +140,9 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
 void PumpFor(DWORD ms)
 {
     const DWORD start = GetTickCount();
-    PumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
+    int checks = 0;
+    // At least one pass over the queue, however late this thread runs.
+    PumpUntil([&] { return ++checks > 1 && GetTickCount() - start >= ms; }, ms + 1000);
 }
 
 std::string ReadFileBytes(const std::string& path)
@@ -316,6 +319,57 @@ bool SetUpdateServerModes(const std::string& modes)
     return done;
 }
 
+namespace {
+const char kWindows98Run[] = "VANTORIMA_WINDOWS98_RUN";
+}
+
+DWORD RunAgainOnWindows98(const std::string& filter)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    const std::string appKey = std::string("Software\\Wine\\AppDefaults\\") + (std::strrchr(self, '\\') + 1);
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, appKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return 1;
+    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
+    RegCloseKey(key);
+    std::string commandLine = std::string("\"") + self + "\" --gtest_filter=" + filter;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    DWORD code = 1;
+    SetEnvironmentVariableA(kWindows98Run, "1");
+    const BOOL started =
+        CreateProcessA(self, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
+    SetEnvironmentVariableA(kWindows98Run, nullptr);
+    if (started) {
+        // A run that hangs must not stay behind with its boxes for the next test.
+        if (WaitForSingleObject(info.hProcess, 120000) != WAIT_OBJECT_0)
+            TerminateProcess(info.hProcess, 1);
+        GetExitCodeProcess(info.hProcess, &code);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+    RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());
+    return code;
+}
+
+bool InWindows98Run()
+{
+    return GetEnvironmentVariableA(kWindows98Run, nullptr, 0) != 0;
+}
+
+bool RunsOnWindows9x()
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+#pragma GCC diagnostic pop
+}
+
 CBoxAnswerer::CBoxAnswerer(Decision decide) : m_decide(std::move(decide)), m_thread([this] { Watch(); }) {}
 
 CBoxAnswerer::~CBoxAnswerer()
@@ -385,6 +439,17 @@ CRunningClient::CRunningClient(const CScratchDir& dir, const std::string& fileNa
         m_id = info.dwProcessId;
     }
     SetEnvironmentVariableA("MAROVENT_RECORD", n > 0 && n < sizeof previous ? previous : nullptr);
+    // It is up once it has written its record: only then is it listed for
+    // sure, and only then does its stay begin. A loaded machine may take
+    // seconds for that.
+    if (m_process)
+        WaitForRecord(dir.File(fileName + ".record.txt"), 30000);
+}
+
+void CRunningClient::End()
+{
+    TerminateProcess(m_process, 0);
+    WaitForSingleObject(m_process, 5000);
 }
 
 CRunningClient::~CRunningClient()

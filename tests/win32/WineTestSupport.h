@@ -98,6 +98,14 @@ std::string DosPath(const std::string& unixPath);
 // plain port, whatever certificate the https port shows.
 bool SetUpdateServerModes(const std::string& modes);
 
+// The Windows 9x road: runs this program again with the given test filter,
+// told by Wine (AppDefaults\<program>\Version) that it runs on Windows 98.
+// Returns the run's exit code. In that run InWindows98Run() is true, and
+// RunsOnWindows9x() must be.
+DWORD RunAgainOnWindows98(const std::string& filter);
+bool InWindows98Run();
+bool RunsOnWindows9x();
+
 // Answers the message boxes that appear, one by one, from a watcher thread:
 // `decide` gets each box's text and returns the button to press (IDYES,
 // IDNO, IDOK, ...). Keeps the texts seen, in order.
@@ -128,6 +136,8 @@ public:
     CRunningClient(const CRunningClient&) = delete;
     CRunningClient& operator=(const CRunningClient&) = delete;
     bool Running() const;
+    // Ends it as if by itself (exit code 0).
+    void End();
     // Waits up to 5 s for the end.
     DWORD ExitCode() const;
     DWORD Id() const { return m_id; }
