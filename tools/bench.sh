@@ -58,5 +58,5 @@ if [ -f "$bench64" ]; then
   # shellcheck disable=SC1091
   . "$session/wine.env"
   echo "== bench_control (64-bit)"
-  (cd "$(dirname "$bench64")" && python3 "$top/testbed/update_server.py" "${server[@]}" --exec wine "$bench64")
+  (cd "$(dirname "$bench64")" && python3 "$top/testbed/update_server.py" "${server[@]}" --exec /usr/lib/wine/wine64 "$bench64")
 fi
