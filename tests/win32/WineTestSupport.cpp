@@ -4,9 +4,12 @@
 
 #include <wininet.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "launch/SettingsStore.h"
@@ -402,9 +405,16 @@ const wchar_t kBoxCaption[] = L"VOK 围棋";
 
 void CBoxAnswerer::Watch()
 {
+    // A box that stays (its program hangs, or no button matched) must not
+    // hide the next one: each is answered once, and waited for a while.
+    std::set<HWND> answered;
     while (!m_stop) {
-        HWND box = FindWindowW(L"#32770", kBoxCaption);
-        if (box && IsWindowVisible(box)) {
+        HWND box = nullptr;
+        while ((box = FindWindowExW(nullptr, box, L"#32770", kBoxCaption)) != nullptr) {
+            if (IsWindowVisible(box) && !answered.count(box))
+                break;
+        }
+        if (box) {
             std::wstring text;
             EnumChildWindows(box, &CollectStaticText, reinterpret_cast<LPARAM>(&text));
             {
@@ -414,7 +424,9 @@ void CBoxAnswerer::Watch()
             const int buttonId = m_decide(text);
             HWND button = GetDlgItem(box, buttonId);
             SendMessageW(button ? button : box, BM_CLICK, 0, 0);
-            while (IsWindow(box) && !m_stop)
+            answered.insert(box);
+            const DWORD start = GetTickCount();
+            while (IsWindow(box) && !m_stop && GetTickCount() - start < 5000)
                 Sleep(10);
         }
         Sleep(20);
@@ -424,7 +436,8 @@ void CBoxAnswerer::Watch()
 CRunningClient::CRunningClient(const CScratchDir& dir, const std::string& fileName, DWORD stayMs)
 {
     const std::string exe = dir.File(fileName);
-    CopyFileA((ProgramDir() + "Marovent.exe").c_str(), exe.c_str(), FALSE);
+    if (!CopyFileA((ProgramDir() + "Marovent.exe").c_str(), exe.c_str(), FALSE))
+        ADD_FAILURE() << "cannot copy the stand-in client to " << exe << ": error " << GetLastError();
     std::string commandLine = "\"" + exe + "\" /STAYMS:" + std::to_string(stayMs);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -437,13 +450,15 @@ CRunningClient::CRunningClient(const CScratchDir& dir, const std::string& fileNa
         CloseHandle(info.hThread);
         m_process = info.hProcess;
         m_id = info.dwProcessId;
+    } else {
+        ADD_FAILURE() << "cannot start " << exe << ": error " << GetLastError();
     }
     SetEnvironmentVariableA("MAROVENT_RECORD", n > 0 && n < sizeof previous ? previous : nullptr);
     // It is up once it has written its record: only then is it listed for
     // sure, and only then does its stay begin. A loaded machine may take
     // seconds for that.
-    if (m_process)
-        WaitForRecord(dir.File(fileName + ".record.txt"), 30000);
+    if (m_process && WaitForRecord(dir.File(fileName + ".record.txt"), 30000).empty())
+        ADD_FAILURE() << exe << " did not start within 30 s";
 }
 
 void CRunningClient::End()
