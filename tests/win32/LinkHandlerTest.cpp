@@ -564,7 +564,8 @@ TEST_F(LinkHandlerUpdate, AFailedDownloadShowsItsBoxAndEndsTheHandler)
 }
 
 // Every link whose signature verifies is reported to the service with its
-// nonce, its outcome and the launcher's version, and nothing else.
+// nonce, its outcome and the launcher's version, and nothing else; a link
+// for the account whose game runs brings that game to the front.
 TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlone)
 {
     Install();
@@ -582,6 +583,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
         {"stranger_key", nullptr, false, "", 1, "pending"},  // does not verify: nobody's, never reported
         {"switch_no", "alice", false, "", 3, "refused:declined"},
         {"password", nullptr, false, "~stall=0", 0, "pending"},  // a service that never answers
+        {"same_account", "alice", true, "", 0, "refused:running"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.link);
@@ -617,6 +619,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
         }
         EXPECT_EQ(LinkState(c.link, c.state), c.state);
     }
+    EXPECT_EQ(trace_.Count("a client runs for alice: brought to the front"), 1);
     EXPECT_EQ(trace_.Last("link report"), "link report unanswered after 3000 ms");
 
     // As the service recorded them: the bodies hold these three fields alone,
@@ -625,7 +628,8 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
     std::string expected;
     for (const auto& report :
          {std::make_pair("token", "started"), std::make_pair("token", "refused:used"),
-          std::make_pair("expired", "refused:expired"), std::make_pair("switch_no", "refused:declined")})
+          std::make_pair("expired", "refused:expired"), std::make_pair("switch_no", "refused:declined"),
+          std::make_pair("same_account", "refused:running")})
         expected += std::string("application/x-www-form-urlencoded nonce=") + NonceOf(Link(report.first)) +
             "&outcome=" + report.second + "&version=1.0.0.2\n";
     EXPECT_EQ(reports, expected);
