@@ -23,6 +23,7 @@
 #include "launch/SettingsStore.h"
 #include "dialog/DownLoadDlg.h"
 #include "handler/SelfInstall.h"
+#include "terminator/ProcessList.h"
 
 using namespace wine_test;
 
@@ -217,6 +218,19 @@ protected:
     }
 
     void Install() { WriteSettingsValue("WorkDir", REG_SZ, client_.Path() + '\0'); }
+    // The stand-in client ends right after its record; while it runs, a link
+    // for its account only brings it to the front.
+    static void WaitForTheClientToEnd()
+    {
+        PumpUntil([] {
+            ProcessEntry table[512];
+            const size_t count = ListProcessesSnapshot(table, 512);
+            for (size_t i = 0; i < count; ++i)
+                if (lstrcmpiA(table[i].exeName, "Marovent.exe") == 0)
+                    return false;
+            return true;
+        });
+    }
     std::string ClientRecord()
     {
         const std::string record = WaitForRecord(record_);
@@ -245,6 +259,7 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     control.Launch(nullptr, properties);
     const std::string controlRecord = ClientRecord();
     const KeyValues controlValues = ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath);
+    WaitForTheClientToEnd();
 
     DeleteSettingsKey();
     Install();
@@ -258,6 +273,7 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     // A password goes as a token that the client decodes. (Each link here
     // comes as the first one of its account: AnotherAccountAsksFirst.)
     RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart");
+    WaitForTheClientToEnd();
     EXPECT_EQ(RunHandler(Quoted(Link("password"))), 0u);
     const std::string record = ClientRecord();
     EXPECT_EQ(RecordField(record, "name"), "guest");
@@ -273,6 +289,7 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     EXPECT_EQ(ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath), before);
 
     RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart");
+    WaitForTheClientToEnd();
     CHandler first(Quoted(Link("update"))), second(Quoted(Link("update")));
     const DWORD codes[] = {first.ExitCode(), second.ExitCode()};
     EXPECT_EQ(codes[0] + codes[1], 1u) << codes[0] << " " << codes[1];  // one launched, one refused
