@@ -117,7 +117,8 @@ bool BringClientToFront()
     if (search.found) {
         if (IsIconic(search.found))
             ShowWindow(search.found, SW_RESTORE);
-        LOG_IF_WIN32_BOOL_FALSE(SetForegroundWindow(search.found));
+        // Windows may keep another program in front; the player then sees the game's button flash.
+        SetForegroundWindow(search.found);
     }
     return true;
 }
@@ -271,7 +272,8 @@ int RunLaunch(const LaunchProperties& properties)
     int code = kExitUpdateFailed;
     if (handedOver)
         code = dialog && dialog->StopConfirmed() ? kExitUpdateStopped : kExitLaunched;
-    if (window && code == kExitUpdateFailed)
+    // The update ended without a client: on a failure, or stopped by the player.
+    if (window && code != kExitLaunched)
         ReportLink(LinkOutcome::kFailed);
     const CKernelHandle installer(code == kExitLaunched && dialog ? dialog->TakeInstallerProcess() : nullptr);
     // Where the control would end the page, the program ends, once the

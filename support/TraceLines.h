@@ -162,7 +162,7 @@ namespace LinkOutcome {
 inline constexpr char kStarted[] = "started";
 inline constexpr char kInstalling[] = "installing";
 inline constexpr char kRenewing[] = "renewing";
-inline constexpr char kFailed[] = "failed";  // the client could not be started, or the update ended on a failure
+inline constexpr char kFailed[] = "failed";  // the client could not be started, or the update ended without it
 inline constexpr char kExpired[] = "refused:expired";  // kExpired, kExpTooFarAhead
 inline constexpr char kUsed[] = "refused:used";  // kNonceUsed
 inline constexpr char kDeclined[] = "refused:declined";  // the account question's No

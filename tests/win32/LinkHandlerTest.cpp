@@ -568,6 +568,7 @@ TEST_F(LinkHandlerUpdate, StoppedAndClosedTheHandlerEndsWithoutInstalling)
     EXPECT_EQ(handler.ExitCode(10000), 3u);
     EXPECT_FALSE(FileExists(installerRecord_));
     EXPECT_EQ(SettingsText("WorkDir"), "<missing>");
+    EXPECT_EQ(LinkState("update_stop", "failed"), "failed");
 }
 
 TEST_F(LinkHandlerUpdate, AFailedDownloadShowsItsBoxAndEndsTheHandler)
