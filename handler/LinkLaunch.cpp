@@ -11,6 +11,7 @@
 #include "framework/sys/RegKey.h"
 #include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
+#include "handler/LinkReport.h"
 #include "handler/SelfRenewal.h"
 #include "launch/SettingsStore.h"
 #include "link/NonceLedger.h"
@@ -64,14 +65,62 @@ bool AccountSwitchAccepted(const std::string& id)
     return yes;
 }
 
-bool ClientRunning()
+// The ids of the client's running processes, at most 16.
+size_t ClientProcesses(DWORD (&ids)[16])
 {
     std::vector<ProcessEntry> table(1024);
     const size_t count = ListProcessesSnapshot(table.data(), table.size());
-    for (size_t i = 0; i < count; ++i)
+    size_t found = 0;
+    for (size_t i = 0; i < count && found < 16; ++i)
         if (lstrcmpiA(table[i].exeName, kClientExeName) == 0)
-            return true;
-    return false;
+            ids[found++] = table[i].processId;
+    return found;
+}
+
+bool ClientRunning()
+{
+    DWORD ids[16];
+    return ClientProcesses(ids) > 0;
+}
+
+struct ClientWindowSearch {
+    DWORD ids[16];
+    size_t count;
+    HWND found;
+};
+
+BOOL CALLBACK FindClientWindow(HWND window, LPARAM context)
+{
+    auto& search = *reinterpret_cast<ClientWindowSearch*>(context);
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER))
+        return TRUE;
+    for (size_t i = 0; i < search.count; ++i)
+        if (search.ids[i] == id) {
+            search.found = window;
+            return FALSE;
+        }
+    return TRUE;
+}
+
+// A running client's window (visible, top-level, unowned) in front, restored
+// when minimised; false when no client runs. A client without a window yet
+// (still starting) counts as running.
+bool BringClientToFront()
+{
+    ClientWindowSearch search = {};
+    search.count = ClientProcesses(search.ids);
+    if (search.count == 0)
+        return false;
+    EnumWindows(&FindClientWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found) {
+        if (IsIconic(search.found))
+            ShowWindow(search.found, SW_RESTORE);
+        // Windows may keep another program in front; the player then sees the game's button flash.
+        SetForegroundWindow(search.found);
+    }
+    return true;
 }
 
 // After the update dialog: once the installer it started has ended well, the
@@ -98,15 +147,18 @@ void StartInstalledClient(HANDLE installer, const LaunchProperties& properties)
     }
     // The client is there: the sequence starts it and opens no dialog.
     CLaunchSequence launch([] {}, [](HWND, const std::function<void()>&) { return CLaunchSequence::DialogPtr(); });
-    launch.Launch(nullptr, properties);
+    const bool started = launch.Launch(nullptr, properties);
+    ReportLink(started ? LinkOutcome::kStarted : LinkOutcome::kFailed);
     TraceOut(TraceLine::kClientStarted);
 }
 
 }  // namespace
 
-int RefuseLink(const std::string& why)
+int RefuseLink(const std::string& why, const char* outcome)
 {
     TraceOut(TraceLine::kLinkRefused, why.c_str());
+    if (outcome)
+        ReportLink(outcome);
     LOG_LAST_ERROR_IF(MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND) ==
                       0);
     return kExitRefused;
@@ -115,10 +167,15 @@ int RefuseLink(const std::string& why)
 int RunLink(std::string_view link, bool renewed)
 {
     const CheckedLink checked = CheckLink(link, static_cast<long long>(std::time(nullptr)));
+    if (checked.verified)
+        SetReportedLink(checked.fields.nonce);
     if (checked.newerVersion && !renewed)
         return RenewForLink(link);
     if (!checked.ok)
-        return RefuseLink(checked.why);
+        return RefuseLink(checked.why,
+                          !checked.verified          ? nullptr
+                              : checked.newerVersion ? LinkOutcome::kVersion
+                                                     : LinkOutcome::kExpired);
 
     const LinkFields& fields = checked.fields;
     LaunchProperties properties;
@@ -132,7 +189,7 @@ int RunLink(std::string_view link, bool renewed)
                   {"server", fields.server, properties.strServer}};
     for (const auto& value : values) {
         if (!AnsiFromUtf8(value.utf8, value.ansi))
-            return RefuseLink(std::string(value.name) + LinkRefusal::kOutsideCodePage);
+            return RefuseLink(std::string(value.name) + LinkRefusal::kOutsideCodePage, LinkOutcome::kCodePage);
     }
     // The reader's command-line rule once more on what the client will see.
     const struct {
@@ -143,7 +200,7 @@ int RunLink(std::string_view link, bool renewed)
         {"id", properties.strID, true}, {"key", properties.key, true}, {"server", properties.strServer, false}};
     for (const auto& argument : arguments) {
         if (const char* fault = AnsiValueFault(argument.ansi, argument.slashAnywhere))
-            return RefuseLink(std::string(fault) + " in " + argument.name);
+            return RefuseLink(std::string(fault) + " in " + argument.name, LinkOutcome::kCodePage);
     }
 
     // Claimed last: a link refused for anything else keeps its one use.
@@ -151,13 +208,23 @@ int RunLink(std::string_view link, bool renewed)
     case NonceClaim::Claimed:
         break;
     case NonceClaim::UsedBefore:
-        return RefuseLink(LinkRefusal::kNonceUsed);
+        return RefuseLink(LinkRefusal::kNonceUsed, LinkOutcome::kUsed);
     case NonceClaim::Unavailable:
-        return RefuseLink(LinkRefusal::kNoLedger);
+        return RefuseLink(LinkRefusal::kNoLedger, LinkOutcome::kLedger);
+    }
+    // The account's game is open already (a second press, a retry): no
+    // second client, the running one in front. Another account asks first.
+    std::string saved;
+    if ((!SavedAccount(saved) || saved == properties.strID) && BringClientToFront()) {
+        TraceOut(TraceLine::kClientBroughtToFront, properties.strID.c_str());
+        ReportLink(LinkOutcome::kRunning);
+        return kExitLaunched;
     }
     // Asked after the claim: a declined link stays used.
-    if (!AccountSwitchAccepted(properties.strID))
+    if (!AccountSwitchAccepted(properties.strID)) {
+        ReportLink(LinkOutcome::kDeclined);
         return kExitUpdateStopped;
+    }
     return RunLaunch(properties);
 }
 
@@ -182,11 +249,15 @@ int RunLaunch(const LaunchProperties& properties)
                                dialog = made;
                                return owned;
                            });
-    launch.Launch(nullptr, properties);
+    const bool started = launch.Launch(nullptr, properties);
 
     const HWND window = dialog ? dialog->GetSafeHwnd() : nullptr;
     if (!handedOver && !window)
         TraceOut(TraceLine::kNoUpdateDialog);
+    // Sent beside the client's start or the dialog, never before them.
+    ReportLink(window                      ? LinkOutcome::kInstalling
+                   : handedOver && started ? LinkOutcome::kStarted
+                                           : LinkOutcome::kFailed);
     MSG msg;
     while (window && !handedOver && !hidden) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
@@ -201,6 +272,9 @@ int RunLaunch(const LaunchProperties& properties)
     int code = kExitUpdateFailed;
     if (handedOver)
         code = dialog && dialog->StopConfirmed() ? kExitUpdateStopped : kExitLaunched;
+    // The update ended without a client: on a failure, or stopped by the player.
+    if (window && code != kExitLaunched)
+        ReportLink(LinkOutcome::kFailed);
     const CKernelHandle installer(code == kExitLaunched && dialog ? dialog->TakeInstallerProcess() : nullptr);
     // Where the control would end the page, the program ends, once the
     // client that the installer brought has started.
