@@ -21,6 +21,7 @@
 #include "handler/ProgramFile.h"
 #include "handler/SchemeRegistration.h"
 #include "handler/SelfInstall.h"
+#include "handler/SystemLibraries.h"
 #include "support/Trace.h"
 #include "support/TraceLines.h"
 
@@ -116,6 +117,7 @@ int Run(int argc, wchar_t** argv)
 // apartment's hidden window would cost the launch a display connection.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    UseSystemLibrariesOnly();
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     const CLocalMemory arguments(argv);

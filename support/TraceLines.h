@@ -87,6 +87,7 @@ inline constexpr char kRegistration[] = "%s %s: %ld";  // register or unregister
 inline constexpr char kMachineRegistrationRefused[] =
     "register machine refused: the %s is not the administrators' alone (%s): register per user";
 inline constexpr char kUnknownSwitch[] = "unknown switch";
+inline constexpr char kSystemLibraryMissing[] = "system library not loaded: %s%s%s: error %lu";  // library[!function]
 
 // A failed call, with its place (framework/sys/Result.h).
 inline constexpr char kCallFailed[] = "%s(%d): %s failed: 0x%08lX";

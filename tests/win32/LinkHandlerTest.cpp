@@ -586,11 +586,19 @@ protected:
     void SetUp() override
     {
         Clean();
+        // A temporary folder of the test's own: what an uninstall leaves there is seen.
+        for (const char* name : {"TMP", "TEMP"})
+            SetEnvironmentVariableA(name, temp_.Path().c_str());
         ASSERT_TRUE(CopyFileA((ProgramDir() + "VantorimaLaunch.exe").c_str(), download_.c_str(), FALSE));
         CreateDirectoryA(programs_.c_str(), nullptr);
         before_ = State();
     }
-    void TearDown() override { Clean(); }
+    void TearDown() override
+    {
+        Clean();
+        for (const char* name : {"TMP", "TEMP"})
+            SetEnvironmentVariableA(name, nullptr);
+    }
 
     void Clean()
     {
@@ -602,22 +610,19 @@ protected:
             DeleteFileA((folder_ + "\\" + name).c_str());
         RemoveDirectoryA(folder_.c_str());
     }
-    // Everything an install or uninstall may touch, and the copies an
-    // uninstall leaves in the temporary folder.
+    // Everything an install or uninstall may touch, and the files an
+    // uninstall leaves in the temporary folder (its copy's private folder,
+    // empty, goes with the next one's sweep).
     std::string State() const
     {
         std::string state = FileTree(programs_);
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
             state += KeyTree(root, SchemeKeyPath());
         state += KeyTree(HKEY_CURRENT_USER, kUninstallEntryPath) + KeyTree(HKEY_CURRENT_USER, "Software\\Quorsel");
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        WIN32_FIND_DATAA found;
-        const HANDLE find = FindFirstFileA((std::string(temp) + "VantorimaUninstall-*").c_str(), &found);
-        if (find != INVALID_HANDLE_VALUE) {
-            state += std::string("left: ") + found.cFileName;
-            FindClose(find);
-        }
+        // A file's line is followed by one of its bytes ("  <hash>").
+        const std::string temp = FileTree(temp_.Path());
+        if (temp.find("\n  ") != std::string::npos)
+            state += "left in the temporary folder:\n" + temp;
         return state;
     }
     std::string Installed() const { return folder_ + "\\VantorimaLaunch.exe"; }
@@ -626,7 +631,7 @@ protected:
         return WideValue(HKEY_CURRENT_USER, SchemeKeyPath() + "\\shell\\open\\command", nullptr);
     }
 
-    CScratchDir downloads_{"launcher downloads"};
+    CScratchDir downloads_{"launcher downloads"}, temp_{"launcher temp"};
     std::string download_ = downloads_.File("VantorimaLaunch.exe");
     std::string programs_ = LocalFolder() + "\\Programs";
     std::string folder_ = programs_ + "\\Vantorima";
@@ -830,4 +835,51 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         EXPECT_FALSE(FileExists(record_));
     }
     EXPECT_EQ(RunHandler("/uninstall /quiet", self), 0u);
+}
+
+// Windows looks for a library that is not one of its KnownDLLs in the
+// program's folder first; Wine does too when an override asks for native
+// libraries first. A stub of every other library the launcher uses, and of
+// those that the system's libraries load for it, lies beside it in a
+// download folder and in the temporary folder: its install, the update
+// dialog's road and its uninstall load none of them. (version.dll is not
+// among them: Wine's own user32 imports it, so Wine loads a planted one
+// before any of the program's code runs; Windows' user32 is a KnownDLL and
+// does not import it, and DependentLoadFlags covers what the others load.)
+TEST_F(LinkHandlerUpdate, NoLibraryComesFromTheDownloadOrTheTemporaryFolder)
+{
+    const char* const kPlanted[] = {"wininet", "crypt32",   "wintrust", "bcrypt",  "comctl32",
+                                    "uxtheme", "cryptbase", "userenv",  "winhttp", "dwmapi"};
+    CScratchDir downloads("planted downloads");
+    const std::string launcher = downloads.File("VantorimaLaunch.exe");
+    ASSERT_TRUE(CopyFileA((ProgramDir() + "VantorimaLaunch.exe").c_str(), launcher.c_str(), FALSE));
+    char overrides[1024] = "";
+    GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
+    std::string nativeFirst = std::string(overrides) + ";";
+    for (const char* name : kPlanted) {
+        for (const std::string& folder : {downloads.Path(), temp_.Path()})
+            ASSERT_TRUE(CopyFileA((ProgramDir() + "PlantedLibrary.dll").c_str(),
+                                  (folder + "\\" + name + ".dll").c_str(), FALSE));
+        nativeFirst += std::string(name) + (name == kPlanted[ARRAYSIZE(kPlanted) - 1] ? "=n,b" : ",");
+    }
+    const std::string record = temp_.Path() + ".planted.txt";
+    SetEnvironmentVariableA("VANTORIMA_PLANTED_RECORD", record.c_str());
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", nativeFirst.c_str());
+
+    const std::string installed = LocalFolder() + "\\Programs\\Vantorima\\VantorimaLaunch.exe";
+    EXPECT_EQ(RunHandler("/install /quiet", launcher), 0u);
+    EXPECT_TRUE(FileExists(installed));
+    {
+        // WinINet, the common controls and the installer's signature check.
+        CHandler update(launcher, Quoted(Link("update")));
+        EXPECT_EQ(update.ExitCode(60000), 0u);
+        EXPECT_EQ(RecordField(ClientRecord(), "name"), "player");
+    }
+    EXPECT_EQ(RunHandler("/uninstall /quiet", installed), 0u);
+    EXPECT_TRUE(PumpUntil([&] { return !FileExists(installed); }));
+
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", overrides);
+    SetEnvironmentVariableA("VANTORIMA_PLANTED_RECORD", nullptr);
+    EXPECT_FALSE(FileExists(record)) << ReadFileBytes(record);
+    DeleteFileA(record.c_str());
 }
