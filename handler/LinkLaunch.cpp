@@ -116,7 +116,7 @@ int RunLink(std::string_view link, bool renewed)
 {
     const CheckedLink checked = CheckLink(link, static_cast<long long>(std::time(nullptr)));
     if (checked.newerVersion && !renewed)
-        return RenewForLink(link);
+        return RenewForLink(link, checked.fields);
     if (!checked.ok)
         return RefuseLink(checked.why);
 

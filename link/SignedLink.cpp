@@ -1,5 +1,6 @@
 #include "link/SignedLink.h"
 
+#include <tuple>
 #include <utility>
 
 #include "BuildConfig.h"
@@ -25,6 +26,8 @@ constexpr std::string_view kParamNames[kParamCount] = {"v", "id", "pass", "key",
 using RawValues = std::string_view[kParamCount];
 using Values = std::string[kParamCount];
 
+const char* ReadExpNonceSig(Values& value, ReadLinkResult& result);
+
 ReadLinkResult Refused(std::string why)
 {
     ReadLinkResult result;
@@ -37,26 +40,52 @@ std::string Named(const char* what, Param p)
     return std::string(what) + " " + std::string(kParamNames[p]);
 }
 
-// A link whose v is a number above kLinkVersion, with its signed part and
-// signature; newerVersion stays false for any other link.
+// A link whose v is a number above kLinkVersion, with its signed part,
+// signature, exp and nonce (every format keeps those two as this one writes
+// them: a link is fresh and used once, whatever its version); newerVersion
+// stays false for any other link. A newer link whose exp or nonce cannot be
+// read is refused (why), never renewed on.
 ReadLinkResult ReadNewerLink(std::string_view link, std::string_view query)
 {
     ReadLinkResult result;
     long version = -1;
-    for (size_t at = 0; at <= query.size() && version < 0;) {
+    std::string_view exp, nonce;
+    bool expSeen = false, nonceSeen = false;
+    for (size_t at = 0; at <= query.size();) {
         size_t end = query.find('&', at);
         end = end == std::string_view::npos ? query.size() : end;
-        if (query.substr(at, 2) == "v=")
-            version = VersionNumber(query.substr(at + 2, end - at - 2));
+        const std::string_view pair = query.substr(at, end - at);
+        if (pair.substr(0, 2) == "v=" && version < 0)
+            version = VersionNumber(pair.substr(2));
+        for (auto [name, value, seen] : {std::tuple{std::string_view("exp="), &exp, &expSeen},
+                                         std::tuple{std::string_view("nonce="), &nonce, &nonceSeen}}) {
+            if (pair.substr(0, name.size()) != name)
+                continue;
+            if (*seen)
+                result.why =
+                    std::string(LinkRefusal::kRepeatedParameter) + " " + std::string(name.substr(0, name.size() - 1));
+            *seen = true, *value = pair.substr(name.size());
+        }
         at = end + 1;
     }
     const size_t sig = link.rfind("&sig=");
-    if (version <= kLinkVersion || sig == std::string_view::npos)
-        return result;
-    if (!DecodeSignature(link.substr(sig + 5), result.signature)) {
-        result.why = LinkRefusal::kBadSig;
+    if (version <= kLinkVersion || sig == std::string_view::npos) {
+        result.why.clear();
         return result;
     }
+    if (!result.why.empty())
+        return result;
+    Values value;
+    value[kExp] = std::string(exp), value[kNonce] = std::string(nonce), value[kSig] = std::string(link.substr(sig + 5));
+    if (!expSeen || !nonceSeen) {
+        result.why = Named(LinkRefusal::kMissingParameter, expSeen ? kNonce : kExp);
+        return result;
+    }
+    if (const char* fault = ReadExpNonceSig(value, result)) {
+        result.why = fault;
+        return result;
+    }
+    result.fields.nonce = std::move(value[kNonce]);
     result.newerVersion = true;
     result.why = LinkRefusal::kNewerVersion;
     result.signedPart = link.substr(0, sig);
@@ -202,7 +231,7 @@ ReadLinkResult ReadLink(std::string_view link)
     // A newer format may add or change parameters; its signature still covers
     // everything before the last "&sig=", which is all of it but the
     // signature itself.
-    if (ReadLinkResult newer = ReadNewerLink(link, query); newer.newerVersion)
+    if (ReadLinkResult newer = ReadNewerLink(link, query); newer.newerVersion || !newer.why.empty())
         return newer;
 
     RawValues raw;
@@ -251,12 +280,6 @@ CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const
         checked.why = LinkRefusal::kSignatureFails;
         return checked;
     }
-    // Genuine, in a format this reader does not know: a newer handler may.
-    if (read.newerVersion) {
-        checked.why = std::move(read.why);
-        checked.newerVersion = true;
-        return checked;
-    }
     if (nowUnixSeconds >= read.fields.exp) {
         checked.why = LinkRefusal::kExpired;
         return checked;
@@ -266,6 +289,14 @@ CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const
         static_cast<unsigned long long>(read.fields.exp) - static_cast<unsigned long long>(nowUnixSeconds);
     if (maxAheadSeconds < 0 || ahead > static_cast<unsigned long long>(maxAheadSeconds)) {
         checked.why = LinkRefusal::kExpTooFarAhead;
+        return checked;
+    }
+    // Genuine and fresh, in a format this reader does not know: a newer
+    // handler may (its nonce still unclaimed: the caller's ledger decides).
+    if (read.newerVersion) {
+        checked.why = std::move(read.why);
+        checked.newerVersion = true;
+        checked.fields = std::move(read.fields);
         return checked;
     }
     checked.ok = true;

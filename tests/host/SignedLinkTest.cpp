@@ -263,13 +263,32 @@ TEST_F(SignedLink, SignatureCoversTheExactBytesUnderAListedKey)
     for (const std::string& link : {otherBytes, flipped, unlisted})
         EXPECT_EQ(Check(link).why, "signature does not verify") << link;
 
-    // A newer version: only its signature is read, over the bytes before the
-    // last "&sig=", whatever its parameters; the reader tells it apart.
+    // A newer version: its signature over the bytes before the last "&sig=",
+    // whatever its parameters, and its exp and nonce are read; the reader
+    // tells it apart only when it is fresh.
     const std::string newer = Link(Plus(With(GoodParams(), "v", "2"), "extra", "new"));
     const CheckedLink newerChecked = Check(newer);
     EXPECT_FALSE(newerChecked.ok);
     EXPECT_TRUE(newerChecked.newerVersion);
     EXPECT_EQ(newerChecked.why, "newer version");
+    EXPECT_EQ(newerChecked.fields.exp, kNow + 120);
+    EXPECT_EQ(newerChecked.fields.nonce, Check(Link(GoodParams())).fields.nonce);
+    const struct {
+        std::string link;
+        long long now;
+        const char* why;
+    } stale[] = {
+        {newer, kNow + 120, "expired"},
+        {newer, kNow + 119 - kMaxAhead, "exp too far ahead"},
+        {Link(Without(With(GoodParams(), "v", "2"), "nonce")), kNow, "missing parameter nonce"},
+        {Link(With(With(GoodParams(), "v", "2"), "nonce", "12")), kNow, "bad nonce"},
+        {Link(Plus(With(GoodParams(), "v", "2"), "exp", "1")), kNow, "repeated parameter exp"},
+    };
+    for (const auto& c : stale) {
+        const CheckedLink checked = Check(c.link, c.now);
+        EXPECT_EQ(checked.why, c.why) << c.link;
+        EXPECT_FALSE(checked.newerVersion) << c.link;
+    }
     std::string newerChanged = newer;
     newerChanged.replace(newerChanged.find("extra=new"), 9, "extra=old");
     for (const std::string& link :

@@ -22,6 +22,7 @@
 #include "launch/SettingsStore.h"
 #include "dialog/DownLoadDlg.h"
 #include "handler/SelfInstall.h"
+#include "handler/SelfRenewal.h"
 
 using namespace wine_test;
 
@@ -779,6 +780,17 @@ TEST_F(LauncherInstall, AWriteThatFailsTakesBackWhatItWrote)
     CRegKey::DeleteTree(HKEY_CURRENT_USER, SchemeKeyPath().c_str());
 }
 
+// Whether a launch claimed a nonce in the ledger (a renewal's claims are
+// entries of their own).
+bool LaunchClaimed()
+{
+    const std::string tree = KeyTree(HKEY_CURRENT_USER, kNonceLedgerPath);
+    for (size_t at = 0; (at = tree.find("LinkNonces\\", at)) != std::string::npos; ++at)
+        if (tree.compare(at + 11, 8, "renewal-") != 0)
+            return true;
+    return false;
+}
+
 TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
 {
     // The installed launcher: this handler, signed by the test publisher, so
@@ -794,34 +806,46 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         std::string served;
         const char* link;
         const char* refused;  // the trace's refusal, or null when renewed
+        bool downloads;  // the refusal comes after the download
+        bool replay;  // the ledger as the case before left it
     } cases[] = {
-        {"tampered", tampered, "next", "renewal: no checked launcher"},
+        {"tampered", tampered, "next", "renewal: no checked launcher", true, false},
         {"another publisher", ReadFileBytes(ProgramDir() + "VantorimaLaunchNext-other.exe"), "next",
-         "renewal: no checked launcher"},
-        {"not newer", ReadFileBytes(self), "next", "renewal: not newer"},
-        {"a key nobody knows", next, "next_stranger", "signature does not verify"},
-        {"newer", next, "next", nullptr},
+         "renewal: no checked launcher", true, false},
+        {"not newer", ReadFileBytes(self), "next", "renewal: not newer", true, false},
+        // The publisher's own installer, whose bytes carry the next launcher's
+        // higher version block: no launcher, never started.
+        {"the client's installer", ReadFileBytes(ProgramDir() + "VokWeiqiNext-signed.exe"), "next",
+         "renewal: not a launcher", true, false},
+        {"a key nobody knows", next, "next_stranger", "signature does not verify", false, false},
+        {"expired", next, "next_expired", "expired", false, false},
+        {"newer", next, "next", nullptr, true, false},
+        // The same link again, to the launcher as it was: nothing downloaded.
+        {"replayed", next, "next", "nonce used before", false, true},
         // The new copy cannot read it either: it refuses, and renews no more.
-        {"newer than both", next, "beyond", "newer version"},
+        {"newer than both", next, "beyond", "newer version", true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DeleteSettingsKey();
         Install();
-        CRegKey::DeleteTree(HKEY_CURRENT_USER, kNonceLedgerPath);
+        if (!c.replay)
+            CRegKey::DeleteTree(HKEY_CURRENT_USER, kNonceLedgerPath);
         for (const char* suffix : {"", ".old"})
             DeleteFileA((installed + suffix).c_str());
         ASSERT_EQ(RunHandler("/install /quiet", self), 0u);
         const std::string before = ReadFileBytes(installed);
         ASSERT_TRUE(WriteFileBytes(served, c.served));
+        const std::string folder = trace_.Last("download folder :");  // each has a name of its own
         CBoxAnswerer answerer(IDOK);
         const bool handedOn = !c.refused || std::string(c.refused) == "newer version";
         EXPECT_EQ(RunHandler(Quoted(Link(c.link)), installed), handedOn ? 0u : 1u);
+        EXPECT_EQ(trace_.Last("download folder :") != folder, c.downloads);
         if (!c.refused) {
             EXPECT_EQ(RecordField(ClientRecord(), "name"), "player");
             EXPECT_EQ(ReadFileBytes(installed), next);
             // The new copy claimed the nonce.
-            EXPECT_NE(KeyTree(HKEY_CURRENT_USER, kNonceLedgerPath).find("LinkNonces\\"), std::string::npos);
+            EXPECT_TRUE(LaunchClaimed());
             EXPECT_TRUE(answerer.Texts().empty());
             continue;
         }
@@ -830,11 +854,35 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kRefusedText});
         EXPECT_EQ(trace_.Last("link refused"), std::string("link refused: ") + c.refused);
         EXPECT_EQ(ReadFileBytes(installed), handedOn ? next : before);
-        // No copy claimed the nonce.
-        EXPECT_EQ(KeyTree(HKEY_CURRENT_USER, kNonceLedgerPath).find("LinkNonces\\"), std::string::npos);
+        EXPECT_EQ(LaunchClaimed(), c.replay);  // only the launch of the case before
         EXPECT_FALSE(FileExists(record_));
+        EXPECT_FALSE(FileExists(installerRecord_));
     }
     EXPECT_EQ(RunHandler("/uninstall /quiet", self), 0u);
+}
+
+// A renewal runs what the update host serves: only a build that names its
+// signers, and in a release an https host, renews at all.
+TEST(SelfRenewal, OnlyABuildThatNamesItsSignersAndInAReleaseHttpsRenews)
+{
+    const struct {
+        const char* signers;
+        bool signedBuild;
+        const char* origin;
+        const char* fault;
+    } cases[] = {
+        {"self", false, "http://127.0.0.1:1", nullptr},
+        {"self", true, "https://update.go.example", nullptr},
+        {"0123456789ABCDEF0123456789ABCDEF01234567", true, "HTTPS://update.go.example", nullptr},
+        {"OFF", false, "https://update.go.example", "renewal: no signers named"},
+        {"", false, "https://update.go.example", "renewal: no signers named"},
+        {" ; ", false, "https://update.go.example", "renewal: no signers named"},
+        {"self", true, "http://update.go.example", "renewal: update host not https"},
+    };
+    for (const auto& c : cases) {
+        const char* fault = RenewalPolicyFault(c.signers, c.signedBuild, c.origin);
+        EXPECT_STREQ(fault, c.fault) << c.signers << " " << c.origin;
+    }
 }
 
 // Windows looks for a library that is not one of its KnownDLLs in the
