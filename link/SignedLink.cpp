@@ -171,9 +171,13 @@ std::string DecodeValues(const RawValues& raw, Values& value)
         std::u32string text;
         if (!DecodeUtf8(value[p], text))
             return Named(LinkRefusal::kInvalidUtf8In, param);
-        for (char32_t c : text)
+        for (char32_t c : text) {
             if (IsControl(c))
                 return Named(LinkRefusal::kControlCharacterIn, param);
+            // The account question shows the name: it must look as it is.
+            if (p == kId && IsFormatCharacter(c))
+                return Named(LinkRefusal::kFormatCharacterIn, param);
+        }
         if (p == kId || p == kKey || p == kServer)
             if (const char* fault = CommandLineFault(std::u32string_view(text), p != kServer))
                 return std::string(fault) + " in " + std::string(kParamNames[p]);

@@ -115,6 +115,7 @@ inline constexpr char kMissingParameter[] = "missing parameter";  // + name
 inline constexpr char kBadEscapeIn[] = "bad escape in";  // + name
 inline constexpr char kInvalidUtf8In[] = "invalid UTF-8 in";  // + name
 inline constexpr char kControlCharacterIn[] = "control character in";  // + name
+inline constexpr char kFormatCharacterIn[] = "format character in";  // + name (id)
 inline constexpr char kUnknownVersion[] = "unknown version";
 inline constexpr char kNewerVersion[] = "newer version";
 inline constexpr char kIdTooLong[] = "id too long";

@@ -193,6 +193,11 @@ TEST_F(SignedLink, StrictReadingRefusesEachFault)
         {Link(With(good, "id", "%F4%90%80%80")), "invalid UTF-8 in id"},  // above U+10FFFF
         {Link(With(good, "pass", "a%00b")), "control character in pass"},
         {Link(With(good, "id", "a%09b")), "control character in id"},
+        // Invisible in the account question: "alice" with a zero-width
+        // joiner, a right-to-left override, a zero-width space.
+        {Link(With(good, "id", "ali%E2%80%8Dce")), "format character in id"},
+        {Link(With(good, "id", "%E2%80%AEecila")), "format character in id"},
+        {Link(With(good, "id", "ali%E2%80%8Bce")), "format character in id"},
         {Link(With(good, "key", "%C2%85")), "control character in key"},  // NEL
         {Link(With(good, "id", std::string(kMaxLinkIdBytes + 1, 'i'))), "id too long"},
         {Link(With(good, "key", std::string(kMaxLinkKeyBytes + 1, 'k'))), "key too long"},

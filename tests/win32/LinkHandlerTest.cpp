@@ -269,7 +269,7 @@ TEST_F(LinkHandler, EachRefusalShowsOneBoxChangesNothingAndStartsNothing)
 // writes nothing, starts nothing and keeps the link used.
 TEST_F(LinkHandler, AnotherAccountAsksFirst)
 {
-    const std::wstring kQuestion = L"以 mallory 的身份登录 VOK 围棋？";
+    const std::wstring kQuestion = L"VOK 围棋上次以 alice 的身份登录。\r\n\r\n改以 mallory 的身份登录吗？";
     Install();
     WriteSettingsValue("SaveStart", REG_SZ, std::string(" /NAME:alice /PASSWORD:x /JOINKEY:1000") + '\0');
     const struct {
