@@ -28,22 +28,14 @@
 namespace {
 
 // Every user's browser would run this program: only administrators may be
-// able to change it, or its folder (where its libraries are looked for).
-bool AdminOnlyProgram(WideText program)
+// able to change it, its folder (where its libraries are looked for), or
+// any folder above it, and it must be where its path says.
+bool AdminOnlyProgram(const WideText& program)
 {
-    for (const char* what : {"program file", "program folder"}) {
-        if (const char* fault = AdminOnlyFault(program.data())) {
-            TraceOut(TraceLine::kMachineRegistrationRefused, what, fault);
-            return false;
-        }
-        size_t end = lstrlenW(program.data());
-        while (end > 0 && program[end - 1] != L'\\')
-            --end;
-        // The folder: without its last backslash, but a drive's root keeps it.
-        if (end > 1 && program[end - 2] == L':')
-            program[end] = L'\0';
-        else if (end > 0)
-            program[end - 1] = L'\0';
+    const char* what = "";
+    if (const char* fault = AdminOnlyProgramFault(program.data(), what)) {
+        TraceOut(TraceLine::kMachineRegistrationRefused, what, fault);
+        return false;
     }
     return true;
 }

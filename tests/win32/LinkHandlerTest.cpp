@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <ctime>
@@ -14,6 +15,7 @@
 #include "BuildConfig.h"
 #include "WineTestSupport.h"
 #include "framework/sys/RegKey.h"
+#include "handler/AdminOnlyPath.h"
 #include "handler/LinkLaunch.h"
 #include "link/NonceLedger.h"
 #include "handler/SchemeRegistration.h"
@@ -373,6 +375,78 @@ TEST_F(LinkHandler, RegisterAndUnregisterWriteAndRemoveExactlyTheirKeys)
     }
     for (const char* switches : {"/register /elsewhere", "/install /loud", "/uninstall /quiet /quiet"})
         EXPECT_EQ(RunHandler(switches), 4u) << switches;
+}
+
+// Every user's browser would start a machine-wide registration's program:
+// one that a user can reach by a path through a junction or link, or whose
+// folder, or any folder above it, a user may rename or re-permit, is not
+// registered for the machine.
+TEST_F(LinkHandler, AMachineRegistrationRefusesALinkedPathAndFoldersUsersMayChange)
+{
+    // The decision on each folder's security, as Windows' own folders have it
+    // (under Wine every file is its user's, whatever its DACL).
+    const wchar_t* const kAdmins = L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    const struct {
+        const wchar_t* sddl;
+        ACCESS_MASK rights;
+        const char* fault;
+    } folders[] = {
+        // A volume's root: every user may add folders, not rename them.
+        {L"O:SYD:(A;;0x1200a9;;;BU)(A;;0x4;;;AU)(A;OICIIO;SDGXGWGR;;;AU)", kRenameRights, nullptr},
+        {L"O:SYD:(A;;0x1200a9;;;BU)(A;;0x4;;;AU)", kChangeRights, "writable by another account"},  // the program's
+        // TrustedInstaller's (Program Files): nothing for users but reading.
+        {L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:(A;;0x1200a9;;;BU)", kRenameRights,
+         nullptr},
+        {L"O:BAD:(A;;SD;;;BU)", kRenameRights, "writable by another account"},  // users may rename it
+        {L"O:BAD:(A;;0x40;;;BU)", kRenameRights, "writable by another account"},  // or rename what is in it
+        {L"O:BAD:(A;;WD;;;AU)", kRenameRights, "writable by another account"},  // or re-permit it
+        {L"O:BUD:", kRenameRights, "owner"},
+    };
+    for (const auto& folder : folders) {
+        const std::wstring sddl = std::wstring(folder.sddl) + kAdmins;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+        const char* fault = AdminOnlyFault(descriptor, folder.rights);
+        EXPECT_STREQ(fault, folder.fault) << std::string(sddl.begin(), sddl.end());
+        LocalFree(descriptor);
+    }
+
+    // The launcher through a link to its folder (a Unix symbolic link, which
+    // Wine shows as a reparse point; Wine makes no junctions).
+    CScratchDir dir("machine registration");
+    const std::string real = dir.File("real"), linked = dir.File("linked");
+    ASSERT_TRUE(CreateDirectoryA(real.c_str(), nullptr));
+    ASSERT_TRUE(
+        CopyFileA((ProgramDir() + "VantorimaLaunch.exe").c_str(), (real + "\\VantorimaLaunch.exe").c_str(), FALSE));
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    ASSERT_NE(unixName, nullptr) << "runs under Wine";
+    char* from = unixName(Wide(real).c_str());
+    char* to = unixName(Wide(linked).c_str());
+    std::string command = std::string("/bin/ln -s \"") + from + "\" \"" + to + "\"";
+    HeapFree(GetProcessHeap(), 0, from);
+    HeapFree(GetProcessHeap(), 0, to);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(
+        CreateProcessA("Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(linked + "\\VantorimaLaunch.exe"); }));
+    const std::string key = SchemeKeyPath();
+    CRegKey::DeleteTree(HKEY_LOCAL_MACHINE, key.c_str());
+    EXPECT_EQ(RunHandler("/register /machine", linked + "\\VantorimaLaunch.exe"), 4u);
+    EXPECT_EQ(trace_.Last("register machine"),
+              "register machine refused: the program path is not the administrators' alone (passes a junction or "
+              "symbolic link): register per user");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key));
+    DeleteFileA((real + "\\VantorimaLaunch.exe").c_str());
+    RemoveDirectoryA(linked.c_str());
+    DeleteFileA(linked.c_str());
+    RemoveDirectoryA(real.c_str());
 }
 
 class LinkHandlerUpdate : public LinkHandler {
