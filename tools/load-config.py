@@ -5,7 +5,8 @@
 
 The GNU linker of Debian 12 (binutils 2.40) links the structure but leaves
 the directory entry empty; Windows reads only the entry. Its address comes
-from the link's map, its size from the structure's own first field.
+from the link's map, its size from the structure's own first field; the
+image's checksum is made again.
 """
 import re
 import struct
@@ -45,6 +46,15 @@ def main():
     else:
         sys.exit(f"{program}: _load_config_used lies in no section")
     struct.pack_into("<II", data, directories + 8 * LOAD_CONFIG, rva, length)
+    # The image's checksum, as the linker wrote it, again over the changed bytes.
+    checksum_at = optional + 64
+    struct.pack_into("<I", data, checksum_at, 0)
+    padded = data + b"\0" * (len(data) % 2)
+    total = 0
+    for (word,) in struct.iter_unpack("<H", padded):
+        total += word
+        total = (total & 0xFFFF) + (total >> 16)
+    struct.pack_into("<I", data, checksum_at, ((total + (total >> 16)) & 0xFFFF) + len(data))
     open(program, "wb").write(data)
 
 
