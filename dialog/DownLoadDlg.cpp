@@ -62,10 +62,12 @@ CDownLoadDlg::CDownLoadDlg(std::function<void()> handedOver)
     // the program: loading it registers window classes, which under Wine
     // starts a desktop process, and a program that only launches the client
     // (the link handler) should not pay for that. It stays loaded: the
-    // classes live in it.
+    // classes live in it. From the system folder only: a browser's process
+    // may search its current folder, where a page's download may lie (the
+    // host's own search order stays as the host set it).
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS | ICC_ANIMATE_CLASS};
     using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-    const HMODULE controls = LoadLibraryA("comctl32.dll");
+    const HMODULE controls = LoadSystemLibrary(L"comctl32.dll");
     if (LOG_LAST_ERROR_IF(!controls))
         return;
     const auto init = ProcAddress<InitControls>(controls, "InitCommonControlsEx");

@@ -22,28 +22,21 @@
 #include "handler/ProgramFile.h"
 #include "handler/SchemeRegistration.h"
 #include "handler/SelfInstall.h"
+#include "handler/SystemLibraries.h"
 #include "support/Trace.h"
 #include "support/TraceLines.h"
 
 namespace {
 
 // Every user's browser would run this program: only administrators may be
-// able to change it, or its folder (where its libraries are looked for).
-bool AdminOnlyProgram(WideText program)
+// able to change it, its folder (where its libraries are looked for), or
+// any folder above it, and it must be where its path says.
+bool AdminOnlyProgram(const WideText& program)
 {
-    for (const char* what : {"program file", "program folder"}) {
-        if (const char* fault = AdminOnlyFault(program.data())) {
-            TraceOut(TraceLine::kMachineRegistrationRefused, what, fault);
-            return false;
-        }
-        size_t end = lstrlenW(program.data());
-        while (end > 0 && program[end - 1] != L'\\')
-            --end;
-        // The folder: without its last backslash, but a drive's root keeps it.
-        if (end > 1 && program[end - 2] == L':')
-            program[end] = L'\0';
-        else if (end > 0)
-            program[end - 1] = L'\0';
+    const char* what = "";
+    if (const char* fault = AdminOnlyProgramFault(program.data(), what)) {
+        TraceOut(TraceLine::kMachineRegistrationRefused, what, fault);
+        return false;
     }
     return true;
 }
@@ -117,6 +110,7 @@ int Run(int argc, wchar_t** argv)
 // apartment's hidden window would cost the launch a display connection.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    UseSystemLibrariesOnly();
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     const CLocalMemory arguments(argv);

@@ -56,7 +56,9 @@ bool AccountSwitchAccepted(const std::string& id)
     std::string saved;
     if (!SavedAccount(saved) || saved == id)
         return true;
-    const std::string question = "以 " + id + " 的身份登录 VOK 围棋？";
+    // Both names, so that the player sees which account the link would swap
+    // for which (a look-alike name alone would pass for their own).
+    const std::string question = "VOK 围棋上次以 " + saved + " 的身份登录。\r\n\r\n改以 " + id + " 的身份登录吗？";
     const int answer = MessageBoxA(nullptr, question.c_str(), kMessageCaption,
                                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND);
     LOG_LAST_ERROR_IF(answer == 0);
@@ -170,7 +172,7 @@ int RunLink(std::string_view link, bool renewed)
     if (checked.verified)
         SetReportedLink(checked.fields.nonce);
     if (checked.newerVersion && !renewed)
-        return RenewForLink(link);
+        return RenewForLink(link, checked.fields);
     if (!checked.ok)
         return RefuseLink(checked.why,
                           !checked.verified          ? nullptr

@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include "download/DownloadFolder.h"
+#include "framework/sys/AnsiText.h"
 #include "framework/sys/RegKey.h"
 #include "framework/sys/Result.h"
 #include "handler/LinkLaunch.h"
@@ -207,20 +209,26 @@ DWORD RemoveInstalledFiles(const WideText& folder)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
-// Starts a copy of this program from the temporary folder, which waits for
-// this process to end and then removes the files. The copy is opened for
-// deletion on close, and the handle is inherited: the system deletes the
-// copy once its process, the last holder, has ended.
+// Starts a copy of this program, which waits for this process to end and
+// then removes the files. The copy lies in a new private folder under the
+// temporary folder, made as the update's download folder is: in the shared
+// temporary folder itself, anything could lie beside it. The copy is opened
+// for deletion on close, and the handle is inherited: the system deletes the
+// copy once its process, the last holder, has ended; the empty folder goes
+// with the next such folder's sweep.
 bool StartFinisher()
 {
-    wchar_t temp[MAX_PATH];
-    const DWORD length = GetTempPathW(MAX_PATH, temp);
-    if (LOG_LAST_ERROR_IF(length == 0) || length >= MAX_PATH - 40)
+    char tempPath[MAX_PATH];
+    const DWORD length = GetTempPathA(MAX_PATH, tempPath);
+    if (LOG_LAST_ERROR_IF(length == 0) || length >= MAX_PATH)
         return false;
-    wchar_t name[40];
-    wsprintfW(name, L"VantorimaUninstall-%lu.exe", GetCurrentProcessId());
-    const WideText copy = WideJoin({temp, name});
-    if (!LOG_IF_WIN32_BOOL_FALSE(CopyFileW(ProgramPath().data(), copy.data(), FALSE)))
+    CDownloadFolder folder;
+    folder.Create(tempPath);
+    if (folder.Path().empty())
+        return false;
+    const WideText temp = WideFromAnsi(tempPath);
+    const WideText copy = WideFromAnsi((folder.Path() + "\\VantorimaUninstall.exe").c_str());
+    if (copy.size() <= 1 || !LOG_IF_WIN32_BOOL_FALSE(CopyFileW(ProgramPath().data(), copy.data(), TRUE)))
         return false;
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     const CFileHandle file(CreateFileW(copy.data(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
@@ -241,8 +249,8 @@ bool StartFinisher()
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!LOG_IF_WIN32_BOOL_FALSE(
-            CreateProcessW(copy.data(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, temp, &startup, &process)))
+    if (!LOG_IF_WIN32_BOOL_FALSE(CreateProcessW(copy.data(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                                temp.data(), &startup, &process)))
         return false;
     const CKernelHandle thread(process.hThread), finisher(process.hProcess);
     return true;

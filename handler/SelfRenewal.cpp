@@ -1,17 +1,22 @@
 #include "handler/SelfRenewal.h"
 
+#include <shlwapi.h>
+
+#include <ctime>
 #include <memory>
 #include <string>
 
 #include "BuildConfig.h"
 #include "framework/sys/AnsiText.h"
 #include "framework/sys/LocalFile.h"
+#include "framework/sys/Module.h"
 #include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 #include "handler/LinkLaunch.h"
 #include "handler/LinkReport.h"
 #include "handler/ProgramFile.h"
 #include "handler/SelfInstall.h"
+#include "link/NonceLedger.h"
 #include "support/Trace.h"
 #include "support/TraceLines.h"
 #include "download/DownloadFolder.h"
@@ -45,11 +50,64 @@ DWORD Run(const wchar_t* program, WideText command, DWORD wait)
     return code;
 }
 
+// The running launcher's processor, from its own image.
+WORD OwnMachine()
+{
+    const auto* base = reinterpret_cast<const BYTE*>(ModuleInstance());
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    return reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew)->FileHeader.Machine;
+}
+
+bool SameText(const WideText& text, const wchar_t* expected)
+{
+    return !text.empty() && lstrcmpiW(text.data(), expected) == 0;
+}
+
+// Whether the held, checked file is our launcher, for this processor, newer
+// than this one: nullptr, or the refusal's reason.
+const char* NotANewerLauncher(HANDLE file, unsigned long long& version)
+{
+    const ProgramIdentity served = OpenProgramIdentity(file);
+    version = served.version;
+    if (served.machine != OwnMachine() || !SameText(served.originalFilename, kLauncherFileName) ||
+        !SameText(served.productName, kLauncherProductName))
+        return LinkRefusal::kRenewalNotALauncher;
+    if (served.version <= ProgramVersion(nullptr))
+        return LinkRefusal::kRenewalNotNewer;
+    return nullptr;
+}
+
 }  // namespace
 
-int RenewForLink(std::string_view link)
+const char* RenewalPolicyFault(const char* signers, bool signedBuild, const char* updateOrigin)
 {
+    // Named: an entry other than blanks; "off" checks nothing at all.
+    bool named = false;
+    for (const char* at = signers; *at && !named; ++at)
+        named = *at != ' ' && *at != '\t' && *at != ';';
+    if (!named || lstrcmpiA(signers, "off") == 0)
+        return LinkRefusal::kRenewalNoSigners;
+    if (signedBuild && StrCmpNIA(updateOrigin, "https://", 8) != 0)
+        return LinkRefusal::kRenewalNotHttps;
+    return nullptr;
+}
+
+int RenewForLink(std::string_view link, const LinkFields& fields)
+{
+    if (const char* fault =
+            RenewalPolicyFault(VANTORIMA_INSTALLER_SIGNERS, VANTORIMA_SIGNED_BUILD != 0, VANTORIMA_UPDATE_ORIGIN))
+        return RefuseLink(fault, LinkOutcome::kRenewal);
+    // Once per link: a replayed one downloads nothing.
+    switch (ClaimNonce(fields.nonce, fields.exp, static_cast<long long>(std::time(nullptr)), NonceUse::Renewal)) {
+    case NonceClaim::Claimed:
+        break;
+    case NonceClaim::UsedBefore:
+        return RefuseLink(LinkRefusal::kNonceUsed);
+    case NonceClaim::Unavailable:
+        return RefuseLink(LinkRefusal::kNoLedger);
+    }
     ReportLink(LinkOutcome::kRenewing);
+
     char temp[MAX_PATH];
     const DWORD length = GetTempPathA(sizeof temp, temp);
     LOG_LAST_ERROR_IF(length == 0);
@@ -67,9 +125,9 @@ int RenewForLink(std::string_view link)
         checked = engine.TakeDoneFile(path);
     if (!checked)
         return RefuseLink(LinkRefusal::kRenewalNotChecked, LinkOutcome::kRenewal);
-    const unsigned long long served = OpenProgramVersion(checked->Get());
-    if (served <= ProgramVersion(nullptr))
-        return RefuseLink(LinkRefusal::kRenewalNotNewer, LinkOutcome::kRenewal);
+    unsigned long long served = 0;
+    if (const char* fault = NotANewerLauncher(checked->Get(), served))
+        return RefuseLink(fault, LinkOutcome::kRenewal);
     // Started while the checked file is still held, so nobody could swap it.
     const WideText launcher = WideFromAnsi(path.c_str());
     const DWORD installed =

@@ -34,6 +34,10 @@ inline bool IsControl(char c)
     return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
 }
 
+// Unicode's format characters (general category Cf): invisible, they make
+// one name look like another ("ali\u200Dce", a right-to-left override).
+bool IsFormatCharacter(char32_t c);
+
 // Blanks by Unicode's White_Space, and the zero-width ones that look alike.
 bool IsBlank(char32_t c);
 // In the ANSI bytes: the space alone (0xA0 may be half of a character).

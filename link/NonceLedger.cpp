@@ -53,15 +53,15 @@ void DropExpired(const CRegKey& ledger, long long now)
 
 }  // namespace
 
-NonceClaim ClaimNonce(const std::string& nonce, long long exp, long long now)
+NonceClaim ClaimNonce(const std::string& nonce, long long exp, long long now, NonceUse use)
 {
-    std::string name;
+    std::string name = use == NonceUse::Renewal ? "renewal-" : "";
     for (char c : nonce) {
         if (!std::isxdigit(static_cast<unsigned char>(c)))
             return NonceClaim::Unavailable;  // never a key path of its own choosing
         name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    if (name.empty())
+    if (name.empty() || name.back() == '-')
         return NonceClaim::Unavailable;
 
     CRegKey ledger;

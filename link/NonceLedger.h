@@ -15,6 +15,14 @@
 // leave that key as it was.
 constexpr const char kNonceLedgerPath[] = "Software\\Quorsel\\Vantorima\\LinkNonces";
 
+// What a link's nonce is claimed for: its launch, or the renewal of the
+// launcher that a link of a newer format asks for (an entry of its own, so
+// that the renewed launcher still claims the link's launch).
+enum class NonceUse {
+    Launch,
+    Renewal,
+};
+
 enum class NonceClaim {
     Claimed,  // first use: act on the link
     UsedBefore,  // a link with this nonce was acted on before
@@ -24,4 +32,4 @@ enum class NonceClaim {
 // Claims nonce (hex digits; case does not matter) for a link valid until exp
 // (Unix seconds), after dropping the entries whose links expired more than
 // VANTORIMA_LINK_MAX_AGE seconds before now.
-NonceClaim ClaimNonce(const std::string& nonce, long long exp, long long now);
+NonceClaim ClaimNonce(const std::string& nonce, long long exp, long long now, NonceUse use = NonceUse::Launch);

@@ -1,5 +1,6 @@
 #include "link/SignedLink.h"
 
+#include <tuple>
 #include <utility>
 
 #include "BuildConfig.h"
@@ -25,6 +26,8 @@ constexpr std::string_view kParamNames[kParamCount] = {"v", "id", "pass", "key",
 using RawValues = std::string_view[kParamCount];
 using Values = std::string[kParamCount];
 
+const char* ReadExpNonceSig(Values& value, ReadLinkResult& result);
+
 ReadLinkResult Refused(std::string why)
 {
     ReadLinkResult result;
@@ -37,33 +40,52 @@ std::string Named(const char* what, Param p)
     return std::string(what) + " " + std::string(kParamNames[p]);
 }
 
-// A link whose v is a number above kLinkVersion, with its signed part and
-// signature; newerVersion stays false for any other link.
+// A link whose v is a number above kLinkVersion, with its signed part,
+// signature, exp and nonce (every format keeps those two as this one writes
+// them: a link is fresh and used once, whatever its version); newerVersion
+// stays false for any other link. A newer link whose exp or nonce cannot be
+// read is refused (why), never renewed on.
 ReadLinkResult ReadNewerLink(std::string_view link, std::string_view query)
 {
     ReadLinkResult result;
     long version = -1;
-    std::string_view nonce;  // its nonce, when it has one of this form: the launcher reports on it
+    std::string_view exp, nonce;
+    bool expSeen = false, nonceSeen = false;
     for (size_t at = 0; at <= query.size();) {
         size_t end = query.find('&', at);
         end = end == std::string_view::npos ? query.size() : end;
         const std::string_view pair = query.substr(at, end - at);
-        if (version < 0 && pair.substr(0, 2) == "v=")
+        if (pair.substr(0, 2) == "v=" && version < 0)
             version = VersionNumber(pair.substr(2));
-        else if (nonce.empty() && pair.substr(0, 6) == "nonce=")
-            nonce = pair.substr(6);
+        for (auto [name, value, seen] : {std::tuple{std::string_view("exp="), &exp, &expSeen},
+                                         std::tuple{std::string_view("nonce="), &nonce, &nonceSeen}}) {
+            if (pair.substr(0, name.size()) != name)
+                continue;
+            if (*seen)
+                result.why =
+                    std::string(LinkRefusal::kRepeatedParameter) + " " + std::string(name.substr(0, name.size() - 1));
+            *seen = true, *value = pair.substr(name.size());
+        }
         at = end + 1;
     }
     const size_t sig = link.rfind("&sig=");
-    if (version <= kLinkVersion || sig == std::string_view::npos)
-        return result;
-    if (nonce.size() >= kMinNonceDigits && nonce.size() <= kMaxNonceDigits && AllHex(nonce))
-        for (char c : nonce)
-            result.fields.nonce += LowerAscii(c);
-    if (!DecodeSignature(link.substr(sig + 5), result.signature)) {
-        result.why = LinkRefusal::kBadSig;
+    if (version <= kLinkVersion || sig == std::string_view::npos) {
+        result.why.clear();
         return result;
     }
+    if (!result.why.empty())
+        return result;
+    Values value;
+    value[kExp] = std::string(exp), value[kNonce] = std::string(nonce), value[kSig] = std::string(link.substr(sig + 5));
+    if (!expSeen || !nonceSeen) {
+        result.why = Named(LinkRefusal::kMissingParameter, expSeen ? kNonce : kExp);
+        return result;
+    }
+    if (const char* fault = ReadExpNonceSig(value, result)) {
+        result.why = fault;
+        return result;
+    }
+    result.fields.nonce = std::move(value[kNonce]);
     result.newerVersion = true;
     result.why = LinkRefusal::kNewerVersion;
     result.signedPart = link.substr(0, sig);
@@ -149,9 +171,13 @@ std::string DecodeValues(const RawValues& raw, Values& value)
         std::u32string text;
         if (!DecodeUtf8(value[p], text))
             return Named(LinkRefusal::kInvalidUtf8In, param);
-        for (char32_t c : text)
+        for (char32_t c : text) {
             if (IsControl(c))
                 return Named(LinkRefusal::kControlCharacterIn, param);
+            // The account question shows the name: it must look as it is.
+            if (p == kId && IsFormatCharacter(c))
+                return Named(LinkRefusal::kFormatCharacterIn, param);
+        }
         if (p == kId || p == kKey || p == kServer)
             if (const char* fault = CommandLineFault(std::u32string_view(text), p != kServer))
                 return std::string(fault) + " in " + std::string(kParamNames[p]);
@@ -209,7 +235,7 @@ ReadLinkResult ReadLink(std::string_view link)
     // A newer format may add or change parameters; its signature still covers
     // everything before the last "&sig=", which is all of it but the
     // signature itself.
-    if (ReadLinkResult newer = ReadNewerLink(link, query); newer.newerVersion)
+    if (ReadLinkResult newer = ReadNewerLink(link, query); newer.newerVersion || !newer.why.empty())
         return newer;
 
     RawValues raw;
@@ -260,12 +286,6 @@ CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const
     }
     checked.verified = true;
     checked.fields.nonce = read.fields.nonce;
-    // Genuine, in a format this reader does not know: a newer handler may.
-    if (read.newerVersion) {
-        checked.why = std::move(read.why);
-        checked.newerVersion = true;
-        return checked;
-    }
     if (nowUnixSeconds >= read.fields.exp) {
         checked.why = LinkRefusal::kExpired;
         return checked;
@@ -275,6 +295,14 @@ CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const
         static_cast<unsigned long long>(read.fields.exp) - static_cast<unsigned long long>(nowUnixSeconds);
     if (maxAheadSeconds < 0 || ahead > static_cast<unsigned long long>(maxAheadSeconds)) {
         checked.why = LinkRefusal::kExpTooFarAhead;
+        return checked;
+    }
+    // Genuine and fresh, in a format this reader does not know: a newer
+    // handler may (its nonce still unclaimed: the caller's ledger decides).
+    if (read.newerVersion) {
+        checked.why = std::move(read.why);
+        checked.newerVersion = true;
+        checked.fields = std::move(read.fields);
         return checked;
     }
     checked.ok = true;

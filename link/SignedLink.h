@@ -43,8 +43,9 @@ struct LinkFields {
 struct CheckedLink {
     bool ok = false;
     std::string why;  // the refusal's trace text
-    // Not ok, but signed by a known key, with a v above kLinkVersion: a link
-    // of a newer format ("newer version"), whose other fields are not read.
+    // Not ok, but signed by a known key, with a v above kLinkVersion, and
+    // fresh as any link (exp, VANTORIMA_LINK_MAX_AGE): a link of a newer
+    // format ("newer version"), of whose fields only exp and nonce are read.
     bool newerVersion = false;
     // Signed by a known key, whatever then refused it (freshness, a newer
     // format): fields.nonce is then the link's own, in lowercase (empty for a
@@ -55,7 +56,7 @@ struct CheckedLink {
 };
 
 // Strict reading + signature against the compiled-in public keys + freshness
-// (a link of a newer version: its signature alone, see newerVersion)
+// (a link of a newer version: its signature, exp and nonce, see newerVersion)
 // (refused when exp has passed, that is now >= exp, or lies more than
 // VANTORIMA_LINK_MAX_AGE seconds ahead). Does NOT claim the nonce: the
 // caller's ledger does. fields.nonce comes back in lowercase, so a ledger
@@ -81,7 +82,7 @@ CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const
 // The strict reading alone: no signature, no clock.
 struct ReadLinkResult {
     bool ok = false;
-    // v above kLinkVersion: only signedPart and signature are read.
+    // v above kLinkVersion: only signedPart, signature, exp and nonce are read.
     bool newerVersion = false;
     std::string why;
     LinkFields fields;

@@ -91,6 +91,7 @@ inline constexpr char kUnknownSwitch[] = "unknown switch";
 inline constexpr char kClientBroughtToFront[] = "a client runs for %s: brought to the front";
 inline constexpr char kReportFailed[] = "link report failed: %lu";  // WinINet's error (12xxx), or the HTTP status
 inline constexpr char kReportUnanswered[] = "link report unanswered after %lu ms";
+inline constexpr char kSystemLibraryMissing[] = "system library not loaded: %s%s%s: error %lu";  // library[!function]
 
 // A failed call, with its place (framework/sys/Result.h).
 inline constexpr char kCallFailed[] = "%s(%d): %s failed: 0x%08lX";
@@ -118,6 +119,7 @@ inline constexpr char kMissingParameter[] = "missing parameter";  // + name
 inline constexpr char kBadEscapeIn[] = "bad escape in";  // + name
 inline constexpr char kInvalidUtf8In[] = "invalid UTF-8 in";  // + name
 inline constexpr char kControlCharacterIn[] = "control character in";  // + name
+inline constexpr char kFormatCharacterIn[] = "format character in";  // + name (id)
 inline constexpr char kUnknownVersion[] = "unknown version";
 inline constexpr char kNewerVersion[] = "newer version";
 inline constexpr char kIdTooLong[] = "id too long";
@@ -148,6 +150,9 @@ inline constexpr char kNonceUsed[] = "nonce used before";
 inline constexpr char kNoLedger[] = "nonce ledger cannot be written";
 inline constexpr char kRenewalNoFolder[] = "renewal: no folder";
 inline constexpr char kRenewalNotChecked[] = "renewal: no checked launcher";
+inline constexpr char kRenewalNoSigners[] = "renewal: no signers named";
+inline constexpr char kRenewalNotHttps[] = "renewal: update host not https";
+inline constexpr char kRenewalNotALauncher[] = "renewal: not a launcher";
 inline constexpr char kRenewalNotNewer[] = "renewal: not newer";
 inline constexpr char kRenewalNotInstalled[] = "renewal: not installed";
 inline constexpr char kRenewalNotStarted[] = "renewal: not started";

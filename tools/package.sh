@@ -132,14 +132,6 @@ if [ $test_only = 0 ]; then
         "(-DVANTORIMA_LINK_REPORT=https://host/path), or not at all (empty)"
     fi
   done
-  # Signed on purpose: the installer's signer check "self" must then never
-  # take an unreadable signature of its own for a developer's build.
-  for m in "$module" "$module64" "$handler" "$handler64"; do
-    cache=$(tree_cache "$m")
-    if [ -n "$cache" ] && ! grep -qE '^VANTORIMA_SIGNED_BUILD:BOOL=(ON|1|TRUE|YES)$' "$cache"; then
-      fail "$m was not built as a signed build: a release is built with -DVANTORIMA_SIGNED_BUILD=ON"
-    fi
-  done
   test_keys=()
   for pem in "$testdir/link-pub.pem" "$(dirname "$handler")/test-signing/link-pub.pem" \
     "$(dirname "$handler64")/test-signing/link-pub.pem"; do
@@ -157,6 +149,28 @@ for key in keys:
             found = True
 sys.exit(1 if found else 0)
 KEYS
+  # Every program's build settings decide what it trusts: a program whose
+  # build tree cannot be found (copied out of it) says nothing about them.
+  for m in "$module" "$module64" "$handler" "$handler64"; do
+    cache=$(tree_cache "$m")
+    [ -n "$cache" ] || fail "cannot read the build settings of $m (no CMakeCache.txt beside it or above its bin/):" \
+      "a release is packaged from its build trees"
+    setting() { sed -n "s/^$1:[A-Z]*=//p" "$cache" | head -n 1; }
+    # Signed on purpose: the installer's signer check "self" must then never
+    # take an unreadable signature of its own for a developer's build.
+    grep -qE '^VANTORIMA_SIGNED_BUILD:BOOL=(ON|1|TRUE|YES)$' "$cache" ||
+      fail "$m was not built as a signed build: a release is built with -DVANTORIMA_SIGNED_BUILD=ON"
+    # Who signs what the update host serves decides what the update dialog
+    # and the launcher's renewal start: off checks nothing, empty takes any
+    # CA's signer, and plain http lets anyone on the way serve it.
+    signers=$(setting VANTORIMA_INSTALLER_SIGNERS)
+    if [ -z "$(tr -d ' \t;' <<<"$signers")" ] || [ "${signers,,}" = off ]; then
+      fail "$m was built with VANTORIMA_INSTALLER_SIGNERS '$signers': a release names its signers (self, or a list)"
+    fi
+    [[ "$(setting VANTORIMA_UPDATE_HOST)" == [Hh][Tt][Tt][Pp][Ss]://* ]] ||
+      fail "$m was built with the update host '$(setting VANTORIMA_UPDATE_HOST)': a release serves its" \
+        "installer and launcher over https (-DVANTORIMA_UPDATE_HOST=https://...)"
+  done
 fi
 
 # Signs $1 into $2, described as $3. The key's password goes through a pipe, never the command line.

@@ -43,3 +43,19 @@ DWORD ModuleFileName(wchar_t (&path)[MAX_PATH], HMODULE module)
     DWORD length = 0;
     return FileNameOf(module, path, &GetModuleFileNameW, length);
 }
+
+HMODULE LoadSystemLibrary(const wchar_t* name)
+{
+    const HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module || GetLastError() != ERROR_INVALID_PARAMETER)
+        return module;
+    // Windows 7 without KB2533623 knows no search flags: the system folder's
+    // file by its full path, whose own libraries are then looked for there.
+    wchar_t path[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length + 1 + lstrlenW(name) >= MAX_PATH)
+        return nullptr;
+    path[length] = L'\\';
+    lstrcpyW(path + length + 1, name);
+    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}

@@ -15,6 +15,13 @@ DWORD ModuleFileName(std::string& path, HMODULE module = ModuleInstance());
 // The wide form, terminated (empty on failure); no wide string type in what ships.
 DWORD ModuleFileName(wchar_t (&path)[MAX_PATH], HMODULE module = ModuleInstance());
 
+// A library of Windows' own from the system folder alone, never from the
+// program's folder, the current one or the PATH (where a download or another
+// program may have put one of the same name); an activation context's
+// redirection (comctl32 version 6) still applies. Null when it cannot be
+// loaded (the last error says why).
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
 // A function of a loaded module, looked up at run time and typed; null when
 // the module lacks it. `name` may be an ordinal (MAKEINTRESOURCEA).
 template <typename Function>

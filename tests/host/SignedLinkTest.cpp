@@ -193,6 +193,11 @@ TEST_F(SignedLink, StrictReadingRefusesEachFault)
         {Link(With(good, "id", "%F4%90%80%80")), "invalid UTF-8 in id"},  // above U+10FFFF
         {Link(With(good, "pass", "a%00b")), "control character in pass"},
         {Link(With(good, "id", "a%09b")), "control character in id"},
+        // Invisible in the account question: "alice" with a zero-width
+        // joiner, a right-to-left override, a zero-width space.
+        {Link(With(good, "id", "ali%E2%80%8Dce")), "format character in id"},
+        {Link(With(good, "id", "%E2%80%AEecila")), "format character in id"},
+        {Link(With(good, "id", "ali%E2%80%8Bce")), "format character in id"},
         {Link(With(good, "key", "%C2%85")), "control character in key"},  // NEL
         {Link(With(good, "id", std::string(kMaxLinkIdBytes + 1, 'i'))), "id too long"},
         {Link(With(good, "key", std::string(kMaxLinkKeyBytes + 1, 'k'))), "key too long"},
@@ -266,15 +271,33 @@ TEST_F(SignedLink, SignatureCoversTheExactBytesUnderAListedKey)
         EXPECT_EQ(Check(link).fields.nonce, "");
     }
 
-    // A newer version: only its signature is read, over the bytes before the
-    // last "&sig=", whatever its parameters; the reader tells it apart.
+    // A newer version: its signature over the bytes before the last "&sig=",
+    // whatever its parameters, and its exp and nonce are read; the reader
+    // tells it apart only when it is fresh.
     const std::string newer = Link(Plus(With(GoodParams(), "v", "2"), "extra", "new"));
     const CheckedLink newerChecked = Check(newer);
     EXPECT_FALSE(newerChecked.ok);
     EXPECT_TRUE(newerChecked.newerVersion);
     EXPECT_EQ(newerChecked.why, "newer version");
     EXPECT_TRUE(newerChecked.verified);
-    EXPECT_EQ(newerChecked.fields.nonce, "00112233445566778899aabbccddeeff");
+    EXPECT_EQ(newerChecked.fields.exp, kNow + 120);
+    EXPECT_EQ(newerChecked.fields.nonce, Check(Link(GoodParams())).fields.nonce);
+    const struct {
+        std::string link;
+        long long now;
+        const char* why;
+    } stale[] = {
+        {newer, kNow + 120, "expired"},
+        {newer, kNow + 119 - kMaxAhead, "exp too far ahead"},
+        {Link(Without(With(GoodParams(), "v", "2"), "nonce")), kNow, "missing parameter nonce"},
+        {Link(With(With(GoodParams(), "v", "2"), "nonce", "12")), kNow, "bad nonce"},
+        {Link(Plus(With(GoodParams(), "v", "2"), "exp", "1")), kNow, "repeated parameter exp"},
+    };
+    for (const auto& c : stale) {
+        const CheckedLink checked = Check(c.link, c.now);
+        EXPECT_EQ(checked.why, c.why) << c.link;
+        EXPECT_FALSE(checked.newerVersion) << c.link;
+    }
     std::string newerChanged = newer;
     newerChanged.replace(newerChanged.find("extra=new"), 9, "extra=old");
     for (const std::string& link :

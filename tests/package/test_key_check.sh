@@ -1,8 +1,9 @@
 #!/bin/bash
 # make package refuses, when a certificate other than the build's test one
 # signs, every handler that would trust the test link key and every program
-# of a build not made as a signed one; with the test certificate it packages
-# and says the package is for tests only.
+# of a build not made as a signed one, whose build settings it cannot read,
+# whose signer list is off or empty, or whose update host is http; with the
+# test certificate it packages and says the package is for tests only.
 #   test_key_check.sh MODULE MODULE64 HANDLER HANDLER64 TEST-SIGNING WORK
 set -u
 module=$1 module64=$2 handler=$3 handler64=$4 signing=$5 work=$6
@@ -13,11 +14,19 @@ cp "$handler" "$work/copies/x86.exe" && cp "$handler64" "$work/copies/x64.exe"
 # Programs of the same version and processors that hold no link key at all.
 cp "$module" "$work/copies/keyless86.exe" && cp "$module64" "$work/copies/keyless64.exe"
 cp "$module" "$work/copies/Vantorima.ocx" && cp "$module64" "$work/copies/Vantorima64.ocx"
-# Such programs from release trees whose launcher reports over http, or https.
-for scheme in http https; do
-  mkdir -p "$work/$scheme" && cp "$module" "$work/$scheme/x86.exe" && cp "$module64" "$work/$scheme/x64.exe"
-  printf '%s\n' "VANTORIMA_LINK_KEYS:STRING=/secure/link-pub.pem" "VANTORIMA_SIGNED_BUILD:BOOL=ON" \
-    "VANTORIMA_LINK_REPORT:STRING=$scheme://go.example/link/report" >"$work/$scheme/CMakeCache.txt"
+# Build trees that say how they were built: a release's settings, and each
+# with one setting that a release must not have. Their programs hold no key.
+release="VANTORIMA_LINK_KEYS:STRING=/service/link-pub.pem
+VANTORIMA_SIGNED_BUILD:BOOL=ON
+VANTORIMA_INSTALLER_SIGNERS:STRING=self
+VANTORIMA_UPDATE_HOST:STRING=https://update.go.example
+VANTORIMA_LINK_REPORT:STRING=https://go.example/link/report"
+for tree in release: signers-off:'s/=self$/=OFF/' signers-empty:'s/=self$/= ; /' http:'s|=https://update|=http://update|' \
+  bare-host:'s|=https://update|=update|' report-http:'s|=https://go|=http://go|'; do
+  dir=$work/${tree%%:*}
+  mkdir -p "$dir" && sed -e "${tree#*:}" <<<"$release" >"$dir/CMakeCache.txt"
+  cp "$work/copies/Vantorima.ocx" "$work/copies/Vantorima64.ocx" "$work/copies/keyless86.exe" \
+    "$work/copies/keyless64.exe" "$dir/"
 done
 
 status=0
@@ -29,7 +38,7 @@ while IFS='|' read -r name cert modules h h64 want text; do
        VANTORIMA_SIGN_CAFILE="$signing/root.pem")
   [ "$cert" = test ] && env=()
   m=$module m64=$module64
-  [ "$modules" = tree ] || { m=$work/copies/Vantorima.ocx m64=$work/copies/Vantorima64.ocx; }
+  [ "$modules" = tree ] || { m=$work/$modules/Vantorima.ocx m64=$work/$modules/Vantorima64.ocx; }
   out=$(env -u VANTORIMA_SIGN_CERT -u VANTORIMA_SIGN_KEY "${env[@]}" bash "$top/tools/package.sh" \
         --module "$m" --module64 "$m64" --handler "$h" --handler64 "$h64" --out "$work/out-$name" \
         --test-signing "$signing" 2>&1 </dev/null)
@@ -50,9 +59,13 @@ done <<ROWS
 build-tree|other|tree|$handler|$handler64|1|built with the test link key
 copied|other|copies|$work/copies/x86.exe|$work/copies/x64.exe|1|holds the test link key
 unsigned-build|other|tree|$work/copies/keyless86.exe|$work/copies/keyless64.exe|1|not built as a signed build
-keyless|other|copies|$work/copies/keyless86.exe|$work/copies/keyless64.exe|0|all signed by
-report-http|other|copies|$work/http/x86.exe|$work/http/x64.exe|1|a release reports over https
-report-https|other|copies|$work/https/x86.exe|$work/https/x64.exe|0|all signed by
+no-settings|other|copies|$work/copies/keyless86.exe|$work/copies/keyless64.exe|1|cannot read the build settings
+signers-off|other|signers-off|$work/signers-off/keyless86.exe|$work/signers-off/keyless64.exe|1|VANTORIMA_INSTALLER_SIGNERS 'OFF'
+signers-empty|other|signers-empty|$work/signers-empty/keyless86.exe|$work/signers-empty/keyless64.exe|1|VANTORIMA_INSTALLER_SIGNERS ' ; '
+http|other|http|$work/http/keyless86.exe|$work/http/keyless64.exe|1|the update host 'http://update.go.example'
+bare-host|other|bare-host|$work/bare-host/keyless86.exe|$work/bare-host/keyless64.exe|1|the update host 'update.go.example'
+report-http|other|report-http|$work/report-http/keyless86.exe|$work/report-http/keyless64.exe|1|a release reports over https
+release|other|release|$work/release/keyless86.exe|$work/release/keyless64.exe|0|all signed by
 test-certificate|test|tree|$handler|$handler64|0|for tests only
 ROWS
 exit $status

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "WineTestSupport.h"
 #include "framework/net/Internet.h"
 #include "framework/sys/RegKey.h"
+#include "handler/AdminOnlyPath.h"
 #include "handler/LinkLaunch.h"
 #include "link/NonceLedger.h"
 #include "handler/SchemeRegistration.h"
@@ -24,6 +26,7 @@
 #include "launch/SettingsStore.h"
 #include "dialog/DownLoadDlg.h"
 #include "handler/SelfInstall.h"
+#include "handler/SelfRenewal.h"
 #include "terminator/ProcessList.h"
 
 using namespace wine_test;
@@ -340,7 +343,7 @@ TEST_F(LinkHandler, EachRefusalShowsOneBoxChangesNothingAndStartsNothing)
 // writes nothing, starts nothing and keeps the link used.
 TEST_F(LinkHandler, AnotherAccountAsksFirst)
 {
-    const std::wstring kQuestion = L"以 mallory 的身份登录 VOK 围棋？";
+    const std::wstring kQuestion = L"VOK 围棋上次以 alice 的身份登录。\r\n\r\n改以 mallory 的身份登录吗？";
     Install();
     WriteSettingsValue("SaveStart", REG_SZ, std::string(" /NAME:alice /PASSWORD:x /JOINKEY:1000") + '\0');
     const struct {
@@ -444,6 +447,78 @@ TEST_F(LinkHandler, RegisterAndUnregisterWriteAndRemoveExactlyTheirKeys)
     }
     for (const char* switches : {"/register /elsewhere", "/install /loud", "/uninstall /quiet /quiet"})
         EXPECT_EQ(RunHandler(switches), 4u) << switches;
+}
+
+// Every user's browser would start a machine-wide registration's program:
+// one that a user can reach by a path through a junction or link, or whose
+// folder, or any folder above it, a user may rename or re-permit, is not
+// registered for the machine.
+TEST_F(LinkHandler, AMachineRegistrationRefusesALinkedPathAndFoldersUsersMayChange)
+{
+    // The decision on each folder's security, as Windows' own folders have it
+    // (under Wine every file is its user's, whatever its DACL).
+    const wchar_t* const kAdmins = L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    const struct {
+        const wchar_t* sddl;
+        ACCESS_MASK rights;
+        const char* fault;
+    } folders[] = {
+        // A volume's root: every user may add folders, not rename them.
+        {L"O:SYD:(A;;0x1200a9;;;BU)(A;;0x4;;;AU)(A;OICIIO;SDGXGWGR;;;AU)", kRenameRights, nullptr},
+        {L"O:SYD:(A;;0x1200a9;;;BU)(A;;0x4;;;AU)", kChangeRights, "writable by another account"},  // the program's
+        // TrustedInstaller's (Program Files): nothing for users but reading.
+        {L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:(A;;0x1200a9;;;BU)", kRenameRights,
+         nullptr},
+        {L"O:BAD:(A;;SD;;;BU)", kRenameRights, "writable by another account"},  // users may rename it
+        {L"O:BAD:(A;;0x40;;;BU)", kRenameRights, "writable by another account"},  // or rename what is in it
+        {L"O:BAD:(A;;WD;;;AU)", kRenameRights, "writable by another account"},  // or re-permit it
+        {L"O:BUD:", kRenameRights, "owner"},
+    };
+    for (const auto& folder : folders) {
+        const std::wstring sddl = std::wstring(folder.sddl) + kAdmins;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+        const char* fault = AdminOnlyFault(descriptor, folder.rights);
+        EXPECT_STREQ(fault, folder.fault) << std::string(sddl.begin(), sddl.end());
+        LocalFree(descriptor);
+    }
+
+    // The launcher through a link to its folder (a Unix symbolic link, which
+    // Wine shows as a reparse point; Wine makes no junctions).
+    CScratchDir dir("machine registration");
+    const std::string real = dir.File("real"), linked = dir.File("linked");
+    ASSERT_TRUE(CreateDirectoryA(real.c_str(), nullptr));
+    ASSERT_TRUE(
+        CopyFileA((ProgramDir() + "VantorimaLaunch.exe").c_str(), (real + "\\VantorimaLaunch.exe").c_str(), FALSE));
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    ASSERT_NE(unixName, nullptr) << "runs under Wine";
+    char* from = unixName(Wide(real).c_str());
+    char* to = unixName(Wide(linked).c_str());
+    std::string command = std::string("/bin/ln -s \"") + from + "\" \"" + to + "\"";
+    HeapFree(GetProcessHeap(), 0, from);
+    HeapFree(GetProcessHeap(), 0, to);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(
+        CreateProcessA("Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(linked + "\\VantorimaLaunch.exe"); }));
+    const std::string key = SchemeKeyPath();
+    CRegKey::DeleteTree(HKEY_LOCAL_MACHINE, key.c_str());
+    EXPECT_EQ(RunHandler("/register /machine", linked + "\\VantorimaLaunch.exe"), 4u);
+    EXPECT_EQ(trace_.Last("register machine"),
+              "register machine refused: the program path is not the administrators' alone (passes a junction or "
+              "symbolic link): register per user");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key));
+    DeleteFileA((real + "\\VantorimaLaunch.exe").c_str());
+    RemoveDirectoryA(linked.c_str());
+    DeleteFileA(linked.c_str());
+    RemoveDirectoryA(real.c_str());
 }
 
 class LinkHandlerUpdate : public LinkHandler {
@@ -745,11 +820,19 @@ protected:
     void SetUp() override
     {
         Clean();
+        // A temporary folder of the test's own: what an uninstall leaves there is seen.
+        for (const char* name : {"TMP", "TEMP"})
+            SetEnvironmentVariableA(name, temp_.Path().c_str());
         ASSERT_TRUE(CopyFileA((ProgramDir() + "VantorimaLaunch.exe").c_str(), download_.c_str(), FALSE));
         CreateDirectoryA(programs_.c_str(), nullptr);
         before_ = State();
     }
-    void TearDown() override { Clean(); }
+    void TearDown() override
+    {
+        Clean();
+        for (const char* name : {"TMP", "TEMP"})
+            SetEnvironmentVariableA(name, nullptr);
+    }
 
     void Clean()
     {
@@ -761,22 +844,19 @@ protected:
             DeleteFileA((folder_ + "\\" + name).c_str());
         RemoveDirectoryA(folder_.c_str());
     }
-    // Everything an install or uninstall may touch, and the copies an
-    // uninstall leaves in the temporary folder.
+    // Everything an install or uninstall may touch, and the files an
+    // uninstall leaves in the temporary folder (its copy's private folder,
+    // empty, goes with the next one's sweep).
     std::string State() const
     {
         std::string state = FileTree(programs_);
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
             state += KeyTree(root, SchemeKeyPath());
         state += KeyTree(HKEY_CURRENT_USER, kUninstallEntryPath) + KeyTree(HKEY_CURRENT_USER, "Software\\Quorsel");
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        WIN32_FIND_DATAA found;
-        const HANDLE find = FindFirstFileA((std::string(temp) + "VantorimaUninstall-*").c_str(), &found);
-        if (find != INVALID_HANDLE_VALUE) {
-            state += std::string("left: ") + found.cFileName;
-            FindClose(find);
-        }
+        // A file's line is followed by one of its bytes ("  <hash>").
+        const std::string temp = FileTree(temp_.Path());
+        if (temp.find("\n  ") != std::string::npos)
+            state += "left in the temporary folder:\n" + temp;
         return state;
     }
     std::string Installed() const { return folder_ + "\\VantorimaLaunch.exe"; }
@@ -785,7 +865,7 @@ protected:
         return WideValue(HKEY_CURRENT_USER, SchemeKeyPath() + "\\shell\\open\\command", nullptr);
     }
 
-    CScratchDir downloads_{"launcher downloads"};
+    CScratchDir downloads_{"launcher downloads"}, temp_{"launcher temp"};
     std::string download_ = downloads_.File("VantorimaLaunch.exe");
     std::string programs_ = LocalFolder() + "\\Programs";
     std::string folder_ = programs_ + "\\Vantorima";
@@ -933,6 +1013,17 @@ TEST_F(LauncherInstall, AWriteThatFailsTakesBackWhatItWrote)
     CRegKey::DeleteTree(HKEY_CURRENT_USER, SchemeKeyPath().c_str());
 }
 
+// Whether a launch claimed a nonce in the ledger (a renewal's claims are
+// entries of their own).
+bool LaunchClaimed()
+{
+    const std::string tree = KeyTree(HKEY_CURRENT_USER, kNonceLedgerPath);
+    for (size_t at = 0; (at = tree.find("LinkNonces\\", at)) != std::string::npos; ++at)
+        if (tree.compare(at + 11, 8, "renewal-") != 0)
+            return true;
+    return false;
+}
+
 TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
 {
     // The installed launcher: this handler, signed by the test publisher, so
@@ -948,36 +1039,49 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         std::string served;
         const char* link;
         const char* refused;  // the trace's refusal, or null when renewed
-        const char* state;  // what the page reads: the last report
+        bool downloads;  // the refusal comes after the download
+        bool replay;  // the ledger as the case before left it
+        const char* state;  // what the page reads: the last report that counts
     } cases[] = {
-        {"tampered", tampered, "next", "renewal: no checked launcher", "refused:renewal"},
+        {"tampered", tampered, "next", "renewal: no checked launcher", true, false, "refused:renewal"},
         {"another publisher", ReadFileBytes(ProgramDir() + "VantorimaLaunchNext-other.exe"), "next",
-         "renewal: no checked launcher", "refused:renewal"},
-        {"not newer", ReadFileBytes(self), "next", "renewal: not newer", "refused:renewal"},
-        {"a key nobody knows", next, "next_stranger", "signature does not verify", "pending"},
-        {"newer", next, "next", nullptr, "started"},  // after renewing, from the new copy
+         "renewal: no checked launcher", true, false, "refused:renewal"},
+        {"not newer", ReadFileBytes(self), "next", "renewal: not newer", true, false, "refused:renewal"},
+        // The publisher's own installer, whose bytes carry the next launcher's
+        // higher version block: no launcher, never started.
+        {"the client's installer", ReadFileBytes(ProgramDir() + "VokWeiqiNext-signed.exe"), "next",
+         "renewal: not a launcher", true, false, "refused:renewal"},
+        {"a key nobody knows", next, "next_stranger", "signature does not verify", false, false, "pending"},
+        {"expired", next, "next_expired", "expired", false, false, "refused:expired"},
+        {"newer", next, "next", nullptr, true, false, "started"},  // after renewing, from the new copy
+        // The same link again, to the launcher as it was: nothing downloaded,
+        // and its refusal leaves the page what it read.
+        {"replayed", next, "next", "nonce used before", false, true, "started"},
         // The new copy cannot read it either: it refuses, and renews no more.
-        {"newer than both", next, "beyond", "newer version", "refused:version"},
+        {"newer than both", next, "beyond", "newer version", true, false, "refused:version"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DeleteSettingsKey();
         Install();
-        CRegKey::DeleteTree(HKEY_CURRENT_USER, kNonceLedgerPath);
+        if (!c.replay)
+            CRegKey::DeleteTree(HKEY_CURRENT_USER, kNonceLedgerPath);
         for (const char* suffix : {"", ".old"})
             DeleteFileA((installed + suffix).c_str());
         ASSERT_EQ(RunHandler("/install /quiet", self), 0u);
         const std::string before = ReadFileBytes(installed);
         ASSERT_TRUE(WriteFileBytes(served, c.served));
+        const std::string folder = trace_.Last("download folder :");  // each has a name of its own
         CBoxAnswerer answerer(IDOK);
         const bool handedOn = !c.refused || std::string(c.refused) == "newer version";
         EXPECT_EQ(RunHandler(Quoted(Link(c.link)), installed), handedOn ? 0u : 1u);
         EXPECT_EQ(LinkState(c.link, c.state), c.state);
+        EXPECT_EQ(trace_.Last("download folder :") != folder, c.downloads);
         if (!c.refused) {
             EXPECT_EQ(RecordField(ClientRecord(), "name"), "player");
             EXPECT_EQ(ReadFileBytes(installed), next);
             // The new copy claimed the nonce.
-            EXPECT_NE(KeyTree(HKEY_CURRENT_USER, kNonceLedgerPath).find("LinkNonces\\"), std::string::npos);
+            EXPECT_TRUE(LaunchClaimed());
             EXPECT_TRUE(answerer.Texts().empty());
             continue;
         }
@@ -986,12 +1090,83 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kRefusedText});
         EXPECT_EQ(trace_.Last("link refused"), std::string("link refused: ") + c.refused);
         EXPECT_EQ(ReadFileBytes(installed), handedOn ? next : before);
-        // No copy claimed the nonce.
-        EXPECT_EQ(KeyTree(HKEY_CURRENT_USER, kNonceLedgerPath).find("LinkNonces\\"), std::string::npos);
+        EXPECT_EQ(LaunchClaimed(), c.replay);  // only the launch of the case before
         EXPECT_FALSE(FileExists(record_));
+        EXPECT_FALSE(FileExists(installerRecord_));
     }
     EXPECT_EQ(RunHandler("/uninstall /quiet", self), 0u);
     const std::string reports = ServerText("/link/reports");
     const std::string reported = "nonce=" + NonceOf(Link("next")) + "&outcome=";
     EXPECT_LT(reports.rfind(reported + "renewing"), reports.find(reported + "started")) << reports;
+}
+
+// A renewal runs what the update host serves: only a build that names its
+// signers, and in a release an https host, renews at all.
+TEST(SelfRenewal, OnlyABuildThatNamesItsSignersAndInAReleaseHttpsRenews)
+{
+    const struct {
+        const char* signers;
+        bool signedBuild;
+        const char* origin;
+        const char* fault;
+    } cases[] = {
+        {"self", false, "http://127.0.0.1:1", nullptr},
+        {"self", true, "https://update.go.example", nullptr},
+        {"0123456789ABCDEF0123456789ABCDEF01234567", true, "HTTPS://update.go.example", nullptr},
+        {"OFF", false, "https://update.go.example", "renewal: no signers named"},
+        {"", false, "https://update.go.example", "renewal: no signers named"},
+        {" ; ", false, "https://update.go.example", "renewal: no signers named"},
+        {"self", true, "http://update.go.example", "renewal: update host not https"},
+    };
+    for (const auto& c : cases) {
+        const char* fault = RenewalPolicyFault(c.signers, c.signedBuild, c.origin);
+        EXPECT_STREQ(fault, c.fault) << c.signers << " " << c.origin;
+    }
+}
+
+// Windows looks for a library that is not one of its KnownDLLs in the
+// program's folder first; Wine does too when an override asks for native
+// libraries first. A stub of every other library the launcher uses, and of
+// those that the system's libraries load for it, lies beside it in a
+// download folder and in the temporary folder: its install, the update
+// dialog's road and its uninstall load none of them. (version.dll is not
+// among them: Wine's own user32 imports it, so Wine loads a planted one
+// before any of the program's code runs; Windows' user32 is a KnownDLL and
+// does not import it, and DependentLoadFlags covers what the others load.)
+TEST_F(LinkHandlerUpdate, NoLibraryComesFromTheDownloadOrTheTemporaryFolder)
+{
+    const char* const kPlanted[] = {"wininet", "crypt32",   "wintrust", "bcrypt",  "comctl32",
+                                    "uxtheme", "cryptbase", "userenv",  "winhttp", "dwmapi"};
+    CScratchDir downloads("planted downloads");
+    const std::string launcher = downloads.File("VantorimaLaunch.exe");
+    ASSERT_TRUE(CopyFileA((ProgramDir() + "VantorimaLaunch.exe").c_str(), launcher.c_str(), FALSE));
+    char overrides[1024] = "";
+    GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
+    std::string nativeFirst = std::string(overrides) + ";";
+    for (const char* name : kPlanted) {
+        for (const std::string& folder : {downloads.Path(), temp_.Path()})
+            ASSERT_TRUE(CopyFileA((ProgramDir() + "PlantedLibrary.dll").c_str(),
+                                  (folder + "\\" + name + ".dll").c_str(), FALSE));
+        nativeFirst += std::string(name) + (name == kPlanted[ARRAYSIZE(kPlanted) - 1] ? "=n,b" : ",");
+    }
+    const std::string record = temp_.Path() + ".planted.txt";
+    SetEnvironmentVariableA("VANTORIMA_PLANTED_RECORD", record.c_str());
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", nativeFirst.c_str());
+
+    const std::string installed = LocalFolder() + "\\Programs\\Vantorima\\VantorimaLaunch.exe";
+    EXPECT_EQ(RunHandler("/install /quiet", launcher), 0u);
+    EXPECT_TRUE(FileExists(installed));
+    {
+        // WinINet, the common controls and the installer's signature check.
+        CHandler update(launcher, Quoted(Link("update")));
+        EXPECT_EQ(update.ExitCode(60000), 0u);
+        EXPECT_EQ(RecordField(ClientRecord(), "name"), "player");
+    }
+    EXPECT_EQ(RunHandler("/uninstall /quiet", installed), 0u);
+    EXPECT_TRUE(PumpUntil([&] { return !FileExists(installed); }));
+
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", overrides);
+    SetEnvironmentVariableA("VANTORIMA_PLANTED_RECORD", nullptr);
+    EXPECT_FALSE(FileExists(record)) << ReadFileBytes(record);
+    DeleteFileA(record.c_str());
 }

@@ -77,6 +77,7 @@ def main():
             # A newer format: renews the launcher (v2: the next launcher reads it; v3: nobody here does).
             "next": link(key, scheme, soon, v="2", id="player", **{"pass": token}),
             "next_stranger": link(stranger, scheme, soon, v="2", id="player"),
+            "next_expired": link(key, scheme, now - 5, v="2", id="player", **{"pass": token}),
             "beyond": link(key, scheme, soon, v="3", id="player", extra="a parameter of its own"),
         }
         for i in range(int(opts.get("--bench", "0"))):
