@@ -56,6 +56,25 @@ and never cached; a GET of /link is refused (405), and so is a request whose
 Host is not this server's own address and port (403). It is a stand-in: the
 service signs only for the user it has signed in.
 
+It keeps the state of every link it signed, as the service does, for the
+page that asks whether the launcher took its link:
+
+  POST /link/report             a launcher's report (form-encoded nonce,
+                                outcome, version): recorded for a nonce this
+                                server issued that has not expired, ignored
+                                otherwise; 204 either way. The latest outcome
+                                wins, but refused:used never replaces another
+  GET /link/state?nonce=N       "pending" until a report came, then its
+                                outcome (text/plain, no-store); 404 for a
+                                nonce never issued (or long expired)
+  GET /link/reports             (tests) the report bodies it received, one
+                                "<content type> <body>" line each, oldest first
+
+A link's state lives until its exp plus --link-max-age. Links that
+make_links.py signs for the tests, named in VANTORIMA_TEST_LINKS, count as
+issued by this server too. --no-link-state leaves both endpoints out (404),
+as a service that has not got them.
+
 It stops by itself: after --idle seconds without a request and without an open
 connection, and in any case after --lifetime seconds. With --exec it runs one
 command with VANTORIMA_UPDATE_PORT and VANTORIMA_UPDATE_ROOT set (and
@@ -64,8 +83,10 @@ exiting with its status.
 """
 
 import argparse
+import collections
 import email.utils
 import os
+import re
 import shutil
 import socket
 import ssl
@@ -81,6 +102,12 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 # Where the launcher (the 32-bit link handler) is served, for pages that offer
 # it and for launchers that renew themselves.
 LAUNCHER_PATH = "service/VantorimaLaunch.exe"
+# Most links whose state is kept, and most report bodies kept for the tests.
+LINK_STATES = 10000
+KEPT_REPORTS = 1000
+# What a report may say: the launcher's outcomes are short lowercase words.
+OUTCOME = re.compile(r"(started|installing|renewing|failed|refused:[a-z]{1,32})")
+NONCE = re.compile(r"[0-9a-fA-F]{16,64}")
 PATTERN = bytes(i * 7 % 251 for i in range(251 * 4096))  # whole periods, so slices join up
 
 
@@ -235,9 +262,19 @@ class Handler(BaseHTTPRequestHandler):
     def do_POST(self):
         self.server.main.touch()
         path = urllib.parse.urlsplit(self.path).path
-        length = int(self.headers.get("Content-Length") or 0)
-        if length:
-            self.rfile.read(min(length, 65536))
+        try:
+            length = int(self.headers.get("Content-Length") or 0)
+        except ValueError:
+            length = -1
+        if length < 0 or length > 65536:
+            self.send_error(400, "Bad Request", "bad Content-Length")
+            return
+        body = self.rfile.read(length) if length else b""
+        if path == "/link/report" and self.server.main.states is not None:
+            self.server.main.states.report(self.headers.get("Content-Type", ""), body)
+            self.send_response(204)
+            self.end_headers()
+            return
         if path != "/link" or not self.server.main.link:
             self.send_error(404, "Not Found")
             return
@@ -272,6 +309,8 @@ class Handler(BaseHTTPRequestHandler):
             self.send_error(500, "Internal Server Error", "no link")
             return
         page = made.stdout.strip() + b"\n"
+        if self.server.main.states is not None:
+            self.server.main.states.issue_link(page.decode(errors="replace"))
         self.send_response(200)
         self.send_header("Content-Type", "text/plain; charset=utf-8")
         self.send_header("Cache-Control", "no-store")
@@ -280,7 +319,24 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.write(page)
 
     def reply(self):
-        path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
+        address = urllib.parse.urlsplit(self.path)
+        states = self.server.main.states
+        if states is not None and address.path in ("/link/state", "/link/reports"):
+            if address.path == "/link/state":
+                nonce = urllib.parse.parse_qs(address.query).get("nonce", [""])[0]
+                text = states.state(nonce)
+            else:
+                text = states.received()
+            # Never cached, not even the 404: the next poll must reach the service.
+            page = (text or "no such link\n").encode()
+            self.send_response(200 if text is not None else 404)
+            self.send_header("Content-Type", "text/plain; charset=utf-8")
+            self.send_header("Cache-Control", "no-store")
+            self.send_header("Content-Length", str(len(page)))
+            self.end_headers()
+            self.wfile.write(page)
+            return
+        path = urllib.parse.unquote(address.path)
         segments = path.split("/")[1:]
         if segments and segments[0] == "~set":
             self.set_standing_modes(segments[1:])
@@ -428,6 +484,67 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.write(page)
 
 
+class LinkStates:
+    """The state of each link this server issued, by its nonce: "pending"
+    until the launcher reports, then its outcome; forgotten max_age seconds
+    after the link's exp (when the launcher refuses it anyway), and the
+    oldest first when more than LINK_STATES are kept."""
+
+    def __init__(self, max_age):
+        self.max_age = max_age
+        self.lock = threading.Lock()
+        self.links = collections.OrderedDict()  # nonce -> [forget at, outcome], oldest first
+        self.reports = collections.deque(maxlen=KEPT_REPORTS)
+
+    def issue_link(self, link):
+        query = urllib.parse.parse_qs(urllib.parse.urlsplit(link.strip()).query)
+        nonce, exp = query.get("nonce", [""])[0], query.get("exp", [""])[0]
+        if NONCE.fullmatch(nonce) and exp.isdigit():
+            self.issue(nonce, int(exp))
+
+    def issue(self, nonce, exp):
+        with self.lock:
+            self.forget_expired()
+            self.links[nonce.lower()] = [exp + self.max_age, "pending"]
+            self.links.move_to_end(nonce.lower())
+            while len(self.links) > LINK_STATES:
+                self.links.popitem(last=False)
+
+    def forget_expired(self):
+        now = time.time()
+        for nonce in [n for n, (until, _) in self.links.items() if until <= now]:
+            del self.links[nonce]
+
+    def report(self, content_type, body):
+        text = body.decode("ascii", errors="replace")
+        with self.lock:
+            self.reports.append("%s %s" % (content_type.strip() or "-", text))
+        if content_type.split(";")[0].strip().lower() != "application/x-www-form-urlencoded":
+            return
+        fields = urllib.parse.parse_qs(text, keep_blank_values=True)
+        nonce, outcome = fields.get("nonce", [""])[0].lower(), fields.get("outcome", [""])[0]
+        if not OUTCOME.fullmatch(outcome):
+            return
+        with self.lock:
+            entry = self.links.get(nonce)
+            if entry is None or entry[0] <= time.time():
+                return
+            # A second launcher that met a claimed nonce says nothing of the first one's outcome.
+            if outcome == "refused:used" and entry[1] != "pending":
+                return
+            entry[1] = outcome
+
+    def state(self, nonce):
+        """The state's text, or None for a link it does not know."""
+        with self.lock:
+            entry = self.links.get(nonce.lower()) if NONCE.fullmatch(nonce) else None
+            return None if entry is None or entry[0] <= time.time() else entry[1]
+
+    def received(self):
+        with self.lock:
+            return "".join(line + "\n" for line in self.reports)
+
+
 class Server(ThreadingHTTPServer):
     daemon_threads = True
 
@@ -448,6 +565,7 @@ class Server(ThreadingHTTPServer):
         self.changing_requests = 0
         self.once_taken = False
         self.link = None  # the signing of /link: tool, key, account
+        self.states = None  # LinkStates, unless --no-link-state
 
     def get_request(self):
         connection, address = super().get_request()
@@ -529,6 +647,10 @@ def main():
     parser.add_argument("--link-join-key", default="", help="the join key in the links (default: none)")
     parser.add_argument("--link-server", default="", help="the login server in the links (default: none)")
     parser.add_argument("--link-ttl", type=int, default=0, help="seconds a link stays valid (default: the tool's)")
+    parser.add_argument("--link-max-age", type=int, default=300,
+                        help="VANTORIMA_LINK_MAX_AGE: a link's state is kept until its exp plus this (default 300)")
+    parser.add_argument("--no-link-state", action="store_true",
+                        help="no /link/report and /link/state, as a service without them")
     parser.add_argument("--exec", dest="command", nargs=argparse.REMAINDER,
                         help="run this command while serving, then stop")
     args = parser.parse_args()
@@ -553,6 +675,13 @@ def main():
         server.link = argparse.Namespace(tool=args.link_tool, key=args.link_key, id=args.link_id,
                                          password=args.link_pass, join_key=args.link_join_key,
                                          server=args.link_server, ttl=args.link_ttl)
+    if not args.no_link_state:
+        server.states = LinkStates(args.link_max_age)
+        test_links = os.environ.get("VANTORIMA_TEST_LINKS")
+        if test_links:
+            with open(test_links, encoding="utf-8") as f:
+                for line in f:
+                    server.states.issue_link(line.partition("=")[2])
     port = server.server_address[1]
     servers = [server]
     if args.tls_port is not None:

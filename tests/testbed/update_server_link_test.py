@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The local server's POST /link signs only for a request addressed to its
 own address and port: a page of another name that resolves to loopback (DNS
-rebinding) gets nothing.
+rebinding) gets nothing. Its /link/state tells the page what the launcher
+reported for a link it issued, and only for such a link.
 
     update_server_link_test.py LINK-TOOL LINK-KEY.pem
 """
@@ -11,6 +12,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -19,9 +21,17 @@ def main():
     tool, key = sys.argv[1:3]
     with tempfile.TemporaryDirectory() as work:
         port_file = os.path.join(work, "port")
+        # Links signed for the tests count as issued: one whose state is still
+        # kept after its exp (the launcher refuses it and says so), one long gone.
+        now = int(time.time())
+        test_links = os.path.join(work, "links.txt")
+        with open(test_links, "w") as f:
+            f.write("late=vantorima:launch?v=1&id=guest&exp=%d&nonce=%s&sig=x\n" % (now - 5, "a" * 32))
+            f.write("gone=vantorima:launch?v=1&id=guest&exp=%d&nonce=%s&sig=x\n" % (now - 400, "b" * 32))
         server = subprocess.Popen([sys.executable, os.path.join(TOP, "testbed", "update_server.py"), "--root", work,
                                    "--port-file", port_file, "--idle", "60", "--link-tool", tool, "--link-key", key,
-                                   "--link-id", "guest", "--link-pass", "s3cret"], stdout=subprocess.DEVNULL)
+                                   "--link-id", "guest", "--link-pass", "s3cret"], stdout=subprocess.DEVNULL,
+                                  env=dict(os.environ, VANTORIMA_TEST_LINKS=test_links))
         try:
             for _ in range(100):
                 if os.path.exists(port_file):
@@ -55,10 +65,57 @@ def main():
                 print("%s Host %r: %d%s" % ("ok" if ok else "FAILED", host, reply.status,
                                            "" if ok else " (expected %d) %s" % (want, body.strip()[:80])))
                 failed += not ok
-            return 1 if failed else 0
+            return 1 if failed or link_states(port) else 0
         finally:
             server.terminate()
             server.wait()
+
+
+def request(port, method, path, body=None, content_type="application/x-www-form-urlencoded"):
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+    headers = {"Content-Type": content_type} if body is not None else {}
+    connection.request(method, path, body=body, headers=headers)
+    reply = connection.getresponse()
+    text = reply.read().decode(errors="replace")
+    connection.close()
+    return reply, text
+
+
+def link_states(port):
+    """The rows of the link state: each a report (None: none) and the state
+    it leaves; the nonces by name: two fresh links, the test links, and a
+    nonce nobody issued. Returns the number of failed rows."""
+    nonces = {"late": "a" * 32, "gone": "b" * 32, "stranger": "c" * 32}
+    for name in ("first", "second"):
+        reply, text = request(port, "POST", "/link")
+        nonces[name] = urllib.parse.parse_qs(urllib.parse.urlsplit(text.strip()).query)["nonce"][0]
+    form = "application/x-www-form-urlencoded"
+    rows = [  # link, report body (None: just the state), content type, expected state (None: 404)
+        ("first", None, form, "pending"),
+        ("first", "nonce={}&outcome=started&version=1.0.0.2", form, "started"),
+        ("first", "nonce={}&outcome=refused:used&version=1.0.0.2", form, "started"),  # a second launcher's
+        ("first", "nonce={}&outcome=refused:running&version=1.0.0.2", form, "refused:running"),  # the latest wins
+        ("first", "nonce={}&outcome=<b>hi</b>&version=1.0.0.2", form, "refused:running"),  # not an outcome
+        ("second", "nonce={}&outcome=started&version=1.0.0.2", "text/plain", "pending"),  # not a form
+        ("second", "nonce={}&outcome=refused:used&version=1.0.0.2", form, "refused:used"),  # the first word
+        ("late", "nonce={}&outcome=refused:expired&version=1.0.0.2", form, "refused:expired"),
+        ("gone", "nonce={}&outcome=refused:expired&version=1.0.0.2", form, None),
+        ("stranger", "nonce={}&outcome=started&version=1.0.0.2", form, None),
+        ("stranger", None, form, None),
+    ]
+    failed = 0
+    for name, body, content_type, want in rows:
+        nonce = nonces[name]
+        status = 204
+        if body is not None:
+            status = request(port, "POST", "/link/report", body.format(nonce), content_type)[0].status
+        reply, text = request(port, "GET", "/link/state?nonce=" + nonce.upper())
+        got = text if reply.status == 200 else None
+        ok = (status == 204 and got == want and reply.getheader("Cache-Control") == "no-store" and
+              reply.getheader("Content-Type", "").startswith("text/plain"))
+        print("%s %s after %s: %s %r" % ("ok" if ok else "FAILED", name, body, reply.status, text[:40]))
+        failed += not ok
+    return failed
 
 
 if __name__ == "__main__":
