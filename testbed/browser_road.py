@@ -48,11 +48,16 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 import urllib.request
 from ctypes import POINTER, byref, c_char_p, c_int, c_uint, c_ulong, c_void_p
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SETTINGS_KEY = r"HKCU\Software\Quorsel\Marovent\OrvMain"
+# The page's texts, as far as the tests tell them apart.
+WHAT_TO_DO = "如果浏览器询问，请选择“打开”。"
+STARTED = "客户端已启动"
+PRESS_AGAIN = "请再按一次“开始游戏”。"
 BOX_CAPTION = "VOK 围棋"
 
 
@@ -235,18 +240,21 @@ class DevTools:
 
 class Chromium:
     """Debian's Chromium with a throw-away profile that lets the page's origin
-    open the scheme without asking (what "always allow" in its prompt stores)
-    and downloads into a folder without asking."""
+    open the scheme without asking (what "always allow" in its prompt stores;
+    ask: not, so it shows its own prompt as for a player's first time) and
+    downloads into a folder without asking."""
 
     name = "Chromium"
 
-    def __init__(self, args, env, work, origin, downloads):
+    def __init__(self, args, env, work, origin, downloads, ask=False):
         profile = os.path.join(work, "profile")
         os.makedirs(os.path.join(profile, "Default"))
+        preferences = {"download": {"default_directory": downloads, "prompt_for_download": False,
+                                    "directory_upgrade": True}}
+        if not ask:
+            preferences["protocol_handler"] = {"allowed_origin_protocol_pairs": {origin: {args.scheme: True}}}
         with open(os.path.join(profile, "Default", "Preferences"), "w") as f:
-            json.dump({"protocol_handler": {"allowed_origin_protocol_pairs": {origin: {args.scheme: True}}},
-                       "download": {"default_directory": downloads, "prompt_for_download": False,
-                                    "directory_upgrade": True}}, f)
+            json.dump(preferences, f)
         # As root Chromium runs only without its sandbox; --test-type keeps the
         # warning bar about that out of the pictures.
         sandbox = ["--no-sandbox", "--test-type"] if os.geteuid() == 0 else []
@@ -348,21 +356,19 @@ class Marionette:
 class Firefox:
     """Debian's firefox-esr with a throw-away profile whose own preferences
     (user.js) and handlers.json hand the scheme to the system's default
-    handler without asking, and that downloads into a folder without asking;
+    handler without asking (ask: not, so it shows its own prompt as for a
+    player's first time), and that downloads into a folder without asking;
     driven over Marionette."""
 
     name = "Firefox"
 
-    def __init__(self, args, env, work, origin, downloads):
+    def __init__(self, args, env, work, origin, downloads, ask=False):
         profile = os.path.join(work, "profile")
         os.makedirs(profile)
         port = free_port()
         scheme = args.scheme
         prefs = {
             "marionette.port": port,
-            "network.protocol-handler.external." + scheme: True,
-            "network.protocol-handler.warn-external." + scheme: False,
-            "security.external_protocol_requires_permission": False,
             "browser.download.folderList": 2,
             "browser.download.dir": downloads,
             "browser.download.useDownloadDir": True,
@@ -377,12 +383,20 @@ class Firefox:
             "app.update.disabledForTesting": True,
             "intl.locale.requested": "zh-CN",
         }
+        if ask:
+            # Marionette's recommended preferences fake the window's focus and
+            # take the prompt's button delay away: the browser as players have it.
+            prefs["remote.prefs.recommended"] = False
+        else:
+            prefs.update({"network.protocol-handler.external." + scheme: True,
+                          "network.protocol-handler.warn-external." + scheme: False,
+                          "security.external_protocol_requires_permission": False})
+            with open(os.path.join(profile, "handlers.json"), "w") as f:
+                json.dump({"defaultHandlersVersion": {}, "mimeTypes": {},
+                           "schemes": {scheme: {"action": 4, "ask": False}}}, f)  # 4: the system's default
         with open(os.path.join(profile, "user.js"), "w") as f:
             for name, value in prefs.items():
                 f.write("user_pref(%s, %s);\n" % (json.dumps(name), json.dumps(value)))
-        with open(os.path.join(profile, "handlers.json"), "w") as f:
-            json.dump({"defaultHandlersVersion": {}, "mimeTypes": {},
-                       "schemes": {scheme: {"action": 4, "ask": False}}}, f)  # 4: the system's default
         self.log = open(os.path.join(work, "firefox.log"), "w")
         self.process = subprocess.Popen([args.firefox, "--marionette", "--no-remote", "--profile", profile,
                                          "about:blank"], env=env, stdin=subprocess.DEVNULL, stdout=self.log,
@@ -461,6 +475,14 @@ with open(%(received)r, "a") as f:
     f.write(link + "\n")
 if not %(prefix)r:
     sys.exit(0)
+try:
+    with open(%(received)r + ".env") as f:  # what the case at hand gives the programs
+        for line in f:
+            name, _, value = line.rstrip("\n").partition("=")
+            if name:
+                os.environ[name] = value
+except FileNotFoundError:
+    pass
 os.environ["WINEPREFIX"] = %(prefix)r
 if %(tmpdir)r:
     os.environ["TMPDIR"] = %(tmpdir)r  # Wine finds its server through it: the session's
@@ -638,8 +660,8 @@ class Road:
             raise RuntimeError("xdg-mime did not make %s the default (%r)" % (entry, found))
         return env
 
-    def start_browser(self, env):
-        self.browser = BROWSERS[self.args.browser](self.args, env, self.work, self.origin, self.downloads)
+    def start_browser(self, env, ask=False):
+        self.browser = BROWSERS[self.args.browser](self.args, env, self.work, self.origin, self.downloads, ask)
         self.browser.open(self.url)
         say("%s shows %s" % (self.browser.version, self.url))
 
@@ -667,24 +689,18 @@ class Road:
     def offered(self):
         return self.browser.evaluate("!document.getElementById('offer').hidden")
 
-    def expect_the_page_saw_the_link_taken(self):
-        """Chromium loses the focus to the program's window. Firefox under
-        Xvfb sees the program only when Wine raises its desktop window over
-        it, which Wine does not always do where no window manager runs: there
-        the page's own judgement is told, not checked."""
-        saw = self.page_saw_the_link_taken()
-        if self.args.browser == "firefox" and not saw:
-            say("note: the page did not see the link taken (no window manager to hand the focus over)")
-            return
-        self.expect(saw, "the page saw that a program took the link")
+    def status(self):
+        return self.browser.evaluate("document.getElementById('status').textContent")
 
-    def page_saw_the_link_taken(self):
-        """Once the page has waited for the link to be taken: whether it saw
-        it go (the browser lost focus to the program) rather than offering
-        the launcher."""
-        if not wait_for(10, lambda: self.browser.evaluate("!document.getElementById('play').disabled")):
-            return False
-        return self.browser.evaluate("document.getElementById('offer').hidden")
+    def says(self, start):
+        """Whether the page's status line starts with start."""
+        return (self.status() or "").startswith(start)
+
+    def expect_the_page_saw_the_link_taken(self, seconds=20):
+        """The launcher's report reached the page through the service."""
+        self.expect(wait_for(seconds, lambda: self.says(STARTED)),
+                    "the page says the client started: %s" % self.status())
+        self.expect(self.browser.evaluate("document.getElementById('offer').hidden"), "and offers nothing")
 
     def click_play(self):
         if not wait_for(10, lambda: self.browser.evaluate("!document.getElementById('play').disabled")):
@@ -719,7 +735,8 @@ class Road:
         sent = self.links_received()[len(before):]
         self.expect(sent and sent[0].startswith(self.args.scheme + ":launch?v=1&") and "&sig=" in sent[0],
                     "the link is a signed %s:launch link" % self.args.scheme)
-        self.expect(wait_for(10, self.offered), "nothing took the link: the page offers the launcher")
+        self.expect(self.says(WHAT_TO_DO), "the page says what to do: %s" % self.status())
+        self.expect(wait_for(20, self.offered), "nothing took the link: the page offers the launcher")
         hrefs = self.browser.evaluate("[document.getElementById('launcher').href,"
                                       " document.getElementById('installer').href]")
         self.expect(hrefs == [self.origin + "/service/VantorimaLaunch.exe", self.origin + "/service/VokWeiqi.exe"],
@@ -825,23 +842,26 @@ class Road:
         say("road (a): nothing installed")
         started = time.monotonic()
         before = self.click_play()
+        if self.shots:
+            wait_for(5, lambda: self.says(WHAT_TO_DO))
+            self.shot("demo-5-%s-what-to-do" % a.browser, "after a press: what to do while the page waits")
         self.expect_the_offer(before)
         self.expect(self.links_asked() == 1, "one press, one link asked for")
-        self.shot("demo-5-%s-offer" % a.browser, "nothing took the link: the page offers the launcher")
+        self.shot("demo-6-%s-offer" % a.browser, "nothing took the link: the page offers the launcher")
         path = self.download_the_launcher()
         before = self.links_received()
         self.browser.leave()
-        self.run_the_launcher(path, shot="demo-6-launcher-box" if a.browser == "chromium" else None)
+        self.run_the_launcher(path, shot="demo-7-launcher-box" if a.browser == "chromium" else None)
         # (A browser may take its focus back by itself when the box goes.)
         self.browser.come_back()
-        self.expect(wait_for(10, lambda: len(self.links_received()) > len(before)),
+        self.expect(wait_for(15, lambda: len(self.links_received()) > len(before)),
                     "back on the page: the page asked for a new link by itself and opened it")
         self.expect(self.links_asked() == 2, "the focus retry asked for one link")
         if self.shots:
             # The update dialog that the link opened, mid-download (slowed).
             wait_for(30, lambda: any(line.startswith("link :") for line in self.trace_lines()))
             time.sleep(2.5)
-            self.shot("demo-7-link-update-dialog", "the update dialog that the link opened", browser_aside=True)
+            self.shot("demo-8-link-update-dialog", "the update dialog that the link opened", browser_aside=True)
         installed = wait_for(90 if a.slow else 45, lambda: self.record(self.installer_record))
         self.expect(installed and "installed=yes" in installed,
                     "the update dialog started the installer; it installed the client")
@@ -853,7 +873,7 @@ class Road:
         self.expect_the_client(workdir)
         if self.shots:
             time.sleep(1.5)
-            self.shot("demo-8-link-client-started", "the client that the launcher started after the install",
+            self.shot("demo-9-link-client-started", "the client that the launcher started after the install",
                       browser_aside=True)
         server = self.registry_value(SETTINGS_KEY, "LoginSERV")
         if a.server:
@@ -870,6 +890,7 @@ class Road:
         self.expect(wait_for(10, lambda: len(self.links_received()) > len(before)), "the link went to Wine")
         self.expect_the_client(workdir)
         self.expect_the_page_saw_the_link_taken()
+        self.shot("demo-10-%s-started" % a.browser, "the launcher reported the client started: the page says so")
         self.timed("road (c)", started)
 
         say("road (b): the client installed from before, no handler")
@@ -894,8 +915,16 @@ class Road:
         say("times in %s: %s" % (self.browser.name, ", ".join(self.times)))
         return not self.failures
 
+    def report(self, link, outcome):
+        """What a launcher that took link tells the service."""
+        nonce = urllib.parse.parse_qs(urllib.parse.urlsplit(link).query)["nonce"][0]
+        body = urllib.parse.urlencode({"nonce": nonce, "outcome": outcome, "version": "1.0.0.0"}).encode()
+        urllib.request.urlopen(urllib.request.Request(self.origin + "/link/report", body)).read()
+
     def run_focus_retry(self):
-        """The page's focus retry alone, without Wine: nothing takes a link."""
+        """The page's focus retry and its texts for the launcher's reports,
+        without Wine: nothing takes a link; a case's report is posted as the
+        launcher posts it."""
         self.serve()
         env = self.desktop(wine=False)
         self.start_browser(env)
@@ -906,21 +935,40 @@ class Road:
         time.sleep(0.5)
         self.expect(self.links_asked() == 1, "leaving the page asks for nothing")
         self.browser.come_back()
-        self.expect(wait_for(5, lambda: self.links_asked() == 2), "coming back asks for a new link")
-        self.expect(wait_for(10, self.offered), "nothing took it either: the page offers the launcher again")
+        self.expect(wait_for(8, lambda: self.links_asked() == 2), "coming back asks for a new link (after a moment)")
+        self.expect(wait_for(15, lambda: self.says(PRESS_AGAIN)) and not self.offered(),
+                    "nothing took it either: the page asks for a press instead of offering again: %s"
+                    % self.status())
         for _ in range(2):
             self.browser.leave()
             time.sleep(0.5)
             self.browser.come_back()
-        time.sleep(3)
+        time.sleep(4)
         self.expect(self.links_asked() == 2, "coming back again asks for nothing more (once, not in a loop)")
+
+        # A report after the offer hides it and disarms the retry.
         before = self.click_play()
-        self.expect(wait_for(5, lambda: self.links_asked() == 3), "a press asks again")
-        self.expect(wait_for(10, self.offered), "and offers the launcher again")
+        self.expect(wait_for(20, self.offered), "a press that nothing took: the offer again")
+        self.report(self.links_received()[-1], "started")
+        self.expect(wait_for(3, lambda: self.says(STARTED)) and not self.offered(),
+                    "a late report: the page says started, the offer is gone")
         self.browser.leave()
         time.sleep(0.5)
         self.browser.come_back()
-        self.expect(wait_for(5, lambda: self.links_asked() == 4), "an offer after a press arms the retry again")
+        time.sleep(4)
+        self.expect(self.links_asked() == 3, "coming back after the late report asks for nothing")
+
+        # What the page says for each report (one that it does not know is a refusal).
+        for outcome, text in (("installing", "正在安装客户端"), ("started", STARTED),
+                              ("refused:expired", "链接已过期。请检查电脑的日期和时间"),
+                              ("refused:running", "游戏已经打开了"), ("refused:declined", "你没有同意以这个帐号登录"),
+                              ("refused:later", "启动器没有接受这个链接"), ("failed", "客户端未能启动")):
+            if outcome != "started":  # (installing goes on: its link's next report)
+                before = self.click_play()
+                if not wait_for(5, lambda: len(self.links_received()) > len(before)):
+                    raise RuntimeError("the press opened no link")
+            self.report(self.links_received()[-1], outcome)
+            self.expect(wait_for(3, lambda: self.says(text)), "%s: the page says %s" % (outcome, self.status()))
         return not self.failures
 
     def close(self):
