@@ -540,6 +540,8 @@ if command:
 
 
 class Road:
+    name = "browser-road"
+
     def __init__(self, args, work):
         self.args = args
         self.work = work
@@ -601,26 +603,33 @@ class Road:
                         os.path.join(signing, "key.pem"), "-h", "sha256", "-n", "VOK 围棋", "-in",
                         os.path.join(self.bin, "VantorimaLaunch.exe"), "-out", self.launcher],
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, check=True)
-        port_file = os.path.join(self.work, "port")
+        self.site = root
         a = self.args
-        command = [sys.executable, os.path.join(TOP, "testbed", "update_server.py"), "--root", root,
-                   "--port", str(a.port), "--port-file", port_file, "--lifetime", "900", "--idle", "0",
-                   "--verbose", "--link-tool", a.link_tool, "--link-key", a.link_key, "--link-id", a.id,
-                   "--link-pass", a.password, "--link-join-key", a.join_key, "--link-server", a.server]
-        if a.tls_port is not None:  # the installer over https://localhost, the page over plain http
-            command += ["--tls-port", str(a.tls_port), "--tls", os.path.join(a.test_signing, "tls.pem"),
-                        os.path.join(a.test_signing, "tls.key")]
         self.server_log = os.path.join(self.work, "server.log")
-        self.server = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=open(self.server_log, "w"),
-                                       stderr=subprocess.STDOUT, start_new_session=True)
-        if not wait_for(10, lambda: os.path.exists(port_file) or self.server.poll() is not None) or \
-                self.server.poll() is not None:
-            raise RuntimeError("the page's server did not start (port %d taken?)" % a.port)
-        with open(port_file) as f:
-            self.origin = "http://127.0.0.1:%d" % int(f.read())
+        self.server, self.origin = self.start_server("", a.port, self.server_log)
         self.url = self.origin + "/login.html"
         if a.slow:
             urllib.request.urlopen(self.origin + "/~set/~slow=" + a.slow + "/").read()
+
+    def start_server(self, name, port, log, *options):
+        """A server of the site that signs links; its process and origin."""
+        port_file = os.path.join(self.work, name + "port")
+        a = self.args
+        command = [sys.executable, os.path.join(TOP, "testbed", "update_server.py"), "--root", self.site,
+                   "--port", str(port), "--port-file", port_file, "--lifetime", "900", "--idle", "0",
+                   "--verbose", "--link-tool", a.link_tool, "--link-key", a.link_key, "--link-id", a.id,
+                   "--link-pass", a.password, "--link-join-key", a.join_key, "--link-server", a.server]
+        command += list(options)
+        if a.tls_port is not None and not name:  # the installer over https://localhost, the page over plain http
+            command += ["--tls-port", str(a.tls_port), "--tls", os.path.join(a.test_signing, "tls.pem"),
+                        os.path.join(a.test_signing, "tls.key")]
+        server = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=open(log, "w"),
+                                  stderr=subprocess.STDOUT, start_new_session=True)
+        if not wait_for(10, lambda: os.path.exists(port_file) or server.poll() is not None) or \
+                server.poll() is not None:
+            raise RuntimeError("the page's server did not start (port %d taken?)" % port)
+        with open(port_file) as f:
+            return server, "http://127.0.0.1:%d" % int(f.read())
 
     def links_asked(self):
         """How many links the page asked its server for."""
@@ -702,12 +711,15 @@ class Road:
                     "the page says the client started: %s" % self.status())
         self.expect(self.browser.evaluate("document.getElementById('offer').hidden"), "and offers nothing")
 
+    def click(self, element_id):
+        self.browser.click(element_id)
+
     def click_play(self):
         if not wait_for(10, lambda: self.browser.evaluate("!document.getElementById('play').disabled")):
             raise RuntimeError("the play button stays disabled")
         links = self.links_received()
         self.browser.come_back()  # a player's click brings the window to the front
-        self.browser.click("play")
+        self.click("play")
         return links
 
     def links_received(self):
@@ -746,7 +758,7 @@ class Road:
         """The player clicks the offer's link; the browser downloads it."""
         for name in os.listdir(self.downloads):
             os.remove(os.path.join(self.downloads, name))
-        self.browser.click("launcher")
+        self.click("launcher")
         with open(self.launcher, "rb") as f:
             served = f.read()
 
@@ -984,10 +996,11 @@ class Road:
             if os.path.exists(path):
                 with open(path, "rb") as f:
                     text = f.read().decode("gbk", errors="replace")
-                say("%s:\n    %s" % (name, "\n    ".join(text.splitlines()[-30:])))
+                lines = [line for line in text.splitlines() if "GET /link/state?" not in line]  # the page's polls
+                say("%s:\n    %s" % (name, "\n    ".join(lines[-30:])))
         if os.environ.get("DISPLAY"):
             path = os.path.join(self.args.failure_shots or self.work,
-                                "browser-road-%s-failure.png" % self.args.browser)
+                                "%s-%s-failure.png" % (self.name, self.args.browser))
             subprocess.run(["import", "-window", "root", path], check=False)
             say("screenshot of the failure: " + path)
 
@@ -1015,8 +1028,8 @@ def start_xvfb():
     return xvfb
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+def main(road_class=None, description=None):
+    parser = argparse.ArgumentParser(description=(description or __doc__).split("\n\n")[0])
     parser.add_argument("--browser", choices=sorted(BROWSERS), default="chromium")
     parser.add_argument("--focus-retry", action="store_true",
                         help="check the page's focus retry alone, on an X server of its own, without Wine")
@@ -1063,7 +1076,7 @@ def main():
         os.environ.update(session_environment(os.path.abspath(args.session),
                                               os.path.join(args.test_signing, "root.pem")))
     work = tempfile.mkdtemp(prefix="browser-road-")  # no blanks: the desktop entry's Exec splits at them
-    road = Road(args, work)
+    road = (road_class or Road)(args, work)
     ok = False
     try:
         ok = road.run_focus_retry() if args.focus_retry else road.run()
