@@ -18,6 +18,7 @@
 #include "framework/sys/UniqueHandle.h"
 #include "handler/AdminOnlyPath.h"
 #include "handler/LinkLaunch.h"
+#include "handler/LinkReport.h"
 #include "handler/ProgramFile.h"
 #include "handler/SchemeRegistration.h"
 #include "handler/SelfInstall.h"
@@ -121,5 +122,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     const CLocalMemory arguments(argv);
     if (LOG_LAST_ERROR_IF(!argv))
         return RefuseLink(LinkRefusal::kNoCommandLine);
-    return Run(argc, argv);
+    const int code = Run(argc, argv);
+    // The game never waits for the report; the program's end, a little.
+    FinishLinkReport();
+    return code;
 }

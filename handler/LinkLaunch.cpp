@@ -11,6 +11,7 @@
 #include "framework/sys/RegKey.h"
 #include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
+#include "handler/LinkReport.h"
 #include "handler/SelfRenewal.h"
 #include "launch/SettingsStore.h"
 #include "link/NonceLedger.h"
@@ -98,15 +99,18 @@ void StartInstalledClient(HANDLE installer, const LaunchProperties& properties)
     }
     // The client is there: the sequence starts it and opens no dialog.
     CLaunchSequence launch([] {}, [](HWND, const std::function<void()>&) { return CLaunchSequence::DialogPtr(); });
-    launch.Launch(nullptr, properties);
+    const bool started = launch.Launch(nullptr, properties);
+    ReportLink(started ? LinkOutcome::kStarted : LinkOutcome::kFailed);
     TraceOut(TraceLine::kClientStarted);
 }
 
 }  // namespace
 
-int RefuseLink(const std::string& why)
+int RefuseLink(const std::string& why, const char* outcome)
 {
     TraceOut(TraceLine::kLinkRefused, why.c_str());
+    if (outcome)
+        ReportLink(outcome);
     LOG_LAST_ERROR_IF(MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND) ==
                       0);
     return kExitRefused;
@@ -115,10 +119,15 @@ int RefuseLink(const std::string& why)
 int RunLink(std::string_view link, bool renewed)
 {
     const CheckedLink checked = CheckLink(link, static_cast<long long>(std::time(nullptr)));
+    if (checked.verified)
+        SetReportedLink(checked.fields.nonce);
     if (checked.newerVersion && !renewed)
         return RenewForLink(link);
     if (!checked.ok)
-        return RefuseLink(checked.why);
+        return RefuseLink(checked.why,
+                          !checked.verified          ? nullptr
+                              : checked.newerVersion ? LinkOutcome::kVersion
+                                                     : LinkOutcome::kExpired);
 
     const LinkFields& fields = checked.fields;
     LaunchProperties properties;
@@ -132,7 +141,7 @@ int RunLink(std::string_view link, bool renewed)
                   {"server", fields.server, properties.strServer}};
     for (const auto& value : values) {
         if (!AnsiFromUtf8(value.utf8, value.ansi))
-            return RefuseLink(std::string(value.name) + LinkRefusal::kOutsideCodePage);
+            return RefuseLink(std::string(value.name) + LinkRefusal::kOutsideCodePage, LinkOutcome::kCodePage);
     }
     // The reader's command-line rule once more on what the client will see.
     const struct {
@@ -143,7 +152,7 @@ int RunLink(std::string_view link, bool renewed)
         {"id", properties.strID, true}, {"key", properties.key, true}, {"server", properties.strServer, false}};
     for (const auto& argument : arguments) {
         if (const char* fault = AnsiValueFault(argument.ansi, argument.slashAnywhere))
-            return RefuseLink(std::string(fault) + " in " + argument.name);
+            return RefuseLink(std::string(fault) + " in " + argument.name, LinkOutcome::kCodePage);
     }
 
     // Claimed last: a link refused for anything else keeps its one use.
@@ -151,13 +160,15 @@ int RunLink(std::string_view link, bool renewed)
     case NonceClaim::Claimed:
         break;
     case NonceClaim::UsedBefore:
-        return RefuseLink(LinkRefusal::kNonceUsed);
+        return RefuseLink(LinkRefusal::kNonceUsed, LinkOutcome::kUsed);
     case NonceClaim::Unavailable:
-        return RefuseLink(LinkRefusal::kNoLedger);
+        return RefuseLink(LinkRefusal::kNoLedger, LinkOutcome::kLedger);
     }
     // Asked after the claim: a declined link stays used.
-    if (!AccountSwitchAccepted(properties.strID))
+    if (!AccountSwitchAccepted(properties.strID)) {
+        ReportLink(LinkOutcome::kDeclined);
         return kExitUpdateStopped;
+    }
     return RunLaunch(properties);
 }
 
@@ -182,11 +193,15 @@ int RunLaunch(const LaunchProperties& properties)
                                dialog = made;
                                return owned;
                            });
-    launch.Launch(nullptr, properties);
+    const bool started = launch.Launch(nullptr, properties);
 
     const HWND window = dialog ? dialog->GetSafeHwnd() : nullptr;
     if (!handedOver && !window)
         TraceOut(TraceLine::kNoUpdateDialog);
+    // Sent beside the client's start or the dialog, never before them.
+    ReportLink(window                      ? LinkOutcome::kInstalling
+                   : handedOver && started ? LinkOutcome::kStarted
+                                           : LinkOutcome::kFailed);
     MSG msg;
     while (window && !handedOver && !hidden) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
@@ -201,6 +216,8 @@ int RunLaunch(const LaunchProperties& properties)
     int code = kExitUpdateFailed;
     if (handedOver)
         code = dialog && dialog->StopConfirmed() ? kExitUpdateStopped : kExitLaunched;
+    if (window && code == kExitUpdateFailed)
+        ReportLink(LinkOutcome::kFailed);
     const CKernelHandle installer(code == kExitLaunched && dialog ? dialog->TakeInstallerProcess() : nullptr);
     // Where the control would end the page, the program ends, once the
     // client that the installer brought has started.

@@ -19,8 +19,10 @@ enum HandlerExit : int {
     kExitRegistration = 4,  // /install, /uninstall, /register or /unregister failed, or a bad switch
 };
 
-// Refusal: one box, one trace line "link refused: <why>", kExitRefused.
-int RefuseLink(const std::string& why);
+// Refusal: one box, one trace line "link refused: <why>", kExitRefused. A
+// refusal of a verified link tells the service its outcome (LinkReport.h)
+// before the box.
+int RefuseLink(const std::string& why, const char* outcome = nullptr);
 
 // The link as the shell passed it, in UTF-8. Refuses, or launches and runs
 // until the launch has handed over or the update dialog has ended. A genuine
@@ -31,5 +33,5 @@ int RunLink(std::string_view link, bool renewed = false);
 // Runs the launch sequence for properties (ANSI strings) as the control's
 // window creation does, with the update dialog as a top-level window, and
 // returns when it is over: kExitLaunched, kExitUpdateFailed or
-// kExitUpdateStopped.
+// kExitUpdateStopped. Reports started, installing or failed as they happen.
 int RunLaunch(const LaunchProperties& properties);

@@ -9,6 +9,7 @@
 #include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
 #include "handler/LinkLaunch.h"
+#include "handler/LinkReport.h"
 #include "handler/ProgramFile.h"
 #include "handler/SelfInstall.h"
 #include "support/Trace.h"
@@ -48,13 +49,14 @@ DWORD Run(const wchar_t* program, WideText command, DWORD wait)
 
 int RenewForLink(std::string_view link)
 {
+    ReportLink(LinkOutcome::kRenewing);
     char temp[MAX_PATH];
     const DWORD length = GetTempPathA(sizeof temp, temp);
     LOG_LAST_ERROR_IF(length == 0);
     CDownloadFolder folder;
     folder.Create(std::string(temp, length < sizeof temp ? length : 0));
     if (folder.Path().empty())
-        return RefuseLink(LinkRefusal::kRenewalNoFolder);
+        return RefuseLink(LinkRefusal::kRenewalNoFolder, LinkOutcome::kRenewal);
 
     CWebGrab engine;
     engine.SetFileCheck(kInstallerCheck);
@@ -64,17 +66,17 @@ int RenewForLink(std::string_view link)
     if (engine.GetFile(url, folder.Path() + "\\" + kLauncherName, kAgent, nullptr))
         checked = engine.TakeDoneFile(path);
     if (!checked)
-        return RefuseLink(LinkRefusal::kRenewalNotChecked);
+        return RefuseLink(LinkRefusal::kRenewalNotChecked, LinkOutcome::kRenewal);
     const unsigned long long served = OpenProgramVersion(checked->Get());
     if (served <= ProgramVersion(nullptr))
-        return RefuseLink(LinkRefusal::kRenewalNotNewer);
+        return RefuseLink(LinkRefusal::kRenewalNotNewer, LinkOutcome::kRenewal);
     // Started while the checked file is still held, so nobody could swap it.
     const WideText launcher = WideFromAnsi(path.c_str());
     const DWORD installed =
         Run(launcher.data(), WideJoin({L"\"", launcher.data(), L"\" /install /quiet"}), kInstallWait);
     checked.reset();
     if (installed != 0 || ProgramVersion(InstalledProgram().data()) != served)
-        return RefuseLink(LinkRefusal::kRenewalNotInstalled);
+        return RefuseLink(LinkRefusal::kRenewalNotInstalled, LinkOutcome::kRenewal);
     TraceOut(TraceLine::kRenewed);
     // The link is ASCII: the reader takes no other character.
     const WideText program = InstalledProgram();
@@ -84,7 +86,9 @@ int RenewForLink(std::string_view link)
         command.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
     command.push_back(L'"');
     command.push_back(L'\0');
+    // "renewing" reaches the service before the new copy's own report.
+    FinishLinkReport();
     if (Run(program.data(), command, 0) != 0)
-        return RefuseLink(LinkRefusal::kRenewalNotStarted);
+        return RefuseLink(LinkRefusal::kRenewalNotStarted, LinkOutcome::kRenewal);
     return kExitLaunched;
 }

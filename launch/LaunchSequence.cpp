@@ -14,7 +14,7 @@ CLaunchSequence::CLaunchSequence(std::function<void()> handedOver, OpenUpdater o
 {
 }
 
-void CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
+bool CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
 {
     std::string strPath;
     m_store.ReadWorkDir(strPath);
@@ -35,16 +35,17 @@ void CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
     TraceOut(TraceLine::kClientPath, strPath.c_str());
     if (strPath.empty()) {
         m_downLoaddlg = m_openUpdater(control, m_handedOver);
-        return;
+        return true;
     }
     // The client runs in its own directory, not the browser's current one.
     const std::string workDir = strPath;
     strPath += "\\Marovent.exe";
     // A client that does not start is only traced: the page goes on as after a start.
-    LOG_IF_SHELL_EXECUTE_FAILED(ShellExecuteA(nullptr, nullptr, strPath.c_str(),
-                                              launch.passToClient ? launch.arguments.c_str() : nullptr, workDir.c_str(),
-                                              SW_SHOWNORMAL));
+    const bool started = LOG_IF_SHELL_EXECUTE_FAILED(
+        ShellExecuteA(nullptr, nullptr, strPath.c_str(), launch.passToClient ? launch.arguments.c_str() : nullptr,
+                      workDir.c_str(), SW_SHOWNORMAL));
     m_handedOver();
+    return started;
 }
 
 void CLaunchSequence::CloseUpdater()

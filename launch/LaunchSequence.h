@@ -38,7 +38,9 @@ public:
     CLaunchSequence(std::function<void()> handedOver, OpenUpdater openUpdater);
 
     // Runs once from the control window's WM_CREATE, after the window exists.
-    void Launch(HWND control, const LaunchProperties& properties);
+    // False only when the installed client could not be started (traced; the
+    // page goes on as after a start).
+    bool Launch(HWND control, const LaunchProperties& properties);
     // The completion message's handler: deletes the update dialog, then
     // minimises and destroys the host's top-level window.
     void OnNotifyChild(HWND control);

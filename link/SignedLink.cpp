@@ -43,16 +43,23 @@ ReadLinkResult ReadNewerLink(std::string_view link, std::string_view query)
 {
     ReadLinkResult result;
     long version = -1;
-    for (size_t at = 0; at <= query.size() && version < 0;) {
+    std::string_view nonce;  // its nonce, when it has one of this form: the launcher reports on it
+    for (size_t at = 0; at <= query.size();) {
         size_t end = query.find('&', at);
         end = end == std::string_view::npos ? query.size() : end;
-        if (query.substr(at, 2) == "v=")
-            version = VersionNumber(query.substr(at + 2, end - at - 2));
+        const std::string_view pair = query.substr(at, end - at);
+        if (version < 0 && pair.substr(0, 2) == "v=")
+            version = VersionNumber(pair.substr(2));
+        else if (nonce.empty() && pair.substr(0, 6) == "nonce=")
+            nonce = pair.substr(6);
         at = end + 1;
     }
     const size_t sig = link.rfind("&sig=");
     if (version <= kLinkVersion || sig == std::string_view::npos)
         return result;
+    if (nonce.size() >= kMinNonceDigits && nonce.size() <= kMaxNonceDigits && AllHex(nonce))
+        for (char c : nonce)
+            result.fields.nonce += LowerAscii(c);
     if (!DecodeSignature(link.substr(sig + 5), result.signature)) {
         result.why = LinkRefusal::kBadSig;
         return result;
@@ -251,6 +258,8 @@ CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const
         checked.why = LinkRefusal::kSignatureFails;
         return checked;
     }
+    checked.verified = true;
+    checked.fields.nonce = read.fields.nonce;
     // Genuine, in a format this reader does not know: a newer handler may.
     if (read.newerVersion) {
         checked.why = std::move(read.why);

@@ -46,6 +46,11 @@ struct CheckedLink {
     // Not ok, but signed by a known key, with a v above kLinkVersion: a link
     // of a newer format ("newer version"), whose other fields are not read.
     bool newerVersion = false;
+    // Signed by a known key, whatever then refused it (freshness, a newer
+    // format): fields.nonce is then the link's own, in lowercase (empty for a
+    // newer format without a nonce of this form), so that the service can be
+    // told; a link that does not verify is nobody's.
+    bool verified = false;
     LinkFields fields;
 };
 

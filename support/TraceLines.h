@@ -87,6 +87,8 @@ inline constexpr char kRegistration[] = "%s %s: %ld";  // register or unregister
 inline constexpr char kMachineRegistrationRefused[] =
     "register machine refused: the %s is not the administrators' alone (%s): register per user";
 inline constexpr char kUnknownSwitch[] = "unknown switch";
+inline constexpr char kReportFailed[] = "link report failed: %lu";  // WinINet's error (12xxx), or the HTTP status
+inline constexpr char kReportUnanswered[] = "link report unanswered after %lu ms";
 
 // A failed call, with its place (framework/sys/Result.h).
 inline constexpr char kCallFailed[] = "%s(%d): %s failed: 0x%08lX";
@@ -149,3 +151,23 @@ inline constexpr char kRenewalNotInstalled[] = "renewal: not installed";
 inline constexpr char kRenewalNotStarted[] = "renewal: not started";
 
 }  // namespace LinkRefusal
+
+// What the launcher tells the service it did with a link whose signature
+// verified (the outcome of its report, docs/operators.md#the-links-state):
+// short words that the service and the page read, never changed once
+// shipped. A refusal's word names its kind, beside the refusals above.
+namespace LinkOutcome {
+
+inline constexpr char kStarted[] = "started";
+inline constexpr char kInstalling[] = "installing";
+inline constexpr char kRenewing[] = "renewing";
+inline constexpr char kFailed[] = "failed";  // the client could not be started, or the update ended on a failure
+inline constexpr char kExpired[] = "refused:expired";  // kExpired, kExpTooFarAhead
+inline constexpr char kUsed[] = "refused:used";  // kNonceUsed
+inline constexpr char kDeclined[] = "refused:declined";  // the account question's No
+inline constexpr char kVersion[] = "refused:version";  // kNewerVersion in a renewed copy
+inline constexpr char kRenewal[] = "refused:renewal";  // kRenewal...
+inline constexpr char kCodePage[] = "refused:codepage";  // kOutsideCodePage, a command-line fault once converted
+inline constexpr char kLedger[] = "refused:ledger";  // kNoLedger
+
+}  // namespace LinkOutcome

@@ -70,6 +70,9 @@ page that asks whether the launcher took its link:
   GET /link/reports             (tests) the report bodies it received, one
                                 "<content type> <body>" line each, oldest first
 
+Under a standing ~stall (/~set/~stall=0/) a report is read and never
+answered, as by a service that hangs.
+
 A link's state lives until its exp plus --link-max-age. Links that
 make_links.py signs for the tests, named in VANTORIMA_TEST_LINKS, count as
 issued by this server too. --no-link-state leaves both endpoints out (404),
@@ -271,6 +274,9 @@ class Handler(BaseHTTPRequestHandler):
             return
         body = self.rfile.read(length) if length else b""
         if path == "/link/report" and self.server.main.states is not None:
+            if "stall" in self.server.main.standing_modes:  # a service that never answers
+                self.server.main.stopping.wait()
+                return
             self.server.main.states.report(self.headers.get("Content-Type", ""), body)
             self.send_response(204)
             self.end_headers()

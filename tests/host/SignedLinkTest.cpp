@@ -260,8 +260,11 @@ TEST_F(SignedLink, SignatureCoversTheExactBytesUnderAListedKey)
     std::string flipped = good;
     flipped[flipped.size() - 10] = flipped[flipped.size() - 10] == 'A' ? 'B' : 'A';
     const std::string unlisted = Sign(Join(GoodParams(), kScheme + ":launch?"), *dir_ + "/other.pem");
-    for (const std::string& link : {otherBytes, flipped, unlisted})
+    for (const std::string& link : {otherBytes, flipped, unlisted}) {
         EXPECT_EQ(Check(link).why, "signature does not verify") << link;
+        EXPECT_FALSE(Check(link).verified);  // its nonce is nobody's: never reported
+        EXPECT_EQ(Check(link).fields.nonce, "");
+    }
 
     // A newer version: only its signature is read, over the bytes before the
     // last "&sig=", whatever its parameters; the reader tells it apart.
@@ -270,6 +273,8 @@ TEST_F(SignedLink, SignatureCoversTheExactBytesUnderAListedKey)
     EXPECT_FALSE(newerChecked.ok);
     EXPECT_TRUE(newerChecked.newerVersion);
     EXPECT_EQ(newerChecked.why, "newer version");
+    EXPECT_TRUE(newerChecked.verified);
+    EXPECT_EQ(newerChecked.fields.nonce, "00112233445566778899aabbccddeeff");
     std::string newerChanged = newer;
     newerChanged.replace(newerChanged.find("extra=new"), 9, "extra=old");
     for (const std::string& link :
@@ -289,6 +294,9 @@ TEST_F(SignedLink, FreshOnlyUntilExpAndNotTooFarAhead)
     const std::string link = Link(GoodParams());  // exp = kNow + 120
     EXPECT_TRUE(Check(link, kNow + 119).ok);
     EXPECT_EQ(Check(link, kNow + 120).why, "expired");
+    // Genuine though refused: the launcher tells the service about its nonce.
+    EXPECT_TRUE(Check(link, kNow + 120).verified);
+    EXPECT_EQ(Check(link, kNow + 120).fields.nonce, "00112233445566778899aabbccddeeff");
     EXPECT_EQ(Check(link, kNow + 100000).why, "expired");
     EXPECT_TRUE(Check(link, kNow + 120 - kMaxAhead).ok);
     EXPECT_EQ(Check(link, kNow + 119 - kMaxAhead).why, "exp too far ahead");

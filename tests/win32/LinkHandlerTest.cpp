@@ -13,6 +13,7 @@
 
 #include "BuildConfig.h"
 #include "WineTestSupport.h"
+#include "framework/net/Internet.h"
 #include "framework/sys/RegKey.h"
 #include "handler/LinkLaunch.h"
 #include "link/NonceLedger.h"
@@ -95,6 +96,59 @@ DWORD RunHandler(const std::string& arguments, const std::string& program = Prog
 std::string Quoted(const std::string& link)
 {
     return "\"" + link + "\"";
+}
+
+std::string NonceOf(const std::string& link)
+{
+    const size_t at = link.find("&nonce=") + 7;
+    return link.substr(at, link.find('&', at) - at);
+}
+
+// The test server's answer to a GET of path: its body, or "<status>".
+std::string ServerText(const std::string& path)
+{
+    const std::string url = "http://127.0.0.1:" + UpdateServerPort() + path;
+    const CInternetHandle session(InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    const CInternetHandle request(InternetOpenUrlA(session.Get(), url.c_str(), nullptr, 0,
+                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    DWORD status = 0, size = sizeof status;
+    if (!request ||
+        !HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+        return "<none>";
+    std::string text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (InternetReadFile(request.Get(), buffer, sizeof buffer, &read) && read > 0)
+        text.append(buffer, read);
+    return status == 200 ? text : "<" + std::to_string(status) + ">";
+}
+
+// The stand-in client's window (MAROVENT_SHOW_MS), or null.
+HWND StandInClientWindow()
+{
+    struct Search {
+        static BOOL CALLBACK Next(HWND window, LPARAM found)
+        {
+            char text[32] = "";
+            GetWindowTextA(window, text, sizeof text);
+            if (strncmp(text, " Marovent (stand-in client)", 27) != 0)
+                return TRUE;
+            *reinterpret_cast<HWND*>(found) = window;
+            return FALSE;
+        }
+    };
+    HWND found = nullptr;
+    EnumWindows(&Search::Next, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// What the page reads about a link (the server's /link/state), once the
+// launcher's report is in.
+std::string LinkState(const std::string& name, const char* expected)
+{
+    const std::string path = "/link/state?nonce=" + NonceOf(Link(name));
+    PumpUntil([&] { return ServerText(path) == expected; }, 5000);
+    return ServerText(path);
 }
 
 // Every value of a key, raw: name -> type and bytes.
@@ -439,6 +493,10 @@ TEST_F(LinkHandlerUpdate, WithoutTheClientTheDialogDownloadsInstallsAndStarts)
     EXPECT_EQ(RecordField(record, "name"), "player");
     EXPECT_EQ(RecordField(record, "cwd"), install_.Path());
     EXPECT_EQ(trace_.Last("installed client"), "installed client started");
+    // The service heard of the dialog, then of the client.
+    EXPECT_EQ(LinkState("update", "started"), "started");
+    const std::string reports = ServerText("/link/reports");
+    EXPECT_LT(reports.find("outcome=installing"), reports.find("outcome=started")) << reports;
 }
 
 TEST_F(LinkHandlerUpdate, AfterTheInstallerOnlyAnInstalledClientThatDoesNotRunYetStarts)
@@ -502,6 +560,80 @@ TEST_F(LinkHandlerUpdate, AFailedDownloadShowsItsBoxAndEndsTheHandler)
     EXPECT_EQ(RunHandler(Quoted(Link("update"))), 2u);
     EXPECT_EQ(answerer.Texts().size(), 1u);
     EXPECT_FALSE(FileExists(installerRecord_));
+    EXPECT_EQ(LinkState("update", "failed"), "failed");
+}
+
+// Every link whose signature verifies is reported to the service with its
+// nonce, its outcome and the launcher's version, and nothing else.
+TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlone)
+{
+    Install();
+    const struct {
+        const char* link;
+        const char* account;  // the client's last account, or null for none
+        bool clientRuns;  // the stand-in client runs, with a window
+        const char* modes;  // the server's standing modes
+        DWORD code;
+        const char* state;  // what the page then reads
+    } cases[] = {
+        {"token", nullptr, false, "", 0, "started"},
+        {"token", nullptr, false, "", 1, "started"},  // used: a second launcher's word changes nothing
+        {"expired", nullptr, false, "", 1, "refused:expired"},
+        {"stranger_key", nullptr, false, "", 1, "pending"},  // does not verify: nobody's, never reported
+        {"switch_no", "alice", false, "", 3, "refused:declined"},
+        {"password", nullptr, false, "~stall=0", 0, "pending"},  // a service that never answers
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        if (c.account)
+            WriteSettingsValue("SaveStart", REG_SZ,
+                               std::string(" /NAME:") + c.account + " /PASSWORD:x /JOINKEY:1000" + '\0');
+        else
+            RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart");
+        ASSERT_TRUE(SetUpdateServerModes(c.modes));
+        std::unique_ptr<CHandler> client;
+        HWND window = nullptr;
+        if (c.clientRuns) {
+            SetEnvironmentVariableA("MAROVENT_SHOW_MS", "30000");
+            client = std::make_unique<CHandler>(ProgramDir() + "Marovent.exe", "/STAYMS:30000");
+            SetEnvironmentVariableA("MAROVENT_SHOW_MS", nullptr);
+            ClientRecord();
+            ASSERT_TRUE(PumpUntil([&] { return (window = StandInClientWindow()) != nullptr; }));
+            ShowWindow(window, SW_MINIMIZE);
+        }
+        // No to the account question, OK to a refusal.
+        CBoxAnswerer answerer([](const std::wstring& text) { return text == kRefusedText ? IDOK : IDNO; });
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(RunHandler(Quoted(Link(c.link))), c.code);
+        if (*c.modes)
+            printf("the launcher's exit, its report unanswered: %lu ms\n", GetTickCount() - start);
+        if (c.code == 0 && !c.clientRuns)
+            ClientRecord();
+        else
+            EXPECT_FALSE(PumpUntil([&] { return FileExists(record_); }, 1000));
+        if (window) {
+            EXPECT_FALSE(IsIconic(window));
+            EXPECT_EQ(GetForegroundWindow(), window);
+        }
+        EXPECT_EQ(LinkState(c.link, c.state), c.state);
+    }
+    EXPECT_EQ(trace_.Last("link report"), "link report unanswered after 3000 ms");
+
+    // As the service recorded them: the bodies hold these three fields alone,
+    // none of the account, password, token, join key, server or signature.
+    const std::string reports = ServerText("/link/reports");
+    std::string expected;
+    for (const auto& report :
+         {std::make_pair("token", "started"), std::make_pair("token", "refused:used"),
+          std::make_pair("expired", "refused:expired"), std::make_pair("switch_no", "refused:declined")})
+        expected += std::string("application/x-www-form-urlencoded nonce=") + NonceOf(Link(report.first)) +
+            "&outcome=" + report.second + "&version=1.0.0.2\n";
+    EXPECT_EQ(reports, expected);
+    const std::string token = Link("token");
+    for (const std::string& secret : {std::string("0123456789abcdef"), std::string("7777"), std::string("go.example"),
+                                      token.substr(token.find("&sig=") + 5), std::string("one"), std::string("guest"),
+                                      std::string("mallory"), std::string("alice")})
+        EXPECT_EQ(reports.find(secret), std::string::npos) << secret;
 }
 
 namespace {
@@ -789,15 +921,16 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         std::string served;
         const char* link;
         const char* refused;  // the trace's refusal, or null when renewed
+        const char* state;  // what the page reads: the last report
     } cases[] = {
-        {"tampered", tampered, "next", "renewal: no checked launcher"},
+        {"tampered", tampered, "next", "renewal: no checked launcher", "refused:renewal"},
         {"another publisher", ReadFileBytes(ProgramDir() + "VantorimaLaunchNext-other.exe"), "next",
-         "renewal: no checked launcher"},
-        {"not newer", ReadFileBytes(self), "next", "renewal: not newer"},
-        {"a key nobody knows", next, "next_stranger", "signature does not verify"},
-        {"newer", next, "next", nullptr},
+         "renewal: no checked launcher", "refused:renewal"},
+        {"not newer", ReadFileBytes(self), "next", "renewal: not newer", "refused:renewal"},
+        {"a key nobody knows", next, "next_stranger", "signature does not verify", "pending"},
+        {"newer", next, "next", nullptr, "started"},  // after renewing, from the new copy
         // The new copy cannot read it either: it refuses, and renews no more.
-        {"newer than both", next, "beyond", "newer version"},
+        {"newer than both", next, "beyond", "newer version", "refused:version"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -812,6 +945,7 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         CBoxAnswerer answerer(IDOK);
         const bool handedOn = !c.refused || std::string(c.refused) == "newer version";
         EXPECT_EQ(RunHandler(Quoted(Link(c.link)), installed), handedOn ? 0u : 1u);
+        EXPECT_EQ(LinkState(c.link, c.state), c.state);
         if (!c.refused) {
             EXPECT_EQ(RecordField(ClientRecord(), "name"), "player");
             EXPECT_EQ(ReadFileBytes(installed), next);
@@ -830,4 +964,7 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         EXPECT_FALSE(FileExists(record_));
     }
     EXPECT_EQ(RunHandler("/uninstall /quiet", self), 0u);
+    const std::string reports = ServerText("/link/reports");
+    const std::string reported = "nonce=" + NonceOf(Link("next")) + "&outcome=";
+    EXPECT_LT(reports.rfind(reported + "renewing"), reports.find(reported + "started")) << reports;
 }
