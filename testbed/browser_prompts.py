@@ -97,7 +97,10 @@ class Prompts(browser_road.Road):
             "(function (r) { return [Math.round(mozInnerScreenX + r.left + r.width / 2),"
             " Math.round(mozInnerScreenY + r.top + r.height / 2)]; })"
             "(document.getElementById(%r).getBoundingClientRect())" % element_id)
-        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+        # (The pointer moves onto the button first: on a page just loaded
+        # under a pointer that has not moved, Firefox may drop the click.)
+        subprocess.run(["xdotool", "mousemove", str(x - 10), str(y), "sleep", "0.1", "mousemove", str(x), str(y),
+                        "sleep", "0.1", "click", "1"], check=True)
 
     def press(self):
         """Play, as the player presses it; when."""
@@ -108,6 +111,8 @@ class Prompts(browser_road.Road):
             raise RuntimeError("the page did not get the focus")
         self.pressed = time.monotonic()
         self.click("play")
+        if not wait_for(3, lambda: self.browser.evaluate("document.getElementById('play').disabled"), 0.05):
+            raise RuntimeError("the press did not reach the page: %s" % self.status())
         return self.pressed
 
     def browser_active(self):
