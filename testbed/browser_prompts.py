@@ -30,6 +30,7 @@ command. Fails unless every case did what it should.
 """
 
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -273,5 +274,13 @@ class Prompts(browser_road.Road):
         return not self.failures
 
 
+def main():
+    missing = [tool for tool in ("openbox", "xdotool", "dbus-daemon", "xprop") if not shutil.which(tool)]
+    if missing:
+        say("%s missing: tools/setup.sh installs them" % ", ".join(missing))
+        return 2
+    return browser_road.main(Prompts, __doc__)
+
+
 if __name__ == "__main__":
-    sys.exit(browser_road.main(Prompts, __doc__))
+    sys.exit(main())
