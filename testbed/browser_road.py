@@ -83,6 +83,11 @@ def free_port():
         return s.getsockname()[1]
 
 
+# Xlib's own handler ends the process on any error, such as a window that
+# went away between the listing and the question about it: ignore them.
+X_ERRORS = ctypes.CFUNCTYPE(c_int, c_void_p, c_void_p)(lambda display, event: 0)
+
+
 def x_focus(pid):
     """Gives the X input focus to the top-level window of process pid that is
     on the screen, as a window manager does for a click on it (there is none
@@ -105,6 +110,8 @@ def x_focus(pid):
     x.XFree.argtypes = [c_void_p]
     x.XSync.argtypes = [c_void_p, c_int]
     x.XCloseDisplay.argtypes = [c_void_p]
+    x.XSetErrorHandler.argtypes = [c_void_p]
+    x.XSetErrorHandler(ctypes.cast(X_ERRORS, c_void_p))
     class Attributes(ctypes.Structure):
         _fields_ = [("x", c_int), ("y", c_int), ("width", c_int), ("height", c_int), ("border_width", c_int),
                     ("depth", c_int), ("visual", c_void_p), ("root", c_ulong), ("c_class", c_int),
