@@ -65,14 +65,62 @@ bool AccountSwitchAccepted(const std::string& id)
     return yes;
 }
 
-bool ClientRunning()
+// The ids of the client's running processes, at most 16.
+size_t ClientProcesses(DWORD (&ids)[16])
 {
     std::vector<ProcessEntry> table(1024);
     const size_t count = ListProcessesSnapshot(table.data(), table.size());
-    for (size_t i = 0; i < count; ++i)
+    size_t found = 0;
+    for (size_t i = 0; i < count && found < 16; ++i)
         if (lstrcmpiA(table[i].exeName, kClientExeName) == 0)
-            return true;
-    return false;
+            ids[found++] = table[i].processId;
+    return found;
+}
+
+bool ClientRunning()
+{
+    DWORD ids[16];
+    return ClientProcesses(ids) > 0;
+}
+
+struct ClientWindowSearch {
+    DWORD ids[16];
+    size_t count;
+    HWND found;
+};
+
+BOOL CALLBACK FindClientWindow(HWND window, LPARAM context)
+{
+    auto& search = *reinterpret_cast<ClientWindowSearch*>(context);
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER))
+        return TRUE;
+    for (size_t i = 0; i < search.count; ++i)
+        if (search.ids[i] == id) {
+            search.found = window;
+            return FALSE;
+        }
+    return TRUE;
+}
+
+// A running client's window (visible, top-level, unowned) in front, restored
+// when minimised; false when no client runs. A client without a window yet
+// (still starting) counts as running.
+bool BringClientToFront()
+{
+    ClientWindowSearch search = {};
+    search.count = ClientProcesses(search.ids);
+    if (search.count == 0)
+        return false;
+    EnumWindows(&FindClientWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found) {
+        if (IsIconic(search.found))
+            ShowWindow(search.found, SW_RESTORE);
+        // Windows may keep another program in front; the player then sees the game's button flash.
+        SetForegroundWindow(search.found);
+    }
+    return true;
 }
 
 // After the update dialog: once the installer it started has ended well, the
@@ -164,6 +212,14 @@ int RunLink(std::string_view link, bool renewed)
     case NonceClaim::Unavailable:
         return RefuseLink(LinkRefusal::kNoLedger, LinkOutcome::kLedger);
     }
+    // The account's game is open already (a second press, a retry): no
+    // second client, the running one in front. Another account asks first.
+    std::string saved;
+    if ((!SavedAccount(saved) || saved == properties.strID) && BringClientToFront()) {
+        TraceOut(TraceLine::kClientBroughtToFront, properties.strID.c_str());
+        ReportLink(LinkOutcome::kRunning);
+        return kExitLaunched;
+    }
     // Asked after the claim: a declined link stays used.
     if (!AccountSwitchAccepted(properties.strID)) {
         ReportLink(LinkOutcome::kDeclined);
@@ -216,7 +272,8 @@ int RunLaunch(const LaunchProperties& properties)
     int code = kExitUpdateFailed;
     if (handedOver)
         code = dialog && dialog->StopConfirmed() ? kExitUpdateStopped : kExitLaunched;
-    if (window && code == kExitUpdateFailed)
+    // The update ended without a client: on a failure, or stopped by the player.
+    if (window && code != kExitLaunched)
         ReportLink(LinkOutcome::kFailed);
     const CKernelHandle installer(code == kExitLaunched && dialog ? dialog->TakeInstallerProcess() : nullptr);
     // Where the control would end the page, the program ends, once the

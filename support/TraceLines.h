@@ -87,6 +87,7 @@ inline constexpr char kRegistration[] = "%s %s: %ld";  // register or unregister
 inline constexpr char kMachineRegistrationRefused[] =
     "register machine refused: the %s is not the administrators' alone (%s): register per user";
 inline constexpr char kUnknownSwitch[] = "unknown switch";
+inline constexpr char kClientBroughtToFront[] = "a client runs for %s: brought to the front";
 inline constexpr char kReportFailed[] = "link report failed: %lu";  // WinINet's error (12xxx), or the HTTP status
 inline constexpr char kReportUnanswered[] = "link report unanswered after %lu ms";
 
@@ -161,10 +162,11 @@ namespace LinkOutcome {
 inline constexpr char kStarted[] = "started";
 inline constexpr char kInstalling[] = "installing";
 inline constexpr char kRenewing[] = "renewing";
-inline constexpr char kFailed[] = "failed";  // the client could not be started, or the update ended on a failure
+inline constexpr char kFailed[] = "failed";  // the client could not be started, or the update ended without it
 inline constexpr char kExpired[] = "refused:expired";  // kExpired, kExpTooFarAhead
 inline constexpr char kUsed[] = "refused:used";  // kNonceUsed
 inline constexpr char kDeclined[] = "refused:declined";  // the account question's No
+inline constexpr char kRunning[] = "refused:running";  // the account's client runs: brought to the front
 inline constexpr char kVersion[] = "refused:version";  // kNewerVersion in a renewed copy
 inline constexpr char kRenewal[] = "refused:renewal";  // kRenewal...
 inline constexpr char kCodePage[] = "refused:codepage";  // kOutsideCodePage, a command-line fault once converted

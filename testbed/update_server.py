@@ -523,8 +523,9 @@ class LinkStates:
 
     def report(self, content_type, body):
         text = body.decode("ascii", errors="replace")
+        line = "%s %s" % (content_type.strip()[:80] or "-", text[:300])  # a report is a hundred bytes or so
         with self.lock:
-            self.reports.append("%s %s" % (content_type.strip() or "-", text))
+            self.reports.append("".join(c if c.isprintable() else "?" for c in line))
         if content_type.split(";")[0].strip().lower() != "application/x-www-form-urlencoded":
             return
         fields = urllib.parse.parse_qs(text, keep_blank_values=True)

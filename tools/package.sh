@@ -124,6 +124,13 @@ if [ $test_only = 0 ]; then
       fail "$h was built with the test link key (VANTORIMA_LINK_KEYS is empty in $cache): a release is" \
         "built with the service's own public key (-DVANTORIMA_LINK_KEYS=PUBLIC.pem)"
     fi
+    # Whoever is on the way of a plain report could tell the player's page anything.
+    report=
+    [ -n "$cache" ] && report=$(sed -n 's/^VANTORIMA_LINK_REPORT:[A-Z]*=//p' "$cache")
+    if [ -n "$report" ] && [ "${report#https://}" = "$report" ]; then
+      fail "$h reports links to $report (VANTORIMA_LINK_REPORT in $cache): a release reports over https" \
+        "(-DVANTORIMA_LINK_REPORT=https://host/path), or not at all (empty)"
+    fi
   done
   # Signed on purpose: the installer's signer check "self" must then never
   # take an unreadable signature of its own for a developer's build.

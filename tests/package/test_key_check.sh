@@ -13,6 +13,12 @@ cp "$handler" "$work/copies/x86.exe" && cp "$handler64" "$work/copies/x64.exe"
 # Programs of the same version and processors that hold no link key at all.
 cp "$module" "$work/copies/keyless86.exe" && cp "$module64" "$work/copies/keyless64.exe"
 cp "$module" "$work/copies/Vantorima.ocx" && cp "$module64" "$work/copies/Vantorima64.ocx"
+# Such programs from release trees whose launcher reports over http, or https.
+for scheme in http https; do
+  mkdir -p "$work/$scheme" && cp "$module" "$work/$scheme/x86.exe" && cp "$module64" "$work/$scheme/x64.exe"
+  printf '%s\n' "VANTORIMA_LINK_KEYS:STRING=/secure/link-pub.pem" "VANTORIMA_SIGNED_BUILD:BOOL=ON" \
+    "VANTORIMA_LINK_REPORT:STRING=$scheme://go.example/link/report" >"$work/$scheme/CMakeCache.txt"
+done
 
 status=0
 # name | certificate (test: the build's) | modules (tree: the build's) | handler | handler64 | expected exit |
@@ -45,6 +51,8 @@ build-tree|other|tree|$handler|$handler64|1|built with the test link key
 copied|other|copies|$work/copies/x86.exe|$work/copies/x64.exe|1|holds the test link key
 unsigned-build|other|tree|$work/copies/keyless86.exe|$work/copies/keyless64.exe|1|not built as a signed build
 keyless|other|copies|$work/copies/keyless86.exe|$work/copies/keyless64.exe|0|all signed by
+report-http|other|copies|$work/http/x86.exe|$work/http/x64.exe|1|a release reports over https
+report-https|other|copies|$work/https/x86.exe|$work/https/x64.exe|0|all signed by
 test-certificate|test|tree|$handler|$handler64|0|for tests only
 ROWS
 exit $status

@@ -23,6 +23,7 @@
 #include "launch/SettingsStore.h"
 #include "dialog/DownLoadDlg.h"
 #include "handler/SelfInstall.h"
+#include "terminator/ProcessList.h"
 
 using namespace wine_test;
 
@@ -217,6 +218,19 @@ protected:
     }
 
     void Install() { WriteSettingsValue("WorkDir", REG_SZ, client_.Path() + '\0'); }
+    // The stand-in client ends right after its record; while it runs, a link
+    // for its account only brings it to the front.
+    static void WaitForTheClientToEnd()
+    {
+        PumpUntil([] {
+            ProcessEntry table[512];
+            const size_t count = ListProcessesSnapshot(table, 512);
+            for (size_t i = 0; i < count; ++i)
+                if (lstrcmpiA(table[i].exeName, "Marovent.exe") == 0)
+                    return false;
+            return true;
+        });
+    }
     std::string ClientRecord()
     {
         const std::string record = WaitForRecord(record_);
@@ -245,6 +259,7 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     control.Launch(nullptr, properties);
     const std::string controlRecord = ClientRecord();
     const KeyValues controlValues = ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath);
+    WaitForTheClientToEnd();
 
     DeleteSettingsKey();
     Install();
@@ -258,6 +273,7 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     // A password goes as a token that the client decodes. (Each link here
     // comes as the first one of its account: AnotherAccountAsksFirst.)
     RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart");
+    WaitForTheClientToEnd();
     EXPECT_EQ(RunHandler(Quoted(Link("password"))), 0u);
     const std::string record = ClientRecord();
     EXPECT_EQ(RecordField(record, "name"), "guest");
@@ -273,6 +289,7 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     EXPECT_EQ(ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath), before);
 
     RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart");
+    WaitForTheClientToEnd();
     CHandler first(Quoted(Link("update"))), second(Quoted(Link("update")));
     const DWORD codes[] = {first.ExitCode(), second.ExitCode()};
     EXPECT_EQ(codes[0] + codes[1], 1u) << codes[0] << " " << codes[1];  // one launched, one refused
@@ -551,6 +568,7 @@ TEST_F(LinkHandlerUpdate, StoppedAndClosedTheHandlerEndsWithoutInstalling)
     EXPECT_EQ(handler.ExitCode(10000), 3u);
     EXPECT_FALSE(FileExists(installerRecord_));
     EXPECT_EQ(SettingsText("WorkDir"), "<missing>");
+    EXPECT_EQ(LinkState("update_stop", "failed"), "failed");
 }
 
 TEST_F(LinkHandlerUpdate, AFailedDownloadShowsItsBoxAndEndsTheHandler)
@@ -564,7 +582,8 @@ TEST_F(LinkHandlerUpdate, AFailedDownloadShowsItsBoxAndEndsTheHandler)
 }
 
 // Every link whose signature verifies is reported to the service with its
-// nonce, its outcome and the launcher's version, and nothing else.
+// nonce, its outcome and the launcher's version, and nothing else; a link
+// for the account whose game runs brings that game to the front.
 TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlone)
 {
     Install();
@@ -582,6 +601,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
         {"stranger_key", nullptr, false, "", 1, "pending"},  // does not verify: nobody's, never reported
         {"switch_no", "alice", false, "", 3, "refused:declined"},
         {"password", nullptr, false, "~stall=0", 0, "pending"},  // a service that never answers
+        {"same_account", "alice", true, "", 0, "refused:running"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.link);
@@ -617,6 +637,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
         }
         EXPECT_EQ(LinkState(c.link, c.state), c.state);
     }
+    EXPECT_EQ(trace_.Count("a client runs for alice: brought to the front"), 1);
     EXPECT_EQ(trace_.Last("link report"), "link report unanswered after 3000 ms");
 
     // As the service recorded them: the bodies hold these three fields alone,
@@ -625,7 +646,8 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
     std::string expected;
     for (const auto& report :
          {std::make_pair("token", "started"), std::make_pair("token", "refused:used"),
-          std::make_pair("expired", "refused:expired"), std::make_pair("switch_no", "refused:declined")})
+          std::make_pair("expired", "refused:expired"), std::make_pair("switch_no", "refused:declined"),
+          std::make_pair("same_account", "refused:running")})
         expected += std::string("application/x-www-form-urlencoded nonce=") + NonceOf(Link(report.first)) +
             "&outcome=" + report.second + "&version=1.0.0.2\n";
     EXPECT_EQ(reports, expected);
