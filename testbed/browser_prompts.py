@@ -107,6 +107,7 @@ class Prompts(browser_road.Road):
         """Play, as the player presses it; when."""
         if not wait_for(10, lambda: self.browser.evaluate("!document.getElementById('play').disabled")):
             raise RuntimeError("the play button stays disabled")
+        self.wait_for_the_game_to_end()
         self.browser.come_back()
         if not wait_for(5, self.has_focus, 0.1):
             raise RuntimeError("the page did not get the focus")

@@ -721,9 +721,34 @@ class Road:
     def click(self, element_id):
         self.browser.click(element_id)
 
+    def client_runs(self):
+        """Whether a stand-in client of this session's prefix runs (Wine's
+        processes carry the Windows program's path as their command line)."""
+        prefix = os.environ.get("WINEPREFIX")
+        if not prefix:
+            return False
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    if b"marovent.exe" not in f.read().lower():
+                        continue
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if ("WINEPREFIX=" + prefix).encode() in f.read().split(b"\0"):
+                        return True
+            except OSError:
+                pass
+        return False
+
+    def wait_for_the_game_to_end(self):
+        """A player presses play once the last game is over: while the
+        account's client runs, a link only brings it to the front."""
+        if not wait_for(30, lambda: not self.client_runs()):
+            raise RuntimeError("the stand-in client does not end")
+
     def click_play(self):
         if not wait_for(10, lambda: self.browser.evaluate("!document.getElementById('play').disabled")):
             raise RuntimeError("the play button stays disabled")
+        self.wait_for_the_game_to_end()
         links = self.links_received()
         self.browser.come_back()  # a player's click brings the window to the front
         self.click("play")
