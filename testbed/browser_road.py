@@ -26,8 +26,11 @@ The player's roads, one after the other in one browser:
   (b) the client installed from before, no handler (every registration of
       the scheme and the launcher gone): the player runs the launcher, and
       the next press starts the client.
---focus-retry checks the page's focus retry alone (no Wine): it asks for one
-new link when the player comes back after an offer, and no more.
+After each press the page must say what the launcher reported (through the
+server's link state). --focus-retry checks the page alone (no Wine; the
+launcher's reports posted as a launcher posts them): its retry asks for one
+new link when the player comes back after an offer, and no more; a late
+report hides the offer; each report's text.
 
 Runs inside a Wine session: the environment of one (wine.env sourced), or
 --session DIR to start one of its own and stop it at the end. Fails unless
