@@ -5,7 +5,8 @@
 // arguments, and the name, password and join key read from them, the
 // password decoded from its token. "/STAYMS:<n>" keeps it running n ms, so
 // tests can find it among the running processes. When MAROVENT_SHOW_MS is
-// set it also shows what it received in a small window for that long.
+// set it also shows what it received in a small window for that long, after
+// MAROVENT_SHOW_AFTER_MS when that is set (a slow PC's client).
 #include <windows.h>
 
 #include <cstdlib>
@@ -112,6 +113,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
     char show[16];
     DWORD n = GetEnvironmentVariableA("MAROVENT_SHOW_MS", show, sizeof show);
+    char after[16];
+    DWORD m = GetEnvironmentVariableA("MAROVENT_SHOW_AFTER_MS", after, sizeof after);
+    if (n > 0 && n < sizeof show && m > 0 && m < sizeof after)
+        Sleep(static_cast<DWORD>(std::strtoul(after, nullptr, 10)));
     if (n > 0 && n < sizeof show)
         ShowRecord(" Marovent (stand-in client) received:\n" + record.substr(record.find("\nname=") + 1),
                    std::strtoul(show, nullptr, 10));

@@ -26,8 +26,11 @@ The player's roads, one after the other in one browser:
   (b) the client installed from before, no handler (every registration of
       the scheme and the launcher gone): the player runs the launcher, and
       the next press starts the client.
---focus-retry checks the page's focus retry alone (no Wine): it asks for one
-new link when the player comes back after an offer, and no more.
+After each press the page must say what the launcher reported (through the
+server's link state). --focus-retry checks the page alone (no Wine; the
+launcher's reports posted as a launcher posts them): its retry asks for one
+new link when the player comes back after an offer, and no more; a late
+report hides the offer; each report's text.
 
 Runs inside a Wine session: the environment of one (wine.env sourced), or
 --session DIR to start one of its own and stop it at the end. Fails unless
@@ -48,11 +51,16 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 import urllib.request
 from ctypes import POINTER, byref, c_char_p, c_int, c_uint, c_ulong, c_void_p
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SETTINGS_KEY = r"HKCU\Software\Quorsel\Marovent\OrvMain"
+# The page's texts, as far as the tests tell them apart.
+WHAT_TO_DO = "如果浏览器询问，请选择“打开”。"
+STARTED = "客户端已启动"
+PRESS_AGAIN = "请再按一次“开始游戏”。"
 BOX_CAPTION = "VOK 围棋"
 
 
@@ -78,6 +86,11 @@ def free_port():
         return s.getsockname()[1]
 
 
+# Xlib's own handler ends the process on any error, such as a window that
+# went away between the listing and the question about it: ignore them.
+X_ERRORS = ctypes.CFUNCTYPE(c_int, c_void_p, c_void_p)(lambda display, event: 0)
+
+
 def x_focus(pid):
     """Gives the X input focus to the top-level window of process pid that is
     on the screen, as a window manager does for a click on it (there is none
@@ -100,6 +113,8 @@ def x_focus(pid):
     x.XFree.argtypes = [c_void_p]
     x.XSync.argtypes = [c_void_p, c_int]
     x.XCloseDisplay.argtypes = [c_void_p]
+    x.XSetErrorHandler.argtypes = [c_void_p]
+    x.XSetErrorHandler(ctypes.cast(X_ERRORS, c_void_p))
     class Attributes(ctypes.Structure):
         _fields_ = [("x", c_int), ("y", c_int), ("width", c_int), ("height", c_int), ("border_width", c_int),
                     ("depth", c_int), ("visual", c_void_p), ("root", c_ulong), ("c_class", c_int),
@@ -235,18 +250,21 @@ class DevTools:
 
 class Chromium:
     """Debian's Chromium with a throw-away profile that lets the page's origin
-    open the scheme without asking (what "always allow" in its prompt stores)
-    and downloads into a folder without asking."""
+    open the scheme without asking (what "always allow" in its prompt stores;
+    ask: not, so it shows its own prompt as for a player's first time) and
+    downloads into a folder without asking."""
 
     name = "Chromium"
 
-    def __init__(self, args, env, work, origin, downloads):
+    def __init__(self, args, env, work, origin, downloads, ask=False):
         profile = os.path.join(work, "profile")
         os.makedirs(os.path.join(profile, "Default"))
+        preferences = {"download": {"default_directory": downloads, "prompt_for_download": False,
+                                    "directory_upgrade": True}}
+        if not ask:
+            preferences["protocol_handler"] = {"allowed_origin_protocol_pairs": {origin: {args.scheme: True}}}
         with open(os.path.join(profile, "Default", "Preferences"), "w") as f:
-            json.dump({"protocol_handler": {"allowed_origin_protocol_pairs": {origin: {args.scheme: True}}},
-                       "download": {"default_directory": downloads, "prompt_for_download": False,
-                                    "directory_upgrade": True}}, f)
+            json.dump(preferences, f)
         # As root Chromium runs only without its sandbox; --test-type keeps the
         # warning bar about that out of the pictures.
         sandbox = ["--no-sandbox", "--test-type"] if os.geteuid() == 0 else []
@@ -348,21 +366,19 @@ class Marionette:
 class Firefox:
     """Debian's firefox-esr with a throw-away profile whose own preferences
     (user.js) and handlers.json hand the scheme to the system's default
-    handler without asking, and that downloads into a folder without asking;
+    handler without asking (ask: not, so it shows its own prompt as for a
+    player's first time), and that downloads into a folder without asking;
     driven over Marionette."""
 
     name = "Firefox"
 
-    def __init__(self, args, env, work, origin, downloads):
+    def __init__(self, args, env, work, origin, downloads, ask=False):
         profile = os.path.join(work, "profile")
         os.makedirs(profile)
         port = free_port()
         scheme = args.scheme
         prefs = {
             "marionette.port": port,
-            "network.protocol-handler.external." + scheme: True,
-            "network.protocol-handler.warn-external." + scheme: False,
-            "security.external_protocol_requires_permission": False,
             "browser.download.folderList": 2,
             "browser.download.dir": downloads,
             "browser.download.useDownloadDir": True,
@@ -377,12 +393,20 @@ class Firefox:
             "app.update.disabledForTesting": True,
             "intl.locale.requested": "zh-CN",
         }
+        if ask:
+            # Marionette's recommended preferences fake the window's focus and
+            # take the prompt's button delay away: the browser as players have it.
+            prefs["remote.prefs.recommended"] = False
+        else:
+            prefs.update({"network.protocol-handler.external." + scheme: True,
+                          "network.protocol-handler.warn-external." + scheme: False,
+                          "security.external_protocol_requires_permission": False})
+            with open(os.path.join(profile, "handlers.json"), "w") as f:
+                json.dump({"defaultHandlersVersion": {}, "mimeTypes": {},
+                           "schemes": {scheme: {"action": 4, "ask": False}}}, f)  # 4: the system's default
         with open(os.path.join(profile, "user.js"), "w") as f:
             for name, value in prefs.items():
                 f.write("user_pref(%s, %s);\n" % (json.dumps(name), json.dumps(value)))
-        with open(os.path.join(profile, "handlers.json"), "w") as f:
-            json.dump({"defaultHandlersVersion": {}, "mimeTypes": {},
-                       "schemes": {scheme: {"action": 4, "ask": False}}}, f)  # 4: the system's default
         self.log = open(os.path.join(work, "firefox.log"), "w")
         self.process = subprocess.Popen([args.firefox, "--marionette", "--no-remote", "--profile", profile,
                                          "about:blank"], env=env, stdin=subprocess.DEVNULL, stdout=self.log,
@@ -461,6 +485,14 @@ with open(%(received)r, "a") as f:
     f.write(link + "\n")
 if not %(prefix)r:
     sys.exit(0)
+try:
+    with open(%(received)r + ".env") as f:  # what the case at hand gives the programs
+        for line in f:
+            name, _, value = line.rstrip("\n").partition("=")
+            if name:
+                os.environ[name] = value
+except FileNotFoundError:
+    pass
 os.environ["WINEPREFIX"] = %(prefix)r
 if %(tmpdir)r:
     os.environ["TMPDIR"] = %(tmpdir)r  # Wine finds its server through it: the session's
@@ -518,6 +550,8 @@ if command:
 
 
 class Road:
+    name = "browser-road"
+
     def __init__(self, args, work):
         self.args = args
         self.work = work
@@ -579,26 +613,33 @@ class Road:
                         os.path.join(signing, "key.pem"), "-h", "sha256", "-n", "VOK 围棋", "-in",
                         os.path.join(self.bin, "VantorimaLaunch.exe"), "-out", self.launcher],
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, check=True)
-        port_file = os.path.join(self.work, "port")
+        self.site = root
         a = self.args
-        command = [sys.executable, os.path.join(TOP, "testbed", "update_server.py"), "--root", root,
-                   "--port", str(a.port), "--port-file", port_file, "--lifetime", "900", "--idle", "0",
-                   "--verbose", "--link-tool", a.link_tool, "--link-key", a.link_key, "--link-id", a.id,
-                   "--link-pass", a.password, "--link-join-key", a.join_key, "--link-server", a.server]
-        if a.tls_port is not None:  # the installer over https://localhost, the page over plain http
-            command += ["--tls-port", str(a.tls_port), "--tls", os.path.join(a.test_signing, "tls.pem"),
-                        os.path.join(a.test_signing, "tls.key")]
         self.server_log = os.path.join(self.work, "server.log")
-        self.server = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=open(self.server_log, "w"),
-                                       stderr=subprocess.STDOUT, start_new_session=True)
-        if not wait_for(10, lambda: os.path.exists(port_file) or self.server.poll() is not None) or \
-                self.server.poll() is not None:
-            raise RuntimeError("the page's server did not start (port %d taken?)" % a.port)
-        with open(port_file) as f:
-            self.origin = "http://127.0.0.1:%d" % int(f.read())
+        self.server, self.origin = self.start_server("", a.port, self.server_log)
         self.url = self.origin + "/login.html"
         if a.slow:
             urllib.request.urlopen(self.origin + "/~set/~slow=" + a.slow + "/").read()
+
+    def start_server(self, name, port, log, *options):
+        """A server of the site that signs links; its process and origin."""
+        port_file = os.path.join(self.work, name + "port")
+        a = self.args
+        command = [sys.executable, os.path.join(TOP, "testbed", "update_server.py"), "--root", self.site,
+                   "--port", str(port), "--port-file", port_file, "--lifetime", "900", "--idle", "0",
+                   "--verbose", "--link-tool", a.link_tool, "--link-key", a.link_key, "--link-id", a.id,
+                   "--link-pass", a.password, "--link-join-key", a.join_key, "--link-server", a.server]
+        command += list(options)
+        if a.tls_port is not None and not name:  # the installer over https://localhost, the page over plain http
+            command += ["--tls-port", str(a.tls_port), "--tls", os.path.join(a.test_signing, "tls.pem"),
+                        os.path.join(a.test_signing, "tls.key")]
+        server = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=open(log, "w"),
+                                  stderr=subprocess.STDOUT, start_new_session=True)
+        if not wait_for(10, lambda: os.path.exists(port_file) or server.poll() is not None) or \
+                server.poll() is not None:
+            raise RuntimeError("the page's server did not start (port %d taken?)" % port)
+        with open(port_file) as f:
+            return server, "http://127.0.0.1:%d" % int(f.read())
 
     def links_asked(self):
         """How many links the page asked its server for."""
@@ -638,8 +679,8 @@ class Road:
             raise RuntimeError("xdg-mime did not make %s the default (%r)" % (entry, found))
         return env
 
-    def start_browser(self, env):
-        self.browser = BROWSERS[self.args.browser](self.args, env, self.work, self.origin, self.downloads)
+    def start_browser(self, env, ask=False):
+        self.browser = BROWSERS[self.args.browser](self.args, env, self.work, self.origin, self.downloads, ask)
         self.browser.open(self.url)
         say("%s shows %s" % (self.browser.version, self.url))
 
@@ -667,31 +708,53 @@ class Road:
     def offered(self):
         return self.browser.evaluate("!document.getElementById('offer').hidden")
 
-    def expect_the_page_saw_the_link_taken(self):
-        """Chromium loses the focus to the program's window. Firefox under
-        Xvfb sees the program only when Wine raises its desktop window over
-        it, which Wine does not always do where no window manager runs: there
-        the page's own judgement is told, not checked."""
-        saw = self.page_saw_the_link_taken()
-        if self.args.browser == "firefox" and not saw:
-            say("note: the page did not see the link taken (no window manager to hand the focus over)")
-            return
-        self.expect(saw, "the page saw that a program took the link")
+    def status(self):
+        return self.browser.evaluate("document.getElementById('status').textContent")
 
-    def page_saw_the_link_taken(self):
-        """Once the page has waited for the link to be taken: whether it saw
-        it go (the browser lost focus to the program) rather than offering
-        the launcher."""
-        if not wait_for(10, lambda: self.browser.evaluate("!document.getElementById('play').disabled")):
+    def says(self, start):
+        """Whether the page's status line starts with start."""
+        return (self.status() or "").startswith(start)
+
+    def expect_the_page_saw_the_link_taken(self, seconds=20):
+        """The launcher's report reached the page through the service."""
+        self.expect(wait_for(seconds, lambda: self.says(STARTED)),
+                    "the page says the client started: %s" % self.status())
+        self.expect(self.browser.evaluate("document.getElementById('offer').hidden"), "and offers nothing")
+
+    def click(self, element_id):
+        self.browser.click(element_id)
+
+    def client_runs(self):
+        """Whether a stand-in client of this session's prefix runs (Wine's
+        processes carry the Windows program's path as their command line)."""
+        prefix = os.environ.get("WINEPREFIX")
+        if not prefix:
             return False
-        return self.browser.evaluate("document.getElementById('offer').hidden")
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    if b"marovent.exe" not in f.read().lower():
+                        continue
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if ("WINEPREFIX=" + prefix).encode() in f.read().split(b"\0"):
+                        return True
+            except OSError:
+                pass
+        return False
+
+    def wait_for_the_game_to_end(self):
+        """A player presses play once the last game is over: while the
+        account's client runs, a link only brings it to the front."""
+        if not wait_for(30, lambda: not self.client_runs()):
+            raise RuntimeError("the stand-in client does not end")
 
     def click_play(self):
         if not wait_for(10, lambda: self.browser.evaluate("!document.getElementById('play').disabled")):
             raise RuntimeError("the play button stays disabled")
+        self.wait_for_the_game_to_end()
         links = self.links_received()
         self.browser.come_back()  # a player's click brings the window to the front
-        self.browser.click("play")
+        self.click("play")
         return links
 
     def links_received(self):
@@ -719,7 +782,8 @@ class Road:
         sent = self.links_received()[len(before):]
         self.expect(sent and sent[0].startswith(self.args.scheme + ":launch?v=1&") and "&sig=" in sent[0],
                     "the link is a signed %s:launch link" % self.args.scheme)
-        self.expect(wait_for(10, self.offered), "nothing took the link: the page offers the launcher")
+        self.expect(self.says(WHAT_TO_DO), "the page says what to do: %s" % self.status())
+        self.expect(wait_for(20, self.offered), "nothing took the link: the page offers the launcher")
         hrefs = self.browser.evaluate("[document.getElementById('launcher').href,"
                                       " document.getElementById('installer').href]")
         self.expect(hrefs == [self.origin + "/service/VantorimaLaunch.exe", self.origin + "/service/VokWeiqi.exe"],
@@ -729,7 +793,7 @@ class Road:
         """The player clicks the offer's link; the browser downloads it."""
         for name in os.listdir(self.downloads):
             os.remove(os.path.join(self.downloads, name))
-        self.browser.click("launcher")
+        self.click("launcher")
         with open(self.launcher, "rb") as f:
             served = f.read()
 
@@ -825,23 +889,26 @@ class Road:
         say("road (a): nothing installed")
         started = time.monotonic()
         before = self.click_play()
+        if self.shots:
+            wait_for(5, lambda: self.says(WHAT_TO_DO))
+            self.shot("demo-5-%s-what-to-do" % a.browser, "after a press: what to do while the page waits")
         self.expect_the_offer(before)
         self.expect(self.links_asked() == 1, "one press, one link asked for")
-        self.shot("demo-5-%s-offer" % a.browser, "nothing took the link: the page offers the launcher")
+        self.shot("demo-6-%s-offer" % a.browser, "nothing took the link: the page offers the launcher")
         path = self.download_the_launcher()
         before = self.links_received()
         self.browser.leave()
-        self.run_the_launcher(path, shot="demo-6-launcher-box" if a.browser == "chromium" else None)
+        self.run_the_launcher(path, shot="demo-7-launcher-box" if a.browser == "chromium" else None)
         # (A browser may take its focus back by itself when the box goes.)
         self.browser.come_back()
-        self.expect(wait_for(10, lambda: len(self.links_received()) > len(before)),
+        self.expect(wait_for(15, lambda: len(self.links_received()) > len(before)),
                     "back on the page: the page asked for a new link by itself and opened it")
         self.expect(self.links_asked() == 2, "the focus retry asked for one link")
         if self.shots:
             # The update dialog that the link opened, mid-download (slowed).
             wait_for(30, lambda: any(line.startswith("link :") for line in self.trace_lines()))
             time.sleep(2.5)
-            self.shot("demo-7-link-update-dialog", "the update dialog that the link opened", browser_aside=True)
+            self.shot("demo-8-link-update-dialog", "the update dialog that the link opened", browser_aside=True)
         installed = wait_for(90 if a.slow else 45, lambda: self.record(self.installer_record))
         self.expect(installed and "installed=yes" in installed,
                     "the update dialog started the installer; it installed the client")
@@ -853,7 +920,7 @@ class Road:
         self.expect_the_client(workdir)
         if self.shots:
             time.sleep(1.5)
-            self.shot("demo-8-link-client-started", "the client that the launcher started after the install",
+            self.shot("demo-9-link-client-started", "the client that the launcher started after the install",
                       browser_aside=True)
         server = self.registry_value(SETTINGS_KEY, "LoginSERV")
         if a.server:
@@ -870,6 +937,7 @@ class Road:
         self.expect(wait_for(10, lambda: len(self.links_received()) > len(before)), "the link went to Wine")
         self.expect_the_client(workdir)
         self.expect_the_page_saw_the_link_taken()
+        self.shot("demo-10-%s-started" % a.browser, "the launcher reported the client started: the page says so")
         self.timed("road (c)", started)
 
         say("road (b): the client installed from before, no handler")
@@ -894,8 +962,16 @@ class Road:
         say("times in %s: %s" % (self.browser.name, ", ".join(self.times)))
         return not self.failures
 
+    def report(self, link, outcome):
+        """What a launcher that took link tells the service."""
+        nonce = urllib.parse.parse_qs(urllib.parse.urlsplit(link).query)["nonce"][0]
+        body = urllib.parse.urlencode({"nonce": nonce, "outcome": outcome, "version": "1.0.0.0"}).encode()
+        urllib.request.urlopen(urllib.request.Request(self.origin + "/link/report", body)).read()
+
     def run_focus_retry(self):
-        """The page's focus retry alone, without Wine: nothing takes a link."""
+        """The page's focus retry and its texts for the launcher's reports,
+        without Wine: nothing takes a link; a case's report is posted as the
+        launcher posts it."""
         self.serve()
         env = self.desktop(wine=False)
         self.start_browser(env)
@@ -906,21 +982,40 @@ class Road:
         time.sleep(0.5)
         self.expect(self.links_asked() == 1, "leaving the page asks for nothing")
         self.browser.come_back()
-        self.expect(wait_for(5, lambda: self.links_asked() == 2), "coming back asks for a new link")
-        self.expect(wait_for(10, self.offered), "nothing took it either: the page offers the launcher again")
+        self.expect(wait_for(8, lambda: self.links_asked() == 2), "coming back asks for a new link (after a moment)")
+        self.expect(wait_for(15, lambda: self.says(PRESS_AGAIN)) and not self.offered(),
+                    "nothing took it either: the page asks for a press instead of offering again: %s"
+                    % self.status())
         for _ in range(2):
             self.browser.leave()
             time.sleep(0.5)
             self.browser.come_back()
-        time.sleep(3)
+        time.sleep(4)
         self.expect(self.links_asked() == 2, "coming back again asks for nothing more (once, not in a loop)")
+
+        # A report after the offer hides it and disarms the retry.
         before = self.click_play()
-        self.expect(wait_for(5, lambda: self.links_asked() == 3), "a press asks again")
-        self.expect(wait_for(10, self.offered), "and offers the launcher again")
+        self.expect(wait_for(20, self.offered), "a press that nothing took: the offer again")
+        self.report(self.links_received()[-1], "started")
+        self.expect(wait_for(3, lambda: self.says(STARTED)) and not self.offered(),
+                    "a late report: the page says started, the offer is gone")
         self.browser.leave()
         time.sleep(0.5)
         self.browser.come_back()
-        self.expect(wait_for(5, lambda: self.links_asked() == 4), "an offer after a press arms the retry again")
+        time.sleep(4)
+        self.expect(self.links_asked() == 3, "coming back after the late report asks for nothing")
+
+        # What the page says for each report (one that it does not know is a refusal).
+        for outcome, text in (("installing", "正在安装客户端"), ("started", STARTED),
+                              ("refused:expired", "链接已过期。请检查电脑的日期和时间"),
+                              ("refused:running", "游戏已经打开了"), ("refused:declined", "你没有同意以这个帐号登录"),
+                              ("refused:later", "启动器没有接受这个链接"), ("failed", "客户端未能启动")):
+            if outcome != "started":  # (installing goes on: its link's next report)
+                before = self.click_play()
+                if not wait_for(5, lambda: len(self.links_received()) > len(before)):
+                    raise RuntimeError("the press opened no link")
+            self.report(self.links_received()[-1], outcome)
+            self.expect(wait_for(3, lambda: self.says(text)), "%s: the page says %s" % (outcome, self.status()))
         return not self.failures
 
     def close(self):
@@ -936,10 +1031,11 @@ class Road:
             if os.path.exists(path):
                 with open(path, "rb") as f:
                     text = f.read().decode("gbk", errors="replace")
-                say("%s:\n    %s" % (name, "\n    ".join(text.splitlines()[-30:])))
+                lines = [line for line in text.splitlines() if "GET /link/state?" not in line]  # the page's polls
+                say("%s:\n    %s" % (name, "\n    ".join(lines[-30:])))
         if os.environ.get("DISPLAY"):
             path = os.path.join(self.args.failure_shots or self.work,
-                                "browser-road-%s-failure.png" % self.args.browser)
+                                "%s-%s-failure.png" % (self.name, self.args.browser))
             subprocess.run(["import", "-window", "root", path], check=False)
             say("screenshot of the failure: " + path)
 
@@ -967,8 +1063,8 @@ def start_xvfb():
     return xvfb
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+def main(road_class=None, description=None):
+    parser = argparse.ArgumentParser(description=(description or __doc__).split("\n\n")[0])
     parser.add_argument("--browser", choices=sorted(BROWSERS), default="chromium")
     parser.add_argument("--focus-retry", action="store_true",
                         help="check the page's focus retry alone, on an X server of its own, without Wine")
@@ -1015,7 +1111,7 @@ def main():
         os.environ.update(session_environment(os.path.abspath(args.session),
                                               os.path.join(args.test_signing, "root.pem")))
     work = tempfile.mkdtemp(prefix="browser-road-")  # no blanks: the desktop entry's Exec splits at them
-    road = Road(args, work)
+    road = (road_class or Road)(args, work)
     ok = False
     try:
         ok = road.run_focus_retry() if args.focus_retry else road.run()

@@ -15,13 +15,17 @@
 # client and its registration removed, the same page in Debian's Chromium,
 # whose play button opens a link signed by the server (POST /link), the
 # player's road from nothing:
-#   0. nothing registered for the link's scheme: the page offers the launcher;
+#   0. a press: the page says what to do while it waits for the launcher's
+#      report; nothing is registered for the link's scheme, so none comes, and
+#      after 10 s the page offers the launcher;
 #   1. the launcher downloaded from the offer and run: its box says it is
 #      ready; back on the page, the page asks for a new link by itself and the
 #      launcher's update dialog downloads and starts the installer, which
-#      installs the client; the launcher starts the client.
-# Then (not pictured) one press starts the client, and the launcher alone
-# makes a client without a handler start.
+#      installs the client; the launcher starts the client;
+#   2. one press starts the client, and the page says so (the launcher's
+#      report, through the server).
+# Then (not pictured) the launcher alone makes a client without a handler
+# start.
 # Screenshots of each step go to build/artifacts/.
 #
 #   demo.sh [--check]   --check: also fail unless the client got what the page gave
