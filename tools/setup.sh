@@ -11,7 +11,7 @@ set -eu
 
 packages="g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine32:i386 wine64 xvfb xauth x11-utils
 locales fonts-wqy-zenhei googletest imagemagick gcab osslsigncode openssl libssl-dev clang libclang-rt-14-dev clang-format-14
-python3 cmake make chromium firefox-esr xdg-utils openbox xdotool dbus"
+python3 cmake make chromium firefox-esr xdg-utils openbox xdotool dbus python3-cryptography nodejs"
 
 missing=""
 for p in $packages; do
