@@ -41,6 +41,29 @@ def check_vectors(tool, document, public):
             print(f"FAIL {vector['name']}: got {verdict!r} (exit {code}), expected {vector['verdict']!r} "
                   f"(exit {expected_code}) {err}")
     print(f"{len(document['vectors']) - failures} of {len(document['vectors'])} vectors give their verdict")
+
+    # The keys: any one of those named; without --public, the build's own
+    # (never the vectors' key); a file that holds no public key is no key.
+    valid = next(v for v in document["vectors"] if v["verdict"] == "valid")
+    clock = ["--now", str(valid["now"]), "--max-age", str(document["max_age"])]
+    other = os.path.join(os.path.dirname(public), "other-pub.pem")
+    subprocess.run(f"openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 | openssl pkey -pubout -out {other}",
+                   shell=True, check=True, capture_output=True)
+    private = os.path.join(os.path.dirname(public), "vectors-key.pem")
+    runs = [
+        ([tool, "verify", "--public", other, "--public", public, *clock, valid["link"]], "valid", 0),
+        ([tool, "verify", "--public", other, *clock, valid["link"]], "signature does not verify", 1),
+        ([tool, "verify", *clock, valid["link"]], "signature does not verify", 1),
+        ([tool, "verify", "--public", private, *clock, valid["link"]], "", 2),
+        ([tool, "verify", "--public", public, "--now", "soon", valid["link"]], "", 64),
+        ([tool, "verify", "--public", public, valid["link"], "extra"], "", 64),
+    ]
+    for command, expected, expected_code in runs:
+        run = subprocess.run(command, capture_output=True, text=True, timeout=30)
+        if run.stdout.strip() != expected or run.returncode != expected_code:
+            failures += 1
+            print(f"FAIL {' '.join(command[1:-1])}: got {run.stdout.strip()!r} (exit {run.returncode}), expected "
+                  f"{expected!r} (exit {expected_code})")
     return failures == 0
 
 
