@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
