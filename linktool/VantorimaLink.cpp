@@ -2,7 +2,8 @@
 //
 //   vantorima-link keygen PRIVATE.pem PUBLIC.pem
 //   vantorima-link sign --private PRIVATE.pem --id ID --pass - [--join-key KEY] [--server SERVER]
-//                       [--ttl SECONDS]
+//                       [--ttl SECONDS] [--v N]
+//   vantorima-link verify [--public PUBLIC.pem]... [--now UNIXTIME] [--max-age SECONDS] LINK|-
 //
 // --pass - reads the password (or token) from standard input, its one line
 // without the line end; a --pass value on the command line would show in
@@ -10,8 +11,14 @@
 // keygen writes a new P-256 key pair (the private key readable by its owner
 // only); the public file goes into the handler's build (VANTORIMA_LINK_KEYS).
 // sign prints one link, valid for --ttl seconds (default 120) with a fresh
-// random nonce. A link that the handler would refuse (a value too long, a
-// blank in the name, ...) is not printed: the reason goes to stderr, exit 2.
+// random nonce, of version --v (default 1). A link that the handler would
+// refuse (a value too long, a blank in the name, ...) is not printed: the
+// reason goes to stderr, exit 2.
+// verify prints the launcher's own verdict on a link (the reader, signature
+// and freshness of link/SignedLink.h): "valid" (exit 0) or the reason that
+// the launcher traces as "link refused: <reason>" (exit 1), so that a signer
+// in any language can be checked against ours. The nonce ledger is not
+// consulted: a link verifies as often as it is asked about.
 #include <openssl/ecdsa.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -19,6 +26,8 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,8 +35,10 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "BuildConfig.h"
+#include "LinkKeys.h"
 #include "link/OpenSslOwner.h"
 #include "link/SignedLink.h"
 
@@ -39,14 +50,25 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 constexpr long long kDefaultTtl = 120;
+// What the reader takes for v: up to 9 digits; the build's setting is 1 to 999.
+constexpr long long kMaxVersion = 999;
 
 int Usage()
 {
     std::fputs("usage: vantorima-link keygen PRIVATE.pem PUBLIC.pem\n"
                "       vantorima-link sign --private PRIVATE.pem --id ID --pass - [--join-key KEY]\n"
-               "                           [--server SERVER] [--ttl SECONDS]\n"
+               "                           [--server SERVER] [--ttl SECONDS] [--v N]\n"
+               "       vantorima-link verify [--public PUBLIC.pem]... [--now UNIXTIME] [--max-age SECONDS] LINK|-\n"
                "--pass - reads the password from standard input (one line). --pass VALUE works too, for\n"
-               "tests only: a value on the command line shows in every process list.\n",
+               "tests only: a value on the command line shows in every process list.\n"
+               "--v N writes v=N (default 1): a launcher that reads only lower versions renews itself on it.\n"
+               "verify prints the launcher's verdict: \"valid\" (exit 0), or the reason it traces as\n"
+               "\"link refused: <reason>\" (exit 1; \"newer version\": genuine and fresh, and a launcher of\n"
+               "this build renews itself on it). Each --public names a key that may sign (default: the\n"
+               "keys compiled in, VANTORIMA_LINK_KEYS); --now the clock in Unix seconds (default: now);\n"
+               "--max-age how far exp may lie ahead (default: the build's VANTORIMA_LINK_MAX_AGE).\n"
+               "LINK - reads the link from standard input (one line). Not checked: the launcher's nonce\n"
+               "ledger (whether the link was used before) and the ANSI code page of the player's system.\n",
                stderr);
     return 64;
 }
@@ -174,6 +196,16 @@ bool ReadPassword(std::string& password)
     return password.find('\n') == std::string::npos;
 }
 
+// A decimal number from low to high; false for anything else.
+bool ReadNumber(const std::string& text, long long low, long long high, long long& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtoll(text.c_str(), &end, 10);
+    return !text.empty() && !std::isspace(static_cast<unsigned char>(text[0])) && !*end && errno == 0 && out >= low &&
+        out <= high;
+}
+
 int SignLink(std::map<std::string, std::string> options)
 {
     const auto option = [&](const char* name) {
@@ -186,14 +218,14 @@ int SignLink(std::map<std::string, std::string> options)
         return Fail("--pass -: standard input holds no password of one line");
     long long ttl = kDefaultTtl;
     if (options.count("--ttl")) {
-        const std::string text = option("--ttl");
-        char* end = nullptr;
-        errno = 0;
-        ttl = std::strtoll(text.c_str(), &end, 10);
-        if (text.empty() || *end || errno || ttl < 1 || ttl > VANTORIMA_LINK_MAX_AGE)
+        if (!ReadNumber(option("--ttl"), 1, VANTORIMA_LINK_MAX_AGE, ttl))
             return Fail("--ttl takes 1 to " + std::to_string(VANTORIMA_LINK_MAX_AGE) +
                         " seconds (the handler refuses a link valid for longer)");
     }
+
+    long long version = 1;
+    if (options.count("--v") && !ReadNumber(option("--v"), 1, kMaxVersion, version))
+        return Fail("--v takes a link version, 1 to " + std::to_string(kMaxVersion));
 
     PkeyPtr key;
     {
@@ -215,20 +247,40 @@ int SignLink(std::map<std::string, std::string> options)
         nonceHex += two;
     }
     const long long now = static_cast<long long>(std::time(nullptr));
-    std::string link = std::string(VANTORIMA_URL_SCHEME) + ":launch?v=1&id=" + PercentEncode(option("--id")) +
-        "&pass=" + PercentEncode(option("--pass")) + "&key=" + PercentEncode(option("--join-key")) +
-        "&server=" + PercentEncode(option("--server")) + "&exp=" + std::to_string(now + ttl) + "&nonce=" + nonceHex;
-    unsigned char rs[64];
-    if (!Sign(key.get(), link, rs))
+    const auto signedLink = [&](long long v, std::string& link) {
+        link = std::string(VANTORIMA_URL_SCHEME) + ":launch?v=" + std::to_string(v) +
+            "&id=" + PercentEncode(option("--id")) + "&pass=" + PercentEncode(option("--pass")) +
+            "&key=" + PercentEncode(option("--join-key")) + "&server=" + PercentEncode(option("--server")) +
+            "&exp=" + std::to_string(now + ttl) + "&nonce=" + nonceHex;
+        unsigned char rs[64];
+        if (!Sign(key.get(), link, rs))
+            return false;
+        link += "&sig=" + Base64Url(rs, sizeof rs);
+        return true;
+    };
+    std::string link;
+    if (!signedLink(version, link))
         return Fail("signing failed");
-    link += "&sig=" + Base64Url(rs, sizeof rs);
 
     // What the handler does with it, with this key: a value it would refuse
     // is the service's mistake, better seen here than by the player.
     LinkPublicKey xy;
     if (!PublicXY(key.get(), xy))
         return Fail("cannot read the public key");
-    const CheckedLink checked = CheckLinkWith(link, now, &xy, 1, VANTORIMA_LINK_MAX_AGE);
+    CheckedLink checked = CheckLinkWith(link, now, &xy, 1, VANTORIMA_LINK_MAX_AGE);
+    if (checked.newerVersion) {
+        // A version above what this build reads: its reader checks only the
+        // signature, exp and nonce. The values are written as in version 1,
+        // so they are checked there.
+        std::string first;
+        if (!signedLink(1, first))
+            return Fail("signing failed");
+        checked = CheckLinkWith(first, now, &xy, 1, VANTORIMA_LINK_MAX_AGE);
+        if (checked.ok)
+            std::fprintf(stderr,
+                         "vantorima-link: v=%lld is newer than this build's launcher reads: it renews itself on it\n",
+                         version);
+    }
     if (!checked.ok) {
         std::fprintf(stderr, "vantorima-link: the handler would refuse this link: %s\n", checked.why.c_str());
         return 2;
@@ -237,12 +289,79 @@ int SignLink(std::map<std::string, std::string> options)
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+// X || Y of the P-256 public key in a PEM file.
+bool ReadPublicKey(const std::string& path, LinkPublicKey& xy)
+{
+    FilePtr file(std::fopen(path.c_str(), "r"));
+    if (!file)
+        return false;
+    const PkeyPtr key(PEM_read_PUBKEY(file.get(), nullptr, nullptr, nullptr));
+    return key && IsP256(key.get()) && PublicXY(key.get(), xy);
+}
+
+// The launcher's verdict: exit 0 for a link it would act on, 1 for a refusal
+// (its reason on stdout either way), 2 for a key that cannot be read, 64 for
+// a bad command line.
+int VerifyLink(int argc, char** argv)
+{
+    std::vector<LinkPublicKey> keys;
+    long long now = static_cast<long long>(std::time(nullptr));
+    long long maxAge = VANTORIMA_LINK_MAX_AGE;
+    bool nowSeen = false, maxAgeSeen = false;
+    int at = 2;
+    for (; at + 1 < argc && std::strncmp(argv[at], "--", 2) == 0; at += 2) {
+        const std::string name = argv[at], value = argv[at + 1];
+        if (name == "--public") {
+            LinkPublicKey xy;
+            if (!ReadPublicKey(value, xy)) {
+                std::fprintf(stderr, "vantorima-link: %s holds no P-256 public key in PEM\n", value.c_str());
+                return 2;
+            }
+            keys.push_back(xy);
+        } else if (name == "--now" && !nowSeen) {
+            nowSeen = true;
+            if (!ReadNumber(value, 0, 99999999999LL, now))
+                return Usage();
+        } else if (name == "--max-age" && !maxAgeSeen) {
+            maxAgeSeen = true;
+            if (!ReadNumber(value, 1, 999999, maxAge))
+                return Usage();
+        } else {
+            return Usage();
+        }
+    }
+    if (at + 1 != argc)
+        return Usage();
+    std::string link = argv[at];
+    if (link == "-") {
+        // One line, at most a byte more than the reader takes, so that a
+        // longer one is still refused as too long.
+        std::string line(kMaxLinkChars + 3, '\0');
+        const size_t length = std::fread(&line[0], 1, line.size(), stdin);
+        if (std::ferror(stdin))
+            return Fail("cannot read the link from standard input");
+        link.assign(line, 0, length);
+        if (!link.empty() && link.back() == '\n')
+            link.pop_back();
+        if (!link.empty() && link.back() == '\r')
+            link.pop_back();
+    }
+    const CheckedLink checked = keys.empty() ? CheckLinkWith(link, now, kLinkKeys, kLinkKeyCount, maxAge)
+                                             : CheckLinkWith(link, now, keys.data(), keys.size(), maxAge);
+    std::printf("%s\n", checked.ok ? "valid" : checked.why.c_str());
+    if (std::fflush(stdout) != 0)
+        return 1;
+    return checked.ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc == 4 && std::strcmp(argv[1], "keygen") == 0)
         return Keygen(argv[2], argv[3]);
+    if (argc >= 2 && std::strcmp(argv[1], "verify") == 0)
+        return VerifyLink(argc, argv);
     if (argc < 2 || std::strcmp(argv[1], "sign") != 0)
         return Usage();
     std::map<std::string, std::string> options;
@@ -250,7 +369,7 @@ int main(int argc, char** argv)
         const std::string name = argv[i];
         if (i + 1 >= argc || options.count(name) ||
             (name != "--private" && name != "--id" && name != "--pass" && name != "--join-key" && name != "--server" &&
-             name != "--ttl"))
+             name != "--ttl" && name != "--v"))
             return Usage();
         options[name] = argv[i + 1];
     }

@@ -6,12 +6,14 @@
 # (firefox-esr) with xdg-utils for the tests of the page's link door in real
 # browsers, and a small window manager (openbox), xdotool and a D-Bus session
 # (dbus-run-session) for the tests that answer the browsers' own prompts as a
-# player does. Does nothing when everything is already there.
+# player does, and Python's cryptography (Debian's, for /usr/bin/python3) and
+# Node.js for the tests of the reference link signers (docs/examples/). Does
+# nothing when everything is already there.
 set -eu
 
 packages="g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine32:i386 wine64 xvfb xauth x11-utils
 locales fonts-wqy-zenhei googletest imagemagick gcab osslsigncode openssl libssl-dev clang libclang-rt-14-dev clang-format-14
-python3 cmake make chromium firefox-esr xdg-utils openbox xdotool dbus"
+python3 cmake make chromium firefox-esr xdg-utils openbox xdotool dbus python3-cryptography nodejs"
 
 missing=""
 for p in $packages; do

@@ -375,6 +375,11 @@ TEST_F(SignedLink, ToolSignsWhatTheHandlerTakes)
     // What the handler would refuse is not printed at all.
     EXPECT_EQ(Shell(tool + " sign --private " + key + " --id 'a b' --pass x 2>/dev/null; echo rc=$?"), "rc=2");
     EXPECT_EQ(Shell(tool + " sign --private " + key + " --id a --pass x --ttl 301 2>/dev/null; echo rc=$?"), "rc=1");
+    for (const char* version : {"0", "1000", "2x", ""})
+        EXPECT_EQ(
+            Shell(tool + " sign --private " + key + " --id a --pass x --v '" + version + "' 2>/dev/null; echo rc=$?"),
+            "rc=1")
+            << version;
 }
 
 // After the conversion to the ANSI code page the rule holds again; double-byte

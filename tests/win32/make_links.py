@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Signs fresh links for the link handler's tests, then runs the test.
 
-    make_links.py --key LINK-KEY.pem --scheme SCHEME [--bench N] -- COMMAND...
+    make_links.py --key LINK-KEY.pem --scheme SCHEME [--link-tool TOOL] [--bench N] -- COMMAND...
 
 Writes name=link lines to a temporary file, names it in VANTORIMA_TEST_LINKS
 and runs COMMAND (the test under Wine) with it: every run gets new nonces and
@@ -9,7 +9,10 @@ an exp a few minutes ahead, as the service would give. --bench N adds N links
 bench_0... for bench_handler. Signs with openssl as a
 service in any language could: ECDSA P-256 over SHA-256 of the bytes up to
 "&sig=", r||s in base64url without padding. A second key, made here, signs
-the link of a key that the handler does not know.
+the link of a key that the handler does not know. With --link-tool, the
+service's own tool (build/host's vantorima-link) signs the link of the next
+format, "next", with `sign --v 2`, as a service would during a launcher's
+rollout.
 """
 import base64
 import os
@@ -50,6 +53,17 @@ def link(signer, scheme, exp, **values):
     return f"{text}&sig={sign(signer, text)}"
 
 
+def tool_link(tool, key, scheme, ttl, version, player_id, password):
+    """A link that TOOL signs (the password on its standard input)."""
+    run = subprocess.run([tool, "sign", "--private", key, "--id", player_id, "--pass", "-", "--ttl", str(ttl),
+                          "--v", str(version)], input=password.encode(), capture_output=True)
+    made = run.stdout.decode().strip()
+    if run.returncode != 0 or not made.lower().startswith(f"{scheme.lower()}:launch?v={version}&"):
+        sys.exit(f"make_links: {tool} signed no link of {scheme}, v={version} (build/host with the same "
+                 f"VANTORIMA_URL_SCHEME first: tools/build.sh): {run.stderr.decode().strip()} {made}")
+    return made
+
+
 def main():
     args = sys.argv[1:]
     split = args.index("--")
@@ -75,7 +89,8 @@ def main():
             "switch_no": link(key, scheme, soon, id="mallory", **{"pass": token}),
             "switch_yes": link(key, scheme, soon, id="mallory", **{"pass": token}),
             # A newer format: renews the launcher (v2: the next launcher reads it; v3: nobody here does).
-            "next": link(key, scheme, soon, v="2", id="player", **{"pass": token}),
+            "next": (tool_link(opts["--link-tool"], key, scheme, soon - now, 2, "player", token)
+                     if "--link-tool" in opts else link(key, scheme, soon, v="2", id="player", **{"pass": token})),
             "next_stranger": link(stranger, scheme, soon, v="2", id="player"),
             "next_expired": link(key, scheme, now - 5, v="2", id="player", **{"pass": token}),
             "beyond": link(key, scheme, soon, v="3", id="player", extra="a parameter of its own"),
