@@ -156,19 +156,20 @@ void MakeFolders()
     }
 }
 
-bool FindFiles()
+bool FindBase(wchar_t* base)
 {
     g_nt = static_cast<LONG>(GetVersion()) >= 0;
-    wchar_t base[MAX_PATH];
     if (g_nt) {
         g_low = LowIntegrity();
-        if (!(g_low && LocalLowFolder(base)) && !LocalFolderNt(base))
-            return false;
-    } else {
-        char baseA[MAX_PATH];
-        if (!LocalFolder9x(baseA) || !MultiByteToWideChar(CP_ACP, 0, baseA, -1, base, MAX_PATH))
-            return false;
+        return (g_low && LocalLowFolder(base)) || LocalFolderNt(base);
     }
+    char baseA[MAX_PATH];
+    return LocalFolder9x(baseA) && MultiByteToWideChar(CP_ACP, 0, baseA, -1, base, MAX_PATH);
+}
+
+// The files' names under base\Vantorima\Logs.
+bool NameFiles(wchar_t* base)
+{
     const int n = lstrlenW(base);
     if (n > 0 && base[n - 1] == L'\\')
         base[n - 1] = L'\0';
@@ -176,8 +177,8 @@ bool FindFiles()
         !Join(g_oldLog, g_folder, kOldLogName))
         return false;
     if (!g_nt) {
-        for (auto [wide, ansi] : {std::pair<const wchar_t*, char*>{g_folder, g_folderA}, {g_log, g_logA},
-                                  {g_oldLog, g_oldLogA}}) {
+        for (auto [wide, ansi] :
+             {std::pair<const wchar_t*, char*>{g_folder, g_folderA}, {g_log, g_logA}, {g_oldLog, g_oldLogA}}) {
             if (!WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, MAX_PATH, nullptr, nullptr))
                 return false;
         }
@@ -190,7 +191,8 @@ bool Found()
 {
     LONG state = g_state;
     if (state == kUnknown && InterlockedCompareExchange(&g_state, kFinding, kUnknown) == kUnknown) {
-        state = FindFiles() ? kFound : kNone;
+        wchar_t base[MAX_PATH];
+        state = FindBase(base) && NameFiles(base) ? kFound : kNone;
         InterlockedExchange(&g_state, state);
     }
     // Another thread is finding them: a moment at most, once.
@@ -223,19 +225,40 @@ ULONGLONG SizeByName()
     return ok ? (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow : 0;
 }
 
+// The mutex of the log's rotation (and, on Windows 9x, of every line), or
+// null when it cannot be had in time (another user's of the same name, a
+// system that refuses it).
+HANDLE LockLog()
+{
+    const HANDLE mutex = g_nt
+        ? CreateMutexW(nullptr, FALSE, g_low ? L"VantorimaLogRotationLow" : L"VantorimaLogRotation")
+        : CreateMutexA(nullptr, FALSE, "VantorimaLogRotation");
+    if (!mutex)
+        return nullptr;
+    const DWORD wait = WaitForSingleObject(mutex, kRotationWait);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
+        return mutex;
+    CloseHandle(mutex);
+    return nullptr;
+}
+
+void UnlockLog(HANDLE mutex)
+{
+    if (mutex) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+}
+
 // The log becomes the old log. Two processes may find it full at once: the
 // one that comes second, under the mutex, finds the new log that the first
 // one left and keeps it, so that no full log replaces the old one before
-// anyone read it. Without the mutex (another user's of the same name, a
-// system that refuses it) the check by name still narrows that to a moment.
-// A line that a third process writes meanwhile through a handle it opened
-// before lands at the end of the old log: late, not lost.
+// anyone read it. Without the mutex the check by name still narrows that to
+// a moment. A line that a third process writes meanwhile through a handle it
+// opened before lands at the end of the old log: late, not lost.
 void Rotate(size_t length)
 {
-    const HANDLE mutex = g_nt ? CreateMutexW(nullptr, FALSE, g_low ? L"VantorimaLogRotationLow" : L"VantorimaLogRotation")
-                              : CreateMutexA(nullptr, FALSE, "VantorimaLogRotation");
-    const DWORD wait = mutex ? WaitForSingleObject(mutex, kRotationWait) : WAIT_FAILED;
-    const bool owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    const HANDLE lock = LockLog();
     if (SizeByName() + length > kTraceLogLimit) {
         if (g_nt) {
             MoveFileExW(g_log, g_oldLog, MOVEFILE_REPLACE_EXISTING);
@@ -244,10 +267,7 @@ void Rotate(size_t length)
             MoveFileA(g_logA, g_oldLogA);
         }
     }
-    if (owned)
-        ReleaseMutex(mutex);
-    if (mutex)
-        CloseHandle(mutex);
+    UnlockLog(lock);
 }
 
 }  // namespace
@@ -258,10 +278,12 @@ void AppendToTraceLog(const char* program, const char* text, size_t length)
     if (Found()) {
         SYSTEMTIME now;
         GetLocalTime(&now);
-        const TraceLogTime when = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                                   now.wMilliseconds};
+        const TraceLogTime when = {now.wYear,   now.wMonth,  now.wDay,         now.wHour,
+                                   now.wMinute, now.wSecond, now.wMilliseconds};
         char line[kTraceLogLineMax];
         const size_t size = FormatTraceLogLine(line, sizeof line, when, GetCurrentProcessId(), program, text, length);
+        // Windows 9x cannot append in one call: its lines take turns.
+        const HANDLE lock = g_nt ? nullptr : LockLog();
         HANDLE file = OpenLog();
         if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
             MakeFolders();  // someone removed them since
@@ -270,7 +292,8 @@ void AppendToTraceLog(const char* program, const char* text, size_t length)
         if (file != INVALID_HANDLE_VALUE) {
             DWORD high = 0;
             const DWORD low = GetFileSize(file, &high);
-            if (low != INVALID_FILE_SIZE && (high != 0 || (low != 0 && static_cast<ULONGLONG>(low) + size > kTraceLogLimit))) {
+            if (low != INVALID_FILE_SIZE &&
+                (high != 0 || (low != 0 && static_cast<ULONGLONG>(low) + size > kTraceLogLimit))) {
                 CloseHandle(file);
                 Rotate(size);
                 file = OpenLog();
@@ -283,6 +306,7 @@ void AppendToTraceLog(const char* program, const char* text, size_t length)
             WriteFile(file, line, static_cast<DWORD>(size), &written, nullptr);
             CloseHandle(file);
         }
+        UnlockLog(lock);
     }
     SetLastError(lastError);
 }
@@ -290,4 +314,13 @@ void AppendToTraceLog(const char* program, const char* text, size_t length)
 const wchar_t* TraceLogFolder()
 {
     return Found() ? g_folder : L"";
+}
+
+bool TraceLogUseFolder(const wchar_t* folder)
+{
+    if (!Found() || lstrlenW(folder) >= MAX_PATH)
+        return false;
+    wchar_t base[MAX_PATH];
+    lstrcpyW(base, folder);
+    return NameFiles(base);
 }

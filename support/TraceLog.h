@@ -32,6 +32,9 @@ size_t FormatTraceLogLine(char* out, size_t size, const TraceLogTime& when, unsi
 // Never fails visibly and keeps the thread's last error.
 void AppendToTraceLog(const char* program, const char* text, size_t length);
 // The log's folder as this process writes it (no trailing backslash), or an
-// empty text when no folder was found; for the tests.
+// empty text when no folder was found.
 const wchar_t* TraceLogFolder();
+// For the tests: this process writes its log under folder instead of the
+// user's folder from now on (folder\Vantorima\Logs, made if missing).
+bool TraceLogUseFolder(const wchar_t* folder);
 #endif
