@@ -14,8 +14,9 @@ namespace {
 constexpr wchar_t kFolderTail[] = L"\\Vantorima\\Logs";
 constexpr wchar_t kLogName[] = L"\\vantorima.log";
 constexpr wchar_t kOldLogName[] = L"\\vantorima.old.log";
-// How long a rotation waits for another process's rotation.
-constexpr DWORD kRotationWait = 1000;
+// How long a line waits for another process's line or rotation; then it is
+// written all the same.
+constexpr DWORD kLockWait = 200;
 // The low-integrity processes' mandatory level is below this one.
 constexpr DWORD kMediumIntegrity = 0x2000;
 // KF_FLAG_CREATE, and FOLDERID_LocalAppDataLow.
@@ -36,6 +37,24 @@ char g_oldLogA[MAX_PATH];
 // Low-integrity processes keep a log of their own, and a mutex of their own:
 // they may not use one that a medium process made.
 bool g_low = false;
+// The log's mutex, made once: the lines of every process take turns, for an
+// append is one write only where the file system makes it so (not on Windows
+// 9x, a network share, nor under Wine, which finds the end, then writes).
+HANDLE g_mutex = nullptr;
+struct MutexClose {
+    ~MutexClose()
+    {
+        if (g_mutex)
+            CloseHandle(g_mutex);
+    }
+} g_mutexClose;
+
+// A function of a system library, by name (none where the system lacks it).
+template <typename Function>
+Function Proc(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
 
 bool LowIntegrity()
 {
@@ -73,8 +92,8 @@ bool LocalLowFolder(wchar_t* folder)
         com = LoadLibraryW(L"ole32.dll");
     if (!shell || !com)
         return false;
-    const auto known = reinterpret_cast<GetKnownFolder>(GetProcAddress(shell, "SHGetKnownFolderPath"));
-    const auto release = reinterpret_cast<FreeMemory>(GetProcAddress(com, "CoTaskMemFree"));
+    const auto known = Proc<GetKnownFolder>(shell, "SHGetKnownFolderPath");
+    const auto release = Proc<FreeMemory>(com, "CoTaskMemFree");
     PWSTR path = nullptr;
     if (!known || !release || FAILED(known(kLocalAppDataLow, kCreateFolder, nullptr, &path)) || !path)
         return false;
@@ -89,7 +108,7 @@ bool LocalFolderNt(wchar_t* folder)
 {
     using GetFolder = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
     if (const HMODULE shell = Shell32()) {
-        const auto get = reinterpret_cast<GetFolder>(GetProcAddress(shell, "SHGetFolderPathW"));
+        const auto get = Proc<GetFolder>(shell, "SHGetFolderPathW");
         if (get && SUCCEEDED(get(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, folder)))
             return true;
     }
@@ -115,7 +134,7 @@ bool LocalFolder9x(char* folder)
     if (!shell)
         shell = LoadLibraryA("shell32.dll");
     if (shell) {
-        const auto get = reinterpret_cast<GetFolder>(GetProcAddress(shell, "SHGetFolderPathA"));
+        const auto get = Proc<GetFolder>(shell, "SHGetFolderPathA");
         if (get && SUCCEEDED(get(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, folder)))
             return true;
     }
@@ -193,6 +212,9 @@ bool Found()
     if (state == kUnknown && InterlockedCompareExchange(&g_state, kFinding, kUnknown) == kUnknown) {
         wchar_t base[MAX_PATH];
         state = FindBase(base) && NameFiles(base) ? kFound : kNone;
+        if (state == kFound)
+            g_mutex = g_nt ? CreateMutexW(nullptr, FALSE, g_low ? L"VantorimaLogLow" : L"VantorimaLog")
+                           : CreateMutexA(nullptr, FALSE, "VantorimaLog");
         InterlockedExchange(&g_state, state);
     }
     // Another thread is finding them: a moment at most, once.
@@ -225,49 +247,33 @@ ULONGLONG SizeByName()
     return ok ? (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow : 0;
 }
 
-// The mutex of the log's rotation (and, on Windows 9x, of every line), or
-// null when it cannot be had in time (another user's of the same name, a
-// system that refuses it).
-HANDLE LockLog()
+// Whether this thread now holds the log's mutex: not when there is none
+// (another user's of the same name, a system that refuses it) or it did not
+// come in time.
+bool LockLog()
 {
-    const HANDLE mutex = g_nt
-        ? CreateMutexW(nullptr, FALSE, g_low ? L"VantorimaLogRotationLow" : L"VantorimaLogRotation")
-        : CreateMutexA(nullptr, FALSE, "VantorimaLogRotation");
-    if (!mutex)
-        return nullptr;
-    const DWORD wait = WaitForSingleObject(mutex, kRotationWait);
-    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
-        return mutex;
-    CloseHandle(mutex);
-    return nullptr;
+    if (!g_mutex)
+        return false;
+    const DWORD wait = WaitForSingleObject(g_mutex, kLockWait);
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
 }
 
-void UnlockLog(HANDLE mutex)
-{
-    if (mutex) {
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-    }
-}
-
-// The log becomes the old log. Two processes may find it full at once: the
-// one that comes second, under the mutex, finds the new log that the first
-// one left and keeps it, so that no full log replaces the old one before
-// anyone read it. Without the mutex the check by name still narrows that to
-// a moment. A line that a third process writes meanwhile through a handle it
-// opened before lands at the end of the old log: late, not lost.
+// The log becomes the old log. Under the mutex the size is looked at again
+// by name: of two processes that found the log full at once, the second one
+// finds the new log that the first one left and keeps it, so that no full
+// log replaces the old one before anyone read it. A line that a process
+// without the mutex writes meanwhile through a handle it opened before lands
+// at the end of the old log: late, not lost.
 void Rotate(size_t length)
 {
-    const HANDLE lock = LockLog();
-    if (SizeByName() + length > kTraceLogLimit) {
-        if (g_nt) {
-            MoveFileExW(g_log, g_oldLog, MOVEFILE_REPLACE_EXISTING);
-        } else {
-            DeleteFileA(g_oldLogA);
-            MoveFileA(g_logA, g_oldLogA);
-        }
+    if (SizeByName() + length <= kTraceLogLimit)
+        return;
+    if (g_nt) {
+        MoveFileExW(g_log, g_oldLog, MOVEFILE_REPLACE_EXISTING);
+    } else {
+        DeleteFileA(g_oldLogA);
+        MoveFileA(g_logA, g_oldLogA);
     }
-    UnlockLog(lock);
 }
 
 }  // namespace
@@ -282,8 +288,7 @@ void AppendToTraceLog(const char* program, const char* text, size_t length)
                                    now.wMinute, now.wSecond, now.wMilliseconds};
         char line[kTraceLogLineMax];
         const size_t size = FormatTraceLogLine(line, sizeof line, when, GetCurrentProcessId(), program, text, length);
-        // Windows 9x cannot append in one call: its lines take turns.
-        const HANDLE lock = g_nt ? nullptr : LockLog();
+        const bool locked = LockLog();
         HANDLE file = OpenLog();
         if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
             MakeFolders();  // someone removed them since
@@ -306,7 +311,8 @@ void AppendToTraceLog(const char* program, const char* text, size_t length)
             WriteFile(file, line, static_cast<DWORD>(size), &written, nullptr);
             CloseHandle(file);
         }
-        UnlockLog(lock);
+        if (locked)
+            ReleaseMutex(g_mutex);
     }
     SetLastError(lastError);
 }

@@ -26,12 +26,25 @@ std::wstring Wide(const std::string& text)
     return std::wstring(text.begin(), text.end());
 }
 
+// A scratch folder that takes the log's folders along when it goes.
+class CLogDir : public CScratchDir {
+public:
+    explicit CLogDir(const std::string& name) : CScratchDir(name) {}
+    ~CLogDir()
+    {
+        for (const char* name : {"vantorima.log", "vantorima.old.log"})
+            DeleteFileA((Path() + "\\Vantorima\\Logs\\" + name).c_str());
+        RemoveDirectoryA((Path() + "\\Vantorima\\Logs").c_str());
+        RemoveDirectoryA((Path() + "\\Vantorima").c_str());
+    }
+};
+
 // Four threads (one of them as the update dialog) write about twice the
 // limit: every line lands whole and once, in the log or the old log.
 void ExpectWritersAtOnceKeepEveryLine()
 {
     SetEnvironmentVariableA("VANTORIMA_TRACE", nullptr);
-    CScratchDir dir("trace log");
+    CLogDir dir("trace log");
     ASSERT_TRUE(TraceLogUseFolder(Wide(dir.Path()).c_str()));
     TraceSetProgram("trace test");
     constexpr int kThreads = 4, kLines = 800;
@@ -81,7 +94,7 @@ TEST(TraceLog, AFailedLogChangesNothingElse)
     ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, local), S_OK);
     EXPECT_EQ(TraceLogFolder(), Wide(std::string(local) + "\\Vantorima\\Logs"));
 
-    CScratchDir dir("trace log blocked");
+    CLogDir dir("trace log blocked");
     ASSERT_TRUE(TraceLogUseFolder(Wide(dir.Path()).c_str()));
     TraceSetProgram("trace test");
     const std::string log = dir.Path() + "\\Vantorima\\Logs\\vantorima.log";
