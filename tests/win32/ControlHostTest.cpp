@@ -75,6 +75,7 @@ protected:
     CScratchDir client_{"vantorima atl client"};
     std::string record_ = client_.Path() + ".record.txt";
     CTraceCapture trace_;
+    const std::string since_ = LogTimeNow();
     HWND host_ = nullptr;
     CInterfacePtr<IUnknown> container_;
     CInterfacePtr<IUnknown> control_;
@@ -113,7 +114,7 @@ TEST_F(ControlInAtlHost, LaunchesTheClientFromTheLoadedPropertiesAndEndsTheHost)
     EXPECT_TRUE(trace_.Contains("GetParentOwner"));
     // The user's log: the same lines as the control's, never the password
     // nor the join key.
-    const std::vector<LogLine> logged = LogLinesOf(GetCurrentProcessId());
+    const std::vector<LogLine> logged = LogLinesOf(GetCurrentProcessId(), since_);
     std::vector<std::string> texts;
     for (const LogLine& line : logged) {
         EXPECT_EQ(line.program, "control") << line.text;
@@ -167,7 +168,7 @@ TEST_F(ControlInAtlHost, WithoutTheClientTheUpdateInstallsItAndEndsTheHost)
     EXPECT_FALSE(FileExists(record_));  // the installer, not the control, starts the client
     // In the user's log the dialog and its worker write as the update dialog.
     std::map<std::string, std::string> programs;
-    for (const LogLine& line : LogLinesOf(GetCurrentProcessId()))
+    for (const LogLine& line : LogLinesOf(GetCurrentProcessId(), since_))
         programs[line.text] = line.program;
     EXPECT_EQ(programs["id : guest"], "control");
     EXPECT_EQ(programs["link :" VANTORIMA_UPDATE_ORIGIN "/service/VokWeiqi.exe"], "update dialog");

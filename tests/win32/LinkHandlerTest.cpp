@@ -256,6 +256,7 @@ protected:
 
 TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
 {
+    const std::string since = LogTimeNow();
     // What the control's launch writes and starts for the link's values
     // (the ANSI code page: 棋手 in GBK).
     Install();
@@ -311,7 +312,7 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
 
     // The user's log has each run's lines with their time, process and
     // program, and no password, token, join key or signature, whoever wrote.
-    const std::vector<LogLine> ran = LogLinesOf(launched.Id()), refused = LogLinesOf(used.Id());
+    const std::vector<LogLine> ran = LogLinesOf(launched.Id(), since), refused = LogLinesOf(used.Id(), since);
     ASSERT_FALSE(ran.empty());
     ASSERT_FALSE(refused.empty());
     for (const std::vector<LogLine>* lines : {&ran, &refused}) {
@@ -326,6 +327,14 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     EXPECT_TRUE(has(ran, "m_key : <4 bytes>"));
     EXPECT_TRUE(has(ran, "VantorimaLaunch exit 0"));
     EXPECT_TRUE(has(refused, "link refused: nonce used before"));
+    // On the Windows 9x road too (no LocalLow, no appending write).
+    const char nineXKey[] = "Software\\Wine\\AppDefaults\\VantorimaLaunch.exe";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, nineXKey, "Version", REG_SZ, "win98", 6), ERROR_SUCCESS);
+    CHandler nineX("\"\"");
+    EXPECT_EQ(nineX.ExitCode(), 1u);
+    RegDeleteTreeA(HKEY_CURRENT_USER, nineXKey);
+    RegDeleteKeyA(HKEY_CURRENT_USER, nineXKey);
+    EXPECT_TRUE(has(LogLinesOf(nineX.Id(), since), "link refused: no link"));
     std::vector<std::string> secrets = {token, "s3cret", passwordToken};
     for (const char* name : {"token", "password", "update"})
         secrets.push_back(Link(name).substr(Link(name).find("&sig=") + 5));

@@ -106,6 +106,7 @@ bool ParseLogLine(const std::string& line, LogLine& parsed)
         if (!isdigit(static_cast<unsigned char>(line[i])))
             return false;
     }
+    parsed.time = line.substr(0, at - 2);
     parsed.processId = std::stoul(line.substr(at, space - at));
     parsed.program = line.substr(space + 1, close - space - 1);
     parsed.text = line.substr(close + 2);
@@ -138,12 +139,22 @@ std::vector<std::string> ReadLog(const std::string& folder)
     return lines;
 }
 
-std::vector<LogLine> LogLinesOf(DWORD processId)
+std::string LogTimeNow()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[32];
+    snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay, now.wHour,
+             now.wMinute, now.wSecond, now.wMilliseconds);
+    return text;
+}
+
+std::vector<LogLine> LogLinesOf(DWORD processId, const std::string& since)
 {
     std::vector<LogLine> lines;
     for (const std::string& line : ReadLog()) {
         LogLine parsed;
-        if (ParseLogLine(line, parsed) && parsed.processId == processId)
+        if (ParseLogLine(line, parsed) && parsed.processId == processId && parsed.time >= since)
             lines.push_back(parsed);
     }
     return lines;
