@@ -217,8 +217,10 @@ bool Found()
                            : CreateMutexA(nullptr, FALSE, "VantorimaLog");
         InterlockedExchange(&g_state, state);
     }
-    // Another thread is finding them: a moment at most, once.
-    while (state == kFinding) {
+    // Another thread is finding them: a moment, once. Not for ever: that one
+    // may wait for a lock that this one holds (the loader's), and then this
+    // line goes without the log.
+    for (int i = 0; state == kFinding && i < 500; ++i) {
         Sleep(1);
         state = g_state;
     }
