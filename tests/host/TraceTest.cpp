@@ -98,6 +98,8 @@ TEST(Trace, WithoutAFileNothingFails)
     setenv("VANTORIMA_TRACE", "", 1);
     TraceOut("nowhere %d", 2);
     // "off" turns the trace off, the log with it: it names no file.
+    char before[4096];
+    ASSERT_TRUE(getcwd(before, sizeof before));
     const std::string cwd = ::testing::TempDir();
     ASSERT_EQ(chdir(cwd.c_str()), 0);
     for (const char* off : {"off", "OFF", "Off"}) {
@@ -105,6 +107,7 @@ TEST(Trace, WithoutAFileNothingFails)
         TraceOut("nowhere %s", off);
         EXPECT_NE(access((cwd + off).c_str(), F_OK), 0) << off;
     }
+    ASSERT_EQ(chdir(before), 0);
     unsetenv("VANTORIMA_TRACE");
     EXPECT_EQ(ReadLines(path), std::vector<std::string>{"there 1"});
     std::remove(path.c_str());
