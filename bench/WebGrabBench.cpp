@@ -30,6 +30,9 @@
 #include "framework/win/Window.h"
 #include "download/StatusMessage.h"
 #include "download/WebGrab.h"
+#include "support/Trace.h"
+#include "support/TraceLines.h"
+#include "support/TraceLog.h"
 
 namespace {
 
@@ -161,10 +164,43 @@ Result RunWebGrab(const std::string& url, const std::string& dir, CReceiver& rec
     return r;
 }
 
+// What one trace line costs the download's worker: to the debugger output
+// alone (a test or a benchmark, which names no program), and with the log as
+// the control and the launcher write it (here in a folder of its own).
+void MeasureTraceLine(const std::string& temp)
+{
+    constexpr int kLines = 2000;
+    const auto perLine = [] {
+        const double start = SecondsNow();
+        for (int i = 0; i < kLines; ++i)
+            TraceOut(TraceLine::kListUrl, "http://127.0.0.1:18431/service/VokWeiqi.exe");
+        return (SecondsNow() - start) * 1e6 / kLines;
+    };
+    SetEnvironmentVariableA("VANTORIMA_TRACE", nullptr);
+    const double bare = perLine();
+    const std::wstring folder(temp.begin(), temp.end());
+    const std::wstring logs = folder + L"\\bench_trace_log";
+    CreateDirectoryW(logs.c_str(), nullptr);
+    TraceLogUseFolder(logs.c_str());
+    TraceSetProgram(TraceProgram::kLauncher);
+    const double logged = perLine();
+    for (const wchar_t* name : {L"\\Vantorima\\Logs\\vantorima.log", L"\\Vantorima\\Logs\\vantorima.old.log"})
+        DeleteFileW((logs + name).c_str());
+    for (const wchar_t* name : {L"\\Vantorima\\Logs", L"\\Vantorima", L""})
+        RemoveDirectoryW((logs + name).c_str());
+    std::printf("trace line (%d lines)\n", kLines);
+    std::printf("  debugger output only             : %7.1f us a line\n", bare);
+    std::printf("  with the log                     : %7.1f us a line (a rotation every %lu KiB included)\n", logged,
+                kTraceLogLimit / 1024);
+}
+
 }  // namespace
 
 int main()
 {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    MeasureTraceLine(temp);
     const char* port = std::getenv("VANTORIMA_UPDATE_PORT");
     if (!port) {
         std::printf("bench_webgrab: run inside testbed/update_server.py --exec (make bench does)\n");
@@ -172,8 +208,6 @@ int main()
     }
     const std::string base = std::string("http://127.0.0.1:") + port + "/";
     const std::string url = base + "~bytes=" + std::to_string(kFileBytes) + "/bench.bin";
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
     const std::string dir = std::string(temp) + "bench_webgrab";
     CreateDirectoryA(dir.c_str(), nullptr);
 

@@ -8,6 +8,8 @@
 #include "control/VantorimaPropPage.h"
 #include "framework/com/ModuleServer.h"
 #include "res/Resource.h"
+#include "support/Trace.h"
+#include "support/TraceLines.h"
 
 namespace {
 
@@ -45,6 +47,8 @@ extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
+    if (reason == DLL_PROCESS_ATTACH)
+        TraceSetProgram(TraceProgram::kControl);
     return CModuleServer::OnDllMain(instance, reason, reserved);
 }
 

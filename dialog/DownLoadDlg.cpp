@@ -92,6 +92,7 @@ void CDownLoadDlg::DoDataExchange(const CDataExchange& dx)
 
 BOOL CDownLoadDlg::OnInitDialog()
 {
+    const CTraceSource source(TraceProgram::kUpdateDialog);
     CDialogBase::OnInitDialog();
     CenterWindow(m_hWnd);
     m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
@@ -119,6 +120,7 @@ BOOL CDownLoadDlg::OnInitDialog()
 
 bool CDownLoadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
+    const CTraceSource source(TraceProgram::kUpdateDialog);
     if (message == StatusMessageId()) {
         // Only what this dialog's worker sent, and each report once.
         CStatusChannel::Report report;

@@ -13,6 +13,7 @@
 
 UINT CreateDownloadThread(CWebGrab& engine, HWND animation)
 {
+    const CTraceSource source(TraceProgram::kUpdateDialog);
     if (KillProcess(engine.GetNotifyWindow(), kClientExeName) < 0) {
         if (HWND dialog = engine.GetNotifyWindow())
             engine.Channel().Send(dialog, STATUS_ABORT, 0, kTextAbort);

@@ -110,6 +110,7 @@ int Run(int argc, wchar_t** argv)
 // apartment's hidden window would cost the launch a display connection.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    TraceSetProgram(TraceProgram::kLauncher);
     UseSystemLibrariesOnly();
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);

@@ -22,7 +22,7 @@ bool CLaunchSequence::Launch(HWND control, const LaunchProperties& properties)
     TraceOut(TraceLine::kId, properties.strID.c_str());
     // The password itself never goes to the trace.
     TraceOut(TraceLine::kPassword, static_cast<unsigned>(properties.strPass.size()));
-    TraceOut(TraceLine::kKey, properties.key.c_str());
+    TraceOut(TraceLine::kKey, static_cast<unsigned>(properties.key.size()));
     TraceOut(TraceLine::kServer, properties.strServer.c_str());
 
     if (!properties.strServer.empty())

@@ -1,6 +1,7 @@
 #include "support/Trace.h"
 
 #include "support/FormatText.h"
+#include "support/TraceLog.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -16,15 +17,94 @@
 
 namespace {
 
-// Appends one whole line to the trace file. The file is opened for appending
-// only, so lines of concurrent writers land whole and never overwrite each other.
-void AppendToFile(const char* line, size_t length)
+// The longest trace file name taken from the environment.
+constexpr size_t kTracePathMax = 260;
+
+// The program that named itself, and the slot of each thread's part.
+const char* volatile g_program = nullptr;
+
+#ifdef _WIN32
+volatile LONG g_sourceSlot = static_cast<LONG>(TLS_OUT_OF_INDEXES);
+
+// The slot goes with the module: a control loaded and unloaded again and
+// again by a browser must not use up the process's slots.
+struct SourceSlotRelease {
+    ~SourceSlotRelease()
+    {
+        const DWORD slot =
+            static_cast<DWORD>(InterlockedExchange(&g_sourceSlot, static_cast<LONG>(TLS_OUT_OF_INDEXES)));
+        if (slot != TLS_OUT_OF_INDEXES)
+            TlsFree(slot);
+    }
+} g_sourceSlotRelease;
+
+DWORD SourceSlot()
+{
+    DWORD slot = static_cast<DWORD>(g_sourceSlot);
+    if (slot != TLS_OUT_OF_INDEXES)
+        return slot;
+    slot = TlsAlloc();
+    if (slot == TLS_OUT_OF_INDEXES)
+        return slot;
+    const LONG before =
+        InterlockedCompareExchange(&g_sourceSlot, static_cast<LONG>(slot), static_cast<LONG>(TLS_OUT_OF_INDEXES));
+    if (before == static_cast<LONG>(TLS_OUT_OF_INDEXES))
+        return slot;
+    TlsFree(slot);  // another thread's came first
+    return static_cast<DWORD>(before);
+}
+
+const char* ThreadSource()
+{
+    const DWORD slot = static_cast<DWORD>(g_sourceSlot);
+    return slot == TLS_OUT_OF_INDEXES ? nullptr : static_cast<const char*>(TlsGetValue(slot));
+}
+
+void SetThreadSource(const char* name)
+{
+    const DWORD slot = SourceSlot();
+    if (slot != TLS_OUT_OF_INDEXES)
+        TlsSetValue(slot, const_cast<char*>(name));
+}
+#else
+thread_local const char* t_source = nullptr;
+
+const char* ThreadSource()
+{
+    return t_source;
+}
+
+void SetThreadSource(const char* name)
+{
+    t_source = name;
+}
+#endif
+
+// Where VANTORIMA_TRACE sends the lines: no file (unset or empty), the file it
+// names, or nowhere at all, not even the log ("off").
+enum class TraceTarget { Log, FileAndLog, Off };
+
+TraceTarget ReadTraceTarget(char* path, size_t size)
 {
 #ifdef _WIN32
-    char path[MAX_PATH];
-    DWORD n = GetEnvironmentVariableA("VANTORIMA_TRACE", path, sizeof path);
-    if (n == 0 || n >= sizeof path)
-        return;
+    const DWORD n = GetEnvironmentVariableA("VANTORIMA_TRACE", path, static_cast<DWORD>(size));
+    if (n == 0 || n >= size)
+        return TraceTarget::Log;
+#else
+    const char* value = std::getenv("VANTORIMA_TRACE");
+    if (!value || !*value || std::strlen(value) >= size)
+        return TraceTarget::Log;
+    std::strcpy(path, value);
+#endif
+    const bool off = (path[0] | 0x20) == 'o' && (path[1] | 0x20) == 'f' && (path[2] | 0x20) == 'f' && path[3] == '\0';
+    return off ? TraceTarget::Off : TraceTarget::FileAndLog;
+}
+
+// Appends one whole line to the trace file. The file is opened for appending
+// only, so lines of concurrent writers land whole and never overwrite each other.
+void AppendToFile(const char* path, const char* line, size_t length)
+{
+#ifdef _WIN32
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -33,9 +113,6 @@ void AppendToFile(const char* line, size_t length)
     WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
     CloseHandle(file);
 #else
-    const char* path = std::getenv("VANTORIMA_TRACE");
-    if (!path || !*path)
-        return;
     int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
@@ -80,6 +157,9 @@ size_t EscapeControls(const char* text, size_t length, char* out, size_t size)
 
 void TraceOut(const char* format, ...)
 {
+#ifdef _WIN32
+    const DWORD lastError = GetLastError();
+#endif
     char text[kTraceLineMax + 1];
     va_list args;
     va_start(args, format);
@@ -92,5 +172,31 @@ void TraceOut(const char* format, ...)
 #ifdef _WIN32
     OutputDebugStringA(line);
 #endif
-    AppendToFile(line, length);
+    char path[kTracePathMax];
+    const TraceTarget target = ReadTraceTarget(path, sizeof path);
+    if (target == TraceTarget::FileAndLog)
+        AppendToFile(path, line, length);
+#ifdef _WIN32
+    const char* program = g_program;
+    if (target != TraceTarget::Off && program) {
+        const char* source = ThreadSource();
+        AppendToTraceLog(source ? source : program, line, length - 1);
+    }
+    SetLastError(lastError);
+#endif
+}
+
+void TraceSetProgram(const char* name)
+{
+    g_program = name;
+}
+
+CTraceSource::CTraceSource(const char* name) : m_previous(ThreadSource())
+{
+    SetThreadSource(name);
+}
+
+CTraceSource::~CTraceSource()
+{
+    SetThreadSource(m_previous);
 }

@@ -9,7 +9,7 @@ namespace TraceLine {
 // The launch, by the control and by the link alike.
 inline constexpr char kId[] = "id : %s";
 inline constexpr char kPassword[] = "passwd : <%u bytes>";  // its length, never the password
-inline constexpr char kKey[] = "m_key : %s";
+inline constexpr char kKey[] = "m_key : <%u bytes>";  // its length: the join key admits to the game
 inline constexpr char kServer[] = "m_strServer : %s";
 inline constexpr char kClientPath[] = "strPath : %s";
 inline constexpr char kSettingsKeyOpened[] = "suc";
@@ -99,6 +99,16 @@ inline constexpr char kCallFailedCode[] = "%s(%d): %s failed: error %lu";
 inline constexpr char kCaught[] = "%s(%d): %s: %s: 0x%08lX";
 
 }  // namespace TraceLine
+
+// Which program wrote a line of the log (support/TraceLog.h): the control,
+// the launcher, and the update dialog with its worker in either of them.
+namespace TraceProgram {
+
+inline constexpr char kControl[] = "control";
+inline constexpr char kLauncher[] = "launcher";
+inline constexpr char kUpdateDialog[] = "update dialog";
+
+}  // namespace TraceProgram
 
 // Why a link was refused: the <why> of TraceLine::kLinkRefused. A reason
 // about one value ends with the value's name ("missing parameter nonce"), a

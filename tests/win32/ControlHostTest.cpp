@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "BuildConfig.h"
 #include "ControlTestSupport.h"
 #include "VantorimaLib.h"
@@ -72,6 +75,7 @@ protected:
     CScratchDir client_{"vantorima atl client"};
     std::string record_ = client_.Path() + ".record.txt";
     CTraceCapture trace_;
+    const std::string since_ = LogTimeNow();
     HWND host_ = nullptr;
     CInterfacePtr<IUnknown> container_;
     CInterfacePtr<IUnknown> control_;
@@ -84,7 +88,7 @@ TEST_F(ControlInAtlHost, LaunchesTheClientFromTheLoadedPropertiesAndEndsTheHost)
     Install();
     // 棋手 一, a token-sized password is passed as it is.
     const std::wstring ready(64, L'z');
-    CInterfacePtr<IStream> saved = SavedProperties(L"\u68cb\u624b \u4e00", ready, L"77", L"go.example:7000");
+    CInterfacePtr<IStream> saved = SavedProperties(L"\u68cb\u624b \u4e00", ready, L"J01nKey", L"go.example:7000");
     ASSERT_TRUE(saved);
     ASSERT_EQ(Host(saved.Get()), S_OK);
     ASSERT_TRUE(control_);
@@ -103,11 +107,25 @@ TEST_F(ControlInAtlHost, LaunchesTheClientFromTheLoadedPropertiesAndEndsTheHost)
     const std::string record = ReadFileBytes(record_);
     EXPECT_EQ(RecordField(record, "name"), "\xC6\xE5\xCA\xD6 \xD2\xBB");
     EXPECT_EQ(RecordField(record, "password"), std::string(64, 'z'));
-    EXPECT_EQ(RecordField(record, "joinkey"), "77");
+    EXPECT_EQ(RecordField(record, "joinkey"), "J01nKey");
     EXPECT_EQ(SettingsText("LoginSERV"), "go.example:7000");
     EXPECT_TRUE(trace_.Contains("id : \xC6\xE5\xCA\xD6 \xD2\xBB"));
     EXPECT_TRUE(trace_.Contains("CPelloraCtrl::OnNotifyChild"));
     EXPECT_TRUE(trace_.Contains("GetParentOwner"));
+    // The user's log: the same lines as the control's, never the password
+    // nor the join key.
+    const std::vector<LogLine> logged = LogLinesOf(GetCurrentProcessId(), since_);
+    std::vector<std::string> texts;
+    for (const LogLine& line : logged) {
+        EXPECT_EQ(line.program, "control") << line.text;
+        EXPECT_EQ(line.text.find(std::string(16, 'z')), std::string::npos) << line.text;
+        EXPECT_EQ(line.text.find("J01nKey"), std::string::npos) << line.text;
+        texts.push_back(line.text);
+    }
+    const std::vector<std::string> launch = {"id : \xC6\xE5\xCA\xD6 \xD2\xBB", "passwd : <64 bytes>",
+                                             "m_key : <7 bytes>", "m_strServer : go.example:7000"};
+    EXPECT_NE(std::search(texts.begin(), texts.end(), launch.begin(), launch.end()), texts.end());
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "GetParentOwner"), 1);
 
     // The control outlived its window and goes with the host's last reference.
     control_.Reset();
@@ -148,6 +166,15 @@ TEST_F(ControlInAtlHost, WithoutTheClientTheUpdateInstallsItAndEndsTheHost)
     }
     EXPECT_EQ(trace_.Count("CDownLoadDlg::Exit"), 1);
     EXPECT_FALSE(FileExists(record_));  // the installer, not the control, starts the client
+    // In the user's log the dialog and its worker write as the update dialog.
+    std::map<std::string, std::string> programs;
+    for (const LogLine& line : LogLinesOf(GetCurrentProcessId(), since_))
+        programs[line.text] = line.program;
+    EXPECT_EQ(programs["id : guest"], "control");
+    EXPECT_EQ(programs["link :" VANTORIMA_UPDATE_ORIGIN "/service/VokWeiqi.exe"], "update dialog");
+    EXPECT_EQ(programs["CWebGrab::DownloadListAll"], "update dialog");
+    EXPECT_EQ(programs["CDownLoadDlg::Exit"], "update dialog");
+    EXPECT_EQ(programs["delete m_downLoaddlg"], "control");
 
     control_.Reset();
     container_.Reset();

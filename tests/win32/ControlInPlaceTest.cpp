@@ -142,7 +142,7 @@ protected:
         DeleteSettingsKey();
     }
 
-    int Launches() const { return trace_.Count("m_key : "); }
+    int Launches() const { return trace_.Count("m_key : <0 bytes>"); }
 
     COleApartment apartment_;
     COcxModule module_;

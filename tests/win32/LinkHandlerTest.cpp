@@ -8,6 +8,7 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -68,6 +69,7 @@ public:
         if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
             CloseHandle(process.hThread);
             m_process = process.hProcess;
+            m_id = process.dwProcessId;
         }
     }
     ~CHandler()
@@ -78,6 +80,7 @@ public:
             CloseHandle(m_process);
     }
     bool Started() const { return m_process != nullptr; }
+    DWORD Id() const { return m_id; }
     // Its exit code, or 259 (still active) when it has not ended in time.
     DWORD ExitCode(DWORD timeoutMs = 20000) const
     {
@@ -89,6 +92,7 @@ public:
 
 private:
     HANDLE m_process = nullptr;
+    DWORD m_id = 0;
 };
 
 DWORD RunHandler(const std::string& arguments, const std::string& program = ProgramDir() + "VantorimaLaunch.exe")
@@ -252,6 +256,7 @@ protected:
 
 TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
 {
+    const std::string since = LogTimeNow();
     // What the control's launch writes and starts for the link's values
     // (the ANSI code page: 棋手 in GBK).
     Install();
@@ -267,7 +272,8 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
 
     DeleteSettingsKey();
     Install();
-    EXPECT_EQ(RunHandler(Quoted(Link("token"))), 0u);
+    CHandler launched(Quoted(Link("token")));
+    EXPECT_EQ(launched.ExitCode(), 0u);
     const std::string handlerRecord = ClientRecord();
     EXPECT_EQ(ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath), controlValues);
     for (const char* field : {"cmdline", "args", "name", "password", "joinkey"})
@@ -283,11 +289,15 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     EXPECT_EQ(RecordField(record, "name"), "guest");
     EXPECT_EQ(RecordField(record, "password"), "s3cret \"%s\"");
     EXPECT_EQ(trace_.Last("VantorimaLaunch exit"), "VantorimaLaunch exit 0");
+    const std::string saved = SettingsText("SaveStart");
+    const size_t tokenAt = saved.find("/PASSWORD:") + 10;
+    const std::string passwordToken = saved.substr(tokenAt, saved.find(' ', tokenAt) - tokenAt);
 
     // Used again: refused, whether alone or by two instances at once.
     const KeyValues before = ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath);
     CBoxAnswerer answerer(IDOK);
-    EXPECT_EQ(RunHandler(Quoted(Link("token"))), 1u);
+    CHandler used(Quoted(Link("token")));
+    EXPECT_EQ(used.ExitCode(), 1u);
     EXPECT_EQ(trace_.Last("link refused"), "link refused: nonce used before");
     EXPECT_FALSE(PumpUntil([&] { return FileExists(record_); }, 1000));
     EXPECT_EQ(ReadKey(HKEY_CURRENT_USER, kSettingsKeyPath), before);
@@ -299,6 +309,42 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     EXPECT_EQ(codes[0] + codes[1], 1u) << codes[0] << " " << codes[1];  // one launched, one refused
     ClientRecord();
     EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>(2, kRefusedText));
+
+    // The user's log has each run's lines with their time, process and
+    // program, and no password, token, join key or signature, whoever wrote.
+    const std::vector<LogLine> ran = LogLinesOf(launched.Id(), since), refused = LogLinesOf(used.Id(), since);
+    ASSERT_FALSE(ran.empty());
+    ASSERT_FALSE(refused.empty());
+    for (const std::vector<LogLine>* lines : {&ran, &refused}) {
+        for (const LogLine& line : *lines) {
+            EXPECT_EQ(line.program, "launcher") << line.text;
+            EXPECT_EQ(line.text.find("7777"), std::string::npos) << line.text;
+        }
+    }
+    const auto has = [](const std::vector<LogLine>& lines, const char* text) {
+        return std::any_of(lines.begin(), lines.end(), [&](const LogLine& line) { return line.text == text; });
+    };
+    EXPECT_TRUE(has(ran, "m_key : <4 bytes>"));
+    EXPECT_TRUE(has(ran, "VantorimaLaunch exit 0"));
+    EXPECT_TRUE(has(refused, "link refused: nonce used before"));
+    // On the Windows 9x road too (no LocalLow, no appending write).
+    const char nineXKey[] = "Software\\Wine\\AppDefaults\\VantorimaLaunch.exe";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, nineXKey, "Version", REG_SZ, "win98", 6), ERROR_SUCCESS);
+    CHandler nineX("\"\"");
+    EXPECT_EQ(nineX.ExitCode(), 1u);
+    RegDeleteTreeA(HKEY_CURRENT_USER, nineXKey);
+    RegDeleteKeyA(HKEY_CURRENT_USER, nineXKey);
+    EXPECT_TRUE(has(LogLinesOf(nineX.Id(), since), "link refused: no link"));
+    std::vector<std::string> secrets = {token, "s3cret", passwordToken};
+    for (const char* name : {"token", "password", "update"})
+        secrets.push_back(Link(name).substr(Link(name).find("&sig=") + 5));
+    const std::vector<std::string> log = ReadLog();
+    for (const std::string& line : log) {
+        LogLine parsed;
+        EXPECT_TRUE(ParseLogLine(line, parsed)) << line;
+        for (const std::string& secret : secrets)
+            EXPECT_EQ(line.find(secret), std::string::npos) << secret << " in " << line;
+    }
 }
 
 TEST_F(LinkHandler, EachRefusalShowsOneBoxChangesNothingAndStartsNothing)

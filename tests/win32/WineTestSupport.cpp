@@ -1,5 +1,7 @@
 #include "WineTestSupport.h"
 
+#include <shlobj.h>
+
 #include <sddl.h>
 
 #include <wininet.h>
@@ -82,6 +84,79 @@ std::vector<std::string> CTraceCapture::Lines() const
     std::istringstream in(ReadFileBytes(m_path));
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
+    return lines;
+}
+
+bool ParseLogLine(const std::string& line, LogLine& parsed)
+{
+    // The time by its shape: digits where digits belong.
+    const char shape[] = "0000-00-00 00:00:00.000 [";
+    if (line.size() < sizeof shape)
+        return false;
+    for (size_t i = 0; i + 1 < sizeof shape; ++i) {
+        if (shape[i] == '0' ? !isdigit(static_cast<unsigned char>(line[i])) : line[i] != shape[i])
+            return false;
+    }
+    size_t at = sizeof shape - 1;
+    const size_t space = line.find(' ', at);
+    const size_t close = line.find("] ", at);
+    if (space == std::string::npos || close == std::string::npos || space == at || space > close)
+        return false;
+    for (size_t i = at; i < space; ++i) {
+        if (!isdigit(static_cast<unsigned char>(line[i])))
+            return false;
+    }
+    parsed.time = line.substr(0, at - 2);
+    parsed.processId = std::stoul(line.substr(at, space - at));
+    parsed.program = line.substr(space + 1, close - space - 1);
+    parsed.text = line.substr(close + 2);
+    return true;
+}
+
+std::vector<std::string> ReadLog(const std::string& folder)
+{
+    std::string dir = folder;
+    if (dir.empty()) {
+        char local[MAX_PATH];
+        if (FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, local)))
+            return {};
+        dir = local;
+    }
+    dir += "\\Vantorima\\Logs\\";
+    std::vector<std::string> lines;
+    for (const char* name : {"vantorima.old.log", "vantorima.log"}) {
+        const std::string bytes = ReadFileBytes(dir + name);
+        for (size_t at = 0; at < bytes.size();) {
+            size_t end = bytes.find("\r\n", at);
+            if (end == std::string::npos) {
+                lines.push_back(bytes.substr(at));  // a line without its end: the tests say so
+                break;
+            }
+            lines.push_back(bytes.substr(at, end - at));
+            at = end + 2;
+        }
+    }
+    return lines;
+}
+
+std::string LogTimeNow()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[32];
+    snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay, now.wHour,
+             now.wMinute, now.wSecond, now.wMilliseconds);
+    return text;
+}
+
+std::vector<LogLine> LogLinesOf(DWORD processId, const std::string& since)
+{
+    std::vector<LogLine> lines;
+    for (const std::string& line : ReadLog()) {
+        LogLine parsed;
+        if (ParseLogLine(line, parsed) && parsed.processId == processId && parsed.time >= since)
+            lines.push_back(parsed);
+    }
     return lines;
 }
 

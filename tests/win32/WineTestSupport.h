@@ -44,6 +44,24 @@ private:
     std::string m_path;
 };
 
+// A line of the per-user log: "2026-12-08 14:03:27.123 [4242 launcher] text".
+struct LogLine {
+    std::string time;
+    DWORD processId = 0;
+    std::string program;
+    std::string text;
+};
+// Splits a log line (without its CR LF); false when it is not of that form.
+bool ParseLogLine(const std::string& line, LogLine& parsed);
+// The log's two files under folder (the old one first) as lines; by default
+// the user's, %LOCALAPPDATA%\Vantorima\Logs, as the shell names it.
+std::vector<std::string> ReadLog(const std::string& folder = "");
+// The local time as the log writes it; later times sort after it.
+std::string LogTimeNow();
+// The lines of the user's log that one process wrote from a time on (process
+// ids come again).
+std::vector<LogLine> LogLinesOf(DWORD processId, const std::string& since);
+
 // Whether line is a failed call's trace line, "<file>(<line>): <call> failed:
 // <code>", with this code ("error 5", "0x80070005"); the call's words are the
 // source's, not something to pin.
