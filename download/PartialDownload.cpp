@@ -158,7 +158,8 @@ DWORD CPartialDownload::StartOver(uint64_t length, const std::string& validator)
 DWORD CPartialDownload::MoveTo(const std::string& path)
 {
     m_file.Close();
-    if (!::MoveFileA(m_strDataPath.c_str(), path.c_str()))
+    // What lies at path (an earlier download's, untaken) is ours to replace, as Create would.
+    if (!::MoveFileExA(m_strDataPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
         return LAST_ERROR_CODE_IF(true);
     LOG_LAST_ERROR_IF(!DeleteOrGone(m_strRecordPath));
     return m_file.Append(path.c_str());
