@@ -39,6 +39,7 @@ const wchar_t* InstallerSigners()
 namespace {
 
 const wchar_t kAskStop[] = L"真的终止升级吗？";
+const char kPartialFolder[] = "Vantorima-partial";
 const wchar_t kDownloadFailed[] = L"下载过程中出现问题，请重试。";
 const wchar_t kUnpackFailed[] = L" 自动升级过程中，解压缩出现问题，\r\n\r\n请到主页重新下载。";
 const wchar_t kUnverified[] = L"下载的安装程序未能通过验证，\r\n\r\n请到主页重新下载客户端。";
@@ -231,10 +232,30 @@ protected:
     {
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA((temp_.Path() + "\\Vantorima-*").c_str(), &found);
+        std::string folder = "no download folder";
+        if (search != INVALID_HANDLE_VALUE) {
+            do
+                if (std::string(found.cFileName) != kPartialFolder)
+                    folder = found.cFileName;
+            while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        return temp_.File(folder + "\\" + name);
+    }
+    // The partial downloads that the next press continues, and their records.
+    std::vector<std::string> Partials() const
+    {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((temp_.File(kPartialFolder) + "\\*.*").c_str(), &found);
         if (search == INVALID_HANDLE_VALUE)
-            return temp_.File("no download folder\\" + name);
+            return names;
+        do
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                names.push_back(found.cFileName);
+        while (FindNextFileA(search, &found));
         FindClose(search);
-        return temp_.File(std::string(found.cFileName) + "\\" + name);
+        return names;
     }
     HWND Item(int id) const { return GetDlgItem(dlg_, id); }
     std::string StatusLine() const { return WindowText(Item(204)); }
@@ -385,12 +406,27 @@ TEST_F(UpdateDialog, StoppingASlowDownloadTakesTwoPresses)
     const std::vector<unsigned> codes = log_.Codes();
     EXPECT_EQ(std::vector<unsigned>(codes.end() - 2, codes.end()),
               (std::vector<unsigned>{STATUS_STOPPED, STATUS_LIST_FAILED}));
-    EXPECT_TRUE(FileExists(Downloaded("VokWeiqi.exe")));  // the part stays
+    EXPECT_EQ(Partials().size(), 2u);  // the part stays, with its record
 
     Press();  // "关 闭": no question now
     ASSERT_TRUE(PumpUntil([&] { return control_.completions == 1; }));
     EXPECT_FALSE(Visible());
     EXPECT_EQ(answerer.Texts().size(), 1u);
+    dialog_.reset();
+
+    // The next press asks only for the rest (the server's own count), and
+    // the installer runs; nothing of the download stays but its folder.
+    size_t kept = 0;
+    for (const std::string& name : Partials()) {
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0)
+            kept = ReadFileBytes(temp_.File(std::string(kPartialFolder) + "\\" + name)).size();
+    }
+    ASSERT_GT(kept, 0u);
+    ExpectTheWholeInstallerRuns("");
+    EXPECT_EQ(UpdateServerRequests(),
+              (std::vector<std::string>{"/service/VokWeiqi.exe range=bytes=" + std::to_string(kept) +
+                                        "- status=206 sent=" + std::to_string(installer_.size() - kept)}));
+    EXPECT_TRUE(Partials().empty());
 }
 
 // A read that waits for a line gone silent does not hold the stop back: the
@@ -772,7 +808,16 @@ TEST_F(UpdateDialog, EachDownloadFolderIsTheUsersOwnAndTheNextDownloadSweepsTheL
         Open();
         ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
         ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
-        const std::vector<std::string> now = DownloadFolders(temp_.Path());
+        std::vector<std::string> now = DownloadFolders(temp_.Path());
+        // The folder of partial downloads stays, as private as a download's.
+        const auto partials = std::find(now.begin(), now.end(), kPartialFolder);
+        ASSERT_NE(partials, now.end());
+        now.erase(partials);
+        const std::vector<std::string> accounts = DaclAccounts(temp_.File(kPartialFolder));
+        EXPECT_FALSE(accounts.empty());
+        for (const std::string& account : accounts) {
+            EXPECT_TRUE(account == "S-1-5-18" || account == "S-1-5-32-544" || account == user) << account;
+        }
         EXPECT_FALSE(std::binary_search(now.begin(), now.end(), previous)) << previous;
         EXPECT_TRUE(std::includes(now.begin(), now.end(), kept.begin(), kept.end()));
         std::vector<std::string> added;
