@@ -333,8 +333,8 @@ int main()
     std::printf("  one drop, resumed                : %7.2f s median (+%.2f s)\n", dropMedian,
                 dropMedian - cleanMedian);
     const double restRatio = Median(restRatios);
-    std::printf("64 MiB stopped at half, continued by the next press from %.1f MiB (%d runs each)\n",
-                kept / 1048576.0, kDropPasses);
+    std::printf("64 MiB stopped at half, continued by the next press from %.1f MiB (%d runs each)\n", kept / 1048576.0,
+                kDropPasses);
     std::printf("  clean download of the other half : %7.2f s median\n", Median(halfSeconds));
     std::printf("  the rest, continued              : %7.2f s median\n", Median(restSeconds));
     std::printf("ratio continued / clean other half : %.2f median of pairs, %.2f to %.2f (target <= 1.10) %s\n",
