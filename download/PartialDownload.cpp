@@ -68,6 +68,13 @@ bool CPartialDownload::Take(const std::string& folder, const std::string& url)
     // A line break would make another record of it.
     if (folder.empty() || url.empty() || url.find_first_of("\r\n") != std::string::npos)
         return false;
+    // No delete sharing: the folder stays where it is while this download writes in it.
+    m_folder.Reset(::CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!m_folder) {
+        TraceOut(TraceLine::kPartialError, static_cast<unsigned long>(::GetLastError()));
+        return false;
+    }
     const std::string key = KeyOf(url);
     SweepOthers(folder, key);
     m_strUrl = url;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "framework/sys/LocalFile.h"
+#include "framework/sys/UniqueHandle.h"
 
 class CPartialDownload {
 public:
@@ -53,6 +54,8 @@ private:
     bool ReadRecord(const std::string& url, uint64_t& length, std::string& validator) const;
     bool OlderThanMaxAge() const;
 
+    // Held while taken, as a download folder is: nobody renames or removes it.
+    CFileHandle m_folder;
     std::string m_strDataPath;
     std::string m_strRecordPath;
     std::string m_strUrl;

@@ -242,6 +242,15 @@ protected:
         }
         return temp_.File(folder + "\\" + name);
     }
+    // The partial download that the next press continues ("" when none).
+    std::string PartialFile() const
+    {
+        for (const std::string& name : Partials()) {
+            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0)
+                return temp_.File(std::string(kPartialFolder) + "\\" + name);
+        }
+        return std::string();
+    }
     // The partial downloads that the next press continues, and their records.
     std::vector<std::string> Partials() const
     {
@@ -416,11 +425,7 @@ TEST_F(UpdateDialog, StoppingASlowDownloadTakesTwoPresses)
 
     // The next press asks only for the rest (the server's own count), and
     // the installer runs; nothing of the download stays but its folder.
-    size_t kept = 0;
-    for (const std::string& name : Partials()) {
-        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0)
-            kept = ReadFileBytes(temp_.File(std::string(kPartialFolder) + "\\" + name)).size();
-    }
+    const size_t kept = ReadFileBytes(PartialFile()).size();
     ASSERT_GT(kept, 0u);
     ExpectTheWholeInstallerRuns("");
     EXPECT_EQ(UpdateServerRequests(),
@@ -957,8 +962,10 @@ TEST_F(UpdateDialog, NobodyCanSwapTheInstallerBetweenItsCheckAndItsStart)
         if (code != STATUS_FILE_DONE && code != STATUS_ALL_DONE && (code != STATUS_READING || !attempts.empty()))
             return;
         CopyFileA((ProgramDir() + "Marovent.exe").c_str(), replacement.c_str(), FALSE);
+        // Written in the partial folder, then moved into the download's own.
+        const std::string target = code == STATUS_READING ? PartialFile() : Downloaded("VokWeiqi.exe");
         const std::string command =
-            "\"" + ProgramDir() + "SwapAttempt.exe\" \"" + Downloaded("VokWeiqi.exe") + "\" \"" + replacement + "\"";
+            "\"" + ProgramDir() + "SwapAttempt.exe\" \"" + target + "\" \"" + replacement + "\"";
         attempts.emplace_back(code, RunAndWait(command));
     };
     CBoxAnswerer answerer(Answer(IDOK));
@@ -1147,5 +1154,5 @@ TEST_F(UpdateDialog, StopDuringThePauseBeforeAResumptionStopsAtOnce)
     EXPECT_EQ(StatusLine(), kStopped);
     EXPECT_EQ(Button(), kCloseButton);
     EXPECT_EQ(control_.completions, 0);
-    EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")).size(), 600000u);  // the part stays
+    EXPECT_EQ(ReadFileBytes(PartialFile()).size(), 600000u);  // the part stays, for the next press
 }

@@ -803,8 +803,8 @@ TEST_F(PartialDownload, KilledRun)
     char partials[MAX_PATH] = "";
     GetEnvironmentVariableA(kKilledRun, partials, sizeof partials);
     partials_ = partials;
-    // Slow enough to be killed in the middle: 4 KiB every 20 ms.
-    ASSERT_TRUE(SetUpdateServerModes("~slow=20,4096"));
+    // Slow enough to be killed in the middle: 4 KiB every 100 ms.
+    ASSERT_TRUE(SetUpdateServerModes("~slow=100,4096"));
     Press();
     ADD_FAILURE() << "the download ended before it was killed";
 }
@@ -838,7 +838,7 @@ TEST_F(PartialDownload, KilledAtAThirdIsContinued)
 
 TEST_F(PartialDownload, TwoAtOnceNeverShareAFile)
 {
-    ASSERT_TRUE(SetUpdateServerModes("~slow=20,8192"));
+    ASSERT_TRUE(SetUpdateServerModes("~slow=50,8192"));
     CTraceCapture trace;
     CScratchDir otherDownloads("vantorima downloads 2");
     CWebGrab other;
