@@ -122,7 +122,8 @@ bool CWebGrab::ReceiveWhole(const std::string& url, const std::string& name, CHt
 {
     CGrabSession& session = *m_pSession;
     m_keptAtStart = received;
-    const uint64_t startedAt = received;
+    // Where this request's bytes began: kept ones are not a drop's progress.
+    uint64_t startedAt = received;
 
     // One buffer for the whole download, gone with it.
     struct CReleaseBuffer {
@@ -164,6 +165,7 @@ bool CWebGrab::ReceiveWhole(const std::string& url, const std::string& name, CHt
             if (error)
                 return FailLocalFile(name, error, file, &local);
             received = 0;
+            startedAt = 0;
             m_keptAtStart = 0;
             session.SetTotal(total);
             break;
