@@ -242,30 +242,14 @@ protected:
         }
         return temp_.File(folder + "\\" + name);
     }
-    // The partial download that the next press continues ("" when none).
+    // The partial download that the next press continues ("" when none),
+    // and every file of the partial folder.
     std::string PartialFile() const
     {
-        for (const std::string& name : Partials()) {
-            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0)
-                return temp_.File(std::string(kPartialFolder) + "\\" + name);
-        }
-        return std::string();
+        const auto parts = FilesMatching(temp_.File(kPartialFolder) + "\\*.part");
+        return parts.empty() ? std::string() : parts[0].first;
     }
-    // The partial downloads that the next press continues, and their records.
-    std::vector<std::string> Partials() const
-    {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((temp_.File(kPartialFolder) + "\\*.*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return names;
-        do
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                names.push_back(found.cFileName);
-        while (FindNextFileA(search, &found));
-        FindClose(search);
-        return names;
-    }
+    size_t PartialFolderFiles() const { return FilesMatching(temp_.File(kPartialFolder) + "\\*").size(); }
     HWND Item(int id) const { return GetDlgItem(dlg_, id); }
     std::string StatusLine() const { return WindowText(Item(204)); }
     std::string Button() const { return WindowText(Item(203)); }
@@ -415,7 +399,7 @@ TEST_F(UpdateDialog, StoppingASlowDownloadTakesTwoPresses)
     const std::vector<unsigned> codes = log_.Codes();
     EXPECT_EQ(std::vector<unsigned>(codes.end() - 2, codes.end()),
               (std::vector<unsigned>{STATUS_STOPPED, STATUS_LIST_FAILED}));
-    EXPECT_EQ(Partials().size(), 2u);  // the part stays, with its record
+    EXPECT_EQ(PartialFolderFiles(), 2u);  // the part stays, with its record
 
     Press();  // "关 闭": no question now
     ASSERT_TRUE(PumpUntil([&] { return control_.completions == 1; }));
@@ -431,7 +415,7 @@ TEST_F(UpdateDialog, StoppingASlowDownloadTakesTwoPresses)
     EXPECT_EQ(UpdateServerRequests(),
               (std::vector<std::string>{"/service/VokWeiqi.exe range=bytes=" + std::to_string(kept) +
                                         "- status=206 sent=" + std::to_string(installer_.size() - kept)}));
-    EXPECT_TRUE(Partials().empty());
+    EXPECT_EQ(PartialFolderFiles(), 0u);
 }
 
 // A read that waits for a line gone silent does not hold the stop back: the

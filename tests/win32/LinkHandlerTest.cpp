@@ -657,11 +657,9 @@ TEST_F(LinkHandlerUpdate, StoppedAndClosedTheHandlerEndsWithoutInstalling)
 
     // The next press continues the download where it stopped: only the rest
     // goes over the line, and the installer runs.
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(temp_.File("Vantorima-partial\\*.part").c_str(), &found);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    FindClose(search);
-    const size_t kept = found.nFileSizeLow, size = ReadFileBytes(ServeInstaller()).size();
+    const auto parts = FilesMatching(temp_.File("Vantorima-partial\\*.part"));
+    ASSERT_EQ(parts.size(), 1u);
+    const size_t kept = parts[0].second, size = ReadFileBytes(ServeInstaller()).size();
     ASSERT_GT(kept, 0u);
     // The stopped request is logged once the server finds it gone: before the next log starts.
     EXPECT_TRUE(PumpUntil([] { return !UpdateServerRequests().empty(); }));

@@ -631,35 +631,6 @@ bool MatchesExpected(const std::string&, HANDLE file, std::string& failure)
     return bytes.substr(0, read) == g_expected;
 }
 
-// The .part files in folder and their sizes.
-std::vector<std::pair<std::string, size_t>> PartFiles(const std::string& folder)
-{
-    std::vector<std::pair<std::string, size_t>> parts;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*.part").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return parts;
-    do
-        parts.emplace_back(folder + "\\" + found.cFileName, found.nFileSizeLow);
-    while (FindNextFileA(search, &found));
-    FindClose(search);
-    return parts;
-}
-
-size_t FileCount(const std::string& folder)
-{
-    size_t count = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    do
-        count += !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    while (FindNextFileA(search, &found));
-    FindClose(search);
-    return count;
-}
-
 const char kKilledRun[] = "VANTORIMA_PARTIAL_KILLED_RUN";
 
 class PartialDownload : public WebGrab {
@@ -697,7 +668,7 @@ protected:
     // The one .part file's size; 0 when there is none.
     size_t Kept() const
     {
-        const auto parts = PartFiles(partials_);
+        const auto parts = FilesMatching(partials_ + "\\*.part");
         EXPECT_LE(parts.size(), 1u);
         return parts.empty() ? 0 : parts[0].second;
     }
@@ -734,18 +705,18 @@ TEST_F(PartialDownload, TheNextPressAsksOnlyForTheRestWhenTheServerStillHasThatV
         const size_t kept = Kept();
         if (std::string(row.first).find("nodate") != std::string::npos) {
             EXPECT_EQ(kept, 0u);
-            EXPECT_EQ(FileCount(partials_), 0u);
+            EXPECT_EQ(FilesMatching(partials_ + "\\*").size(), 0u);
         } else {
             EXPECT_GE(kept, kSourceSize / 2);
             EXPECT_LT(kept, kSourceSize);
-            EXPECT_EQ(FileCount(partials_), 2u);  // the bytes and their record
+            EXPECT_EQ(FilesMatching(partials_ + "\\*").size(), 2u);  // the bytes and their record
         }
 
         ASSERT_TRUE(SetUpdateServerModes(row.second));
         CTraceCapture trace;
         EXPECT_EQ(Press(), 1);
         EXPECT_TRUE(Downloaded("setup.bin") == source_);
-        EXPECT_EQ(FileCount(partials_), 0u);  // nothing stays once whole
+        EXPECT_EQ(FilesMatching(partials_ + "\\*").size(), 0u);  // nothing stays once whole
         const std::vector<std::string> requests = UpdateServerRequests();
         ASSERT_FALSE(requests.empty());
         if (row.rest) {
@@ -774,7 +745,7 @@ TEST_F(PartialDownload, ACorruptedPartialFailsTheCheckAndTheNextPressStartsOver)
 {
     ASSERT_TRUE(SetUpdateServerModes("~slow=20,4096"));
     EXPECT_EQ(Press(kSourceSize / 2), 0);
-    const auto parts = PartFiles(partials_);
+    const auto parts = FilesMatching(partials_ + "\\*.part");
     ASSERT_EQ(parts.size(), 1u);
     std::string bytes = ReadFileBytes(parts[0].first);
     ASSERT_GT(bytes.size(), 100u);
@@ -786,7 +757,7 @@ TEST_F(PartialDownload, ACorruptedPartialFailsTheCheckAndTheNextPressStartsOver)
     EXPECT_EQ(Press(), 0);
     EXPECT_EQ(recorder_.statuses.back().code, STATUS_UNVERIFIED);
     EXPECT_EQ(UpdateServerRequests().front().find("/setup.bin range=bytes="), 0u);
-    EXPECT_EQ(FileCount(partials_), 0u);
+    EXPECT_EQ(FilesMatching(partials_ + "\\*").size(), 0u);
     EXPECT_FALSE(FileExists(downloads_.File("setup.bin")));
 
     ASSERT_TRUE(SetUpdateServerModes(""));
@@ -815,7 +786,7 @@ TEST_F(PartialDownload, KilledAtAThirdIsContinued)
     ASSERT_TRUE(child);
     const bool third = PumpUntil(
         [&] {
-            const auto parts = PartFiles(partials_);
+            const auto parts = FilesMatching(partials_ + "\\*.part");
             return !parts.empty() && parts[0].second >= kSourceSize / 3;
         },
         30000);
@@ -862,5 +833,5 @@ TEST_F(PartialDownload, TwoAtOnceNeverShareAFile)
     EXPECT_TRUE(Downloaded("setup.bin") == source_);
     EXPECT_TRUE(ReadFileBytes(otherDownloads.File("setup.bin")) == source_);
     EXPECT_EQ(trace.Count("partial download in use : 32"), 1);
-    EXPECT_EQ(FileCount(partials_), 0u);
+    EXPECT_EQ(FilesMatching(partials_ + "\\*").size(), 0u);
 }

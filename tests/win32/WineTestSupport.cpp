@@ -322,6 +322,22 @@ bool SetUpdateServerModes(const std::string& modes)
     return done;
 }
 
+std::vector<std::pair<std::string, size_t>> FilesMatching(const std::string& pattern)
+{
+    std::vector<std::pair<std::string, size_t>> files;
+    const std::string folder = pattern.substr(0, pattern.find_last_of('\\') + 1);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return files;
+    do
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            files.emplace_back(folder + found.cFileName, found.nFileSizeLow);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return files;
+}
+
 std::vector<std::string> UpdateServerRequests()
 {
     const std::string url = "http://127.0.0.1:" + UpdateServerPort() + "/~requests/";

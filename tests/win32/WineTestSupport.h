@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wine_test {
@@ -54,6 +55,9 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 void PumpFor(DWORD ms);
 
 std::string ReadFileBytes(const std::string& path);
+// The files (no folders) that a FindFirstFile pattern ("dir\\*.part") names,
+// each as its full path and size.
+std::vector<std::pair<std::string, size_t>> FilesMatching(const std::string& pattern);
 bool FileExists(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 
