@@ -687,6 +687,7 @@ TEST_F(PartialDownload, TheNextPressAsksOnlyForTheRestWhenTheServerStillHasThatV
         const char* first;  // standing modes of the stopped press
         const char* second;  // and of the next press
         bool rest;  // whether the next press gets only the rest
+        bool aged = false;  // the partial last written 8 days before the next press
     };
     const Row rows[] = {
         {"the same file", "", "", true},
@@ -695,7 +696,11 @@ TEST_F(PartialDownload, TheNextPressAsksOnlyForTheRestWhenTheServerStillHasThatV
         {"a server that ignores ranges now", "", "~norange", false},
         {"a range answered with another range", "", "~badrange", false},
         {"no strong validator: nothing kept", "~weak/~nodate", "~weak/~nodate", false},
+        {"older than 7 days", "", "", false, true},
     };
+    // Another URL's partial goes at the next download.
+    ASSERT_TRUE(WriteFileBytes(partials_ + "\\0123456789abcdef.part", "other"));
+    ASSERT_TRUE(WriteFileBytes(partials_ + "\\0123456789abcdef.rec", "http://elsewhere/setup.bin\n5\n\"x\"\n"));
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         // Slow enough to stop at half: 4 KiB every 20 ms.
@@ -712,6 +717,17 @@ TEST_F(PartialDownload, TheNextPressAsksOnlyForTheRestWhenTheServerStillHasThatV
             EXPECT_EQ(FilesMatching(partials_ + "\\*").size(), 2u);  // the bytes and their record
         }
 
+        if (row.aged) {
+            HANDLE part = CreateFileA(FilesMatching(partials_ + "\\*.part")[0].first.c_str(), FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            FILETIME now;
+            GetSystemTimeAsFileTime(&now);
+            ULARGE_INTEGER then{{now.dwLowDateTime, now.dwHighDateTime}};
+            then.QuadPart -= 8ull * 24 * 3600 * 10000000;
+            const FILETIME written = {then.LowPart, then.HighPart};
+            EXPECT_TRUE(SetFileTime(part, nullptr, nullptr, &written));
+            CloseHandle(part);
+        }
         ASSERT_TRUE(SetUpdateServerModes(row.second));
         CTraceCapture trace;
         EXPECT_EQ(Press(), 1);
