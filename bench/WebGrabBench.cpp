@@ -5,9 +5,10 @@
 // CWebGrab sends one status message per block to a window on the main
 // thread; its blocks are what has arrived, up to VANTORIMA_READ_BLOCK (this
 // program is also built with 4095, the fixed blocks of old, for reference).
-// Also prints the growth of the working set while CWebGrab downloads, and what
-// one dropped connection in the middle costs: the pause before the
-// resumption and a new request.
+// Also prints the growth of the working set while CWebGrab downloads, what
+// one dropped connection in the middle costs (the pause before the
+// resumption and a new request), and a download stopped at half and
+// continued by the next press against a clean download of the other half.
 #include <windows.h>
 
 #include <psapi.h>
@@ -64,6 +65,9 @@ public:
     size_t textBytes = 0;
     bool sampleMemory = false;
     size_t peakWorkingSet = 0;
+    // Stopped once it reports this share (0: never).
+    CWebGrab* stopping = nullptr;
+    unsigned stopPercent = 0;
 
 protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
@@ -75,6 +79,8 @@ protected:
                 ++blocks;
                 textBytes += std::strlen(reinterpret_cast<const char*>(lParam));
             }
+            if (stopping && (wParam & 0xFFFF) == STATUS_READING && (wParam >> 16) >= stopPercent)
+                stopping->SetStop(true);
             if (sampleMemory && messages % kSampleEvery == 0)  // every MiB or so
                 peakWorkingSet = std::max(peakWorkingSet, WorkingSet());
             return 0;
@@ -194,6 +200,41 @@ void MeasureTraceLine(const std::string& temp)
                 kTraceLogLimit / 1024);
 }
 
+// One press with a folder for partial downloads: stopped at stopPercent
+// (0: never); the bytes of the whole file, 0 when it did not arrive whole.
+Result RunPress(const std::string& url, const std::string& dir, const std::string& partials, CReceiver& receiver,
+                unsigned stopPercent = 0)
+{
+    CWebGrab grab;
+    grab.Initialize(receiver.GetSafeHwnd(), "Quessel", dir);
+    grab.SetPartialFolder(partials);
+    grab.AddDownload(url);
+    receiver.stopping = stopPercent ? &grab : nullptr;
+    receiver.stopPercent = stopPercent;
+    const std::string path = dir + "\\" + url.substr(url.rfind('/') + 1);
+    Result r;
+    int ok = 0;
+    r.seconds = Measure(receiver, nullptr, [&] { ok = grab.DownloadListAll(); });
+    receiver.stopping = nullptr;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (ok && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        r.bytes = data.nFileSizeLow;
+    DeleteFileA(path.c_str());
+    DeleteUrlCacheEntryA(url.c_str());
+    return r;
+}
+
+// The size of the partial download in folder.
+DWORD PartialBytes(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*.part").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    FindClose(search);
+    return found.nFileSizeLow;
+}
+
 }  // namespace
 
 int main()
@@ -292,6 +333,31 @@ int main()
         dropSeconds.push_back(d.seconds);
         cleanSeconds.push_back(c.seconds);
     }
+
+    // Stopped at half, then continued by the next press (a range request
+    // and the rest), against a clean download of the other half's bytes.
+    const std::string partials = dir + "\\partials";
+    CreateDirectoryA(partials.c_str(), nullptr);
+    const std::string resumeUrl = base + "~bytes=" + std::to_string(kFileBytes) + "/resume.bin";
+    std::vector<double> restSeconds, halfSeconds, restRatios;
+    DWORD kept = 0;
+    for (int pass = 0; pass < kDropPasses; ++pass) {
+        RunPress(resumeUrl, dir, partials, receiver, 50);
+        kept = PartialBytes(partials);
+        const std::string halfUrl = base + "~bytes=" + std::to_string(kFileBytes - kept) + "/half.bin";
+        // The rest first: any other URL's download would sweep the partial away.
+        const Result rest = RunPress(resumeUrl, dir, partials, receiver);
+        const Result half = RunPress(halfUrl, dir, partials, receiver);
+        if (kept == 0 || rest.bytes != kFileBytes || half.bytes != kFileBytes - kept) {
+            std::printf("bench_webgrab: continued download incomplete (%lu kept, %lu bytes)\n",
+                        static_cast<unsigned long>(kept), static_cast<unsigned long>(rest.bytes));
+            return 1;
+        }
+        restSeconds.push_back(rest.seconds);
+        halfSeconds.push_back(half.seconds);
+        restRatios.push_back(rest.seconds / half.seconds);
+    }
+    RemoveDirectoryA(partials.c_str());
     RemoveDirectoryA(dir.c_str());
 
     const double dropMedian = Median(dropSeconds), cleanMedian = Median(cleanSeconds);
@@ -300,5 +366,13 @@ int main()
     std::printf("  clean download                   : %7.2f s median\n", cleanMedian);
     std::printf("  one drop, resumed                : %7.2f s median (+%.2f s)\n", dropMedian,
                 dropMedian - cleanMedian);
+    const double restRatio = Median(restRatios);
+    std::printf("64 MiB stopped at half, continued by the next press from %.1f MiB (%d runs each)\n", kept / 1048576.0,
+                kDropPasses);
+    std::printf("  clean download of the other half : %7.2f s median\n", Median(halfSeconds));
+    std::printf("  the rest, continued              : %7.2f s median\n", Median(restSeconds));
+    std::printf("ratio continued / clean other half : %.2f median of pairs, %.2f to %.2f (target <= 1.10) %s\n",
+                restRatio, *std::min_element(restRatios.begin(), restRatios.end()),
+                *std::max_element(restRatios.begin(), restRatios.end()), restRatio <= 1.1 ? "met" : "MISSED");
     return 0;
 }

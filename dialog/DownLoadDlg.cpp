@@ -111,6 +111,9 @@ BOOL CDownLoadDlg::OnInitDialog()
     // Without a folder no file can be made: a name that no file system takes.
     m_webGrab->Initialize(m_hWnd, kAgent, m_folder.Path().empty() ? "<no folder>" : m_folder.Path());
     m_webGrab->SetFileCheck(kInstallerCheck);
+    // What a download that ends early leaves, the next press continues.
+    if (!m_folder.Path().empty())
+        m_webGrab->SetPartialFolder(PartialFolder(m_strTempPath));
     std::shared_ptr<CWebGrab> engine = m_webGrab;
     const HWND animation = m_animate.GetSafeHwnd();
     if (m_workerThread.Start([engine, animation] { CreateDownloadThread(*engine, animation); }))

@@ -18,6 +18,7 @@ namespace {
 constexpr int kAttempts = 8;
 constexpr char kPrefix[] = "Vantorima-";
 constexpr int kNameDigits = 16;
+constexpr char kPartialName[] = "Vantorima-partial";
 
 // The user this process runs as (its token's TokenUser), or empty.
 std::vector<BYTE> CurrentUser()
@@ -150,6 +151,34 @@ bool RandomPath(const std::string& parent, char (&path)[MAX_PATH])
 }
 
 }  // namespace
+
+std::string PartialFolder(const std::string& parent)
+{
+    if (parent.empty())
+        return std::string();
+    const std::string path = parent + (parent.back() == '\\' ? "" : "\\") + kPartialName;
+    CLocalMemory security = PrivateFolderSecurity();
+    if (!security) {
+        // No security (Windows 9x): a folder that anyone may change keeps nothing.
+        if (::GetLastError() != ERROR_CALL_NOT_IMPLEMENTED)
+            TraceOut(TraceLine::kFolderSecurityError, static_cast<unsigned long>(::GetLastError()));
+        return std::string();
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.Get(), FALSE};
+    if (!::CreateDirectoryA(path.c_str(), &attributes)) {
+        const DWORD error = ::GetLastError();
+        // One made before is used only when it is a plain folder of the user's.
+        const DWORD found = ::GetFileAttributesA(path.c_str());
+        std::vector<BYTE> user = CurrentUser();
+        if (error != ERROR_ALREADY_EXISTS || found == INVALID_FILE_ATTRIBUTES || !(found & FILE_ATTRIBUTE_DIRECTORY) ||
+            (found & FILE_ATTRIBUTE_REPARSE_POINT) || !UserSid(user) || !OwnedBy(path, UserSid(user))) {
+            TraceOut(TraceLine::kFolderError, static_cast<unsigned long>(error));
+            return std::string();
+        }
+    }
+    TraceOut(TraceLine::kPartialFolder, path.c_str());
+    return path;
+}
 
 void CDownloadFolder::Create(const std::string& parent)
 {

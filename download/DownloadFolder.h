@@ -11,6 +11,13 @@
 
 #include "framework/sys/UniqueHandle.h"
 
+// The user's folder of partial downloads (CPartialDownload), parent's
+// "Vantorima-partial": made with the same protected DACL when missing, kept
+// between downloads (the sweep of older download folders passes it over).
+// Empty when it cannot be made or is not the user's own (another owner, a
+// link), and on a system without security: there nothing is kept.
+std::string PartialFolder(const std::string& parent);
+
 class CDownloadFolder {
 public:
     CDownloadFolder() = default;

@@ -23,12 +23,12 @@ void CGrabSession::ReportStatus(const char* format, ...)
     Send(text);
 }
 
-void CGrabSession::ReportReading(const char* name, uint64_t received, uint32_t elapsedSeconds)
+void CGrabSession::ReportReading(const char* name, uint64_t received, uint32_t elapsedSeconds, uint64_t earlier)
 {
     if (!HasWindow())
         return;
     char text[kStatusTextSize];
-    FormatReadingText(text, &IsAnsiLeadByte, name, received, elapsedSeconds);
+    FormatReadingText(text, &IsAnsiLeadByte, name, received, elapsedSeconds, earlier);
     Send(text);
 }
 

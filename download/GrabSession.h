@@ -30,8 +30,9 @@ public:
     // code to the notify window, waiting until the window has handled it.
     // Nothing is sent when there is no window.
     void ReportStatus(const char* format, ...) VANTORIMA_PRINTF(2, 3);
-    // The code-4 text for received bytes after elapsedSeconds.
-    void ReportReading(const char* name, uint64_t received, uint32_t elapsedSeconds);
+    // The code-4 text for received bytes after elapsedSeconds, of which the
+    // first earlier were kept from an earlier download (not in the speed).
+    void ReportReading(const char* name, uint64_t received, uint32_t elapsedSeconds, uint64_t earlier = 0);
 
 protected:
     void OnStatusCallback(DWORD_PTR context, DWORD status, void* information, DWORD informationLength) override;

@@ -151,12 +151,13 @@ size_t FormatStatusText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLea
 }
 
 size_t FormatReadingText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* name,
-                         uint64_t received, uint32_t elapsedSeconds)
+                         uint64_t received, uint32_t elapsedSeconds, uint64_t earlier)
 {
     const std::string count = DecimalText(received);
     if (elapsedSeconds == 0)
         return FormatStatusText(buffer, isLeadByte, "%s - Read %s bytes", name, count.c_str());
-    const double speed = static_cast<double>(received) / 1024.0 / elapsedSeconds;
+    const uint64_t counted = received > earlier ? received - earlier : 0;
+    const double speed = static_cast<double>(counted) / 1024.0 / elapsedSeconds;
     return FormatStatusText(buffer, isLeadByte, "%s - Read %s bytes (%0.1f Kb/s)", name, count.c_str(), speed);
 }
 

@@ -97,9 +97,10 @@ size_t FormatStatusTextV(char (&buffer)[kStatusTextSize], LeadBytePredicate isLe
 size_t FormatStatusText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* format, ...)
     VANTORIMA_PRINTF(3, 4);
 
-// The code-4 text: bytes so far, and the speed once a whole second has passed.
+// The code-4 text: bytes so far, and the speed once a whole second has passed,
+// of the bytes after the first earlier (kept from an earlier download).
 size_t FormatReadingText(char (&buffer)[kStatusTextSize], LeadBytePredicate isLeadByte, const char* name,
-                         uint64_t received, uint32_t elapsedSeconds);
+                         uint64_t received, uint32_t elapsedSeconds, uint64_t earlier = 0);
 
 // The error text of a body that ended before its Content-Length.
 std::string ShortBodyText(uint64_t received, uint64_t total);

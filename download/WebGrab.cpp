@@ -1,6 +1,7 @@
 #include "download/WebGrab.h"
 
 #include "download/ErrorText.h"
+#include "download/PartialDownload.h"
 #include "framework/net/HttpFile.h"
 #include "framework/sys/LocalFile.h"
 #include "framework/sys/Result.h"
@@ -157,16 +158,36 @@ bool CWebGrab::GetFile(const std::string& url, const std::string& path, const st
 
     CHttpFile file;
     CActiveRequest active(*this, file);
-    uint64_t total = 0;
-    if (!OpenReply(url, name, file, total))
+    // Held from here to the end: no other download writes into it meanwhile.
+    CPartialDownload partial;
+    bool keep = !m_strPartialDir.empty() && partial.Take(m_strPartialDir, url);
+    uint64_t total = 0, received = 0;
+    std::string validator;
+    if (!OpenStart(url, name, keep ? &partial : nullptr, file, total, received, validator))
         return false;
-    session.SetTotal(total);
+    // What has no strong validator can never be continued: not kept.
+    if (keep && validator.empty()) {
+        partial.Discard();
+        keep = false;
+    }
 
-    CLocalFile local;
-    if (const DWORD error = local.Create(path.c_str()))
-        return FailLocalFile(name, error, file, nullptr);
-    if (!ReceiveWhole(url, name, file, local, total))
+    session.SetTotal(total);
+    CLocalFile own;
+    CLocalFile& local = keep ? partial.File() : own;
+    if (!keep) {
+        if (const DWORD error = own.Create(path.c_str()))
+            return FailLocalFile(name, error, file, nullptr);
+    } else if (received == 0) {
+        if (const DWORD error = partial.StartOver(total, validator))
+            return FailLocalFile(name, error, file, &local);
+    }
+    if (!ReceiveWhole(url, name, file, local, total, received, validator, keep ? &partial : nullptr))
         return false;
+    // Whole: into the download's own folder, where it is checked and started.
+    if (keep) {
+        if (const DWORD error = partial.MoveTo(path))
+            return FailLocalFile(name, error, file, &local);
+    }
     return HandOver(name, path, file, local);
 }
 

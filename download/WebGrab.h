@@ -22,6 +22,14 @@
 // A reply is taken only with a readable Content-Length, and a body that goes
 // on past it fails before its surplus reaches the file.
 //
+// With a folder for partial downloads, a file is written there
+// (CPartialDownload) and moved into the download directory once whole, so a
+// download that ends early (a stop, a failure, the process killed) is
+// continued by the next one with a range request; the bar starts at the
+// kept share and the speed counts only the new bytes. A partial that another
+// download is writing is left alone: this one then writes to the download
+// directory, as without the folder.
+//
 // Initialize and AddDownload run on the dialog's thread before the worker
 // starts; DownloadListAll runs once on the worker; SetStop may be called from
 // the dialog's thread at any time. The engine must outlive DownloadListAll.
@@ -43,6 +51,7 @@
 #include "download/StatusChannel.h"
 
 class CHttpFile;
+class CPartialDownload;
 class CStopwatch;
 
 class CWebGrab {
@@ -64,6 +73,9 @@ public:
     // With a check, a file that fails it is deleted and reported with
     // STATUS_UNVERIFIED, and the queue ends there like on a network failure.
     void SetFileCheck(FileCheck check) { m_fileCheck = check; }
+    // The folder of partial downloads (PartialFolder in DownloadFolder.h);
+    // empty: nothing is kept.
+    void SetPartialFolder(const std::string& folder) { m_strPartialDir = folder; }
     // True asks the running transfer to stop before its next read, and ends
     // a pause before a resumption at once.
     void SetStop(bool stop);
@@ -108,10 +120,17 @@ private:
     // Opens url and checks the reply: true with the length it promises,
     // false once the failure has been reported.
     bool OpenReply(const std::string& url, const std::string& name, CHttpFile& file, uint64_t& total);
-    // Reads the whole body into local, resuming a body that ends early; false
-    // once a failure or stop has been reported.
+    // Opens the reply that starts this download: the rest of a kept partial
+    // when the server still has its version (received is then what is kept),
+    // else the whole file, with what names its version (empty: nothing
+    // strong); false once the failure has been reported.
+    bool OpenStart(const std::string& url, const std::string& name, CPartialDownload* partial, CHttpFile& file,
+                   uint64_t& total, uint64_t& received, std::string& validator);
+    // Reads the whole body into local from received on, resuming a body that
+    // ends early (a partial's record follows a start over); false once a
+    // failure or stop has been reported.
     bool ReceiveWhole(const std::string& url, const std::string& name, CHttpFile& file, CLocalFile& local,
-                      uint64_t total);
+                      uint64_t total, uint64_t received, std::string validator, CPartialDownload* partial);
     // Keeps the whole file open for reading, checks it and offers it to
     // TakeDoneFile; false once a failure has been reported.
     bool HandOver(const std::string& name, const std::string& path, CHttpFile& file, CLocalFile& local);
@@ -142,6 +161,9 @@ private:
     HWND m_pNotifyWnd = nullptr;
     std::string m_strAgent;
     FileCheck m_fileCheck = nullptr;
+    std::string m_strPartialDir;
+    // What this download found kept, which its speed does not count.
+    uint64_t m_keptAtStart = 0;
     // Written by the dialog's thread, read by the worker before every block.
     std::atomic<bool> m_bStop{false};
     CKernelHandle m_stopEvent{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};

@@ -5,6 +5,7 @@
 
 #include "BuildConfig.h"
 #include "download/ErrorText.h"
+#include "download/PartialDownload.h"
 #include "framework/net/HttpFile.h"
 #include "framework/sys/Stopwatch.h"
 #include "support/Trace.h"
@@ -80,11 +81,49 @@ bool CWebGrab::OpenReply(const std::string& url, const std::string& name, CHttpF
     return true;
 }
 
+bool CWebGrab::OpenStart(const std::string& url, const std::string& name, CPartialDownload* partial, CHttpFile& file,
+                         uint64_t& total, uint64_t& received, std::string& validator)
+{
+    received = 0;
+    if (partial && partial->Kept()) {
+        total = partial->Length();
+        std::string why;
+        switch (RequestRest(url, partial->Validator(), partial->Kept(), total, file, why)) {
+        case Resumed::Rest:
+            received = partial->Kept();
+            validator = partial->Validator();
+            TraceOut(TraceLine::kContinues, DecimalText(received).c_str(), DecimalText(total).c_str());
+            // The bar starts at the kept share.
+            m_pSession->SetTotal(total);
+            m_pSession->SetStatus(STATUS_READING, received);
+            m_pSession->ReportReading(name.c_str(), received, 0, received);
+            return true;
+        case Resumed::Whole:
+            // Another version of the file, or a server without ranges: all of it.
+            TraceOut(TraceLine::kStartsOver, DecimalText(total).c_str());
+            validator = RangeValidator(file);
+            return true;
+        case Resumed::Unreachable:
+        case Resumed::Refused:
+            // A reply that is neither: the whole file, asked for plainly.
+            TraceOut(TraceLine::kRangeRefused, CutErrorText(why).c_str());
+            file.Close();
+            break;
+        }
+    }
+    if (!OpenReply(url, name, file, total))
+        return false;
+    validator = RangeValidator(file);
+    return true;
+}
+
 bool CWebGrab::ReceiveWhole(const std::string& url, const std::string& name, CHttpFile& file, CLocalFile& local,
-                            uint64_t total)
+                            uint64_t total, uint64_t received, std::string validator, CPartialDownload* partial)
 {
     CGrabSession& session = *m_pSession;
-    const std::string validator = RangeValidator(file);
+    m_keptAtStart = received;
+    // Where this request's bytes began: kept ones are not a drop's progress.
+    uint64_t startedAt = received;
 
     // One buffer for the whole download, gone with it.
     struct CReleaseBuffer {
@@ -99,7 +138,6 @@ bool CWebGrab::ReceiveWhole(const std::string& url, const std::string& name, CHt
     m_readAhead = 0;
 
     CStopwatch clock;
-    uint64_t received = 0;
     std::string why;
     for (int resumes = 0;;) {
         if (file.IsOpen()) {
@@ -110,7 +148,7 @@ bool CWebGrab::ReceiveWhole(const std::string& url, const std::string& name, CHt
                 return false;
         }
         // A connection that failed before any byte came is not a drop.
-        if (received == 0 || resumes == kMaxResumes)
+        if (received == startedAt || resumes == kMaxResumes)
             return FailNetwork(name, why, file, &local);
         file.Close();
         TraceOut(TraceLine::kConnectionLost, CutErrorText(why).c_str());
@@ -120,13 +158,18 @@ bool CWebGrab::ReceiveWhole(const std::string& url, const std::string& name, CHt
         case Resumed::Rest:
         case Resumed::Unreachable:
             break;
-        case Resumed::Whole:
+        case Resumed::Whole: {
             TraceOut(TraceLine::kStartsOver, DecimalText(total).c_str());
-            if (const DWORD error = local.Rewind())
+            validator = RangeValidator(file);
+            const DWORD error = partial ? partial->StartOver(total, validator) : local.Rewind();
+            if (error)
                 return FailLocalFile(name, error, file, &local);
             received = 0;
+            startedAt = 0;
+            m_keptAtStart = 0;
             session.SetTotal(total);
             break;
+        }
         case Resumed::Refused:
             return FailNetwork(name, why, file, &local);
         }
@@ -168,7 +211,7 @@ CWebGrab::BodyEnd CWebGrab::ReadBody(const std::string& name, CHttpFile& file, C
         }
         received += read;
         session.SetStatus(STATUS_READING, received);
-        session.ReportReading(name.c_str(), received, clock.ElapsedSeconds());
+        session.ReportReading(name.c_str(), received, clock.ElapsedSeconds(), m_keptAtStart);
         if (error) {
             why = InternetErrorText(error);
             return BodyEnd::Early;

@@ -29,6 +29,13 @@ with "~" ask it to misbehave for that request; they can be combined:
   /~weak/setup.exe              a weak ETag (W/"..."), which If-Range may not use;
                                 this server, like a careless one, still honours it
   /~nodate/setup.exe            no Last-Modified
+  /~version=N/setup.exe         the N-th version of the file: another ETag and
+                                Last-Modified (a file changed on the server),
+                                and generated bodies shift by N
+
+  GET /~requests/               (tests) one line for each file request since
+                                the last ~set, oldest first: "<path> range=<Range
+                                or -> status=<code> sent=<body bytes sent>"
 
 Files have an ETag and a Last-Modified; "Range: bytes=N-" (or N-M) gets a 206
 with its Content-Range, unless an If-Range names another version of the file.
@@ -167,6 +174,7 @@ class Plan:
         self.length_text = None
         self.cut = None  # (how, after that many body bytes)
         self.once = False
+        self.version = 0
         self.block = 64 * 1024
         self.delay = 0.0
         self.rate = 0
@@ -226,6 +234,7 @@ MODES = {
     "reset": mode_cut("reset"),
     "stall": mode_cut("stall"),
     "once": mode_flag("once", True),
+    "version": mode_number("version"),
     "slow": mode_slow,
     "rate": mode_rate,
     "cert": lambda plan, value: None,  # read by the https listener when a connection comes
@@ -347,6 +356,9 @@ class Handler(BaseHTTPRequestHandler):
         if segments and segments[0] == "~set":
             self.set_standing_modes(segments[1:])
             return
+        if segments and segments[0] == "~requests":
+            self.send_text(self.server.main.request_log())
+            return
         modes = dict(self.server.main.standing_modes)
         parse_modes(segments, modes)
         plan = Plan()
@@ -359,7 +371,7 @@ class Handler(BaseHTTPRequestHandler):
         if name == "link" and self.server.main.link:
             self.send_error(405, "Method Not Allowed", "POST for a link")
             return
-        version = self.server.main.count_request() if plan.changing else 0
+        version = self.server.main.count_request() if plan.changing else plan.version
         if plan.size is None and (name == "" or name.endswith("/")):
             self.send_listing(name)
             return
@@ -372,7 +384,13 @@ class Handler(BaseHTTPRequestHandler):
             plan.cut = None
         first, last = self.requested_range(body.size, etag, last_modified, plan.ranges)
         self.send_head(plan, body, etag, last_modified, first, last)
-        self.send_body(plan, body, first, last)
+        # What the client asked for and how much of the body it got, also
+        # when it went away in the middle (a stopped download).
+        record = [self.path, self.headers.get("Range", "-"), self.status_sent, 0]
+        try:
+            self.send_body(plan, body, first, last, record)
+        finally:
+            self.server.main.log_request(record)
 
     def body_of(self, name, size, version):
         """The body and its time stamp; (None, None) once a 404 has gone."""
@@ -388,7 +406,8 @@ class Handler(BaseHTTPRequestHandler):
         return Body(os.path.getsize(local), local), int(os.path.getmtime(local)) + version * 3600
 
     def send_head(self, plan, body, etag, last_modified, first, last):
-        self.send_response(plan.status if plan.status is not None else 206 if first is not None else 200)
+        self.status_sent = plan.status if plan.status is not None else 206 if first is not None else 200
+        self.send_response(self.status_sent)
         # Pages as pages, for real browsers; everything else is a download.
         page = body.path is not None and body.path.endswith((".html", ".htm"))
         self.send_header("Content-Type", "text/html; charset=utf-8" if page else "application/octet-stream")
@@ -412,7 +431,7 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
         self.end_headers()
 
-    def send_body(self, plan, body, first, last):
+    def send_body(self, plan, body, first, last, record):
         cut = plan.cut
         sent = 0
         started = time.monotonic()
@@ -425,6 +444,7 @@ class Handler(BaseHTTPRequestHandler):
                 else:
                     self.wfile.write(data)
                 sent += len(data)
+                record[3] = sent
             if cut and sent >= cut[1]:
                 break
             if plan.delay:
@@ -464,9 +484,13 @@ class Handler(BaseHTTPRequestHandler):
         parse_modes([segment for segment in segments if segment.startswith("~")], modes)
         self.server.main.standing_modes = modes
         self.server.main.reset_counts()
-        page = ("modes: %s\n" % (" ".join(sorted("%s=%s" % item for item in modes.items())) or "none")).encode()
+        self.send_text("modes: %s\n" % (" ".join(sorted("%s=%s" % item for item in modes.items())) or "none"))
+
+    def send_text(self, text):
+        page = text.encode()
         self.send_response(200)
         self.send_header("Content-Type", "text/plain")
+        self.send_header("Cache-Control", "no-store")
         self.send_header("Content-Length", str(len(page)))
         self.end_headers()
         self.wfile.write(page)
@@ -571,6 +595,7 @@ class Server(ThreadingHTTPServer):
         self.lock = threading.Lock()
         self.changing_requests = 0
         self.once_taken = False
+        self.requests = []  # [path, range, status, sent] of each file request since the last ~set
         self.link = None  # the signing of /link: tool, key, account
         self.states = None  # LinkStates, unless --no-link-state
 
@@ -608,6 +633,16 @@ class Server(ThreadingHTTPServer):
         with self.lock:
             self.changing_requests = 0
             self.once_taken = False
+            self.requests = []
+
+    def log_request(self, record):
+        with self.lock:
+            if len(self.requests) < KEPT_REPORTS:
+                self.requests.append(record)
+
+    def request_log(self):
+        with self.lock:
+            return "".join("%s range=%s status=%d sent=%d\n" % tuple(record) for record in self.requests)
 
     def process_request_thread(self, request, client_address):
         main = self.main

@@ -9,6 +9,31 @@ DWORD CLocalFile::Create(const char* path)
     return LAST_ERROR_CODE_IF(!m_file);
 }
 
+DWORD CLocalFile::Append(const char* path)
+{
+    m_file.Reset(
+        ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A file in use is not a failure of the system: the caller decides.
+    if (!m_file)
+        return ::GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : LAST_ERROR_CODE_IF(true);
+    LONG high = 0;
+    if (::SetFilePointer(m_file.Get(), 0, &high, FILE_END) == INVALID_SET_FILE_POINTER) {
+        if (const DWORD error = ::GetLastError()) {
+            m_file.Reset();
+            return LOG_IF_WIN32_ERROR(error);
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+unsigned long long CLocalFile::Size(DWORD& error) const
+{
+    DWORD high = 0;
+    const DWORD low = ::GetFileSize(m_file.Get(), &high);
+    error = low == INVALID_FILE_SIZE ? ::GetLastError() : ERROR_SUCCESS;
+    return error ? 0 : (static_cast<unsigned long long>(high) << 32) | low;
+}
+
 DWORD CLocalFile::KeepForReading(const char* path)
 {
     if (!m_file)

@@ -13,6 +13,12 @@ public:
     // only read it meanwhile (no writing, deleting or renaming). Returns 0 or
     // the error code.
     DWORD Create(const char* path);
+    // Opens the file for writing at its end, creating it when missing, with
+    // the same sharing as Create: a second writer cannot open it meanwhile
+    // (ERROR_SHARING_VIOLATION). Returns 0 or the error code.
+    DWORD Append(const char* path);
+    // Its size, or 0 with the error code in error.
+    unsigned long long Size(DWORD& error) const;
     // Ends the writing, with the file held open all along: afterwards this
     // object reads it, and others may still only read it, so a program can
     // be started from it. Returns 0 or the error code (then it is closed).

@@ -183,6 +183,9 @@ TEST(StatusProtocol, ReadingTextCarriesTheSpeedFromTheFirstWholeSecond)
     EXPECT_STREQ(text, "setup.exe - Read 1536 bytes (1.5 Kb/s)");
     FormatReadingText(text, nullptr, "setup.exe", 10 * 1024 * 1024, 4);
     EXPECT_STREQ(text, "setup.exe - Read 10485760 bytes (2560.0 Kb/s)");
+    // Bytes kept from an earlier download count in the total, not in the speed.
+    FormatReadingText(text, nullptr, "setup.exe", 10 * 1024 * 1024, 4, 10 * 1024 * 1024 - 4096);
+    EXPECT_STREQ(text, "setup.exe - Read 10485760 bytes (1.0 Kb/s)");
     // Counts past 2 GiB stay positive.
     FormatReadingText(text, nullptr, "big", 0xFFFFFFFFu, 0);
     EXPECT_STREQ(text, "big - Read 4294967295 bytes");

@@ -39,6 +39,7 @@ const wchar_t* InstallerSigners()
 namespace {
 
 const wchar_t kAskStop[] = L"真的终止升级吗？";
+const char kPartialFolder[] = "Vantorima-partial";
 const wchar_t kDownloadFailed[] = L"下载过程中出现问题，请重试。";
 const wchar_t kUnpackFailed[] = L" 自动升级过程中，解压缩出现问题，\r\n\r\n请到主页重新下载。";
 const wchar_t kUnverified[] = L"下载的安装程序未能通过验证，\r\n\r\n请到主页重新下载客户端。";
@@ -231,11 +232,24 @@ protected:
     {
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA((temp_.Path() + "\\Vantorima-*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return temp_.File("no download folder\\" + name);
-        FindClose(search);
-        return temp_.File(std::string(found.cFileName) + "\\" + name);
+        std::string folder = "no download folder";
+        if (search != INVALID_HANDLE_VALUE) {
+            do
+                if (std::string(found.cFileName) != kPartialFolder)
+                    folder = found.cFileName;
+            while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        return temp_.File(folder + "\\" + name);
     }
+    // The partial download that the next press continues ("" when none),
+    // and every file of the partial folder.
+    std::string PartialFile() const
+    {
+        const auto parts = FilesMatching(temp_.File(kPartialFolder) + "\\*.part");
+        return parts.empty() ? std::string() : parts[0].first;
+    }
+    size_t PartialFolderFiles() const { return FilesMatching(temp_.File(kPartialFolder) + "\\*").size(); }
     HWND Item(int id) const { return GetDlgItem(dlg_, id); }
     std::string StatusLine() const { return WindowText(Item(204)); }
     std::string Button() const { return WindowText(Item(203)); }
@@ -385,12 +399,23 @@ TEST_F(UpdateDialog, StoppingASlowDownloadTakesTwoPresses)
     const std::vector<unsigned> codes = log_.Codes();
     EXPECT_EQ(std::vector<unsigned>(codes.end() - 2, codes.end()),
               (std::vector<unsigned>{STATUS_STOPPED, STATUS_LIST_FAILED}));
-    EXPECT_TRUE(FileExists(Downloaded("VokWeiqi.exe")));  // the part stays
+    EXPECT_EQ(PartialFolderFiles(), 2u);  // the part stays, with its record
 
     Press();  // "关 闭": no question now
     ASSERT_TRUE(PumpUntil([&] { return control_.completions == 1; }));
     EXPECT_FALSE(Visible());
     EXPECT_EQ(answerer.Texts().size(), 1u);
+    dialog_.reset();
+
+    // The next press asks only for the rest (the server's own count), and
+    // the installer runs; nothing of the download stays but its folder.
+    const size_t kept = ReadFileBytes(PartialFile()).size();
+    ASSERT_GT(kept, 0u);
+    ExpectTheWholeInstallerRuns("");
+    EXPECT_EQ(UpdateServerRequests(),
+              (std::vector<std::string>{"/service/VokWeiqi.exe range=bytes=" + std::to_string(kept) +
+                                        "- status=206 sent=" + std::to_string(installer_.size() - kept)}));
+    EXPECT_EQ(PartialFolderFiles(), 0u);
 }
 
 // A read that waits for a line gone silent does not hold the stop back: the
@@ -772,7 +797,16 @@ TEST_F(UpdateDialog, EachDownloadFolderIsTheUsersOwnAndTheNextDownloadSweepsTheL
         Open();
         ASSERT_TRUE(PumpUntil([&] { return control_.completions > 0; }, 30000));
         ASSERT_TRUE(PumpUntil([&] { return FileExists(client_.File("installer.txt")); }));
-        const std::vector<std::string> now = DownloadFolders(temp_.Path());
+        std::vector<std::string> now = DownloadFolders(temp_.Path());
+        // The folder of partial downloads stays, as private as a download's.
+        const auto partials = std::find(now.begin(), now.end(), kPartialFolder);
+        ASSERT_NE(partials, now.end());
+        now.erase(partials);
+        const std::vector<std::string> accounts = DaclAccounts(temp_.File(kPartialFolder));
+        EXPECT_FALSE(accounts.empty());
+        for (const std::string& account : accounts) {
+            EXPECT_TRUE(account == "S-1-5-18" || account == "S-1-5-32-544" || account == user) << account;
+        }
         EXPECT_FALSE(std::binary_search(now.begin(), now.end(), previous)) << previous;
         EXPECT_TRUE(std::includes(now.begin(), now.end(), kept.begin(), kept.end()));
         std::vector<std::string> added;
@@ -912,8 +946,10 @@ TEST_F(UpdateDialog, NobodyCanSwapTheInstallerBetweenItsCheckAndItsStart)
         if (code != STATUS_FILE_DONE && code != STATUS_ALL_DONE && (code != STATUS_READING || !attempts.empty()))
             return;
         CopyFileA((ProgramDir() + "Marovent.exe").c_str(), replacement.c_str(), FALSE);
+        // Written in the partial folder, then moved into the download's own.
+        const std::string target = code == STATUS_READING ? PartialFile() : Downloaded("VokWeiqi.exe");
         const std::string command =
-            "\"" + ProgramDir() + "SwapAttempt.exe\" \"" + Downloaded("VokWeiqi.exe") + "\" \"" + replacement + "\"";
+            "\"" + ProgramDir() + "SwapAttempt.exe\" \"" + target + "\" \"" + replacement + "\"";
         attempts.emplace_back(code, RunAndWait(command));
     };
     CBoxAnswerer answerer(Answer(IDOK));
@@ -1102,5 +1138,5 @@ TEST_F(UpdateDialog, StopDuringThePauseBeforeAResumptionStopsAtOnce)
     EXPECT_EQ(StatusLine(), kStopped);
     EXPECT_EQ(Button(), kCloseButton);
     EXPECT_EQ(control_.completions, 0);
-    EXPECT_EQ(ReadFileBytes(Downloaded("VokWeiqi.exe")).size(), 600000u);  // the part stays
+    EXPECT_EQ(ReadFileBytes(PartialFile()).size(), 600000u);  // the part stays, for the next press
 }

@@ -684,6 +684,11 @@ TEST_F(LinkHandlerUpdate, StoppedAndClosedTheHandlerEndsWithoutInstalling)
     CHandler handler(Quoted(Link("update_stop")));
     HWND dialog = nullptr;
     ASSERT_TRUE(PumpUntil([&] { return (dialog = Dialog()) != nullptr; }));
+    // Stopped once some of the installer has arrived.
+    ASSERT_TRUE(PumpUntil([&] {
+        char status[128] = "";
+        return GetDlgItemTextA(dialog, 204, status, sizeof status) && std::strstr(status, "Read ");
+    }));
     const HWND button = GetDlgItem(dialog, 203);
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(203, BN_CLICKED), reinterpret_cast<LPARAM>(button));
     ASSERT_TRUE(PumpUntil([&] { return !answerer.Texts().empty(); }));
@@ -695,6 +700,21 @@ TEST_F(LinkHandlerUpdate, StoppedAndClosedTheHandlerEndsWithoutInstalling)
     EXPECT_FALSE(FileExists(installerRecord_));
     EXPECT_EQ(SettingsText("WorkDir"), "<missing>");
     EXPECT_EQ(LinkState("update_stop", "failed"), "failed");
+
+    // The next press continues the download where it stopped: only the rest
+    // goes over the line, and the installer runs.
+    const auto parts = FilesMatching(temp_.File("Vantorima-partial\\*.part"));
+    ASSERT_EQ(parts.size(), 1u);
+    const size_t kept = parts[0].second, size = ReadFileBytes(ServeInstaller()).size();
+    ASSERT_GT(kept, 0u);
+    // The stopped request is logged once the server finds it gone: before the next log starts.
+    EXPECT_TRUE(PumpUntil([] { return !UpdateServerRequests().empty(); }));
+    ASSERT_TRUE(SetUpdateServerModes(""));
+    EXPECT_EQ(RunHandler(Quoted(Link("update"))), 0u);
+    EXPECT_TRUE(PumpUntil([&] { return FileExists(installerRecord_); }));
+    EXPECT_EQ(UpdateServerRequests(),
+              (std::vector<std::string>{"/service/VokWeiqi.exe range=bytes=" + std::to_string(kept) +
+                                        "- status=206 sent=" + std::to_string(size - kept)}));
 }
 
 TEST_F(LinkHandlerUpdate, AFailedDownloadShowsItsBoxAndEndsTheHandler)

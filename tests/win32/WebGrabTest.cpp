@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <regex>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include "WineTestSupport.h"
 #include "download/StatusProtocol.h"
 #include "framework/win/Window.h"
+#include "download/DownloadFolder.h"
 #include "download/WebGrab.h"
 
 using namespace wine_test;
@@ -112,20 +114,21 @@ protected:
 
     // Runs DownloadListAll on a worker thread while this thread handles the
     // status messages; returns its result.
-    int Run(const std::vector<std::string>& urls, const std::string& dir = "")
+    int Run(const std::vector<std::string>& urls, const std::string& dir = "") { return RunWith(grab_, urls, dir); }
+    int RunWith(CWebGrab& grab, const std::vector<std::string>& urls, const std::string& dir = "")
     {
-        grab_.Initialize(recorder_.GetSafeHwnd(), "Quessel", dir.empty() ? downloads_.Path() : dir);
+        grab.Initialize(recorder_.GetSafeHwnd(), "Quessel", dir.empty() ? downloads_.Path() : dir);
         for (const std::string& url : urls)
-            grab_.AddDownload(url);
+            grab.AddDownload(url);
         std::atomic<bool> done{false};
         int result = -1;
         std::thread worker([&] {
-            result = grab_.DownloadListAll();
+            result = grab.DownloadListAll();
             done = true;
         });
         if (!PumpUntil([&] { return done.load(); }, 60000)) {
             ADD_FAILURE() << "DownloadListAll did not return";
-            grab_.SetStop(1);
+            grab.SetStop(1);
             PumpUntil([&] { return done.load(); }, 60000);
         }
         worker.join();
@@ -610,4 +613,241 @@ TEST_F(WebGrab, HttpsNeedsAServerCertificateThatATrustedRootVouchesFor)
     codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
     EXPECT_EQ(codes, (std::vector<unsigned>{5, 4, 6, 7}));
     EXPECT_TRUE(Downloaded("setup.bin") == source_);
+}
+
+// A download that ends early is kept in the partial folder and continued by
+// the next one: each "press" is a new engine, as each dialog has its own.
+namespace {
+
+// The installer check's stand-in: the whole file must be the source.
+std::string g_expected;
+bool MatchesExpected(const std::string&, HANDLE file, std::string& failure)
+{
+    std::string bytes(g_expected.size() + 1, '\0');
+    DWORD read = 0;
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+    failure = "not the file";
+    return bytes.substr(0, read) == g_expected;
+}
+
+const char kKilledRun[] = "VANTORIMA_PARTIAL_KILLED_RUN";
+
+class PartialDownload : public WebGrab {
+protected:
+    void SetUp() override
+    {
+        WebGrab::SetUp();
+        if (IsSkipped())
+            return;
+        partials_ = PartialFolder(parent_.Path());
+        ASSERT_FALSE(partials_.empty());
+        g_expected = source_;
+    }
+
+    // One press: a new engine with the partial folder and the check;
+    // stopped once stopAt bytes have arrived (0: never).
+    int Press(size_t stopAt = 0)
+    {
+        press_ = std::make_unique<CWebGrab>();
+        press_->SetPartialFolder(partials_);
+        press_->SetFileCheck(&MatchesExpected);
+        recorder_.statuses.clear();
+        recorder_.onStatus = [this, stopAt](const Status& s) {
+            if (stopAt && s.code == STATUS_READING && ReadCount(s.text) >= stopAt)
+                press_->SetStop(true);
+        };
+        const int result = RunWith(*press_, {Url("setup.bin")});
+        // The server logs a stopped request once it finds the connection
+        // gone: before the next press's log starts.
+        if (stopAt)
+            EXPECT_TRUE(PumpUntil([] { return !UpdateServerRequests().empty(); }));
+        return result;
+    }
+
+    // The one .part file's size; 0 when there is none.
+    size_t Kept() const
+    {
+        const auto parts = FilesMatching(partials_ + "\\*.part");
+        EXPECT_LE(parts.size(), 1u);
+        return parts.empty() ? 0 : parts[0].second;
+    }
+
+    CScratchDir parent_{"vantorima partials"};
+    std::string partials_;
+    std::unique_ptr<CWebGrab> press_;
+};
+
+}  // namespace
+
+TEST_F(PartialDownload, TheNextPressAsksOnlyForTheRestWhenTheServerStillHasThatVersion)
+{
+    struct Row {
+        const char* what;
+        const char* first;  // standing modes of the stopped press
+        const char* second;  // and of the next press
+        bool rest;  // whether the next press gets only the rest
+        bool aged = false;  // the partial last written 8 days before the next press
+    };
+    const Row rows[] = {
+        {"the same file", "", "", true},
+        {"a date for a validator", "~weak", "~weak", true},
+        {"changed on the server", "", "~version=1", false},
+        {"a server that ignores ranges now", "", "~norange", false},
+        {"a range answered with another range", "", "~badrange", false},
+        {"no strong validator: nothing kept", "~weak/~nodate", "~weak/~nodate", false},
+        {"older than 7 days", "", "", false, true},
+    };
+    // Another URL's partial goes at the next download.
+    ASSERT_TRUE(WriteFileBytes(partials_ + "\\0123456789abcdef.part", "other"));
+    ASSERT_TRUE(WriteFileBytes(partials_ + "\\0123456789abcdef.rec", "http://elsewhere/setup.bin\n5\n\"x\"\n"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        // Slow enough to stop at half: 4 KiB every 20 ms.
+        ASSERT_TRUE(SetUpdateServerModes(std::string("~slow=20,4096/") + row.first));
+        EXPECT_EQ(Press(kSourceSize / 2), 0);
+        EXPECT_EQ(recorder_.Codes().back(), STATUS_LIST_FAILED);
+        const size_t kept = Kept();
+        if (std::string(row.first).find("nodate") != std::string::npos) {
+            EXPECT_EQ(kept, 0u);
+            EXPECT_EQ(FilesMatching(partials_ + "\\*").size(), 0u);
+        } else {
+            EXPECT_GE(kept, kSourceSize / 2);
+            EXPECT_LT(kept, kSourceSize);
+            EXPECT_EQ(FilesMatching(partials_ + "\\*").size(), 2u);  // the bytes and their record
+        }
+
+        if (row.aged) {
+            HANDLE part = CreateFileA(FilesMatching(partials_ + "\\*.part")[0].first.c_str(), FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            FILETIME now;
+            GetSystemTimeAsFileTime(&now);
+            ULARGE_INTEGER then{{now.dwLowDateTime, now.dwHighDateTime}};
+            then.QuadPart -= 8ull * 24 * 3600 * 10000000;
+            const FILETIME written = {then.LowPart, then.HighPart};
+            EXPECT_TRUE(SetFileTime(part, nullptr, nullptr, &written));
+            CloseHandle(part);
+        }
+        ASSERT_TRUE(SetUpdateServerModes(row.second));
+        CTraceCapture trace;
+        EXPECT_EQ(Press(), 1);
+        EXPECT_TRUE(Downloaded("setup.bin") == source_);
+        EXPECT_EQ(FilesMatching(partials_ + "\\*").size(), 0u);  // nothing stays once whole
+        const std::vector<std::string> requests = UpdateServerRequests();
+        ASSERT_FALSE(requests.empty());
+        if (row.rest) {
+            // The server's own count: only the rest went over the line.
+            EXPECT_EQ(requests,
+                      (std::vector<std::string>{"/setup.bin range=bytes=" + std::to_string(kept) +
+                                                "- status=206 sent=" + std::to_string(kSourceSize - kept)}));
+            // The bar starts at the kept share.
+            const auto& st = recorder_.statuses;
+            ASSERT_GE(st.size(), 2u);
+            EXPECT_EQ(st[1].code, STATUS_READING);
+            EXPECT_EQ(ReadCount(st[1].text), kept);
+            EXPECT_EQ(st[1].percent, kept * 100 / kSourceSize);
+            EXPECT_TRUE(trace.Contains("GetFile continues at " + std::to_string(kept) + " of 100000 bytes"));
+        } else {
+            // The whole file, in answer to the range or to a plain request after it.
+            EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [](const std::string& request) {
+                return request.find(" status=200 sent=100000") != std::string::npos;
+            })) << requests.back();
+            EXPECT_FALSE(trace.Contains("GetFile continues at " + std::to_string(kept) + " of 100000 bytes"));
+        }
+    }
+}
+
+TEST_F(PartialDownload, ACorruptedPartialFailsTheCheckAndTheNextPressStartsOver)
+{
+    ASSERT_TRUE(SetUpdateServerModes("~slow=20,4096"));
+    EXPECT_EQ(Press(kSourceSize / 2), 0);
+    const auto parts = FilesMatching(partials_ + "\\*.part");
+    ASSERT_EQ(parts.size(), 1u);
+    std::string bytes = ReadFileBytes(parts[0].first);
+    ASSERT_GT(bytes.size(), 100u);
+    bytes[100] ^= 1;
+    ASSERT_TRUE(WriteFileBytes(parts[0].first, bytes));
+
+    // Continued, but the whole file is not the installer: gone with its record.
+    ASSERT_TRUE(SetUpdateServerModes(""));
+    EXPECT_EQ(Press(), 0);
+    EXPECT_EQ(recorder_.statuses.back().code, STATUS_UNVERIFIED);
+    EXPECT_EQ(UpdateServerRequests().front().find("/setup.bin range=bytes="), 0u);
+    EXPECT_EQ(FilesMatching(partials_ + "\\*").size(), 0u);
+    EXPECT_FALSE(FileExists(downloads_.File("setup.bin")));
+
+    ASSERT_TRUE(SetUpdateServerModes(""));
+    EXPECT_EQ(Press(), 1);
+    EXPECT_TRUE(Downloaded("setup.bin") == source_);
+    EXPECT_EQ(UpdateServerRequests(), (std::vector<std::string>{"/setup.bin range=- status=200 sent=100000"}));
+}
+
+// The child of KilledAtAThirdIsContinued: downloads until it is killed.
+TEST_F(PartialDownload, KilledRun)
+{
+    if (GetEnvironmentVariableA(kKilledRun, nullptr, 0) == 0)
+        GTEST_SKIP() << "started by KilledAtAThirdIsContinued";
+    char partials[MAX_PATH] = "";
+    GetEnvironmentVariableA(kKilledRun, partials, sizeof partials);
+    partials_ = partials;
+    // Slow enough to be killed in the middle: 4 KiB every 100 ms.
+    ASSERT_TRUE(SetUpdateServerModes("~slow=100,4096"));
+    Press();
+    ADD_FAILURE() << "the download ended before it was killed";
+}
+
+TEST_F(PartialDownload, KilledAtAThirdIsContinued)
+{
+    HANDLE child = StartAgain("PartialDownload.KilledRun", kKilledRun, partials_);
+    ASSERT_TRUE(child);
+    const bool third = PumpUntil(
+        [&] {
+            const auto parts = FilesMatching(partials_ + "\\*.part");
+            return !parts.empty() && parts[0].second >= kSourceSize / 3;
+        },
+        30000);
+    TerminateProcess(child, 9);
+    WaitForSingleObject(child, 10000);
+    CloseHandle(child);
+    ASSERT_TRUE(third);
+    // The server logs the child's request once it sees the connection go.
+    EXPECT_TRUE(PumpUntil([] { return !UpdateServerRequests().empty(); }));
+
+    const size_t kept = Kept();
+    EXPECT_LT(kept, kSourceSize);
+    ASSERT_TRUE(SetUpdateServerModes(""));
+    EXPECT_EQ(Press(), 1);
+    EXPECT_TRUE(Downloaded("setup.bin") == source_);
+    EXPECT_EQ(UpdateServerRequests(),
+              (std::vector<std::string>{"/setup.bin range=bytes=" + std::to_string(kept) +
+                                        "- status=206 sent=" + std::to_string(kSourceSize - kept)}));
+}
+
+TEST_F(PartialDownload, TwoAtOnceNeverShareAFile)
+{
+    ASSERT_TRUE(SetUpdateServerModes("~slow=50,8192"));
+    CTraceCapture trace;
+    CScratchDir otherDownloads("vantorima downloads 2");
+    CWebGrab other;
+    other.SetPartialFolder(partials_);
+    other.SetFileCheck(&MatchesExpected);
+    other.Initialize(nullptr, "Quessel", otherDownloads.Path());
+    other.AddDownload(Url("setup.bin"));
+    std::atomic<int> otherResult{-1};
+    std::thread second;
+    // The second starts once the first writes its partial.
+    recorder_.onStatus = [&](const Status& s) {
+        if (s.code == STATUS_READING && !second.joinable())
+            second = std::thread([&] { otherResult = other.DownloadListAll(); });
+    };
+    grab_.SetPartialFolder(partials_);
+    grab_.SetFileCheck(&MatchesExpected);
+    EXPECT_EQ(Run({Url("setup.bin")}), 1);
+    ASSERT_TRUE(second.joinable());
+    second.join();
+    EXPECT_EQ(otherResult, 1);
+    EXPECT_TRUE(Downloaded("setup.bin") == source_);
+    EXPECT_TRUE(ReadFileBytes(otherDownloads.File("setup.bin")) == source_);
+    EXPECT_EQ(trace.Count("partial download in use : 32"), 1);
+    EXPECT_EQ(FilesMatching(partials_ + "\\*").size(), 0u);
 }

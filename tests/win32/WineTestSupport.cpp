@@ -397,6 +397,62 @@ bool SetUpdateServerModes(const std::string& modes)
     return done;
 }
 
+std::vector<std::pair<std::string, size_t>> FilesMatching(const std::string& pattern)
+{
+    std::vector<std::pair<std::string, size_t>> files;
+    const std::string folder = pattern.substr(0, pattern.find_last_of('\\') + 1);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return files;
+    do
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            files.emplace_back(folder + found.cFileName, found.nFileSizeLow);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return files;
+}
+
+std::vector<std::string> UpdateServerRequests()
+{
+    const std::string url = "http://127.0.0.1:" + UpdateServerPort() + "/~requests/";
+    std::vector<std::string> lines;
+    HINTERNET session = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET request = session
+        ? InternetOpenUrlA(session, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
+        : nullptr;
+    std::string text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (request && InternetReadFile(request, buffer, sizeof buffer, &read) && read)
+        text.append(buffer, read);
+    if (request)
+        InternetCloseHandle(request);
+    if (session)
+        InternetCloseHandle(session);
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+HANDLE StartAgain(const std::string& filter, const char* name, const std::string& value)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string commandLine = std::string("\"") + self + "\" --gtest_filter=" + filter;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    SetEnvironmentVariableA(name, value.c_str());
+    const BOOL started =
+        CreateProcessA(self, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
+    SetEnvironmentVariableA(name, nullptr);
+    if (!started)
+        return nullptr;
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
 namespace {
 const char kWindows98Run[] = "VANTORIMA_WINDOWS98_RUN";
 }

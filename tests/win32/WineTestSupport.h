@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wine_test {
@@ -72,6 +73,9 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 void PumpFor(DWORD ms);
 
 std::string ReadFileBytes(const std::string& path);
+// The files (no folders) that a FindFirstFile pattern ("dir\\*.part") names,
+// each as its full path and size.
+std::vector<std::pair<std::string, size_t>> FilesMatching(const std::string& pattern);
 bool FileExists(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 
@@ -115,6 +119,14 @@ std::string DosPath(const std::string& unixPath);
 // these modes ("~slow=100/~drop=5000"); "" for plain replies. Sent to the
 // plain port, whatever certificate the https port shows.
 bool SetUpdateServerModes(const std::string& modes);
+// The server's log of the file requests since the last SetUpdateServerModes,
+// one "<path> range=<Range or -> status=<code> sent=<body bytes>" each.
+std::vector<std::string> UpdateServerRequests();
+
+// Starts this program again with the given test filter and the environment
+// variable name set to value (for a run that another test ends); the
+// process's handle, or null.
+HANDLE StartAgain(const std::string& filter, const char* name, const std::string& value);
 
 // The Windows 9x road: runs this program again with the given test filter,
 // told by Wine (AppDefaults\<program>\Version) that it runs on Windows 98.
