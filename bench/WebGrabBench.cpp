@@ -153,23 +153,6 @@ Result RunBare(const std::string& url, CReceiver& receiver, size_t* growth)
     return r;
 }
 
-Result RunWebGrab(const std::string& url, const std::string& dir, CReceiver& receiver, size_t* growth)
-{
-    CWebGrab grab;
-    grab.Initialize(receiver.GetSafeHwnd(), "Quessel", dir);
-    grab.AddDownload(url);
-    const std::string path = dir + "\\" + url.substr(url.rfind('/') + 1);
-    Result r;
-    int ok = 0;
-    r.seconds = Measure(receiver, growth, [&] { ok = grab.DownloadListAll(); });
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (ok && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
-        r.bytes = data.nFileSizeLow;
-    DeleteFileA(path.c_str());
-    DeleteUrlCacheEntryA(url.c_str());
-    return r;
-}
-
 // What one trace line costs the download's worker: to the debugger output
 // alone (a test or a benchmark, which names no program), and with the log as
 // the control and the launcher write it (here in a folder of its own).
@@ -200,21 +183,23 @@ void MeasureTraceLine(const std::string& temp)
                 kTraceLogLimit / 1024);
 }
 
-// One press with a folder for partial downloads: stopped at stopPercent
-// (0: never); the bytes of the whole file, 0 when it did not arrive whole.
-Result RunPress(const std::string& url, const std::string& dir, const std::string& partials, CReceiver& receiver,
-                unsigned stopPercent = 0)
+// One download (a press) through the grabber, with a folder for partial
+// downloads when partials is not empty, stopped at stopPercent (0: never);
+// the bytes of the whole file, 0 when it did not arrive whole.
+Result RunWebGrab(const std::string& url, const std::string& dir, CReceiver& receiver, size_t* growth,
+                  const std::string& partials = std::string(), unsigned stopPercent = 0)
 {
     CWebGrab grab;
     grab.Initialize(receiver.GetSafeHwnd(), "Quessel", dir);
-    grab.SetPartialFolder(partials);
+    if (!partials.empty())
+        grab.SetPartialFolder(partials);
     grab.AddDownload(url);
     receiver.stopping = stopPercent ? &grab : nullptr;
     receiver.stopPercent = stopPercent;
     const std::string path = dir + "\\" + url.substr(url.rfind('/') + 1);
     Result r;
     int ok = 0;
-    r.seconds = Measure(receiver, nullptr, [&] { ok = grab.DownloadListAll(); });
+    r.seconds = Measure(receiver, growth, [&] { ok = grab.DownloadListAll(); });
     receiver.stopping = nullptr;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (ok && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
@@ -342,12 +327,12 @@ int main()
     std::vector<double> restSeconds, halfSeconds, restRatios;
     DWORD kept = 0;
     for (int pass = 0; pass < kDropPasses; ++pass) {
-        RunPress(resumeUrl, dir, partials, receiver, 50);
+        RunWebGrab(resumeUrl, dir, receiver, nullptr, partials, 50);
         kept = PartialBytes(partials);
         const std::string halfUrl = base + "~bytes=" + std::to_string(kFileBytes - kept) + "/half.bin";
         // The rest first: any other URL's download would sweep the partial away.
-        const Result rest = RunPress(resumeUrl, dir, partials, receiver);
-        const Result half = RunPress(halfUrl, dir, partials, receiver);
+        const Result rest = RunWebGrab(resumeUrl, dir, receiver, nullptr, partials);
+        const Result half = RunWebGrab(halfUrl, dir, receiver, nullptr, partials);
         if (kept == 0 || rest.bytes != kFileBytes || half.bytes != kFileBytes - kept) {
             std::printf("bench_webgrab: continued download incomplete (%lu kept, %lu bytes)\n",
                         static_cast<unsigned long>(kept), static_cast<unsigned long>(rest.bytes));
