@@ -16,7 +16,6 @@
 
 #include "BuildConfig.h"
 #include "WineTestSupport.h"
-#include "framework/net/Internet.h"
 #include "framework/sys/RegKey.h"
 #include "handler/AdminOnlyPath.h"
 #include "handler/LinkLaunch.h"
@@ -113,25 +112,6 @@ std::string NonceOf(const std::string& link)
     return link.substr(at, link.find('&', at) - at);
 }
 
-// The test server's answer to a GET of path: its body, or "<status>".
-std::string ServerText(const std::string& path)
-{
-    const std::string url = "http://127.0.0.1:" + UpdateServerPort() + path;
-    const CInternetHandle session(InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    const CInternetHandle request(InternetOpenUrlA(session.Get(), url.c_str(), nullptr, 0,
-                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
-    DWORD status = 0, size = sizeof status;
-    if (!request ||
-        !HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
-        return "<none>";
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (InternetReadFile(request.Get(), buffer, sizeof buffer, &read) && read > 0)
-        text.append(buffer, read);
-    return status == 200 ? text : "<" + std::to_string(status) + ">";
-}
-
 // The stand-in client's window (MAROVENT_SHOW_MS), or null.
 HWND StandInClientWindow()
 {
@@ -156,8 +136,8 @@ HWND StandInClientWindow()
 std::string LinkState(const std::string& name, const char* expected)
 {
     const std::string path = "/link/state?nonce=" + NonceOf(Link(name));
-    PumpUntil([&] { return ServerText(path) == expected; }, 5000);
-    return ServerText(path);
+    PumpUntil([&] { return UpdateServerText(path) == expected; }, 5000);
+    return UpdateServerText(path);
 }
 
 // Every value of a key, raw: name -> type and bytes.
@@ -634,7 +614,7 @@ TEST_F(LinkHandlerUpdate, WithoutTheClientTheDialogDownloadsInstallsAndStarts)
     EXPECT_EQ(trace_.Last("installed client"), "installed client started");
     // The service heard of the dialog, then of the client.
     EXPECT_EQ(LinkState("update", "started"), "started");
-    const std::string reports = ServerText("/link/reports");
+    const std::string reports = UpdateServerText("/link/reports");
     EXPECT_LT(reports.find("outcome=installing"), reports.find("outcome=started")) << reports;
 }
 
@@ -788,7 +768,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
 
     // As the service recorded them: the bodies hold these three fields alone,
     // none of the account, password, token, join key, server or signature.
-    const std::string reports = ServerText("/link/reports");
+    const std::string reports = UpdateServerText("/link/reports");
     std::string expected;
     for (const auto& report :
          {std::make_pair("token", "started"), std::make_pair("token", "refused:used"),
@@ -1161,7 +1141,7 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         EXPECT_FALSE(FileExists(installerRecord_));
     }
     EXPECT_EQ(RunHandler("/uninstall /quiet", self), 0u);
-    const std::string reports = ServerText("/link/reports");
+    const std::string reports = UpdateServerText("/link/reports");
     const std::string reported = "nonce=" + NonceOf(Link("next")) + "&outcome=";
     EXPECT_LT(reports.rfind(reported + "renewing"), reports.find(reported + "started")) << reports;
 }

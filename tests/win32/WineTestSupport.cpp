@@ -379,22 +379,33 @@ std::string DosPath(const std::string& unixPath)
     return path;
 }
 
-bool SetUpdateServerModes(const std::string& modes)
+std::string UpdateServerText(const std::string& path)
 {
-    const std::string url = "http://127.0.0.1:" + UpdateServerPort() + "/~set/" + modes + (modes.empty() ? "" : "/");
+    const std::string url = "http://127.0.0.1:" + UpdateServerPort() + path;
     HINTERNET session = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     HINTERNET request = session
         ? InternetOpenUrlA(session, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
         : nullptr;
     DWORD status = 0, size = sizeof status;
-    bool done = request &&
-        HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
-        status == 200;
+    std::string text = "<none>";
+    if (request && HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+        text = status == 200 ? "" : "<" + std::to_string(status) + ">";
+        char buffer[4096];
+        DWORD read = 0;
+        while (status == 200 && InternetReadFile(request, buffer, sizeof buffer, &read) && read)
+            text.append(buffer, read);
+    }
     if (request)
         InternetCloseHandle(request);
     if (session)
         InternetCloseHandle(session);
-    return done;
+    return text;
+}
+
+bool SetUpdateServerModes(const std::string& modes)
+{
+    const std::string text = UpdateServerText("/~set/" + modes + (modes.empty() ? "" : "/"));
+    return text.empty() || text[0] != '<';
 }
 
 std::vector<std::pair<std::string, size_t>> FilesMatching(const std::string& pattern)
@@ -415,21 +426,8 @@ std::vector<std::pair<std::string, size_t>> FilesMatching(const std::string& pat
 
 std::vector<std::string> UpdateServerRequests()
 {
-    const std::string url = "http://127.0.0.1:" + UpdateServerPort() + "/~requests/";
+    const std::string text = UpdateServerText("/~requests/");
     std::vector<std::string> lines;
-    HINTERNET session = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    HINTERNET request = session
-        ? InternetOpenUrlA(session, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
-        : nullptr;
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (request && InternetReadFile(request, buffer, sizeof buffer, &read) && read)
-        text.append(buffer, read);
-    if (request)
-        InternetCloseHandle(request);
-    if (session)
-        InternetCloseHandle(session);
     for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
         lines.push_back(text.substr(start, end - start));
     return lines;

@@ -115,6 +115,9 @@ std::string ServeInstaller();
 std::string UpdateServerTlsPort();
 // The Windows path of a Unix one.
 std::string DosPath(const std::string& unixPath);
+// The server's answer to a GET of path: its body, or "<status>" ("<none>"
+// when it did not answer).
+std::string UpdateServerText(const std::string& path);
 // Makes every later request to the server behave as if its path began with
 // these modes ("~slow=100/~drop=5000"); "" for plain replies. Sent to the
 // plain port, whatever certificate the https port shows.

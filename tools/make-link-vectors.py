@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes docs/link-vectors.json: links and the verdict the launcher gives each.
 
-    /usr/bin/python3 tests/host/make_link_vectors.py docs/link-vectors.json
+    /usr/bin/python3 tools/make-link-vectors.py docs/link-vectors.json
 
 Keeps the test key pair of the file it rewrites (a new pair when there is
 none) and signs with the reference signer's own function
@@ -158,7 +158,7 @@ def main():
         "about": "Links and the verdict the launcher gives each at the given now (Unix seconds), with "
                  "VANTORIMA_URL_SCHEME vantorima, VANTORIMA_LINK_VERSION 1 and VANTORIMA_LINK_MAX_AGE 300: "
                  "'valid', or the reason it traces as 'link refused: <reason>'. vantorima-link verify --public "
-                 "PUBLIC.pem --now NOW --max-age 300 LINK prints the same. Made by tests/host/make_link_vectors.py.",
+                 "PUBLIC.pem --now NOW --max-age 300 LINK prints the same. Made by tools/make-link-vectors.py.",
         "warning": "TEST KEY FOR THESE VECTORS ONLY. Its private half is published here: never list this public key "
                    "in VANTORIMA_LINK_KEYS, never sign a real link with it.",
         "scheme": "vantorima",
