@@ -7,13 +7,15 @@
 # browsers, and a small window manager (openbox), xdotool and a D-Bus session
 # (dbus-run-session) for the tests that answer the browsers' own prompts as a
 # player does, and Python's cryptography (Debian's, for /usr/bin/python3) and
-# Node.js for the tests of the reference link signers (docs/examples/). Does
-# nothing when everything is already there.
+# Node.js for the tests of the reference link signers (docs/examples/), and
+# the service kit's aiohttp, redis-py, redis-server and nginx. Does nothing
+# when everything is already there.
 set -eu
 
 packages="g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine32:i386 wine64 xvfb xauth x11-utils
 locales fonts-wqy-zenhei googletest imagemagick gcab osslsigncode openssl libssl-dev clang libclang-rt-14-dev clang-format-14
-python3 cmake make chromium firefox-esr xdg-utils openbox xdotool dbus python3-cryptography nodejs"
+python3 cmake make chromium firefox-esr xdg-utils openbox xdotool dbus python3-cryptography nodejs
+python3-aiohttp python3-redis redis-server nginx ccache"
 
 missing=""
 for p in $packages; do
@@ -25,7 +27,9 @@ as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 if [ -n "$missing" ]; then
   echo "setup: installing$missing"
   dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-  as_root apt-get update -qq
+  # A mirror in mid-sync fails one index now and then; the install that
+  # follows says whether what we need was there.
+  as_root apt-get update -qq || echo "setup: apt-get update reported errors; installing from the indexes it has"
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends $missing >/dev/null
 fi
 
