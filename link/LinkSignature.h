@@ -4,7 +4,10 @@
 
 #include <string_view>
 
-#include "link/SignedLink.h"
+// A raw P-256 public key: X then Y, 32 bytes each, big-endian.
+struct LinkPublicKey {
+    unsigned char xy[64];
+};
 
 // True only when signature (r||s, 32 bytes each, big-endian) is a valid ECDSA
 // P-256 signature of SHA-256(message) under key. Any failure of the backend

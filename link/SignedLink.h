@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "launch/CredentialToken.h"
+#include "link/LinkSignature.h"  // LinkPublicKey
 
 // Longest link read, in characters (bytes: a link is ASCII).
 constexpr size_t kMaxLinkChars = 2048;
@@ -69,11 +70,6 @@ CheckedLink CheckLink(std::string_view link, long long nowUnixSeconds);
 // nullptr when the value stays one argument, else the fault: "blank",
 // "quote", "switch" or "control character".
 const char* AnsiValueFault(std::string_view ansi, bool slashAnywhere);
-
-// A raw P-256 public key: X then Y, 32 bytes each, big-endian.
-struct LinkPublicKey {
-    unsigned char xy[64];
-};
 
 // CheckLink with the keys and the freshness window given (tests, fuzzing).
 CheckedLink CheckLinkWith(std::string_view link, long long nowUnixSeconds, const LinkPublicKey* keys, size_t keyCount,

@@ -32,6 +32,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -52,6 +54,9 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 constexpr long long kDefaultTtl = 120;
 // What the reader takes for v: up to 9 digits; the build's setting is 1 to 999.
 constexpr long long kMaxVersion = 999;
+// Longest line read as a password: far above what a link carries, which
+// the reader then refuses with its own reason.
+constexpr size_t kMaxPasswordLine = 255;
 
 int Usage()
 {
@@ -180,20 +185,35 @@ bool PublicXY(EVP_PKEY* key, LinkPublicKey& xy)
     return true;
 }
 
-// Standard input's one line, without its line end; false when it is longer
-// than any password the link carries or cannot be read.
-bool ReadPassword(std::string& password)
+// Standard input's one line, without its line end, read up to most bytes
+// and one more, so that a longer input stays longer than most; false when
+// standard input cannot be read.
+bool ReadLine(size_t most, std::string& line)
 {
-    char buffer[256];
-    const size_t length = std::fread(buffer, 1, sizeof buffer, stdin);
-    if (std::ferror(stdin) || length == sizeof buffer)
-        return false;
-    password.assign(buffer, length);
-    if (!password.empty() && password.back() == '\n')
-        password.pop_back();
-    if (!password.empty() && password.back() == '\r')
-        password.pop_back();
-    return password.find('\n') == std::string::npos;
+    line.assign(most + 1, '\0');
+    line.resize(std::fread(&line[0], 1, line.size(), stdin));
+    if (!line.empty() && line.back() == '\n')
+        line.pop_back();
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return !std::ferror(stdin);
+}
+
+// The --name value pairs from argv[at] on, until the first argument that is
+// not an option (at then points to it); false for a name not among names,
+// one without its value, or one given twice that is not repeatable.
+using Options = std::multimap<std::string, std::string>;
+bool ReadOptions(int argc, char** argv, int& at, std::initializer_list<const char*> names, const char* repeatable,
+                 Options& options)
+{
+    for (; at < argc && std::strncmp(argv[at], "--", 2) == 0; at += 2) {
+        const std::string name = argv[at];
+        const bool known = std::find(names.begin(), names.end(), name) != names.end();
+        if (!known || at + 1 >= argc || (options.count(name) && name != repeatable))
+            return false;
+        options.emplace(name, argv[at + 1]);
+    }
+    return true;
 }
 
 // A decimal number from low to high; false for anything else.
@@ -206,15 +226,21 @@ bool ReadNumber(const std::string& text, long long low, long long high, long lon
         out <= high;
 }
 
-int SignLink(std::map<std::string, std::string> options)
+int SignLink(int argc, char** argv)
 {
+    Options options;
+    int at = 2;
+    if (!ReadOptions(argc, argv, at, {"--private", "--id", "--pass", "--join-key", "--server", "--ttl", "--v"}, nullptr,
+                     options) ||
+        at != argc || !options.count("--private") || !options.count("--id") || !options.count("--pass"))
+        return Usage();
     const auto option = [&](const char* name) {
         const auto it = options.find(name);
         return it == options.end() ? std::string() : it->second;
     };
-    if (!options.count("--private") || !options.count("--id") || !options.count("--pass"))
-        return Usage();
-    if (options["--pass"] == "-" && !ReadPassword(options["--pass"]))
+    std::string& password = options.find("--pass")->second;
+    if (password == "-" && (!ReadLine(kMaxPasswordLine, password) || password.size() > kMaxPasswordLine ||
+                            password.find('\n') != std::string::npos))
         return Fail("--pass -: standard input holds no password of one line");
     long long ttl = kDefaultTtl;
     if (options.count("--ttl")) {
@@ -304,13 +330,14 @@ bool ReadPublicKey(const std::string& path, LinkPublicKey& xy)
 // a bad command line.
 int VerifyLink(int argc, char** argv)
 {
+    Options options;
+    int at = 2;
+    if (!ReadOptions(argc, argv, at, {"--public", "--now", "--max-age"}, "--public", options) || at + 1 != argc)
+        return Usage();
     std::vector<LinkPublicKey> keys;
     long long now = static_cast<long long>(std::time(nullptr));
     long long maxAge = VANTORIMA_LINK_MAX_AGE;
-    bool nowSeen = false, maxAgeSeen = false;
-    int at = 2;
-    for (; at + 1 < argc && std::strncmp(argv[at], "--", 2) == 0; at += 2) {
-        const std::string name = argv[at], value = argv[at + 1];
+    for (const auto& [name, value] : options) {
         if (name == "--public") {
             LinkPublicKey xy;
             if (!ReadPublicKey(value, xy)) {
@@ -318,34 +345,16 @@ int VerifyLink(int argc, char** argv)
                 return 2;
             }
             keys.push_back(xy);
-        } else if (name == "--now" && !nowSeen) {
-            nowSeen = true;
-            if (!ReadNumber(value, 0, 99999999999LL, now))
-                return Usage();
-        } else if (name == "--max-age" && !maxAgeSeen) {
-            maxAgeSeen = true;
-            if (!ReadNumber(value, 1, 999999, maxAge))
-                return Usage();
-        } else {
+        } else if (!(name == "--now" ? ReadNumber(value, 0, 99999999999LL, now)
+                                     : ReadNumber(value, 1, 999999, maxAge))) {
             return Usage();
         }
     }
-    if (at + 1 != argc)
-        return Usage();
     std::string link = argv[at];
-    if (link == "-") {
-        // One line, at most a byte more than the reader takes, so that a
-        // longer one is still refused as too long.
-        std::string line(kMaxLinkChars + 3, '\0');
-        const size_t length = std::fread(&line[0], 1, line.size(), stdin);
-        if (std::ferror(stdin))
-            return Fail("cannot read the link from standard input");
-        link.assign(line, 0, length);
-        if (!link.empty() && link.back() == '\n')
-            link.pop_back();
-        if (!link.empty() && link.back() == '\r')
-            link.pop_back();
-    }
+    // A line at most a byte longer than the reader takes, so that a longer
+    // one is still refused as too long.
+    if (link == "-" && !ReadLine(kMaxLinkChars + 2, link))
+        return Fail("cannot read the link from standard input");
     const CheckedLink checked = keys.empty() ? CheckLinkWith(link, now, kLinkKeys, kLinkKeyCount, maxAge)
                                              : CheckLinkWith(link, now, keys.data(), keys.size(), maxAge);
     std::printf("%s\n", checked.ok ? "valid" : checked.why.c_str());
@@ -362,16 +371,7 @@ int main(int argc, char** argv)
         return Keygen(argv[2], argv[3]);
     if (argc >= 2 && std::strcmp(argv[1], "verify") == 0)
         return VerifyLink(argc, argv);
-    if (argc < 2 || std::strcmp(argv[1], "sign") != 0)
-        return Usage();
-    std::map<std::string, std::string> options;
-    for (int i = 2; i < argc; i += 2) {
-        const std::string name = argv[i];
-        if (i + 1 >= argc || options.count(name) ||
-            (name != "--private" && name != "--id" && name != "--pass" && name != "--join-key" && name != "--server" &&
-             name != "--ttl" && name != "--v"))
-            return Usage();
-        options[name] = argv[i + 1];
-    }
-    return SignLink(options);
+    if (argc >= 2 && std::strcmp(argv[1], "sign") == 0)
+        return SignLink(argc, argv);
+    return Usage();
 }

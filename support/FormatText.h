@@ -8,7 +8,11 @@
 #include <cstdarg>
 #include <cstddef>
 
-#include "support/Trace.h"  // VANTORIMA_PRINTF
+#if defined(__GNUC__)
+#define VANTORIMA_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define VANTORIMA_PRINTF(fmt, args)
+#endif
 
 // Returns the length written (at most size - 1).
 size_t FormatTextV(char* buffer, size_t size, const char* format, va_list args);

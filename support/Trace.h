@@ -8,11 +8,7 @@
 // that cannot be written changes nothing, not even the thread's last error.
 #pragma once
 
-#if defined(__GNUC__)
-#define VANTORIMA_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
-#else
-#define VANTORIMA_PRINTF(fmt, args)
-#endif
+#include "support/FormatText.h"  // VANTORIMA_PRINTF
 
 // Control characters in the formatted text (CR, LF and the others) are
 // written escaped (\r, \n, \xHH): every call is one line.

@@ -7,10 +7,14 @@ Each program's import table may name only libraries that Windows takes from
 its KnownDLLs (never from the program's folder), and its load configuration
 must set DependentLoadFlags to LOAD_LIBRARY_SEARCH_SYSTEM32.
 """
+import os
 import re
 import struct
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from pe_image import LOAD_CONFIG, PeImage  # noqa: E402
 
 KNOWN_DLLS = {
     "advapi32", "clbcatq", "combase", "comdlg32", "coml2", "difxapi", "gdi32", "gdiplus", "imagehlp", "imm32",
@@ -21,20 +25,11 @@ LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
 
 
 def dependent_load_flags(data):
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    optional = pe + 24
-    magic = struct.unpack_from("<H", data, optional)[0]
-    directories = optional + (96 if magic == 0x10B else 112)
-    rva, size = struct.unpack_from("<II", data, directories + 8 * 10)
-    flags_at = 0x36 if magic == 0x10B else 0x4E  # offset of DependentLoadFlags
-    if not rva or size < flags_at + 2:
-        return None
-    sections = optional + struct.unpack_from("<H", data, pe + 20)[0]
-    for i in range(struct.unpack_from("<H", data, pe + 6)[0]):
-        vsize, start, raw_size, raw = struct.unpack_from("<IIII", data, sections + 40 * i + 8)
-        if start <= rva < start + min(vsize, raw_size):
-            return struct.unpack_from("<H", data, raw + rva - start + flags_at)[0]
-    return None
+    image = PeImage(data)
+    rva, size = image.directory(LOAD_CONFIG)
+    flags_at = 0x4E if image.is64 else 0x36  # offset of DependentLoadFlags
+    at = image.offset(rva) if rva and size >= flags_at + 2 else None
+    return None if at is None else struct.unpack_from("<H", data, at + flags_at)[0]
 
 
 def main():
