@@ -58,8 +58,9 @@ its own.
 With --link-tool and --link-key it also stands in for the service's own side
 of the link door: POST /link answers with a fresh signed link for the account
 that --link-id, --link-pass, --link-join-key and --link-server name, made by
-the signing tool (vantorima-link sign) with that private key, as text/plain
-and never cached; a GET of /link is refused (405), and so is a request whose
+the signing tool (vantorima-link sign) with that private key, as JSON
+{"link": ..., "watch": ...} (no watch without the link's state) and never
+cached; a GET of /link is refused (405), and so is a request whose
 Host is not this server's own address and port (403). It is a stand-in: the
 service signs only for the user it has signed in.
 
@@ -71,9 +72,10 @@ page that asks whether the launcher took its link:
                                 server issued that has not expired, ignored
                                 otherwise; 204 either way. The latest outcome
                                 wins, but refused:used never replaces another
-  GET /link/state?nonce=N       "pending" until a report came, then its
+  GET /link/state?nonce=N&watch=W  "pending" until a report came, then its
                                 outcome (text/plain, no-store); 404 for a
-                                nonce never issued (or long expired)
+                                nonce never issued (or long expired), or a
+                                watch token other than the link's
   GET /link/reports             (tests) the report bodies it received, one
                                 "<content type> <body>" line each, oldest first
 
@@ -95,8 +97,11 @@ exiting with its status.
 import argparse
 import collections
 import email.utils
+import hmac
+import json
 import os
 import re
+import secrets
 import shutil
 import socket
 import ssl
@@ -116,7 +121,7 @@ LAUNCHER_PATH = "service/VantorimaLaunch.exe"
 LINK_STATES = 10000
 KEPT_REPORTS = 1000
 # What a report may say: the launcher's outcomes are short lowercase words.
-OUTCOME = re.compile(r"(started|installing|renewing|failed|refused:[a-z]{1,32})")
+OUTCOME = re.compile(r"(started|installing|renewing|failed(:[a-z]{1,32})?|refused:[a-z]{1,32})")
 NONCE = re.compile(r"[0-9a-fA-F]{16,64}")
 PATTERN = bytes(i * 7 % 251 for i in range(251 * 4096))  # whole periods, so slices join up
 
@@ -323,11 +328,12 @@ class Handler(BaseHTTPRequestHandler):
                     made.returncode, made.stderr.decode(errors="replace").strip()))
             self.send_error(500, "Internal Server Error", "no link")
             return
-        page = made.stdout.strip() + b"\n"
+        issued = {"link": made.stdout.strip().decode(errors="replace")}
         if self.server.main.states is not None:
-            self.server.main.states.issue_link(page.decode(errors="replace"))
+            issued["watch"] = self.server.main.states.issue_link(issued["link"])
+        page = json.dumps(issued).encode()
         self.send_response(200)
-        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Content-Type", "application/json")
         self.send_header("Cache-Control", "no-store")
         self.send_header("Content-Length", str(len(page)))
         self.end_headers()
@@ -338,8 +344,8 @@ class Handler(BaseHTTPRequestHandler):
         states = self.server.main.states
         if states is not None and address.path in ("/link/state", "/link/reports"):
             if address.path == "/link/state":
-                nonce = urllib.parse.parse_qs(address.query).get("nonce", [""])[0]
-                text = states.state(nonce)
+                query = urllib.parse.parse_qs(address.query)
+                text = states.state(query.get("nonce", [""])[0], query.get("watch", [""])[0])
             else:
                 text = states.received()
             # Never cached, not even the 404: the next poll must reach the service.
@@ -523,26 +529,30 @@ class LinkStates:
     def __init__(self, max_age):
         self.max_age = max_age
         self.lock = threading.Lock()
-        self.links = collections.OrderedDict()  # nonce -> [forget at, outcome], oldest first
+        self.links = collections.OrderedDict()  # nonce -> [forget at, outcome, watch], oldest first
         self.reports = collections.deque(maxlen=KEPT_REPORTS)
 
-    def issue_link(self, link):
+    def issue_link(self, link, watch=True):
+        """Keeps the link's state; the watch token that reads it (none for
+        the tests' own links: any page may read those)."""
         query = urllib.parse.parse_qs(urllib.parse.urlsplit(link.strip()).query)
         nonce, exp = query.get("nonce", [""])[0], query.get("exp", [""])[0]
+        token = secrets.token_urlsafe(32) if watch else None
         if NONCE.fullmatch(nonce) and exp.isdigit():
-            self.issue(nonce, int(exp))
+            self.issue(nonce, int(exp), token)
+        return token
 
-    def issue(self, nonce, exp):
+    def issue(self, nonce, exp, watch):
         with self.lock:
             self.forget_expired()
-            self.links[nonce.lower()] = [exp + self.max_age, "pending"]
+            self.links[nonce.lower()] = [exp + self.max_age, "pending", watch]
             self.links.move_to_end(nonce.lower())
             while len(self.links) > LINK_STATES:
                 self.links.popitem(last=False)
 
     def forget_expired(self):
         now = time.time()
-        for nonce in [n for n, (until, _) in self.links.items() if until <= now]:
+        for nonce in [n for n, (until, _, _) in self.links.items() if until <= now]:
             del self.links[nonce]
 
     def report(self, content_type, body):
@@ -565,11 +575,15 @@ class LinkStates:
                 return
             entry[1] = outcome
 
-    def state(self, nonce):
-        """The state's text, or None for a link it does not know."""
+    def state(self, nonce, watch):
+        """The state's text, or None for a link it does not know or a wrong watch token."""
         with self.lock:
             entry = self.links.get(nonce.lower()) if NONCE.fullmatch(nonce) else None
-            return None if entry is None or entry[0] <= time.time() else entry[1]
+            if entry is None or entry[0] <= time.time():
+                return None
+            if entry[2] is not None and not hmac.compare_digest(entry[2].encode(), watch.encode(errors="replace")):
+                return None
+            return entry[1]
 
     def received(self):
         with self.lock:
@@ -723,7 +737,7 @@ def main():
         if test_links:
             with open(test_links, encoding="utf-8") as f:
                 for line in f:
-                    server.states.issue_link(line.partition("=")[2])
+                    server.states.issue_link(line.partition("=")[2], watch=False)
     port = server.server_address[1]
     servers = [server]
     if args.tls_port is not None:

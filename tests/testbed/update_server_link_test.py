@@ -7,6 +7,7 @@ reported for a link it issued, and only for such a link.
     update_server_link_test.py LINK-TOOL LINK-KEY.pem
 """
 import http.client
+import json
 import os
 import subprocess
 import sys
@@ -86,12 +87,18 @@ def link_states(port):
     it leaves; the nonces by name: two fresh links, the test links, and a
     nonce nobody issued. Returns the number of failed rows."""
     nonces = {"late": "a" * 32, "gone": "b" * 32, "stranger": "c" * 32}
+    watches = {}
     for name in ("first", "second"):
         reply, text = request(port, "POST", "/link")
-        nonces[name] = urllib.parse.parse_qs(urllib.parse.urlsplit(text.strip()).query)["nonce"][0]
+        issued = json.loads(text)
+        nonces[name] = urllib.parse.parse_qs(urllib.parse.urlsplit(issued["link"]).query)["nonce"][0]
+        watches[name] = issued["watch"]
+    # The first link's state for another's watch token: none.
+    nonces["other-watch"], watches["other-watch"] = nonces["first"], watches["second"]
     form = "application/x-www-form-urlencoded"
     rows = [  # link, report body (None: just the state), content type, expected state (None: 404)
         ("first", None, form, "pending"),
+        ("other-watch", None, form, None),
         ("first", "nonce={}&outcome=started&version=1.0.0.2", form, "started"),
         ("first", "nonce={}&outcome=refused:used&version=1.0.0.2", form, "started"),  # a second launcher's
         ("first", "nonce={}&outcome=refused:running&version=1.0.0.2", form, "refused:running"),  # the latest wins
@@ -109,7 +116,7 @@ def link_states(port):
         status = 204
         if body is not None:
             status = request(port, "POST", "/link/report", body.format(nonce), content_type)[0].status
-        reply, text = request(port, "GET", "/link/state?nonce=" + nonce.upper())
+        reply, text = request(port, "GET", "/link/state?nonce=%s&watch=%s" % (nonce.upper(), watches.get(name, "")))
         got = text if reply.status == 200 else None
         ok = (status == 204 and got == want and reply.getheader("Cache-Control") == "no-store" and
               reply.getheader("Content-Type", "").startswith("text/plain"))
