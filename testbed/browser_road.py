@@ -1021,9 +1021,11 @@ class Road:
         time.sleep(4)
         self.expect(self.links_asked() == 3, "coming back after the late report asks for nothing")
 
-        # What the page says for each report (one that it does not know is a refusal).
+        # What the page says for each report, its script's text for the word. (The service records no word
+        # it does not know: the script's test, page_script, shows such a word to be a refusal.)
         for outcome, text in (("installing", "installing"), ("started", STARTED), ("refused:expired", "refused:expired"),
-                              ("failed:stopped", "failed:stopped"), ("refused:later", "refused"), ("failed", "failed")):
+                              ("failed:stopped", "failed:stopped"), ("refused:ledger", "refused:ledger"),
+                              ("failed", "failed")):
             if outcome != "started":  # (installing goes on: its link's next report)
                 before = self.click_play()
                 if not wait_for(5, lambda: len(self.links_received()) > len(before)):
