@@ -36,7 +36,7 @@ import sys
 import time
 
 import browser_road
-from browser_road import PRESS_AGAIN, STARTED, WHAT_TO_DO, say, wait_for
+from browser_road import NO_STATE, PRESS_AGAIN, STARTED, WHAT_TO_DO, say, wait_for
 
 # The keys that answer each browser's prompt, and how long after it shows
 # them: keys sent earlier get lost (Chromium), or pass over a button that is
@@ -238,7 +238,7 @@ class Prompts(browser_road.Road):
         self.browser.open(origin + "/login.html")
         pressed = self.press()
         self.answer("open")
-        self.expect(wait_for(2, lambda: self.says(WHAT_TO_DO) and
+        self.expect(wait_for(2, lambda: self.says(NO_STATE) and
                              self.browser.evaluate("!document.getElementById('quiet').hidden")),
                     "what to do, and the launcher's quiet line: %s" % self.status())
         runs += 1

@@ -57,10 +57,12 @@ from ctypes import POINTER, byref, c_char_p, c_int, c_uint, c_ulong, c_void_p
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SETTINGS_KEY = r"HKCU\Software\Quorsel\Marovent\OrvMain"
-# The page's texts, as far as the tests tell them apart.
-WHAT_TO_DO = "如果浏览器询问，请选择“打开”。"
-STARTED = "客户端已启动"
-PRESS_AGAIN = "请再按一次“开始游戏”。"
+# The page's states (its status line's data-vantorima-state), as far as the
+# tests tell them apart: the page script's steps and the service's words.
+WHAT_TO_DO = "pending"
+STARTED = "started"
+PRESS_AGAIN = "press-again"
+NO_STATE = "no-state"
 BOX_CAPTION = "VOK 围棋"
 
 
@@ -602,7 +604,12 @@ class Road:
     def serve(self):
         root = os.path.join(self.work, "site")
         os.makedirs(os.path.join(root, "service"))
-        shutil.copy(os.path.join(TOP, "testbed", "demo", "login.html"), root)
+        # The demo page and its script, from where they live; the page opens links of the build's scheme.
+        with open(os.path.join(TOP, "testbed", "demo", "login.html"), encoding="utf-8") as f:
+            page = f.read().replace('scheme: "vantorima"', 'scheme: "%s"' % self.args.scheme)
+        with open(os.path.join(root, "login.html"), "w", encoding="utf-8") as f:
+            f.write(page)
+        shutil.copy(os.path.join(TOP, "package", "vantorima.js"), root)
         self.installer = os.path.join(root, "service", "VokWeiqi.exe")
         shutil.copy(os.path.join(self.bin, "VokWeiqi.exe"), self.installer)
         # The launcher that the page offers: the 32-bit handler, signed as a
@@ -625,9 +632,9 @@ class Road:
         """A server of the site that signs links; its process and origin."""
         port_file = os.path.join(self.work, name + "port")
         a = self.args
-        command = [sys.executable, os.path.join(TOP, "testbed", "update_server.py"), "--root", self.site,
+        command = ["/usr/bin/python3", os.path.join(TOP, "testbed", "update_server.py"), "--root", self.site,
                    "--port", str(port), "--port-file", port_file, "--lifetime", "900", "--idle", "0",
-                   "--verbose", "--link-tool", a.link_tool, "--link-key", a.link_key, "--link-id", a.id,
+                   "--verbose", "--link-scheme", a.scheme, "--link-key", a.link_key, "--link-id", a.id,
                    "--link-pass", a.password, "--link-join-key", a.join_key, "--link-server", a.server]
         command += list(options)
         if a.tls_port is not None and not name:  # the installer over https://localhost, the page over plain http
@@ -708,12 +715,21 @@ class Road:
     def offered(self):
         return self.browser.evaluate("!document.getElementById('offer').hidden")
 
-    def status(self):
-        return self.browser.evaluate("document.getElementById('status').textContent")
+    def state(self):
+        return self.browser.evaluate("document.getElementById('status').getAttribute('data-vantorima-state')")
 
-    def says(self, start):
-        """Whether the page's status line starts with start."""
-        return (self.status() or "").startswith(start)
+    def status(self):
+        """The page's state and its text, for the log."""
+        return "%s %r" % (self.state(), self.browser.evaluate("document.getElementById('status').textContent"))
+
+    def says(self, state):
+        """Whether the page's status line is in that state."""
+        return self.state() == state
+
+    def says_its_text(self):
+        """Whether the status line shows the script's text for its state."""
+        return self.browser.evaluate("(function (s) { return s.textContent === Vantorima.texts["
+                                     "s.getAttribute('data-vantorima-state')]; })(document.getElementById('status'))")
 
     def expect_the_page_saw_the_link_taken(self, seconds=20):
         """The launcher's report reached the page through the service."""
@@ -1005,17 +1021,18 @@ class Road:
         time.sleep(4)
         self.expect(self.links_asked() == 3, "coming back after the late report asks for nothing")
 
-        # What the page says for each report (one that it does not know is a refusal).
-        for outcome, text in (("installing", "正在安装客户端"), ("started", STARTED),
-                              ("refused:expired", "链接已过期。请检查电脑的日期和时间"),
-                              ("refused:running", "游戏已经打开了"), ("refused:declined", "你没有同意以这个帐号登录"),
-                              ("refused:later", "启动器没有接受这个链接"), ("failed", "客户端未能启动")):
+        # What the page says for each report, its script's text for the word. (The service records no word
+        # it does not know: the script's test, page_script, shows such a word to be a refusal.)
+        for outcome, text in (("installing", "installing"), ("started", STARTED), ("refused:expired", "refused:expired"),
+                              ("failed:stopped", "failed:stopped"), ("refused:ledger", "refused:ledger"),
+                              ("failed", "failed")):
             if outcome != "started":  # (installing goes on: its link's next report)
                 before = self.click_play()
                 if not wait_for(5, lambda: len(self.links_received()) > len(before)):
                     raise RuntimeError("the press opened no link")
             self.report(self.links_received()[-1], outcome)
-            self.expect(wait_for(3, lambda: self.says(text)), "%s: the page says %s" % (outcome, self.status()))
+            self.expect(wait_for(3, lambda: self.says(text)) and self.says_its_text(),
+                        "%s: the page says %s" % (outcome, self.status()))
         return not self.failures
 
     def close(self):

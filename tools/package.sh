@@ -11,7 +11,9 @@
 #                    which names each module for its processor
 #   Vantorima.cab    all three, then signed itself, for
 #                    <object codebase="Vantorima.cab#version=1,0,0,2">
-#   example.html     package/example.html, a page that embeds the control
+#   example.html     package/example.html, a login page's model: both doors
+#                    through the page script
+#   vantorima.js     package/vantorima.js, the page script, served beside the page
 #   handler/x86/VantorimaLaunch.exe, handler/x64/VantorimaLaunch.exe
 #                    the link handler for each processor (default
 #                    build/win32/ and build/win64/VantorimaLaunch.exe), signed,
@@ -196,7 +198,9 @@ contents=(Vantorima.ocx Vantorima64.ocx Vantorima.inf)
 sign "$work/unsigned.cab" "$work/Vantorima.cab"
 for f in "${contents[@]}"; do mv -f "$work/cab/$f" "$out/$f"; done
 mv -f "$work/Vantorima.cab" "$out/Vantorima.cab"
-cp "$top/package/example.html" "$out/example.html"
+# The page's model and its script, as they are.
+page_files=(example.html vantorima.js)
+for f in "${page_files[@]}"; do cp "$top/package/$f" "$out/$f"; done
 
 # The link handler, beside the modules: the client's installer carries it.
 mkdir -p "$out/handler/x86" "$out/handler/x64"
@@ -228,6 +232,9 @@ for pair in "x86/VantorimaLaunch.exe:$handler" "x64/VantorimaLaunch.exe:$handler
   osslsigncode remove-signature -in "$out/handler/${pair%%:*}" -out "$work/unsigned-handler" >/dev/null
   cmp -s "$work/unsigned-handler" "${pair#*:}" || fail "the signed handler/${pair%%:*} is not ${pair#*:}"
   rm -f "$work/unsigned-handler"
+done
+for f in "${page_files[@]}"; do
+  cmp -s "$out/$f" "$top/package/$f" || fail "$f is not package/$f"
 done
 # The link signing key belongs to the service alone.
 if grep -rlq -e "PRIVATE KEY" "$out"; then
@@ -307,6 +314,8 @@ if ('classid="clsid:%s"' % clsid).lower() not in obj.lower():
     errors.append("example.html's classid is not clsid:%s" % clsid)
 if ('codebase="Vantorima.cab#version=%s"' % version) not in obj:
     errors.append("example.html's codebase is not Vantorima.cab#version=%s" % version)
+if not re.search(r'<script\s+src="vantorima\.js">', html):
+    errors.append("example.html does not load vantorima.js")
 params = re.findall(r'<param\s+name="([^"]+)"', html, re.I)
 if sorted(params) != sorted(["strID", "strPass", "key", "strServer"]):
     errors.append("example.html's params are %s" % params)
@@ -318,4 +327,4 @@ EOF
 
 [ $test_only = 0 ] ||
   echo "package: signed with the build's test certificate, trusting the test link key: for tests only, deployable nowhere"
-echo "package: $out/Vantorima.cab (Vantorima.ocx, Vantorima64.ocx, Vantorima.inf), all signed by $(openssl x509 -in "$cert" -noout -subject 2>/dev/null || echo "$cert"); example page $out/example.html; link handler in $out/handler/, the page's launcher $out/service/VantorimaLaunch.exe"
+echo "package: $out/Vantorima.cab (Vantorima.ocx, Vantorima64.ocx, Vantorima.inf), all signed by $(openssl x509 -in "$cert" -noout -subject 2>/dev/null || echo "$cert"); example page $out/example.html with its script; link handler in $out/handler/, the page's launcher $out/service/VantorimaLaunch.exe"
