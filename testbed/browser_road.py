@@ -625,9 +625,9 @@ class Road:
         """A server of the site that signs links; its process and origin."""
         port_file = os.path.join(self.work, name + "port")
         a = self.args
-        command = [sys.executable, os.path.join(TOP, "testbed", "update_server.py"), "--root", self.site,
+        command = ["/usr/bin/python3", os.path.join(TOP, "testbed", "update_server.py"), "--root", self.site,
                    "--port", str(port), "--port-file", port_file, "--lifetime", "900", "--idle", "0",
-                   "--verbose", "--link-tool", a.link_tool, "--link-key", a.link_key, "--link-id", a.id,
+                   "--verbose", "--link-scheme", a.scheme, "--link-key", a.link_key, "--link-id", a.id,
                    "--link-pass", a.password, "--link-join-key", a.join_key, "--link-server", a.server]
         command += list(options)
         if a.tls_port is not None and not name:  # the installer over https://localhost, the page over plain http

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """A local HTTP update server for tests, benchmarks and the demo.
 
 Serves the files of one folder on 127.0.0.1. Leading path segments that start
@@ -55,12 +55,17 @@ With --launcher FILE it serves FILE as /service/VantorimaLaunch.exe (the
 launcher that a page offers and that renews itself) unless the folder holds
 its own.
 
-With --link-tool and --link-key it also stands in for the service's own side
-of the link door: POST /link answers with a fresh signed link for the account
-that --link-id, --link-pass, --link-join-key and --link-server name, made by
-the signing tool (vantorima-link sign) with that private key, as text/plain
-and never cached; a GET of /link is refused (405), and so is a request whose
-Host is not this server's own address and port (403). It is a stand-in: the
+Every request, on either port, must name this server's own address and
+port in its Host header (127.0.0.1:PORT or localhost:PORT): any other gets a
+421, so that a page of another name that resolves to loopback (DNS
+rebinding) reads and forges nothing.
+
+With --link-key it also stands in for the service's own side of the link
+door, through the service package (service/vantorima_service), whose rules
+these endpoints share: POST /link answers, as the contract's JSON {"link",
+"watch"} (never cached), with a fresh link of --link-scheme signed by that
+private key for the account that --link-id, --link-pass, --link-join-key and
+--link-server name; a GET of /link is refused (405). It is a stand-in: the
 service signs only for the user it has signed in.
 
 It keeps the state of every link it signed, as the service does, for the
@@ -71,19 +76,25 @@ page that asks whether the launcher took its link:
                                 server issued that has not expired, ignored
                                 otherwise; 204 either way. The latest outcome
                                 wins, but refused:used never replaces another
-  GET /link/state?nonce=N       "pending" until a report came, then its
+  GET /link/state?nonce=N&watch=W
+                                "pending" until a report came, then its
                                 outcome (text/plain, no-store); 404 for a
-                                nonce never issued (or long expired)
-  GET /link/reports             (tests) the report bodies it received, one
-                                "<content type> <body>" line each, oldest first
+                                nonce never issued (or expired) or another
+                                watch token. No long waiting: no
+                                Vantorima-Wait header, after= and wait= are
+                                answered at once
+  GET /link/reports             (tests, only with --test-reports) the report
+                                bodies it received, one "<content type>
+                                <body>" line each, oldest first
 
 Under a standing ~stall (/~set/~stall=0/) a report is read and never
 answered, as by a service that hangs.
 
-A link's state lives until its exp plus --link-max-age. Links that
-make_links.py signs for the tests, named in VANTORIMA_TEST_LINKS, count as
-issued by this server too. --no-link-state leaves both endpoints out (404),
-as a service that has not got them.
+A link's state lives as the package keeps it: until its exp plus
+--link-max-age, longer after a report. Links that make_links.py signs for
+the tests, named in VANTORIMA_TEST_LINKS, count as issued by this server
+too, each with the watch token of the file's "watch=" line. --no-link-state
+leaves both endpoints out (404), as a service that has not got them.
 
 It stops by itself: after --idle seconds without a request and without an open
 connection, and in any case after --lifetime seconds. With --exec it runs one
@@ -95,8 +106,8 @@ exiting with its status.
 import argparse
 import collections
 import email.utils
+import json
 import os
-import re
 import shutil
 import socket
 import ssl
@@ -109,15 +120,17 @@ import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+# The link's rules, written once: the service package's.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "service"))
+from vantorima_service import hosts, signing  # noqa: E402
+from vantorima_service.store import LinkStates  # noqa: E402
+
 # Where the launcher (the 32-bit link handler) is served, for pages that offer
 # it and for launchers that renew themselves.
 LAUNCHER_PATH = "service/VantorimaLaunch.exe"
 # Most links whose state is kept, and most report bodies kept for the tests.
 LINK_STATES = 10000
 KEPT_REPORTS = 1000
-# What a report may say: the launcher's outcomes are short lowercase words.
-OUTCOME = re.compile(r"(started|installing|renewing|failed|refused:[a-z]{1,32})")
-NONCE = re.compile(r"[0-9a-fA-F]{16,64}")
 PATTERN = bytes(i * 7 % 251 for i in range(251 * 4096))  # whole periods, so slices join up
 
 
@@ -264,8 +277,18 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
         super().end_headers()
 
+    def own_host(self):
+        """True when the request names this listener's own address; else a 421 has gone."""
+        port = self.server.server_address[1]
+        if hosts.allowed(self.headers.get("Host"), ("127.0.0.1:%d" % port, "localhost:%d" % port)):
+            return True
+        self.send_error(421, "Misdirected Request", "not this server's own address")
+        return False
+
     def do_GET(self):
         self.server.main.touch()
+        if not self.own_host():
+            return
         try:
             self.reply()
         except ValueError as error:  # a mode with a bad argument
@@ -273,6 +296,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_POST(self):
         self.server.main.touch()
+        if not self.own_host():
+            return
         path = urllib.parse.urlsplit(self.path).path
         try:
             length = int(self.headers.get("Content-Length") or 0)
@@ -286,48 +311,31 @@ class Handler(BaseHTTPRequestHandler):
             if "stall" in self.server.main.standing_modes:  # a service that never answers
                 self.server.main.stopping.wait()
                 return
-            self.server.main.states.report(self.headers.get("Content-Type", ""), body)
+            self.server.main.record_report(self.headers.get("Content-Type", ""), body)
             self.send_response(204)
             self.end_headers()
             return
         if path != "/link" or not self.server.main.link:
             self.send_error(404, "Not Found")
             return
-        # A page of another name that resolves to loopback (DNS rebinding)
-        # must not get a link signed for the user: only our own address.
-        port = self.server.server_address[1]
-        if self.headers.get("Host", "").lower() not in ("127.0.0.1:%d" % port, "localhost:%d" % port):
-            self.send_error(403, "Forbidden", "not this server's own address")
-            return
         self.send_link()
 
     def send_link(self):
         """A fresh signed link, as the service signs one for its signed-in user."""
-        link = self.server.main.link
-        # The password through a pipe: a command line shows in every process list.
-        command = [link.tool, "sign", "--private", link.key, "--id", link.id, "--pass", "-"]
-        if link.join_key:
-            command += ["--join-key", link.join_key]
-        if link.server:
-            command += ["--server", link.server]
-        if link.ttl:
-            command += ["--ttl", str(link.ttl)]
+        main = self.server.main
+        link = main.link
         try:
-            made = subprocess.run(command, input=link.password.encode(), capture_output=True, timeout=10)
-        except (OSError, subprocess.TimeoutExpired) as error:
-            made = None
-            sys.stderr.write("update_server: cannot sign a link: %s\n" % error)
-        if made is None or made.returncode != 0 or not made.stdout.strip():
-            if made is not None:
-                sys.stderr.write("update_server: signing failed (%d): %s\n" % (
-                    made.returncode, made.stderr.decode(errors="replace").strip()))
+            made = signing.make_link(link.key, link.id, link.password, link.join_key, link.server, link.ttl,
+                                     scheme=link.scheme, max_age=link.max_age)
+        except signing.LinkError as error:
+            sys.stderr.write("update_server: no link: %s\n" % error)
             self.send_error(500, "Internal Server Error", "no link")
             return
-        page = made.stdout.strip() + b"\n"
-        if self.server.main.states is not None:
-            self.server.main.states.issue_link(page.decode(errors="replace"))
+        if main.states is not None:
+            main.states.issue(made.nonce, made.watch, made.exp + link.max_age)
+        page = json.dumps(made.as_json()).encode()
         self.send_response(200)
-        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Content-Type", "application/json")
         self.send_header("Cache-Control", "no-store")
         self.send_header("Content-Length", str(len(page)))
         self.end_headers()
@@ -336,12 +344,13 @@ class Handler(BaseHTTPRequestHandler):
     def reply(self):
         address = urllib.parse.urlsplit(self.path)
         states = self.server.main.states
-        if states is not None and address.path in ("/link/state", "/link/reports"):
+        if states is not None and (address.path == "/link/state" or
+                                   (address.path == "/link/reports" and self.server.main.test_reports)):
             if address.path == "/link/state":
-                nonce = urllib.parse.parse_qs(address.query).get("nonce", [""])[0]
-                text = states.state(nonce)
+                query = urllib.parse.parse_qs(address.query)
+                text = states.state(query.get("nonce", [""])[0], query.get("watch", [""])[0])
             else:
-                text = states.received()
+                text = self.server.main.received()
             # Never cached, not even the 404: the next poll must reach the service.
             page = (text or "no such link\n").encode()
             self.send_response(200 if text is not None else 404)
@@ -514,68 +523,6 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.write(page)
 
 
-class LinkStates:
-    """The state of each link this server issued, by its nonce: "pending"
-    until the launcher reports, then its outcome; forgotten max_age seconds
-    after the link's exp (when the launcher refuses it anyway), and the
-    oldest first when more than LINK_STATES are kept."""
-
-    def __init__(self, max_age):
-        self.max_age = max_age
-        self.lock = threading.Lock()
-        self.links = collections.OrderedDict()  # nonce -> [forget at, outcome], oldest first
-        self.reports = collections.deque(maxlen=KEPT_REPORTS)
-
-    def issue_link(self, link):
-        query = urllib.parse.parse_qs(urllib.parse.urlsplit(link.strip()).query)
-        nonce, exp = query.get("nonce", [""])[0], query.get("exp", [""])[0]
-        if NONCE.fullmatch(nonce) and exp.isdigit():
-            self.issue(nonce, int(exp))
-
-    def issue(self, nonce, exp):
-        with self.lock:
-            self.forget_expired()
-            self.links[nonce.lower()] = [exp + self.max_age, "pending"]
-            self.links.move_to_end(nonce.lower())
-            while len(self.links) > LINK_STATES:
-                self.links.popitem(last=False)
-
-    def forget_expired(self):
-        now = time.time()
-        for nonce in [n for n, (until, _) in self.links.items() if until <= now]:
-            del self.links[nonce]
-
-    def report(self, content_type, body):
-        text = body.decode("ascii", errors="replace")
-        line = "%s %s" % (content_type.strip()[:80] or "-", text[:300])  # a report is a hundred bytes or so
-        with self.lock:
-            self.reports.append("".join(c if c.isprintable() else "?" for c in line))
-        if content_type.split(";")[0].strip().lower() != "application/x-www-form-urlencoded":
-            return
-        fields = urllib.parse.parse_qs(text, keep_blank_values=True)
-        nonce, outcome = fields.get("nonce", [""])[0].lower(), fields.get("outcome", [""])[0]
-        if not OUTCOME.fullmatch(outcome):
-            return
-        with self.lock:
-            entry = self.links.get(nonce)
-            if entry is None or entry[0] <= time.time():
-                return
-            # A second launcher that met a claimed nonce says nothing of the first one's outcome.
-            if outcome == "refused:used" and entry[1] != "pending":
-                return
-            entry[1] = outcome
-
-    def state(self, nonce):
-        """The state's text, or None for a link it does not know."""
-        with self.lock:
-            entry = self.links.get(nonce.lower()) if NONCE.fullmatch(nonce) else None
-            return None if entry is None or entry[0] <= time.time() else entry[1]
-
-    def received(self):
-        with self.lock:
-            return "".join(line + "\n" for line in self.reports)
-
-
 class Server(ThreadingHTTPServer):
     daemon_threads = True
 
@@ -596,8 +543,10 @@ class Server(ThreadingHTTPServer):
         self.changing_requests = 0
         self.once_taken = False
         self.requests = []  # [path, range, status, sent] of each file request since the last ~set
-        self.link = None  # the signing of /link: tool, key, account
-        self.states = None  # LinkStates, unless --no-link-state
+        self.link = None  # the signing of /link: key, scheme, account
+        self.states = None  # the package's LinkStates, unless --no-link-state
+        self.test_reports = False  # GET /link/reports answers (--test-reports)
+        self.reports = collections.deque(maxlen=KEPT_REPORTS)
 
     def get_request(self):
         connection, address = super().get_request()
@@ -616,6 +565,38 @@ class Server(ThreadingHTTPServer):
 
     def touch(self):
         self.last_activity = time.monotonic()
+
+    def record_report(self, content_type, body):
+        """Keeps the report's body for the tests, and gives it to the link's state."""
+        text = body.decode("ascii", errors="replace")
+        line = "%s %s" % (content_type.strip()[:80] or "-", text[:300])  # a report is a hundred bytes or so
+        with self.lock:
+            self.reports.append("".join(c if c.isprintable() else "?" for c in line))
+        if content_type.split(";")[0].strip().lower() != "application/x-www-form-urlencoded":
+            return
+        fields = urllib.parse.parse_qs(text, max_num_fields=8)
+        self.states.report(fields.get("nonce", [""])[0], fields.get("outcome", [""])[0])
+
+    def received(self):
+        with self.lock:
+            return "".join(line + "\n" for line in self.reports)
+
+    def issue_test_links(self, path, max_age):
+        """The links make_links.py signed, as if this server had issued them,
+        each with the file's watch token."""
+        with open(path, encoding="utf-8") as f:
+            lines = [line.rstrip("\n").partition("=") for line in f]
+        watch = next((value for name, _, value in lines if name == "watch"), None)
+        if watch is None:
+            return
+        for name, _, value in lines:
+            query = urllib.parse.parse_qs(urllib.parse.urlsplit(value).query)
+            nonce, exp = query.get("nonce", [""])[0], query.get("exp", [""])[0]
+            if name != "watch" and exp.isdigit():
+                try:
+                    self.states.issue(nonce, watch, int(exp) + max_age)
+                except ValueError:  # not a link's nonce
+                    pass
 
     def count_request(self):
         """The number of this request among those of ~changing since the last ~set."""
@@ -682,17 +663,21 @@ def main():
     parser.add_argument("--verbose", action="store_true", help="log every request to stderr")
     parser.add_argument("--launcher", help="the file served as /" + LAUNCHER_PATH + " when the root has none "
                         "(the signed 32-bit link handler)")
-    parser.add_argument("--link-tool", help="the link signing tool (vantorima-link); enables POST /link")
-    parser.add_argument("--link-key", help="the private key (PEM) that signs the links")
+    parser.add_argument("--link-key", help="the private key (PEM) that signs the links; enables POST /link")
+    parser.add_argument("--link-scheme", default="vantorima",
+                        help="the links' scheme, the build's VANTORIMA_URL_SCHEME (default: vantorima)")
     parser.add_argument("--link-id", default="guest", help="the account's name in the links (default: guest)")
     parser.add_argument("--link-pass", default="", help="the account's password or token in the links")
     parser.add_argument("--link-join-key", default="", help="the join key in the links (default: none)")
     parser.add_argument("--link-server", default="", help="the login server in the links (default: none)")
-    parser.add_argument("--link-ttl", type=int, default=0, help="seconds a link stays valid (default: the tool's)")
+    parser.add_argument("--link-ttl", type=int, default=signing.DEFAULT_TTL,
+                        help="seconds a link stays valid (default: %(default)s)")
     parser.add_argument("--link-max-age", type=int, default=300,
                         help="VANTORIMA_LINK_MAX_AGE: a link's state is kept until its exp plus this (default 300)")
     parser.add_argument("--no-link-state", action="store_true",
                         help="no /link/report and /link/state, as a service without them")
+    parser.add_argument("--test-reports", action="store_true",
+                        help="(tests) GET /link/reports lists the report bodies received")
     parser.add_argument("--exec", dest="command", nargs=argparse.REMAINDER,
                         help="run this command while serving, then stop")
     args = parser.parse_args()
@@ -711,19 +696,23 @@ def main():
         return 2
     if args.launcher:
         server.launcher = os.path.realpath(args.launcher)
-    if args.link_tool:
-        if not args.link_key:
-            parser.error("--link-tool needs --link-key")
-        server.link = argparse.Namespace(tool=args.link_tool, key=args.link_key, id=args.link_id,
-                                         password=args.link_pass, join_key=args.link_join_key,
-                                         server=args.link_server, ttl=args.link_ttl)
+    if args.link_key:
+        try:
+            key = signing.load_private_key(args.link_key)
+            signing.check_values(args.link_id, args.link_pass, args.link_join_key, args.link_server, args.link_ttl, 1,
+                                 args.link_max_age)
+        except signing.LinkError as error:
+            server.server_close()
+            parser.error("the links: %s" % error)
+        server.link = argparse.Namespace(key=key, scheme=args.link_scheme, id=args.link_id, password=args.link_pass,
+                                         join_key=args.link_join_key, server=args.link_server, ttl=args.link_ttl,
+                                         max_age=args.link_max_age)
+    server.test_reports = args.test_reports
     if not args.no_link_state:
-        server.states = LinkStates(args.link_max_age)
+        server.states = LinkStates(max_links=LINK_STATES)
         test_links = os.environ.get("VANTORIMA_TEST_LINKS")
         if test_links:
-            with open(test_links, encoding="utf-8") as f:
-                for line in f:
-                    server.states.issue_link(line.partition("=")[2])
+            server.issue_test_links(test_links, args.link_max_age)
     port = server.server_address[1]
     servers = [server]
     if args.tls_port is not None:

@@ -46,7 +46,7 @@ for b in "${benches[@]}"; do
   if [ "$(basename "$b")" = bench_handler.exe ]; then
     links=(python3 "$top/tests/win32/make_links.py" --key "$signing/link-key.pem" --scheme "$scheme" --bench 25 --)
   fi
-  (cd "$(dirname "$b")" && ${links[@]+"${links[@]}"} python3 "$top/testbed/update_server.py" "${server[@]}" --exec wine "$b")
+  (cd "$(dirname "$b")" && ${links[@]+"${links[@]}"} /usr/bin/python3 "$top/testbed/update_server.py" "${server[@]}" --test-reports --exec wine "$b")
 done
 
 # The 64-bit module: its size and imports, and its launch, from the 64-bit
@@ -58,5 +58,5 @@ if [ -f "$bench64" ]; then
   # shellcheck disable=SC1091
   . "$session/wine.env"
   echo "== bench_control (64-bit)"
-  (cd "$(dirname "$bench64")" && python3 "$top/testbed/update_server.py" "${server[@]}" --exec /usr/lib/wine/wine64 "$bench64")
+  (cd "$(dirname "$bench64")" && /usr/bin/python3 "$top/testbed/update_server.py" "${server[@]}" --exec /usr/lib/wine/wine64 "$bench64")
 fi

@@ -92,7 +92,7 @@ cp "$page" "$session/update/login.html"
 osslsigncode verify -CAfile "$signing/root.pem" -in "$session/update/service/VokWeiqi.exe" >"$session/signature.txt" 2>&1 ||
   { cat "$session/signature.txt" >&2; echo "demo: the stand-in installer's signature does not verify" >&2; exit 1; }
 say "the installer is signed by $(sed -n 's/^\s*Subject: //p' "$session/signature.txt" | head -1)"
-setsid python3 "$top/testbed/update_server.py" --root "$session/update" "${server[@]}" --lifetime 600 \
+setsid /usr/bin/python3 "$top/testbed/update_server.py" --root "$session/update" "${server[@]}" --lifetime 600 \
   --port-file "$session/port" </dev/null >"$session/server.log" 2>&1 &
 server_pid=$!
 wait_for 10 test -s "$session/port"

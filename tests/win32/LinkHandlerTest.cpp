@@ -131,11 +131,11 @@ HWND StandInClientWindow()
     return found;
 }
 
-// What the page reads about a link (the server's /link/state), once the
-// launcher's report is in.
+// What the page reads about a link (the server's /link/state, with the watch
+// token make_links.py gave the run's links), once the launcher's report is in.
 std::string LinkState(const std::string& name, const char* expected)
 {
-    const std::string path = "/link/state?nonce=" + NonceOf(Link(name));
+    const std::string path = "/link/state?nonce=" + NonceOf(Link(name)) + "&watch=" + Link("watch");
     PumpUntil([&] { return UpdateServerText(path) == expected; }, 5000);
     return UpdateServerText(path);
 }

@@ -5,7 +5,9 @@
 
 Writes name=link lines to a temporary file, names it in VANTORIMA_TEST_LINKS
 and runs COMMAND (the test under Wine) with it: every run gets new nonces and
-an exp a few minutes ahead, as the service would give. --bench N adds N links
+an exp a few minutes ahead, as the service would give. Its first line,
+watch=TOKEN, is the watch token with which the local server (update_server.py)
+tells the links' state, as the service tells it the page that got the link. --bench N adds N links
 bench_0... for bench_handler. Signs with openssl as a
 service in any language could: ECDSA P-256 over SHA-256 of the bytes up to
 "&sig=", r||s in base64url without padding. A second key, made here, signs
@@ -99,6 +101,7 @@ def main():
             links[f"bench_{i}"] = link(key, scheme, soon, id="guest", **{"pass": "0" * 64})
         path = os.path.join(work, "links.txt")
         with open(path, "w", encoding="utf-8") as f:
+            f.write(f"watch={secrets.token_urlsafe(32)}\n")
             for name, value in links.items():
                 f.write(f"{name}={value}\n")
         env = dict(os.environ, VANTORIMA_TEST_LINKS=path)
