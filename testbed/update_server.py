@@ -303,8 +303,12 @@ class Handler(BaseHTTPRequestHandler):
             length = int(self.headers.get("Content-Length") or 0)
         except ValueError:
             length = -1
+        # No chunked body: its chunks would be read as the next request.
+        if self.headers.get("Transfer-Encoding"):
+            self.send_error(411, "Length Required")
+            return
         if length < 0 or length > 65536:
-            self.send_error(400, "Bad Request", "bad Content-Length")
+            self.send_error(400 if length < 0 else 413, "Bad Request" if length < 0 else "Payload Too Large")
             return
         body = self.rfile.read(length) if length else b""
         if path == "/link/report" and self.server.main.states is not None:
