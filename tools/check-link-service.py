@@ -370,6 +370,22 @@ class Checker:
         self.check(names[6], reply.status == 200 and reply.body == b"installing" and reply.took < 0.5,
                    "%s after %.0f ms" % (reply, reply.took * 1000))
 
+    def check_longest_wait(self, link):
+        """A proxy in front must not cut a request held the most seconds."""
+        name = "wait: a wait of Vantorima-Wait seconds is held to its end and answered"
+        try:
+            most = int(self.wait_header)
+        except (TypeError, ValueError):
+            most = None
+        if most is None or not 1 <= most <= 30:
+            self.skip(name, "no Vantorima-Wait header of 1 to 30: %r" % self.wait_header)
+            return
+        # Reported, so that the state outlives the wait however short its max age.
+        self.report(link.nonce, "installing")
+        reply = self.state(link, extra="&after=installing&wait=%d" % most, timeout=most + 10)
+        self.check(name, reply.status == 200 and reply.body == b"installing" and most - 0.5 <= reply.took <= most + 2.5,
+                   "%s after %.1f s" % (reply, reply.took))
+
     def check_lifetimes(self, short):
         names = ["lifetime: %s" % n for n in (
             "a report after exp, before exp plus the max age, is recorded", "pending until exp plus the max age",
@@ -413,11 +429,15 @@ class Checker:
         links = self.fresh(2)
         self.check_links(*links)
         self.guarded("state", self.check_state, *links)
+        # The longest wait takes its seconds: beside the rest too.
+        longest = threading.Thread(target=self.guarded, args=("wait", self.check_longest_wait, *self.fresh(1)))
+        longest.start()
         self.guarded("report", self.check_reports, *self.fresh(3))
         self.guarded("host", self.check_hosts, *self.fresh(1))
         self.guarded("wait", self.check_waiting, *self.fresh(2))
         self.guarded("report", self.check_redirects, *self.fresh(1))
         lifetimes.join()
+        longest.join()
         print("%d passed, %d failed, %d skipped" % (self.counts["ok"], self.counts["FAIL"], self.counts["skip"]))
         return 1 if self.counts["FAIL"] else 0
 
