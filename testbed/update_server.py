@@ -74,7 +74,8 @@ page that asks whether the launcher took its link:
   POST /link/report             a launcher's report (form-encoded nonce,
                                 outcome, version): recorded for a nonce this
                                 server issued that has not expired, ignored
-                                otherwise; 204 either way. The latest outcome
+                                otherwise; 204 either way (a body over 64 KiB:
+                                413; a chunked one: 411). The latest outcome
                                 wins, but refused:used never replaces another
   GET /link/state?nonce=N&watch=W
                                 "pending" until a report came, then its
