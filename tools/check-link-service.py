@@ -22,6 +22,9 @@ gone. Without --issue-short those checks are skipped, as are the long-wait
 checks of a service whose state carries no Vantorima-Wait header (it offers
 no long waiting).
 
+One request is held the whole of Vantorima-Wait (30 s), beside the other
+checks, so that a proxy in front that cuts it shows: a run takes that long.
+
 Exit status: 0 when nothing failed, 1 when something did, 2 for a bad
 command line or a link that cannot be issued. Nothing follows a redirect.
 """
