@@ -269,6 +269,7 @@ async def run(args, work, processes):
             lambda log: "serving on 127.0.0.1:" in log and "http://127.0.0.1:" + log.split("127.0.0.1:")[1].split()[0])
         servers.append((process, base))
 
+    print("the machine's load (1 min) at the start: %.1f on %d cores" % (os.getloadavg()[0], os.cpu_count()))
     links, took, cpu = await issue(url, key_file, args.pages)
     print("links issued: %d in %.1f s by one process (%.1f CPU s): %.0f per second per core" % (
         len(links), took, cpu, len(links) / max(cpu, took)))
@@ -323,6 +324,7 @@ async def run(args, work, processes):
         print("the client's own loop ran late by: p50 %.1f ms, p99 %.1f ms (part of the latency above)" % (
             1000 * statistics.median(lags), 1000 * lags[int(len(lags) * 0.99)]))
         print("errors: %s" % (", ".join("%s: %d" % kv for kv in pages.errors.items()) or "none"))
+        print("the machine's load (1 min) at the end: %.1f" % os.getloadavg()[0])
         processes.complaints()
         pages.stopping = True
         for task in helpers:
