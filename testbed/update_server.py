@@ -74,7 +74,8 @@ page that asks whether the launcher took its link:
   POST /link/report             a launcher's report (form-encoded nonce,
                                 outcome, version): recorded for a nonce this
                                 server issued that has not expired, ignored
-                                otherwise; 204 either way. The latest outcome
+                                otherwise; 204 either way (a body over 64 KiB:
+                                413; a chunked one: 411). The latest outcome
                                 wins, but refused:used never replaces another
   GET /link/state?nonce=N&watch=W
                                 "pending" until a report came, then its
@@ -303,8 +304,12 @@ class Handler(BaseHTTPRequestHandler):
             length = int(self.headers.get("Content-Length") or 0)
         except ValueError:
             length = -1
+        # No chunked body: its chunks would be read as the next request.
+        if self.headers.get("Transfer-Encoding"):
+            self.send_error(411, "Length Required")
+            return
         if length < 0 or length > 65536:
-            self.send_error(400, "Bad Request", "bad Content-Length")
+            self.send_error(400 if length < 0 else 413, "Bad Request" if length < 0 else "Payload Too Large")
             return
         body = self.rfile.read(length) if length else b""
         if path == "/link/report" and self.server.main.states is not None:

@@ -4,6 +4,11 @@
 # built with the fixed 4095-byte blocks, for reference; they run after them.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
+# The link door's service at scale, on loopback: 10,000 waiting pages against
+# two processes of the package and a redis-server of its own, all stopped
+# when it ends (about two minutes).
+echo "== bench_link_wait"
+/usr/bin/python3 "$top/bench/link_wait_bench.py"
 shopt -s nullglob
 benches=("$top"/build/win32/bin/bench_*.exe)
 if [ ${#benches[@]} -eq 0 ]; then

@@ -39,6 +39,15 @@ else
   head -20 "$top/build/includes.log"
 fi
 
+# The link door's outcome words, one set in C++, Python and JavaScript.
+if "$top/tools/check-outcomes.py" >"$top/build/outcomes.log" 2>&1; then
+  summary+=("$(tail -1 "$top/build/outcomes.log")")
+else
+  status=1
+  summary+=("outcomes: FAILED; see $top/build/outcomes.log")
+  head -20 "$top/build/outcomes.log"
+fi
+
 run_suite host ctest --test-dir build/host --output-on-failure
 
 # The tests of each Windows build run in a fresh Wine session of its own
