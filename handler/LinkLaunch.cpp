@@ -128,30 +128,31 @@ bool BringClientToFront()
 // After the update dialog: once the installer it started has ended well, the
 // client it installed starts as if the link had found it (a fresh token).
 // Nothing is shown and nothing held but the installer's process meanwhile.
-void StartInstalledClient(HANDLE installer, const LaunchProperties& properties)
+// The link's final outcome.
+const char* StartInstalledClient(HANDLE installer, const LaunchProperties& properties)
 {
     DWORD code = STILL_ACTIVE;
     const DWORD waited = WaitForSingleObject(installer, VANTORIMA_INSTALL_WAIT * 1000u);
     LOG_LAST_ERROR_IF(waited == WAIT_FAILED);
     if (waited != WAIT_OBJECT_0 || !LOG_IF_WIN32_BOOL_FALSE(GetExitCodeProcess(installer, &code)) || code != 0) {
         TraceOut(TraceLine::kInstallerEnded, static_cast<unsigned long>(code));
-        return;
+        return LinkOutcome::kFailedInstaller;
     }
     std::string workDir;
     CSettingsStore().ReadWorkDir(workDir);
     if (workDir.empty() || GetFileAttributesA((workDir + "\\" + kClientExeName).c_str()) == INVALID_FILE_ATTRIBUTES) {
         TraceOut(TraceLine::kNoClientInstalled);
-        return;
+        return LinkOutcome::kFailedInstaller;
     }
     if (ClientRunning()) {
         TraceOut(TraceLine::kClientRuns);
-        return;
+        return LinkOutcome::kRunning;
     }
     // The client is there: the sequence starts it and opens no dialog.
     CLaunchSequence launch([] {}, [](HWND, const std::function<void()>&) { return CLaunchSequence::DialogPtr(); });
     const bool started = launch.Launch(nullptr, properties);
-    ReportLink(started ? LinkOutcome::kStarted : LinkOutcome::kFailed);
-    TraceOut(TraceLine::kClientStarted);
+    TraceOut(started ? TraceLine::kClientStarted : TraceLine::kClientNotStarted);
+    return started ? LinkOutcome::kStarted : LinkOutcome::kFailedClient;
 }
 
 }  // namespace
@@ -257,9 +258,10 @@ int RunLaunch(const LaunchProperties& properties)
     if (!handedOver && !window)
         TraceOut(TraceLine::kNoUpdateDialog);
     // Sent beside the client's start or the dialog, never before them.
-    ReportLink(window                      ? LinkOutcome::kInstalling
-                   : handedOver && started ? LinkOutcome::kStarted
-                                           : LinkOutcome::kFailed);
+    ReportLink(window            ? LinkOutcome::kInstalling
+                   : !handedOver ? LinkOutcome::kFailedDownload
+                   : started     ? LinkOutcome::kStarted
+                                 : LinkOutcome::kFailedClient);
     MSG msg;
     while (window && !handedOver && !hidden) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
@@ -274,15 +276,16 @@ int RunLaunch(const LaunchProperties& properties)
     int code = kExitUpdateFailed;
     if (handedOver)
         code = dialog && dialog->StopConfirmed() ? kExitUpdateStopped : kExitLaunched;
-    // The update ended without a client: on a failure, or stopped by the player.
-    if (window && code != kExitLaunched)
-        ReportLink(LinkOutcome::kFailed);
     const CKernelHandle installer(code == kExitLaunched && dialog ? dialog->TakeInstallerProcess() : nullptr);
     // Where the control would end the page, the program ends, once the
     // client that the installer brought has started.
     launch.CloseUpdater();
-    if (installer)
-        StartInstalledClient(installer.Get(), properties);
+    // The dialog's road ends with one more report: how the update ended.
+    if (window)
+        ReportLink(code == kExitUpdateStopped  ? LinkOutcome::kFailedStopped
+                       : code != kExitLaunched ? LinkOutcome::kFailedDownload
+                       : installer             ? StartInstalledClient(installer.Get(), properties)
+                                               : LinkOutcome::kFailedInstaller);
     TraceOut(TraceLine::kExit, code);
     return code;
 }

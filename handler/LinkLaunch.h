@@ -33,5 +33,6 @@ int RunLink(std::string_view link, bool renewed = false);
 // Runs the launch sequence for properties (ANSI strings) as the control's
 // window creation does, with the update dialog as a top-level window, and
 // returns when it is over: kExitLaunched, kExitUpdateFailed or
-// kExitUpdateStopped. Reports started, installing or failed as they happen.
+// kExitUpdateStopped. Reports the link's one final outcome (LinkOutcome),
+// after installing when the update dialog opens.
 int RunLaunch(const LaunchProperties& properties);

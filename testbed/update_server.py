@@ -116,7 +116,7 @@ LAUNCHER_PATH = "service/VantorimaLaunch.exe"
 LINK_STATES = 10000
 KEPT_REPORTS = 1000
 # What a report may say: the launcher's outcomes are short lowercase words.
-OUTCOME = re.compile(r"(started|installing|renewing|failed|refused:[a-z]{1,32})")
+OUTCOME = re.compile(r"(started|installing|renewing|failed(:[a-z]{1,32})?|refused:[a-z]{1,32})")
 NONCE = re.compile(r"[0-9a-fA-F]{16,64}")
 PATTERN = bytes(i * 7 % 251 for i in range(251 * 4096))  # whole periods, so slices join up
 

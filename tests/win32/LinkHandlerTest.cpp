@@ -625,9 +625,10 @@ TEST_F(LinkHandlerUpdate, AfterTheInstallerOnlyAnInstalledClientThatDoesNotRunYe
         bool installs;
         bool clientRuns;
         const char* trace;
+        const char* state;
     } cases[] = {
-        {"the installer fails", false, false, "installer ended with 1: no client started"},
-        {"a client runs already", true, true, "a client runs already"},
+        {"the installer fails", false, false, "installer ended with 1: no client started", "failed:installer"},
+        {"a client runs already", true, true, "a client runs already", "refused:running"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -653,6 +654,7 @@ TEST_F(LinkHandlerUpdate, AfterTheInstallerOnlyAnInstalledClientThatDoesNotRunYe
         EXPECT_EQ(handler.ExitCode(60000), 0u);
         EXPECT_EQ(trace_.Last(c.trace), c.trace);
         EXPECT_FALSE(PumpUntil([&] { return FileExists(record_); }, 1000));
+        EXPECT_EQ(LinkState(c.clientRuns ? "update_stop" : "update", c.state), c.state);
         DeleteFileA(installerRecord_.c_str());
     }
 }
@@ -679,7 +681,7 @@ TEST_F(LinkHandlerUpdate, StoppedAndClosedTheHandlerEndsWithoutInstalling)
     EXPECT_EQ(handler.ExitCode(10000), 3u);
     EXPECT_FALSE(FileExists(installerRecord_));
     EXPECT_EQ(SettingsText("WorkDir"), "<missing>");
-    EXPECT_EQ(LinkState("update_stop", "failed"), "failed");
+    EXPECT_EQ(LinkState("update_stop", "failed:stopped"), "failed:stopped");
 
     // The next press continues the download where it stopped: only the rest
     // goes over the line, and the installer runs.
@@ -704,7 +706,7 @@ TEST_F(LinkHandlerUpdate, AFailedDownloadShowsItsBoxAndEndsTheHandler)
     EXPECT_EQ(RunHandler(Quoted(Link("update"))), 2u);
     EXPECT_EQ(answerer.Texts().size(), 1u);
     EXPECT_FALSE(FileExists(installerRecord_));
-    EXPECT_EQ(LinkState("update", "failed"), "failed");
+    EXPECT_EQ(LinkState("update", "failed:download"), "failed:download");
 }
 
 // Every link whose signature verifies is reported to the service with its
@@ -720,6 +722,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
         const char* modes;  // the server's standing modes
         DWORD code;
         const char* state;  // what the page then reads
+        bool clientGone = false;  // the client's folder is recorded, its program is not there
     } cases[] = {
         {"token", nullptr, false, "", 0, "started"},
         {"token", nullptr, false, "", 1, "started"},  // used: a second launcher's word changes nothing
@@ -728,6 +731,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
         {"switch_no", "alice", false, "", 3, "refused:declined"},
         {"password", nullptr, false, "~stall=0", 0, "pending"},  // a service that never answers
         {"same_account", "alice", true, "", 0, "refused:running"},
+        {"switch_yes", nullptr, false, "", 0, "failed:client", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.link);
@@ -737,6 +741,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
         else
             RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart");
         ASSERT_TRUE(SetUpdateServerModes(c.modes));
+        WriteSettingsValue("WorkDir", REG_SZ, (c.clientGone ? install_.Path() : client_.Path()) + '\0');
         std::unique_ptr<CHandler> client;
         HWND window = nullptr;
         if (c.clientRuns) {
@@ -753,7 +758,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
         EXPECT_EQ(RunHandler(Quoted(Link(c.link))), c.code);
         if (*c.modes)
             printf("the launcher's exit, its report unanswered: %lu ms\n", GetTickCount() - start);
-        if (c.code == 0 && !c.clientRuns)
+        if (c.code == 0 && !c.clientRuns && !c.clientGone)
             ClientRecord();
         else
             EXPECT_FALSE(PumpUntil([&] { return FileExists(record_); }, 1000));
@@ -773,7 +778,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
     for (const auto& report :
          {std::make_pair("token", "started"), std::make_pair("token", "refused:used"),
           std::make_pair("expired", "refused:expired"), std::make_pair("switch_no", "refused:declined"),
-          std::make_pair("same_account", "refused:running")})
+          std::make_pair("same_account", "refused:running"), std::make_pair("switch_yes", "failed:client")})
         expected += std::string("application/x-www-form-urlencoded nonce=") + NonceOf(Link(report.first)) +
             "&outcome=" + report.second + "&version=1.0.0.2\n";
     EXPECT_EQ(reports, expected);
