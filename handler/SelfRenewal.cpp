@@ -77,6 +77,15 @@ const char* NotANewerLauncher(HANDLE file, unsigned long long& version)
     return nullptr;
 }
 
+// In a build that is not signed, "self" in an unsigned launcher lets any
+// trusted publisher pass the installer's check: a launcher renews only from
+// a signer that self truly names, or that the build names itself.
+bool PassedAsUnsignedSelf(const std::string& path, HANDLE file)
+{
+    return !VANTORIMA_SIGNED_BUILD &&
+        VerifyInstallerSignature(WideFromAnsi(path.c_str()).data(), InstallerSigners(), file).selfUnsigned;
+}
+
 }  // namespace
 
 const char* RenewalPolicyFault(const char* signers, bool signedBuild, const char* updateOrigin)
@@ -97,6 +106,9 @@ int RenewForLink(std::string_view link, const LinkFields& fields)
     if (const char* fault =
             RenewalPolicyFault(VANTORIMA_INSTALLER_SIGNERS, VANTORIMA_SIGNED_BUILD != 0, VANTORIMA_UPDATE_ORIGIN))
         return RefuseLink(fault, LinkOutcome::kRenewal);
+    // Without it, any served version would count as newer.
+    if (ProgramVersion(nullptr) == 0)
+        return RefuseLink(LinkRefusal::kRenewalOwnVersion, LinkOutcome::kRenewal);
     // Once per link: a replayed one downloads nothing.
     switch (ClaimNonce(fields.nonce, fields.exp, static_cast<long long>(std::time(nullptr)), NonceUse::Renewal)) {
     case NonceClaim::Claimed:
@@ -125,6 +137,8 @@ int RenewForLink(std::string_view link, const LinkFields& fields)
         checked = engine.TakeDoneFile(path);
     if (!checked)
         return RefuseLink(LinkRefusal::kRenewalNotChecked, LinkOutcome::kRenewal);
+    if (PassedAsUnsignedSelf(path, checked->Get()))
+        return RefuseLink(LinkRefusal::kRenewalUnsignedSelf, LinkOutcome::kRenewal);
     unsigned long long served = 0;
     if (const char* fault = NotANewerLauncher(checked->Get(), served))
         return RefuseLink(fault, LinkOutcome::kRenewal);

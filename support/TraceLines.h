@@ -175,6 +175,8 @@ inline constexpr char kRenewalNotALauncher[] = "renewal: not a launcher";
 inline constexpr char kRenewalNotNewer[] = "renewal: not newer";
 inline constexpr char kRenewalNotInstalled[] = "renewal: not installed";
 inline constexpr char kRenewalNotStarted[] = "renewal: not started";
+inline constexpr char kRenewalOwnVersion[] = "renewal: own version unreadable";
+inline constexpr char kRenewalUnsignedSelf[] = "renewal: signer passes only as this launcher is unsigned";
 
 }  // namespace LinkRefusal
 

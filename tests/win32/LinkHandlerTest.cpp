@@ -1085,6 +1085,10 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
     tampered[0x600] ^= 1;
     const std::string installed = LocalFolder() + "\\Programs\\Vantorima\\VantorimaLaunch.exe";
     const std::string served = UpdateServerRoot() + "\\service\\VantorimaLaunch.exe";
+    const std::string unsignedSelf = ReadFileBytes(ProgramDir() + "VantorimaLaunch.exe");
+    std::string noVersion = unsignedSelf;
+    const std::string versionKey(reinterpret_cast<const char*>(L"VS_VERSION_INFO"), 30);
+    noVersion[noVersion.find(versionKey)] = 'X';
     const struct {
         const char* what;
         std::string served;
@@ -1093,7 +1097,13 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         bool downloads;  // the refusal comes after the download
         bool replay;  // the ledger as the case before left it
         const char* state;  // what the page reads: the last report that counts
+        std::string launcher = std::string();  // the installed launcher's bytes, when not self
     } cases[] = {
+        // Unsigned, "self" lets any trusted publisher pass the check, but not renew this launcher.
+        {"unsigned, another publisher", ReadFileBytes(ProgramDir() + "VantorimaLaunchNext-other.exe"), "next",
+         "renewal: signer passes only as this launcher is unsigned", true, false, "refused:renewal", unsignedSelf},
+        {"own version unreadable", next, "next", "renewal: own version unreadable", false, false, "refused:renewal",
+         noVersion},
         {"tampered", tampered, "next", "renewal: no checked launcher", true, false, "refused:renewal"},
         {"another publisher", ReadFileBytes(ProgramDir() + "VantorimaLaunchNext-other.exe"), "next",
          "renewal: no checked launcher", true, false, "refused:renewal"},
@@ -1120,6 +1130,9 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         for (const char* suffix : {"", ".old"})
             DeleteFileA((installed + suffix).c_str());
         ASSERT_EQ(RunHandler("/install /quiet", self), 0u);
+        if (!c.launcher.empty()) {
+            ASSERT_TRUE(WriteFileBytes(installed, c.launcher));
+        }
         const std::string before = ReadFileBytes(installed);
         ASSERT_TRUE(WriteFileBytes(served, c.served));
         const std::string folder = trace_.Last("download folder :");  // each has a name of its own
