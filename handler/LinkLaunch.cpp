@@ -155,6 +155,26 @@ const char* StartInstalledClient(HANDLE installer, const LaunchProperties& prope
     return started ? LinkOutcome::kStarted : LinkOutcome::kFailedClient;
 }
 
+// What the service hears of a refusal of checked: nothing of a link whose
+// signature did not verify (nobody's); else the word that the refusal names,
+// or that of the reader's refusal after the signature: its freshness, or a
+// format that this launcher does not read.
+const char* RefusalOutcome(const CheckedLink& checked, const char* outcome)
+{
+    if (!checked.verified)
+        return nullptr;
+    if (outcome)
+        return outcome;
+    return checked.why == LinkRefusal::kExpired || checked.why == LinkRefusal::kExpTooFarAhead ? LinkOutcome::kExpired
+                                                                                               : LinkOutcome::kVersion;
+}
+
+// The one road of a link's refusal.
+int Refuse(const CheckedLink& checked, const std::string& why, const char* outcome = nullptr)
+{
+    return RefuseLink(why, RefusalOutcome(checked, outcome));
+}
+
 }  // namespace
 
 int RefuseLink(const std::string& why, const char* outcome)
@@ -172,13 +192,12 @@ int RunLink(std::string_view link, bool renewed)
     const CheckedLink checked = CheckLink(link, static_cast<long long>(std::time(nullptr)));
     if (checked.verified)
         SetReportedLink(checked.fields.nonce);
-    if (checked.newerVersion && !renewed)
-        return RenewForLink(link, checked.fields);
+    if (checked.newerVersion && !renewed) {
+        const RenewalRefusal refused = RenewForLink(link, checked.fields);
+        return refused.why ? Refuse(checked, refused.why, refused.outcome) : kExitLaunched;
+    }
     if (!checked.ok)
-        return RefuseLink(checked.why,
-                          !checked.verified          ? nullptr
-                              : checked.newerVersion ? LinkOutcome::kVersion
-                                                     : LinkOutcome::kExpired);
+        return Refuse(checked, checked.why);
 
     const LinkFields& fields = checked.fields;
     LaunchProperties properties;
@@ -192,7 +211,7 @@ int RunLink(std::string_view link, bool renewed)
                   {"server", fields.server, properties.strServer}};
     for (const auto& value : values) {
         if (!AnsiFromUtf8(value.utf8, value.ansi))
-            return RefuseLink(std::string(value.name) + LinkRefusal::kOutsideCodePage, LinkOutcome::kCodePage);
+            return Refuse(checked, std::string(value.name) + LinkRefusal::kOutsideCodePage, LinkOutcome::kCodePage);
     }
     // The reader's command-line rule once more on what the client will see.
     const struct {
@@ -203,7 +222,7 @@ int RunLink(std::string_view link, bool renewed)
         {"id", properties.strID, true}, {"key", properties.key, true}, {"server", properties.strServer, false}};
     for (const auto& argument : arguments) {
         if (const char* fault = AnsiValueFault(argument.ansi, argument.slashAnywhere))
-            return RefuseLink(std::string(fault) + " in " + argument.name, LinkOutcome::kCodePage);
+            return Refuse(checked, std::string(fault) + " in " + argument.name, LinkOutcome::kCodePage);
     }
 
     // Claimed last: a link refused for anything else keeps its one use.
@@ -211,9 +230,9 @@ int RunLink(std::string_view link, bool renewed)
     case NonceClaim::Claimed:
         break;
     case NonceClaim::UsedBefore:
-        return RefuseLink(LinkRefusal::kNonceUsed, LinkOutcome::kUsed);
+        return Refuse(checked, LinkRefusal::kNonceUsed, LinkOutcome::kUsed);
     case NonceClaim::Unavailable:
-        return RefuseLink(LinkRefusal::kNoLedger, LinkOutcome::kLedger);
+        return Refuse(checked, LinkRefusal::kNoLedger, LinkOutcome::kLedger);
     }
     // The account's game is open already (a second press, a retry): no
     // second client, the running one in front. Another account asks first.

@@ -1098,6 +1098,7 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         bool replay;  // the ledger as the case before left it
         const char* state;  // what the page reads: the last report that counts
         std::string launcher = std::string();  // the installed launcher's bytes, when not self
+        bool ledgerReadOnly = false;
     } cases[] = {
         // Unsigned, "self" lets any trusted publisher pass the check, but not renew this launcher.
         {"unsigned, another publisher", ReadFileBytes(ProgramDir() + "VantorimaLaunchNext-other.exe"), "next",
@@ -1114,6 +1115,8 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
          "renewal: not a launcher", true, false, "refused:renewal"},
         {"a key nobody knows", next, "next_stranger", "signature does not verify", false, false, "pending"},
         {"expired", next, "next_expired", "expired", false, false, "refused:expired"},
+        // The renewal's own refusals report theirs too.
+        {"no ledger", next, "next", "nonce ledger cannot be written", false, false, "refused:ledger", "", true},
         {"newer", next, "next", nullptr, true, false, "started"},  // after renewing, from the new copy
         // The same link again, to the launcher as it was: nothing downloaded,
         // and its refusal leaves the page what it read.
@@ -1138,7 +1141,15 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         const std::string folder = trace_.Last("download folder :");  // each has a name of its own
         CBoxAnswerer answerer(IDOK);
         const bool handedOn = !c.refused || std::string(c.refused) == "newer version";
+        if (c.ledgerReadOnly) {
+            const long long now = static_cast<long long>(std::time(nullptr));  // the ledger's key, of a renewal
+            ASSERT_EQ(ClaimNonce("00aa00aa00aa00aa", now + 100, now, NonceUse::Renewal), NonceClaim::Claimed);
+            ASSERT_TRUE(SetKeyDacl(HKEY_CURRENT_USER, kNonceLedgerPath, kReadOnlyDacl));
+        }
         EXPECT_EQ(RunHandler(Quoted(Link(c.link)), installed), handedOn ? 0u : 1u);
+        if (c.ledgerReadOnly) {
+            EXPECT_TRUE(SetKeyDacl(HKEY_CURRENT_USER, kNonceLedgerPath, kFullAccessDacl));
+        }
         EXPECT_EQ(LinkState(c.link, c.state), c.state);
         EXPECT_EQ(trace_.Last("download folder :") != folder, c.downloads);
         if (!c.refused) {
@@ -1162,6 +1173,7 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
     const std::string reports = UpdateServerText("/link/reports");
     const std::string reported = "nonce=" + NonceOf(Link("next")) + "&outcome=";
     EXPECT_LT(reports.rfind(reported + "renewing"), reports.find(reported + "started")) << reports;
+    EXPECT_LT(reports.find(reported + "started"), reports.find(reported + "refused:used")) << reports;  // replayed
 }
 
 // A renewal runs what the update host serves: only a build that names its
