@@ -24,7 +24,6 @@
 
 namespace {
 
-const char kAgent[] = "Quessel";
 // How long the downloaded launcher may take to install itself.
 constexpr DWORD kInstallWait = 60000;
 
@@ -132,7 +131,7 @@ RenewalRefusal RenewForLink(std::string_view link, const LinkFields& fields)
     const std::string url = std::string(VANTORIMA_UPDATE_ORIGIN "/service/") + kLauncherName;
     std::string path;
     std::unique_ptr<CLocalFile> checked;
-    if (engine.GetFile(url, folder.Path() + "\\" + kLauncherName, kAgent, nullptr))
+    if (engine.GetFile(url, folder.Path() + "\\" + kLauncherName, VANTORIMA_AGENT, nullptr))
         checked = engine.TakeDoneFile(path);
     if (!checked)
         return {LinkRefusal::kRenewalNotChecked, LinkOutcome::kRenewal};

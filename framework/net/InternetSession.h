@@ -34,6 +34,10 @@ public:
     DWORD OpenUrl(const char* url, DWORD flags, CHttpFile& file, const char* headers = nullptr,
                   DWORD headersLength = 0);
 
+    // Posts body (length bytes, application/x-www-form-urlencoded) to an
+    // http:// or https:// URL and reads the reply's header, as OpenUrl does.
+    DWORD PostForm(const char* url, DWORD flags, const char* body, DWORD length, CHttpFile& file);
+
 protected:
     // A progress event of a request of this session; on the thread that made
     // the call that caused it.
