@@ -170,20 +170,20 @@ const char* RefusalOutcome(const CheckedLink& checked, const char* outcome)
 }
 
 // The one road of a link's refusal.
-int Refuse(const CheckedLink& checked, const std::string& why, const char* outcome = nullptr)
+int Refuse(const CheckedLink& checked, const char* why, const char* outcome = nullptr)
 {
     return RefuseLink(why, RefusalOutcome(checked, outcome));
 }
 
 }  // namespace
 
-int RefuseLink(const std::string& why, const char* outcome)
+int RefuseLink(const char* why, const char* outcome)
 {
-    TraceOut(TraceLine::kLinkRefused, why.c_str());
+    TraceOut(TraceLine::kLinkRefused, why);
     if (outcome)
         ReportLink(outcome);
-    LOG_LAST_ERROR_IF(MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND) ==
-                      0);
+    const int answer = MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    LOG_LAST_ERROR_IF(answer == 0);
     return kExitRefused;
 }
 
@@ -197,7 +197,7 @@ int RunLink(std::string_view link, bool renewed)
         return refused.why ? Refuse(checked, refused.why, refused.outcome) : kExitLaunched;
     }
     if (!checked.ok)
-        return Refuse(checked, checked.why);
+        return Refuse(checked, checked.why.c_str());
 
     const LinkFields& fields = checked.fields;
     LaunchProperties properties;
@@ -211,7 +211,8 @@ int RunLink(std::string_view link, bool renewed)
                   {"server", fields.server, properties.strServer}};
     for (const auto& value : values) {
         if (!AnsiFromUtf8(value.utf8, value.ansi))
-            return Refuse(checked, std::string(value.name) + LinkRefusal::kOutsideCodePage, LinkOutcome::kCodePage);
+            return Refuse(checked, (value.name + std::string(LinkRefusal::kOutsideCodePage)).c_str(),
+                          LinkOutcome::kCodePage);
     }
     // The reader's command-line rule once more on what the client will see.
     const struct {
@@ -222,7 +223,7 @@ int RunLink(std::string_view link, bool renewed)
         {"id", properties.strID, true}, {"key", properties.key, true}, {"server", properties.strServer, false}};
     for (const auto& argument : arguments) {
         if (const char* fault = AnsiValueFault(argument.ansi, argument.slashAnywhere))
-            return Refuse(checked, std::string(fault) + " in " + argument.name, LinkOutcome::kCodePage);
+            return Refuse(checked, (fault + std::string(" in ") + argument.name).c_str(), LinkOutcome::kCodePage);
     }
 
     // Claimed last: a link refused for anything else keeps its one use.

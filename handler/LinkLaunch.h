@@ -15,7 +15,7 @@
 // outcome, for a link whose signature verified, goes to the service
 // (LinkReport.h) before the box. The program refuses what is no link with
 // it (no outcome); RunLink refuses every link through it.
-int RefuseLink(const std::string& why, const char* outcome = nullptr);
+int RefuseLink(const char* why, const char* outcome = nullptr);
 
 // The link as the shell passed it, in UTF-8. Refuses, or launches and runs
 // until the launch has handed over or the update dialog has ended. A genuine

@@ -74,18 +74,23 @@ DWORD CInternetSession::PostForm(const char* url, DWORD flags, const char* body,
     if (const DWORD error = CrackHttpUrl(url, parts))
         return error;
     const auto context = reinterpret_cast<DWORD_PTR>(this);
-    CInternetHandle connection(
-        ::InternetConnectA(m_session.Get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, context));
+    const HINTERNET connection =
+        ::InternetConnectA(m_session.Get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, context);
     RETURN_LAST_ERROR_CODE_IF(!connection);
     if (parts.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
-    CInternetHandle request(
-        ::HttpOpenRequestA(connection.Get(), "POST", path, nullptr, nullptr, nullptr, flags, context));
-    RETURN_LAST_ERROR_CODE_IF(!request);
+    const HINTERNET request = ::HttpOpenRequestA(connection, "POST", path, nullptr, nullptr, nullptr, flags, context);
+    DWORD error = LAST_ERROR_CODE_IF(!request);
+    // The file holds both from here on, and closes them on any failure.
+    if (!file.Attach(request, connection))
+        return ERROR_INTERNET_OPERATION_CANCELLED;
     static const char kType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
-    RETURN_LAST_ERROR_CODE_IF(
-        !::HttpSendRequestA(request.Get(), kType, sizeof kType - 1, const_cast<char*>(body), length));
-    return file.Attach(request.Detach(), connection.Detach()) ? ERROR_SUCCESS : ERROR_INTERNET_OPERATION_CANCELLED;
+    void* const data = const_cast<char*>(body);
+    if (!error)
+        error = LAST_ERROR_CODE_IF(!::HttpSendRequestA(request, kType, ~0u, data, length));  // kType: terminated
+    if (error)
+        file.Close();
+    return error;
 }
 
 void CInternetSession::OnStatusCallback(DWORD_PTR, DWORD, void*, DWORD) {}
