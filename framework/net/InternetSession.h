@@ -35,7 +35,8 @@ public:
                   DWORD headersLength = 0);
 
     // Posts body (length bytes, application/x-www-form-urlencoded) to an
-    // http:// or https:// URL and reads the reply's header, as OpenUrl does.
+    // http:// or https:// URL and reads the reply's header, as OpenUrl does
+    // (InternetSessionPost.cpp).
     DWORD PostForm(const char* url, DWORD flags, const char* body, DWORD length, CHttpFile& file);
 
 protected:
@@ -44,6 +45,7 @@ protected:
     virtual void OnStatusCallback(DWORD_PTR context, DWORD status, void* information, DWORD informationLength);
 
 private:
+    static DWORD CrackHttpUrl(const char* url, URL_COMPONENTSA& parts);
     static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
                                         DWORD informationLength);
 
