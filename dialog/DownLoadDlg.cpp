@@ -36,7 +36,6 @@ constexpr DWORD kShowInterval = VANTORIMA_STATUS_PAINT_MS;
 constexpr UINT_PTR kStopTimer = 2;
 constexpr DWORD kStopGrace = 100;
 
-const char kAgent[] = "Quessel";
 const char kDownloadFailed[] = "下载过程中出现问题，请重试。";
 const char kUnpackFailed[] = " 自动升级过程中，解压缩出现问题，\r\n\r\n请到主页重新下载。";
 const char kUnverified[] = "下载的安装程序未能通过验证，\r\n\r\n请到主页重新下载客户端。";
@@ -109,7 +108,7 @@ BOOL CDownLoadDlg::OnInitDialog()
     TraceOut(TraceLine::kInstallerLink, m_strInstallerURL.c_str());
     m_webGrab->AddDownload(m_strInstallerURL);
     // Without a folder no file can be made: a name that no file system takes.
-    m_webGrab->Initialize(m_hWnd, kAgent, m_folder.Path().empty() ? "<no folder>" : m_folder.Path());
+    m_webGrab->Initialize(m_hWnd, VANTORIMA_AGENT, m_folder.Path().empty() ? "<no folder>" : m_folder.Path());
     m_webGrab->SetFileCheck(kInstallerCheck);
     // What a download that ends early leaves, the next press continues.
     if (!m_folder.Path().empty())

@@ -128,41 +128,62 @@ bool BringClientToFront()
 // After the update dialog: once the installer it started has ended well, the
 // client it installed starts as if the link had found it (a fresh token).
 // Nothing is shown and nothing held but the installer's process meanwhile.
-void StartInstalledClient(HANDLE installer, const LaunchProperties& properties)
+// The link's final outcome.
+const char* StartInstalledClient(HANDLE installer, const LaunchProperties& properties)
 {
     DWORD code = STILL_ACTIVE;
     const DWORD waited = WaitForSingleObject(installer, VANTORIMA_INSTALL_WAIT * 1000u);
     LOG_LAST_ERROR_IF(waited == WAIT_FAILED);
     if (waited != WAIT_OBJECT_0 || !LOG_IF_WIN32_BOOL_FALSE(GetExitCodeProcess(installer, &code)) || code != 0) {
         TraceOut(TraceLine::kInstallerEnded, static_cast<unsigned long>(code));
-        return;
+        return LinkOutcome::kFailedInstaller;
     }
     std::string workDir;
     CSettingsStore().ReadWorkDir(workDir);
     if (workDir.empty() || GetFileAttributesA((workDir + "\\" + kClientExeName).c_str()) == INVALID_FILE_ATTRIBUTES) {
         TraceOut(TraceLine::kNoClientInstalled);
-        return;
+        return LinkOutcome::kFailedInstaller;
     }
     if (ClientRunning()) {
         TraceOut(TraceLine::kClientRuns);
-        return;
+        return LinkOutcome::kRunning;
     }
     // The client is there: the sequence starts it and opens no dialog.
     CLaunchSequence launch([] {}, [](HWND, const std::function<void()>&) { return CLaunchSequence::DialogPtr(); });
     const bool started = launch.Launch(nullptr, properties);
-    ReportLink(started ? LinkOutcome::kStarted : LinkOutcome::kFailed);
-    TraceOut(TraceLine::kClientStarted);
+    TraceOut(started ? TraceLine::kClientStarted : TraceLine::kClientNotStarted);
+    return started ? LinkOutcome::kStarted : LinkOutcome::kFailedClient;
+}
+
+// What the service hears of a refusal of checked: nothing of a link whose
+// signature did not verify (nobody's); else the word that the refusal names,
+// or that of the reader's refusal after the signature: its freshness, or a
+// format that this launcher does not read.
+const char* RefusalOutcome(const CheckedLink& checked, const char* outcome)
+{
+    if (!checked.verified)
+        return nullptr;
+    if (outcome)
+        return outcome;
+    return checked.why == LinkRefusal::kExpired || checked.why == LinkRefusal::kExpTooFarAhead ? LinkOutcome::kExpired
+                                                                                               : LinkOutcome::kVersion;
+}
+
+// The one road of a link's refusal.
+int Refuse(const CheckedLink& checked, const char* why, const char* outcome = nullptr)
+{
+    return RefuseLink(why, RefusalOutcome(checked, outcome));
 }
 
 }  // namespace
 
-int RefuseLink(const std::string& why, const char* outcome)
+int RefuseLink(const char* why, const char* outcome)
 {
-    TraceOut(TraceLine::kLinkRefused, why.c_str());
+    TraceOut(TraceLine::kLinkRefused, why);
     if (outcome)
         ReportLink(outcome);
-    LOG_LAST_ERROR_IF(MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND) ==
-                      0);
+    const int answer = MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    LOG_LAST_ERROR_IF(answer == 0);
     return kExitRefused;
 }
 
@@ -171,13 +192,12 @@ int RunLink(std::string_view link, bool renewed)
     const CheckedLink checked = CheckLink(link, static_cast<long long>(std::time(nullptr)));
     if (checked.verified)
         SetReportedLink(checked.fields.nonce);
-    if (checked.newerVersion && !renewed)
-        return RenewForLink(link, checked.fields);
+    if (checked.newerVersion && !renewed) {
+        const RenewalRefusal refused = RenewForLink(link, checked.fields);
+        return refused.why ? Refuse(checked, refused.why, refused.outcome) : kExitLaunched;
+    }
     if (!checked.ok)
-        return RefuseLink(checked.why,
-                          !checked.verified          ? nullptr
-                              : checked.newerVersion ? LinkOutcome::kVersion
-                                                     : LinkOutcome::kExpired);
+        return Refuse(checked, checked.why.c_str());
 
     const LinkFields& fields = checked.fields;
     LaunchProperties properties;
@@ -191,7 +211,8 @@ int RunLink(std::string_view link, bool renewed)
                   {"server", fields.server, properties.strServer}};
     for (const auto& value : values) {
         if (!AnsiFromUtf8(value.utf8, value.ansi))
-            return RefuseLink(std::string(value.name) + LinkRefusal::kOutsideCodePage, LinkOutcome::kCodePage);
+            return Refuse(checked, (value.name + std::string(LinkRefusal::kOutsideCodePage)).c_str(),
+                          LinkOutcome::kCodePage);
     }
     // The reader's command-line rule once more on what the client will see.
     const struct {
@@ -202,7 +223,7 @@ int RunLink(std::string_view link, bool renewed)
         {"id", properties.strID, true}, {"key", properties.key, true}, {"server", properties.strServer, false}};
     for (const auto& argument : arguments) {
         if (const char* fault = AnsiValueFault(argument.ansi, argument.slashAnywhere))
-            return RefuseLink(std::string(fault) + " in " + argument.name, LinkOutcome::kCodePage);
+            return Refuse(checked, (fault + std::string(" in ") + argument.name).c_str(), LinkOutcome::kCodePage);
     }
 
     // Claimed last: a link refused for anything else keeps its one use.
@@ -210,9 +231,9 @@ int RunLink(std::string_view link, bool renewed)
     case NonceClaim::Claimed:
         break;
     case NonceClaim::UsedBefore:
-        return RefuseLink(LinkRefusal::kNonceUsed, LinkOutcome::kUsed);
+        return Refuse(checked, LinkRefusal::kNonceUsed, LinkOutcome::kUsed);
     case NonceClaim::Unavailable:
-        return RefuseLink(LinkRefusal::kNoLedger, LinkOutcome::kLedger);
+        return Refuse(checked, LinkRefusal::kNoLedger, LinkOutcome::kLedger);
     }
     // The account's game is open already (a second press, a retry): no
     // second client, the running one in front. Another account asks first.
@@ -257,9 +278,10 @@ int RunLaunch(const LaunchProperties& properties)
     if (!handedOver && !window)
         TraceOut(TraceLine::kNoUpdateDialog);
     // Sent beside the client's start or the dialog, never before them.
-    ReportLink(window                      ? LinkOutcome::kInstalling
-                   : handedOver && started ? LinkOutcome::kStarted
-                                           : LinkOutcome::kFailed);
+    ReportLink(window            ? LinkOutcome::kInstalling
+                   : !handedOver ? LinkOutcome::kFailedDownload
+                   : started     ? LinkOutcome::kStarted
+                                 : LinkOutcome::kFailedClient);
     MSG msg;
     while (window && !handedOver && !hidden) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
@@ -274,15 +296,16 @@ int RunLaunch(const LaunchProperties& properties)
     int code = kExitUpdateFailed;
     if (handedOver)
         code = dialog && dialog->StopConfirmed() ? kExitUpdateStopped : kExitLaunched;
-    // The update ended without a client: on a failure, or stopped by the player.
-    if (window && code != kExitLaunched)
-        ReportLink(LinkOutcome::kFailed);
     const CKernelHandle installer(code == kExitLaunched && dialog ? dialog->TakeInstallerProcess() : nullptr);
     // Where the control would end the page, the program ends, once the
     // client that the installer brought has started.
     launch.CloseUpdater();
-    if (installer)
-        StartInstalledClient(installer.Get(), properties);
+    // The dialog's road ends with one more report: how the update ended.
+    if (window)
+        ReportLink(code == kExitUpdateStopped  ? LinkOutcome::kFailedStopped
+                       : code != kExitLaunched ? LinkOutcome::kFailedDownload
+                       : installer             ? StartInstalledClient(installer.Get(), properties)
+                                               : LinkOutcome::kFailedInstaller);
     TraceOut(TraceLine::kExit, code);
     return code;
 }

@@ -8,21 +8,14 @@
 #include <string>
 #include <string_view>
 
+#include "handler/ExitCodes.h"
 #include "launch/LaunchSequence.h"
 
-// The handler's exit codes.
-enum HandlerExit : int {
-    kExitLaunched = 0,  // the client, or its installer, was asked to start
-    kExitRefused = 1,  // the link was refused: nothing written, nothing started
-    kExitUpdateFailed = 2,  // the update dialog ended on a failure (it showed why)
-    kExitUpdateStopped = 3,  // the user stopped the update and closed the dialog, or declined another account
-    kExitRegistration = 4,  // /install, /uninstall, /register or /unregister failed, or a bad switch
-};
-
-// Refusal: one box, one trace line "link refused: <why>", kExitRefused. A
-// refusal of a verified link tells the service its outcome (LinkReport.h)
-// before the box.
-int RefuseLink(const std::string& why, const char* outcome = nullptr);
+// A refusal: one box, one trace line "link refused: <why>", kExitRefused;
+// outcome, for a link whose signature verified, goes to the service
+// (LinkReport.h) before the box. The program refuses what is no link with
+// it (no outcome); RunLink refuses every link through it.
+int RefuseLink(const char* why, const char* outcome = nullptr);
 
 // The link as the shell passed it, in UTF-8. Refuses, or launches and runs
 // until the launch has handed over or the update dialog has ended. A genuine
@@ -33,5 +26,6 @@ int RunLink(std::string_view link, bool renewed = false);
 // Runs the launch sequence for properties (ANSI strings) as the control's
 // window creation does, with the update dialog as a top-level window, and
 // returns when it is over: kExitLaunched, kExitUpdateFailed or
-// kExitUpdateStopped. Reports started, installing or failed as they happen.
+// kExitUpdateStopped. Reports the link's one final outcome (LinkOutcome),
+// after installing when the update dialog opens.
 int RunLaunch(const LaunchProperties& properties);

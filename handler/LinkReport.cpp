@@ -1,15 +1,13 @@
 #include "handler/LinkReport.h"
 
 #include "BuildConfig.h"
-#include "framework/net/Internet.h"
+#include "framework/net/InternetSession.h"
 #include "framework/sys/WorkerThread.h"
 #include "handler/ProgramFile.h"
 #include "support/Trace.h"
 #include "support/TraceLines.h"
 
 namespace {
-
-const char kAgent[] = "Quessel";
 
 char g_nonce[65];  // lowercase hex, terminated
 CWorkerThread g_report;
@@ -26,32 +24,20 @@ bool Send(const char* outcome)
     // Form-encoded as it is: hex digits, a word of lowercase letters and ':'
     // (which a form needs no escape for), digits and dots.
     char body[256];
-    const unsigned long long version = ProgramVersion(nullptr);
-    wsprintfA(body, "nonce=%.64s&outcome=%.64s&version=%u.%u.%u.%u", g_nonce, outcome,
-              static_cast<unsigned>(version >> 48), static_cast<unsigned>(version >> 32) & 0xFFFF,
-              static_cast<unsigned>(version >> 16) & 0xFFFF, static_cast<unsigned>(version) & 0xFFFF);
-    const CInternetHandle session(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session)
-        return Failed(GetLastError());
-    const CInternetHandle connection(InternetConnectA(session.Get(), VANTORIMA_LINK_REPORT_HOST,
-                                                      VANTORIMA_LINK_REPORT_PORT, nullptr, nullptr,
-                                                      INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection)
-        return Failed(GetLastError());
+    const int length = wsprintfA(body, "nonce=%.64s&outcome=%.64s&version=%.23S", g_nonce, outcome,
+                                 VersionText(ProgramVersion(nullptr)).data());
+    CInternetSession session(VANTORIMA_AGENT);
+    if (!session.IsOpen())
+        return Failed(session.OpenError());
     // Nothing of the user's goes along: no cookies, no credentials, no cache.
-    const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_COOKIES |
-        INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT |
-        (VANTORIMA_LINK_REPORT_SECURE ? INTERNET_FLAG_SECURE : 0);
-    const CInternetHandle request(
-        HttpOpenRequestA(connection.Get(), "POST", VANTORIMA_LINK_REPORT_PATH, nullptr, nullptr, nullptr, flags, 0));
-    if (!request)
-        return Failed(GetLastError());
-    static const char kType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
-    if (!HttpSendRequestA(request.Get(), kType, sizeof kType - 1, body, lstrlenA(body)))
-        return Failed(GetLastError());
-    DWORD status = 0, size = sizeof status;
-    if (!HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
-        return Failed(GetLastError());
+    constexpr DWORD kFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_COOKIES |
+        INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    CHttpFile reply;
+    DWORD status = 0;
+    if (const DWORD error = session.PostForm(VANTORIMA_LINK_REPORT, kFlags, body, length, reply))
+        return Failed(error);
+    if (const DWORD error = reply.QueryStatusCode(status))
+        return Failed(error);
     return status / 100 == 2 || Failed(status);
 }
 

@@ -1,9 +1,12 @@
 // The launcher's report to the service of what it did with a link whose
 // signature verified, so that the page that opened the link can tell the
 // player (docs/operators.md#the-links-state). One small POST to
-// VANTORIMA_LINK_REPORT: nonce=...&outcome=...&version=a.b.c.d, and never
-// anything else. It goes on a thread of its own: nothing waits for it but the
-// program's end, at most kReportWaitMs; a report that fails is a trace line.
+// VANTORIMA_LINK_REPORT through framework/net: nonce=...&outcome=...&version=
+// a.b.c.d, and never anything else. It goes on a thread of its own, beside
+// the client's start or the dialog; what comes next waits for it, at most
+// kReportWaitMs: the next report (so that they arrive in order), a renewal
+// before it starts the new copy, and the program before it ends. A report
+// that had that time is waited for no more; one that fails is a trace line.
 #pragma once
 
 #include <windows.h>

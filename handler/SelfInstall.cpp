@@ -7,7 +7,7 @@
 #include "framework/sys/AnsiText.h"
 #include "framework/sys/RegKey.h"
 #include "framework/sys/Result.h"
-#include "handler/LinkLaunch.h"
+#include "handler/ExitCodes.h"
 #include "handler/ProgramFile.h"
 #include "handler/SchemeRegistration.h"
 #include "link/NonceLedger.h"

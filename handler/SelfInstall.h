@@ -6,7 +6,7 @@
 
 #include "framework/sys/WideText.h"
 
-constexpr const char kUninstallEntryPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantorima";
+inline constexpr char kUninstallEntryPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantorima";
 
 // %LOCALAPPDATA%\Programs\Vantorima, and the program in it; empty when the
 // per-user folder is unknown.

@@ -12,7 +12,6 @@
 #include "framework/sys/Module.h"
 #include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
-#include "handler/LinkLaunch.h"
 #include "handler/LinkReport.h"
 #include "handler/ProgramFile.h"
 #include "handler/SelfInstall.h"
@@ -25,7 +24,6 @@
 
 namespace {
 
-const char kAgent[] = "Quessel";
 // How long the downloaded launcher may take to install itself.
 constexpr DWORD kInstallWait = 60000;
 
@@ -77,6 +75,15 @@ const char* NotANewerLauncher(HANDLE file, unsigned long long& version)
     return nullptr;
 }
 
+// In a build that is not signed, "self" in an unsigned launcher lets any
+// trusted publisher pass the installer's check: a launcher renews only from
+// a signer that self truly names, or that the build names itself.
+bool PassedAsUnsignedSelf(const std::string& path, HANDLE file)
+{
+    return !VANTORIMA_SIGNED_BUILD &&
+        VerifyInstallerSignature(WideFromAnsi(path.c_str()).data(), InstallerSigners(), file).selfUnsigned;
+}
+
 }  // namespace
 
 const char* RenewalPolicyFault(const char* signers, bool signedBuild, const char* updateOrigin)
@@ -92,19 +99,22 @@ const char* RenewalPolicyFault(const char* signers, bool signedBuild, const char
     return nullptr;
 }
 
-int RenewForLink(std::string_view link, const LinkFields& fields)
+RenewalRefusal RenewForLink(std::string_view link, const LinkFields& fields)
 {
     if (const char* fault =
             RenewalPolicyFault(VANTORIMA_INSTALLER_SIGNERS, VANTORIMA_SIGNED_BUILD != 0, VANTORIMA_UPDATE_ORIGIN))
-        return RefuseLink(fault, LinkOutcome::kRenewal);
+        return {fault, LinkOutcome::kRenewal};
+    // Without it, any served version would count as newer.
+    if (ProgramVersion(nullptr) == 0)
+        return {LinkRefusal::kRenewalOwnVersion, LinkOutcome::kRenewal};
     // Once per link: a replayed one downloads nothing.
     switch (ClaimNonce(fields.nonce, fields.exp, static_cast<long long>(std::time(nullptr)), NonceUse::Renewal)) {
     case NonceClaim::Claimed:
         break;
     case NonceClaim::UsedBefore:
-        return RefuseLink(LinkRefusal::kNonceUsed);
+        return {LinkRefusal::kNonceUsed, LinkOutcome::kUsed};
     case NonceClaim::Unavailable:
-        return RefuseLink(LinkRefusal::kNoLedger);
+        return {LinkRefusal::kNoLedger, LinkOutcome::kLedger};
     }
     ReportLink(LinkOutcome::kRenewing);
 
@@ -114,27 +124,29 @@ int RenewForLink(std::string_view link, const LinkFields& fields)
     CDownloadFolder folder;
     folder.Create(std::string(temp, length < sizeof temp ? length : 0));
     if (folder.Path().empty())
-        return RefuseLink(LinkRefusal::kRenewalNoFolder, LinkOutcome::kRenewal);
+        return {LinkRefusal::kRenewalNoFolder, LinkOutcome::kRenewal};
 
     CWebGrab engine;
     engine.SetFileCheck(kInstallerCheck);
     const std::string url = std::string(VANTORIMA_UPDATE_ORIGIN "/service/") + kLauncherName;
     std::string path;
     std::unique_ptr<CLocalFile> checked;
-    if (engine.GetFile(url, folder.Path() + "\\" + kLauncherName, kAgent, nullptr))
+    if (engine.GetFile(url, folder.Path() + "\\" + kLauncherName, VANTORIMA_AGENT, nullptr))
         checked = engine.TakeDoneFile(path);
     if (!checked)
-        return RefuseLink(LinkRefusal::kRenewalNotChecked, LinkOutcome::kRenewal);
+        return {LinkRefusal::kRenewalNotChecked, LinkOutcome::kRenewal};
+    if (PassedAsUnsignedSelf(path, checked->Get()))
+        return {LinkRefusal::kRenewalUnsignedSelf, LinkOutcome::kRenewal};
     unsigned long long served = 0;
     if (const char* fault = NotANewerLauncher(checked->Get(), served))
-        return RefuseLink(fault, LinkOutcome::kRenewal);
+        return {fault, LinkOutcome::kRenewal};
     // Started while the checked file is still held, so nobody could swap it.
     const WideText launcher = WideFromAnsi(path.c_str());
     const DWORD installed =
         Run(launcher.data(), WideJoin({L"\"", launcher.data(), L"\" /install /quiet"}), kInstallWait);
     checked.reset();
     if (installed != 0 || ProgramVersion(InstalledProgram().data()) != served)
-        return RefuseLink(LinkRefusal::kRenewalNotInstalled, LinkOutcome::kRenewal);
+        return {LinkRefusal::kRenewalNotInstalled, LinkOutcome::kRenewal};
     TraceOut(TraceLine::kRenewed);
     // The link is ASCII: the reader takes no other character.
     const WideText program = InstalledProgram();
@@ -147,6 +159,6 @@ int RenewForLink(std::string_view link, const LinkFields& fields)
     // "renewing" reaches the service before the new copy's own report.
     FinishLinkReport();
     if (Run(program.data(), command, 0) != 0)
-        return RefuseLink(LinkRefusal::kRenewalNotStarted, LinkOutcome::kRenewal);
-    return kExitLaunched;
+        return {LinkRefusal::kRenewalNotStarted, LinkOutcome::kRenewal};
+    return {nullptr, nullptr};
 }

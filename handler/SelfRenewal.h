@@ -28,5 +28,10 @@ const char* RenewalPolicyFault(const char* signers, bool signedBuild, const char
 // program before it installs it quietly; then starts the installed copy
 // with "/renewed <link>": that copy claims the nonce and acts on the link,
 // or refuses it, and never renews again. Any failure refuses the link and
-// changes nothing. kExitLaunched or kExitRefused.
-int RenewForLink(std::string_view link, const LinkFields& fields);
+// changes nothing: the renewal returns what it refused, and the link's launch
+// refuses it (LinkLaunch.h).
+struct RenewalRefusal {
+    const char* why;  // LinkRefusal; null: renewed, the new copy acts on the link
+    const char* outcome;  // LinkOutcome: what the service hears of it
+};
+RenewalRefusal RenewForLink(std::string_view link, const LinkFields& fields);

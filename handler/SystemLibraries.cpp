@@ -5,7 +5,7 @@
 #include <delayimp.h>
 
 #include "framework/sys/Module.h"
-#include "handler/LinkLaunch.h"
+#include "handler/ExitCodes.h"
 #include "support/Trace.h"
 #include "support/TraceLines.h"
 

@@ -9,7 +9,7 @@
 
 #include "BuildConfig.h"
 
-constexpr const char kSettingsKeyPath[] = "Software\\Quorsel\\Marovent\\OrvMain";
+inline constexpr char kSettingsKeyPath[] = "Software\\Quorsel\\Marovent\\OrvMain";
 // The service's file area, as the client is told it.
 constexpr const char kHttpPathKorea[] = VANTORIMA_FILE_ORIGIN "/service/files/Korea/";
 

@@ -13,7 +13,7 @@
 
 // Beside the client's settings, never inside its key: a refused link must
 // leave that key as it was.
-constexpr const char kNonceLedgerPath[] = "Software\\Quorsel\\Vantorima\\LinkNonces";
+inline constexpr char kNonceLedgerPath[] = "Software\\Quorsel\\Vantorima\\LinkNonces";
 
 // What a link's nonce is claimed for: its launch, or the renewal of the
 // launcher that a link of a newer format asks for (an entry of its own, so

@@ -85,6 +85,7 @@ inline constexpr char kInstallerEnded[] = "installer ended with %lu: no client s
 inline constexpr char kNoClientInstalled[] = "no client installed";
 inline constexpr char kClientRuns[] = "a client runs already";
 inline constexpr char kClientStarted[] = "installed client started";
+inline constexpr char kClientNotStarted[] = "installed client not started";
 inline constexpr char kNoUpdateDialog[] = "no update dialog";
 inline constexpr char kExit[] = "VantorimaLaunch exit %d";
 inline constexpr char kInstalled[] = "installed";
@@ -174,6 +175,8 @@ inline constexpr char kRenewalNotALauncher[] = "renewal: not a launcher";
 inline constexpr char kRenewalNotNewer[] = "renewal: not newer";
 inline constexpr char kRenewalNotInstalled[] = "renewal: not installed";
 inline constexpr char kRenewalNotStarted[] = "renewal: not started";
+inline constexpr char kRenewalOwnVersion[] = "renewal: own version unreadable";
+inline constexpr char kRenewalUnsignedSelf[] = "renewal: signer passes only as this launcher is unsigned";
 
 }  // namespace LinkRefusal
 
@@ -186,11 +189,17 @@ namespace LinkOutcome {
 inline constexpr char kStarted[] = "started";
 inline constexpr char kInstalling[] = "installing";
 inline constexpr char kRenewing[] = "renewing";
-inline constexpr char kFailed[] = "failed";  // the client could not be started, or the update ended without it
+// Launchers already installed send it for any failure; this one no longer does.
+inline constexpr char kFailed[] = "failed";
+inline constexpr char kFailedStopped[] = "failed:stopped";  // the player stopped the download
+inline constexpr char kFailedDownload[] = "failed:download";  // the update dialog ended without an installer, or none
+inline constexpr char kFailedInstaller[] = "failed:installer";  // it failed, did not end in time, or left no client
+inline constexpr char kFailedClient[] = "failed:client";  // the client could not be started
 inline constexpr char kExpired[] = "refused:expired";  // kExpired, kExpTooFarAhead
 inline constexpr char kUsed[] = "refused:used";  // kNonceUsed
 inline constexpr char kDeclined[] = "refused:declined";  // the account question's No
-inline constexpr char kRunning[] = "refused:running";  // the account's client runs: brought to the front
+// The account's client runs: brought to the front; or it runs once the installer has ended.
+inline constexpr char kRunning[] = "refused:running";
 inline constexpr char kVersion[] = "refused:version";  // kNewerVersion in a renewed copy
 inline constexpr char kRenewal[] = "refused:renewal";  // kRenewal...
 inline constexpr char kCodePage[] = "refused:codepage";  // kOutsideCodePage, a command-line fault once converted

@@ -9,6 +9,7 @@ void CHttpFile::Close()
         m_request.Detach();  // Cancel closed it
     else
         m_request.Reset();
+    m_connection.Reset();
 }
 
 void CHttpFile::Cancel()
@@ -18,9 +19,10 @@ void CHttpFile::Cancel()
         ::InternetCloseHandle(m_request.Get());
 }
 
-bool CHttpFile::Attach(HINTERNET request)
+bool CHttpFile::Attach(HINTERNET request, HINTERNET connection)
 {
     std::lock_guard<CCriticalSection> lock(m_closing);
+    m_connection.Reset(connection);
     if (m_cancelled) {
         ::InternetCloseHandle(request);
         return false;

@@ -1,6 +1,7 @@
-// One HTTP request opened by CInternetSession::OpenUrl, closed when the object
-// goes. Failures are the internet library's error codes (the web grabber
-// turns them into its status texts); each is also traced where it failed.
+// One HTTP request opened by CInternetSession (OpenUrl, PostForm), closed
+// when the object goes. Failures are the internet library's error codes (the
+// web grabber turns them into its status texts); each is also traced where
+// it failed.
 // A header the reply lacks is no failure: QueryInfo says false, untraced.
 #pragma once
 
@@ -40,9 +41,11 @@ public:
 
 private:
     friend class CInternetSession;
-    // Takes the request; false (and closed) when the file was cancelled meanwhile.
-    bool Attach(HINTERNET request);
+    // Takes the request, and the connection it was opened on, if any; false
+    // (and closed) when the file was cancelled meanwhile.
+    bool Attach(HINTERNET request, HINTERNET connection = nullptr);
 
+    CInternetHandle m_connection;  // outlives the request
     CInternetHandle m_request;
     CCriticalSection m_closing;  // Close against Cancel
     std::atomic<bool> m_cancelled{false};

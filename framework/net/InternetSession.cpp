@@ -29,17 +29,26 @@ DWORD CInternetSession::EnableStatusCallback(bool enable)
     return LAST_ERROR_CODE_IF(previous == INTERNET_INVALID_STATUS_CALLBACK);
 }
 
+// The parts of an http:// or https:// URL that parts asks for: 0 or the
+// error code.
+DWORD CInternetSession::CrackHttpUrl(const char* url, URL_COMPONENTSA& parts)
+{
+    parts.dwStructSize = sizeof parts;
+    if (LOG_LAST_ERROR_IF(!::InternetCrackUrlA(url, 0, 0, &parts)))
+        return ERROR_INTERNET_INVALID_URL;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+        return LOG_IF_WIN32_ERROR(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+    return ERROR_SUCCESS;
+}
+
 DWORD CInternetSession::OpenUrl(const char* url, DWORD flags, CHttpFile& file, const char* headers, DWORD headersLength)
 {
     file.Close();
     if (!m_session)
         return ERROR_INVALID_HANDLE;
     URL_COMPONENTSA parts{};
-    parts.dwStructSize = sizeof parts;
-    if (LOG_LAST_ERROR_IF(!::InternetCrackUrlA(url, 0, 0, &parts)))
-        return ERROR_INTERNET_INVALID_URL;
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
-        return LOG_IF_WIN32_ERROR(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+    if (const DWORD error = CrackHttpUrl(url, parts))
+        return error;
     // The library hands the request's context to the callback: it leads back
     // to this object, which passes its own context value on.
     HINTERNET request =

@@ -34,12 +34,18 @@ public:
     DWORD OpenUrl(const char* url, DWORD flags, CHttpFile& file, const char* headers = nullptr,
                   DWORD headersLength = 0);
 
+    // Posts body (length bytes, application/x-www-form-urlencoded) to an
+    // http:// or https:// URL and reads the reply's header, as OpenUrl does
+    // (InternetSessionPost.cpp).
+    DWORD PostForm(const char* url, DWORD flags, const char* body, DWORD length, CHttpFile& file);
+
 protected:
     // A progress event of a request of this session; on the thread that made
     // the call that caused it.
     virtual void OnStatusCallback(DWORD_PTR context, DWORD status, void* information, DWORD informationLength);
 
 private:
+    static DWORD CrackHttpUrl(const char* url, URL_COMPONENTSA& parts);
     static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
                                         DWORD informationLength);
 

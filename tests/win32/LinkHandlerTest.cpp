@@ -625,9 +625,10 @@ TEST_F(LinkHandlerUpdate, AfterTheInstallerOnlyAnInstalledClientThatDoesNotRunYe
         bool installs;
         bool clientRuns;
         const char* trace;
+        const char* state;
     } cases[] = {
-        {"the installer fails", false, false, "installer ended with 1: no client started"},
-        {"a client runs already", true, true, "a client runs already"},
+        {"the installer fails", false, false, "installer ended with 1: no client started", "failed:installer"},
+        {"a client runs already", true, true, "a client runs already", "refused:running"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -653,6 +654,7 @@ TEST_F(LinkHandlerUpdate, AfterTheInstallerOnlyAnInstalledClientThatDoesNotRunYe
         EXPECT_EQ(handler.ExitCode(60000), 0u);
         EXPECT_EQ(trace_.Last(c.trace), c.trace);
         EXPECT_FALSE(PumpUntil([&] { return FileExists(record_); }, 1000));
+        EXPECT_EQ(LinkState(c.clientRuns ? "update_stop" : "update", c.state), c.state);
         DeleteFileA(installerRecord_.c_str());
     }
 }
@@ -679,7 +681,7 @@ TEST_F(LinkHandlerUpdate, StoppedAndClosedTheHandlerEndsWithoutInstalling)
     EXPECT_EQ(handler.ExitCode(10000), 3u);
     EXPECT_FALSE(FileExists(installerRecord_));
     EXPECT_EQ(SettingsText("WorkDir"), "<missing>");
-    EXPECT_EQ(LinkState("update_stop", "failed"), "failed");
+    EXPECT_EQ(LinkState("update_stop", "failed:stopped"), "failed:stopped");
 
     // The next press continues the download where it stopped: only the rest
     // goes over the line, and the installer runs.
@@ -704,7 +706,7 @@ TEST_F(LinkHandlerUpdate, AFailedDownloadShowsItsBoxAndEndsTheHandler)
     EXPECT_EQ(RunHandler(Quoted(Link("update"))), 2u);
     EXPECT_EQ(answerer.Texts().size(), 1u);
     EXPECT_FALSE(FileExists(installerRecord_));
-    EXPECT_EQ(LinkState("update", "failed"), "failed");
+    EXPECT_EQ(LinkState("update", "failed:download"), "failed:download");
 }
 
 // Every link whose signature verifies is reported to the service with its
@@ -720,6 +722,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
         const char* modes;  // the server's standing modes
         DWORD code;
         const char* state;  // what the page then reads
+        bool clientGone = false;  // the client's folder is recorded, its program is not there
     } cases[] = {
         {"token", nullptr, false, "", 0, "started"},
         {"token", nullptr, false, "", 1, "started"},  // used: a second launcher's word changes nothing
@@ -728,6 +731,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
         {"switch_no", "alice", false, "", 3, "refused:declined"},
         {"password", nullptr, false, "~stall=0", 0, "pending"},  // a service that never answers
         {"same_account", "alice", true, "", 0, "refused:running"},
+        {"switch_yes", nullptr, false, "", 0, "failed:client", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.link);
@@ -737,6 +741,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
         else
             RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "SaveStart");
         ASSERT_TRUE(SetUpdateServerModes(c.modes));
+        WriteSettingsValue("WorkDir", REG_SZ, (c.clientGone ? install_.Path() : client_.Path()) + '\0');
         std::unique_ptr<CHandler> client;
         HWND window = nullptr;
         if (c.clientRuns) {
@@ -753,7 +758,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
         EXPECT_EQ(RunHandler(Quoted(Link(c.link))), c.code);
         if (*c.modes)
             printf("the launcher's exit, its report unanswered: %lu ms\n", GetTickCount() - start);
-        if (c.code == 0 && !c.clientRuns)
+        if (c.code == 0 && !c.clientRuns && !c.clientGone)
             ClientRecord();
         else
             EXPECT_FALSE(PumpUntil([&] { return FileExists(record_); }, 1000));
@@ -773,7 +778,7 @@ TEST_F(LinkHandlerUpdate, AVerifiedLinkIsReportedByItsNonceOutcomeAndVersionAlon
     for (const auto& report :
          {std::make_pair("token", "started"), std::make_pair("token", "refused:used"),
           std::make_pair("expired", "refused:expired"), std::make_pair("switch_no", "refused:declined"),
-          std::make_pair("same_account", "refused:running")})
+          std::make_pair("same_account", "refused:running"), std::make_pair("switch_yes", "failed:client")})
         expected += std::string("application/x-www-form-urlencoded nonce=") + NonceOf(Link(report.first)) +
             "&outcome=" + report.second + "&version=1.0.0.2\n";
     EXPECT_EQ(reports, expected);
@@ -1080,6 +1085,10 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
     tampered[0x600] ^= 1;
     const std::string installed = LocalFolder() + "\\Programs\\Vantorima\\VantorimaLaunch.exe";
     const std::string served = UpdateServerRoot() + "\\service\\VantorimaLaunch.exe";
+    const std::string unsignedSelf = ReadFileBytes(ProgramDir() + "VantorimaLaunch.exe");
+    std::string noVersion = unsignedSelf;
+    const std::string versionKey(reinterpret_cast<const char*>(L"VS_VERSION_INFO"), 30);
+    noVersion[noVersion.find(versionKey)] = 'X';
     const struct {
         const char* what;
         std::string served;
@@ -1088,7 +1097,14 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         bool downloads;  // the refusal comes after the download
         bool replay;  // the ledger as the case before left it
         const char* state;  // what the page reads: the last report that counts
+        std::string launcher = std::string();  // the installed launcher's bytes, when not self
+        bool ledgerReadOnly = false;
     } cases[] = {
+        // Unsigned, "self" lets any trusted publisher pass the check, but not renew this launcher.
+        {"unsigned, another publisher", ReadFileBytes(ProgramDir() + "VantorimaLaunchNext-other.exe"), "next",
+         "renewal: signer passes only as this launcher is unsigned", true, false, "refused:renewal", unsignedSelf},
+        {"own version unreadable", next, "next", "renewal: own version unreadable", false, false, "refused:renewal",
+         noVersion},
         {"tampered", tampered, "next", "renewal: no checked launcher", true, false, "refused:renewal"},
         {"another publisher", ReadFileBytes(ProgramDir() + "VantorimaLaunchNext-other.exe"), "next",
          "renewal: no checked launcher", true, false, "refused:renewal"},
@@ -1099,6 +1115,8 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
          "renewal: not a launcher", true, false, "refused:renewal"},
         {"a key nobody knows", next, "next_stranger", "signature does not verify", false, false, "pending"},
         {"expired", next, "next_expired", "expired", false, false, "refused:expired"},
+        // The renewal's own refusals report theirs too.
+        {"no ledger", next, "next", "nonce ledger cannot be written", false, false, "refused:ledger", "", true},
         {"newer", next, "next", nullptr, true, false, "started"},  // after renewing, from the new copy
         // The same link again, to the launcher as it was: nothing downloaded,
         // and its refusal leaves the page what it read.
@@ -1115,12 +1133,23 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
         for (const char* suffix : {"", ".old"})
             DeleteFileA((installed + suffix).c_str());
         ASSERT_EQ(RunHandler("/install /quiet", self), 0u);
+        if (!c.launcher.empty()) {
+            ASSERT_TRUE(WriteFileBytes(installed, c.launcher));
+        }
         const std::string before = ReadFileBytes(installed);
         ASSERT_TRUE(WriteFileBytes(served, c.served));
         const std::string folder = trace_.Last("download folder :");  // each has a name of its own
         CBoxAnswerer answerer(IDOK);
         const bool handedOn = !c.refused || std::string(c.refused) == "newer version";
+        if (c.ledgerReadOnly) {
+            const long long now = static_cast<long long>(std::time(nullptr));  // the ledger's key, of a renewal
+            ASSERT_EQ(ClaimNonce("00aa00aa00aa00aa", now + 100, now, NonceUse::Renewal), NonceClaim::Claimed);
+            ASSERT_TRUE(SetKeyDacl(HKEY_CURRENT_USER, kNonceLedgerPath, kReadOnlyDacl));
+        }
         EXPECT_EQ(RunHandler(Quoted(Link(c.link)), installed), handedOn ? 0u : 1u);
+        if (c.ledgerReadOnly) {
+            EXPECT_TRUE(SetKeyDacl(HKEY_CURRENT_USER, kNonceLedgerPath, kFullAccessDacl));
+        }
         EXPECT_EQ(LinkState(c.link, c.state), c.state);
         EXPECT_EQ(trace_.Last("download folder :") != folder, c.downloads);
         if (!c.refused) {
@@ -1144,6 +1173,7 @@ TEST_F(LinkHandlerUpdate, ANewerLinkRenewsTheLauncherOnceOrChangesNothing)
     const std::string reports = UpdateServerText("/link/reports");
     const std::string reported = "nonce=" + NonceOf(Link("next")) + "&outcome=";
     EXPECT_LT(reports.rfind(reported + "renewing"), reports.find(reported + "started")) << reports;
+    EXPECT_LT(reports.find(reported + "started"), reports.find(reported + "refused:used")) << reports;  // replayed
 }
 
 // A renewal runs what the update host serves: only a build that names its
