@@ -640,7 +640,14 @@ protected:
         WebGrab::SetUp();
         if (IsSkipped())
             return;
-        partials_ = PartialFolder(parent_.Path());
+        // A download folder as the dialog makes one, and the partial folder
+        // beside it, held here too so that it stays between presses.
+        // KilledRun's is its starter's.
+        char parent[MAX_PATH] = "";
+        made_.Create(GetEnvironmentVariableA(kKilledRun, parent, sizeof parent) ? parent : parent_.Path());
+        ASSERT_FALSE(made_.Path().empty());
+        held_.OpenPartial(made_);
+        partials_ = held_.Path();
         ASSERT_FALSE(partials_.empty());
         g_expected = source_;
     }
@@ -650,7 +657,7 @@ protected:
     int Press(size_t stopAt = 0)
     {
         press_ = std::make_unique<CWebGrab>();
-        press_->SetPartialFolder(partials_);
+        press_->OpenPartialFolder(made_);
         press_->SetFileCheck(&MatchesExpected);
         recorder_.statuses.clear();
         recorder_.onStatus = [this, stopAt](const Status& s) {
@@ -674,6 +681,7 @@ protected:
     }
 
     CScratchDir parent_{"vantorima partials"};
+    CDownloadFolder made_, held_;
     std::string partials_;
     std::unique_ptr<CWebGrab> press_;
 };
@@ -787,9 +795,6 @@ TEST_F(PartialDownload, KilledRun)
 {
     if (GetEnvironmentVariableA(kKilledRun, nullptr, 0) == 0)
         GTEST_SKIP() << "started by KilledAtAThirdIsContinued";
-    char partials[MAX_PATH] = "";
-    GetEnvironmentVariableA(kKilledRun, partials, sizeof partials);
-    partials_ = partials;
     // Slow enough to be killed in the middle: 4 KiB every 100 ms.
     ASSERT_TRUE(SetUpdateServerModes("~slow=100,4096"));
     Press();
@@ -798,7 +803,7 @@ TEST_F(PartialDownload, KilledRun)
 
 TEST_F(PartialDownload, KilledAtAThirdIsContinued)
 {
-    HANDLE child = StartAgain("PartialDownload.KilledRun", kKilledRun, partials_);
+    HANDLE child = StartAgain("PartialDownload.KilledRun", kKilledRun, parent_.Path());
     ASSERT_TRUE(child);
     const bool third = PumpUntil(
         [&] {
@@ -829,7 +834,7 @@ TEST_F(PartialDownload, TwoAtOnceNeverShareAFile)
     CTraceCapture trace;
     CScratchDir otherDownloads("vantorima downloads 2");
     CWebGrab other;
-    other.SetPartialFolder(partials_);
+    other.OpenPartialFolder(made_);
     other.SetFileCheck(&MatchesExpected);
     other.Initialize(nullptr, "Quessel", otherDownloads.Path());
     other.AddDownload(Url("setup.bin"));
@@ -840,7 +845,7 @@ TEST_F(PartialDownload, TwoAtOnceNeverShareAFile)
         if (s.code == STATUS_READING && !second.joinable())
             second = std::thread([&] { otherResult = other.DownloadListAll(); });
     };
-    grab_.SetPartialFolder(partials_);
+    grab_.OpenPartialFolder(made_);
     grab_.SetFileCheck(&MatchesExpected);
     EXPECT_EQ(Run({Url("setup.bin")}), 1);
     ASSERT_TRUE(second.joinable());
