@@ -6,7 +6,6 @@
 #include <ntsecapi.h>
 #include <sddl.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -58,42 +57,36 @@ CLocalMemory PrivateSecurity(const char* inherit)
     return CLocalMemory(descriptor);
 }
 
-bool IsRecord(std::string_view name)
-{
-    return name.size() >= kRecordExtension.size() &&
-        name.substr(name.size() - kRecordExtension.size()) == kRecordExtension;
-}
-
 // The one sweep: deletes the files of folder whose name, up to its first
 // dot, is not keep (every file when keep is empty); a record goes only once
 // the rest of its name has gone, so a partial that another download holds
 // keeps its record. What is in use stays. True when nothing else stayed.
 bool SweepFiles(const std::string& folder, const std::string& keep, bool partials)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return !LOG_LAST_ERROR_IF(::GetLastError() != ERROR_FILE_NOT_FOUND);
-    std::vector<std::string> names;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(found.cFileName);
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
-    std::stable_partition(names.begin(), names.end(), [](const std::string& name) { return !IsRecord(name); });
-    std::vector<std::string> stayed;
-    for (const std::string& name : names) {
-        const std::string stem = name.substr(0, name.find('.'));
-        if ((!keep.empty() && stem == keep) ||
-            (IsRecord(name) && std::find(stayed.begin(), stayed.end(), stem) != stayed.end()))
-            continue;
-        const std::string path = folder + "\\" + name;
-        if (!::DeleteFileA(path.c_str()))
-            stayed.push_back(stem);
-        else if (partials)
-            TraceOut(TraceLine::kPartialSwept, path.c_str());
+    std::string stayed = "/";  // each name that stayed, then a slash
+    // The records in a second pass.
+    for (int records = 0; records < 2; ++records) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return !LOG_LAST_ERROR_IF(::GetLastError() != ERROR_FILE_NOT_FOUND);
+        do {
+            const std::string_view name = found.cFileName;
+            const std::string stem(name.substr(0, name.find('.')));
+            const bool record = name.size() > kRecordExtension.size() &&
+                name.substr(name.size() - kRecordExtension.size()) == kRecordExtension;
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || record != (records == 1) ||
+                (!keep.empty() && stem == keep) || (record && stayed.find("/" + stem + "/") != std::string::npos))
+                continue;
+            const std::string path = folder + "\\" + found.cFileName;
+            if (!::DeleteFileA(path.c_str()))
+                stayed += stem + "/";
+            else if (partials)
+                TraceOut(TraceLine::kPartialSwept, path.c_str());
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
     }
-    return stayed.empty();
+    return stayed.size() == 1;
 }
 
 // name is "Vantorima-" and 16 lowercase hex digits, as RandomPath makes them.
@@ -202,15 +195,11 @@ void CDownloadFolder::SweepOlder(const std::string& parent) const
     HANDLE search = ::FindFirstFileA((folder + kPrefix + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
-    std::vector<std::string> folders;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsDownloadFolderName(found.cFileName) &&
-            folder + found.cFileName != m_strPath)
-            folders.push_back(folder + found.cFileName);
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
-    for (const std::string& path : folders) {
+        const std::string path = folder + found.cFileName;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsDownloadFolderName(found.cFileName) ||
+            path == m_strPath)
+            continue;
         // An update that runs now holds its folder without delete sharing:
         // then this open fails, and its files stay untouched.
         CDownloadFolder old;
@@ -220,7 +209,8 @@ void CDownloadFolder::SweepOlder(const std::string& parent) const
         old.m_folder.Reset();
         if (::RemoveDirectoryA(path.c_str()))
             TraceOut(TraceLine::kFolderSwept, path.c_str());
-    }
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
 }
 
 void CDownloadFolder::Create(const std::string& parent)
