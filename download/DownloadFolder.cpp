@@ -133,13 +133,13 @@ std::string TempPath()
     return std::string(temp, length);
 }
 
-bool CDownloadFolder::Hold(const std::string& path, DWORD access)
+bool CDownloadFolder::Hold(const std::string& path)
 {
     // The link itself is opened, not what it leads to (and refused by
     // IsPlainFolder). No delete sharing: the folder can be neither renamed
     // nor removed (nor can anyone put another in its place) while this is
     // held.
-    m_folder.Reset(::CreateFileA(path.c_str(), access | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    m_folder.Reset(::CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!m_folder)
         return false;
@@ -201,9 +201,13 @@ void CDownloadFolder::SweepOlder(const std::string& parent) const
             path == m_strPath)
             continue;
         // An update that runs now holds its folder without delete sharing:
-        // then this open fails, and its files stay untouched.
+        // then this open fails, and its files stay untouched. (Held with
+        // that right, the folder's files could not be listed.)
+        if (!CFileHandle(::CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)))
+            continue;
         CDownloadFolder old;
-        if (!old.Hold(path, DELETE | FILE_LIST_DIRECTORY) || !old.IsPlainFolder(path) || !old.m_owner ||
+        if (!old.Hold(path) || !old.IsPlainFolder(path) || !old.m_owner ||
             !::EqualSid(old.m_owner, m_owner) || !SweepFiles(path, std::string(), false))
             continue;
         old.m_folder.Reset();
@@ -234,7 +238,7 @@ void CDownloadFolder::Create(const std::string& parent)
         // Fails on a folder that exists: only a new one is ours.
         if (!::CreateDirectoryA(path, &attributes))
             continue;
-        if (!Hold(path, FILE_LIST_DIRECTORY) && !unsecured) {
+        if (!Hold(path) && !unsecured) {
             ::RemoveDirectoryA(path);
             continue;
         }
@@ -258,7 +262,7 @@ void CDownloadFolder::OpenPartial(const CDownloadFolder& like)
     // One made before, by anyone, is checked as one made now is.
     if (!security || !m_fileSecurity ||
         (!::CreateDirectoryA(path.c_str(), &attributes) && ::GetLastError() != ERROR_ALREADY_EXISTS) ||
-        !Hold(path, FILE_LIST_DIRECTORY)) {
+        !Hold(path)) {
         TraceOut(TraceLine::kPartialError, static_cast<unsigned long>(::GetLastError()));
         m_fileSecurity.Reset();
         return;

@@ -49,10 +49,9 @@ public:
     bool Sweep(const std::string& keep = std::string()) const;
 
 private:
-    // Opens path with access, not following a link, held (no delete
-    // sharing), and reads its owner and access list; false when it cannot be
-    // opened.
-    bool Hold(const std::string& path, DWORD access);
+    // Opens path, not following a link, held (no delete sharing), and reads
+    // its owner and access list; false when it cannot be opened.
+    bool Hold(const std::string& path);
     // Whether what is held at path is a folder and no link.
     bool IsPlainFolder(const std::string& path) const;
     // Whether this folder's owner and access list are like's.
