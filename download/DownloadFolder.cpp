@@ -139,8 +139,9 @@ bool CDownloadFolder::Hold(const std::string& path)
     // IsPlainFolder). No delete sharing: the folder can be neither renamed
     // nor removed (nor can anyone put another in its place) while this is
     // held.
-    m_folder.Reset(::CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    m_folder.Reset(::CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                 nullptr));
     if (!m_folder)
         return false;
     LOG_IF_WIN32_ERROR(::GetSecurityInfo(m_folder.Get(), SE_FILE_OBJECT,
@@ -207,8 +208,8 @@ void CDownloadFolder::SweepOlder(const std::string& parent) const
                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)))
             continue;
         CDownloadFolder old;
-        if (!old.Hold(path) || !old.IsPlainFolder(path) || !old.m_owner ||
-            !::EqualSid(old.m_owner, m_owner) || !SweepFiles(path, std::string(), false))
+        if (!old.Hold(path) || !old.IsPlainFolder(path) || !old.m_owner || !::EqualSid(old.m_owner, m_owner) ||
+            !SweepFiles(path, std::string(), false))
             continue;
         old.m_folder.Reset();
         if (::RemoveDirectoryA(path.c_str()))
@@ -261,8 +262,7 @@ void CDownloadFolder::OpenPartial(const CDownloadFolder& like)
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.Get(), FALSE};
     // One made before, by anyone, is checked as one made now is.
     if (!security || !m_fileSecurity ||
-        (!::CreateDirectoryA(path.c_str(), &attributes) && ::GetLastError() != ERROR_ALREADY_EXISTS) ||
-        !Hold(path)) {
+        (!::CreateDirectoryA(path.c_str(), &attributes) && ::GetLastError() != ERROR_ALREADY_EXISTS) || !Hold(path)) {
         TraceOut(TraceLine::kPartialError, static_cast<unsigned long>(::GetLastError()));
         m_fileSecurity.Reset();
         return;

@@ -89,8 +89,8 @@ void ReadStrings(const unsigned char* resource, const VersionBlock& root, Versio
                    Word(resource + entry.value + 2 * chars))
                 ++chars;
             VersionString* value = KeyIs(resource, entry, "OriginalFilename") ? &info.originalFilename
-                : KeyIs(resource, entry, "ProductName")                     ? &info.productName
-                                                                            : nullptr;
+                : KeyIs(resource, entry, "ProductName")                       ? &info.productName
+                                                                              : nullptr;
             if (value)
                 *value = {true, entry.value, chars};
         }

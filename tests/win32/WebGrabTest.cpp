@@ -881,7 +881,8 @@ TEST_F(PartialDownload, AFolderNotMadeAsTheDownloadsOwnIsRefused)
                  CreateDirectoryA(partials.c_str(), &open) && !LocalFree(open.lpSecurityDescriptor);
          }},
         // To a folder with the very owner and list: only the link is wrong.
-        {"a link", [](const std::string& partials, const CDownloadFolder& aside) {
+        {"a link",
+         [](const std::string& partials, const CDownloadFolder& aside) {
              return MakeFolderLink(partials, aside.Path());
          }},
     };
