@@ -69,7 +69,7 @@ for t in "${targets[@]}"; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+' "$log" | tail -1)
-  summary+=("$(printf '%-18s %12s runs  %8s/s  %-30s %s' "$name" "${runs:-?}" "${speed:-?}" "${cov:-cov: ?}" "$result")")
+  summary+=("$(printf '%-21s %12s runs  %8s/s  %-30s %s' "$name" "${runs:-?}" "${speed:-?}" "${cov:-cov: ?}" "$result")")
   if [ "$result" != clean ]; then
     grep -E 'ERROR|SUMMARY|Test unit written' "$log" | head -5
     break
