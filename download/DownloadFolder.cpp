@@ -136,12 +136,12 @@ std::string TempPath()
 bool CDownloadFolder::Hold(const std::string& path)
 {
     // The link itself is opened, not what it leads to (and refused by
-    // IsPlainFolder). No delete sharing: the folder can be neither renamed
-    // nor removed (nor can anyone put another in its place) while this is
-    // held.
-    m_folder.Reset(::CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                 nullptr));
+    // IsPlainFolder, whose GetFileInformationByHandle needs the right to read
+    // attributes). No delete sharing: the folder can be neither renamed nor
+    // removed (nor can anyone put another in its place) while this is held.
+    m_folder.Reset(::CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!m_folder)
         return false;
     LOG_IF_WIN32_ERROR(::GetSecurityInfo(m_folder.Get(), SE_FILE_OBJECT,

@@ -67,8 +67,9 @@ DWORD CLocalFile::Create(const char* path, SECURITY_ATTRIBUTES* security)
 
 DWORD CLocalFile::Append(const char* path, SECURITY_ATTRIBUTES* security)
 {
-    m_file.Reset(::CreateFileA(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ, security, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Renamed through this handle, and its time read (GetFileTime).
+    m_file.Reset(::CreateFileA(path, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, security,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     m_renamable = true;
     // A file in use is not a failure of the system: the caller decides.
     if (!m_file && ::GetLastError() == ERROR_SHARING_VIOLATION)
