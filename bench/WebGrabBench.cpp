@@ -183,16 +183,16 @@ void MeasureTraceLine(const std::string& temp)
                 kTraceLogLimit / 1024);
 }
 
-// One download (a press) through the grabber, with a folder for partial
-// downloads when partials is not empty, stopped at stopPercent (0: never);
+// One download (a press) through the grabber, with the folder of partial
+// downloads beside like when there is one, stopped at stopPercent (0: never);
 // the bytes of the whole file, 0 when it did not arrive whole.
 Result RunWebGrab(const std::string& url, const std::string& dir, CReceiver& receiver, size_t* growth,
-                  const std::string& partials = std::string(), unsigned stopPercent = 0)
+                  const CDownloadFolder* like = nullptr, unsigned stopPercent = 0)
 {
     CWebGrab grab;
     grab.Initialize(receiver.GetSafeHwnd(), "Quessel", dir);
-    if (!partials.empty())
-        grab.SetPartialFolder(partials);
+    if (like)
+        grab.OpenPartialFolder(*like);
     grab.AddDownload(url);
     receiver.stopping = stopPercent ? &grab : nullptr;
     receiver.stopPercent = stopPercent;
@@ -319,30 +319,35 @@ int main()
         cleanSeconds.push_back(c.seconds);
     }
 
-    // Stopped at half, then continued by the next press (a range request
-    // and the rest), against a clean download of the other half's bytes.
-    const std::string partials = dir + "\\partials";
-    CreateDirectoryA(partials.c_str(), nullptr);
-    const std::string resumeUrl = base + "~bytes=" + std::to_string(kFileBytes) + "/resume.bin";
     std::vector<double> restSeconds, halfSeconds, restRatios;
     DWORD kept = 0;
-    for (int pass = 0; pass < kDropPasses; ++pass) {
-        RunWebGrab(resumeUrl, dir, receiver, nullptr, partials, 50);
-        kept = PartialBytes(partials);
-        const std::string halfUrl = base + "~bytes=" + std::to_string(kFileBytes - kept) + "/half.bin";
-        // The rest first: any other URL's download would sweep the partial away.
-        const Result rest = RunWebGrab(resumeUrl, dir, receiver, nullptr, partials);
-        const Result half = RunWebGrab(halfUrl, dir, receiver, nullptr, partials);
-        if (kept == 0 || rest.bytes != kFileBytes || half.bytes != kFileBytes - kept) {
-            std::printf("bench_webgrab: continued download incomplete (%lu kept, %lu bytes)\n",
-                        static_cast<unsigned long>(kept), static_cast<unsigned long>(rest.bytes));
-            return 1;
+    {
+        // Stopped at half, then continued by the next press (a range request
+        // and the rest), against a clean download of the other half's bytes.
+        // A download folder as the dialog makes one, and the partial folder
+        // beside it, held here so that it stays between presses.
+        CDownloadFolder made, held;
+        made.Create(dir);
+        held.OpenPartial(made);
+        const std::string partials = held.Path();
+        const std::string resumeUrl = base + "~bytes=" + std::to_string(kFileBytes) + "/resume.bin";
+        for (int pass = 0; pass < kDropPasses; ++pass) {
+            RunWebGrab(resumeUrl, dir, receiver, nullptr, &made, 50);
+            kept = PartialBytes(partials);
+            const std::string halfUrl = base + "~bytes=" + std::to_string(kFileBytes - kept) + "/half.bin";
+            // The rest first: any other URL's download would sweep the partial away.
+            const Result rest = RunWebGrab(resumeUrl, dir, receiver, nullptr, &made);
+            const Result half = RunWebGrab(halfUrl, dir, receiver, nullptr, &made);
+            if (kept == 0 || rest.bytes != kFileBytes || half.bytes != kFileBytes - kept) {
+                std::printf("bench_webgrab: continued download incomplete (%lu kept, %lu bytes)\n",
+                            static_cast<unsigned long>(kept), static_cast<unsigned long>(rest.bytes));
+                return 1;
+            }
+            restSeconds.push_back(rest.seconds);
+            halfSeconds.push_back(half.seconds);
+            restRatios.push_back(rest.seconds / half.seconds);
         }
-        restSeconds.push_back(rest.seconds);
-        halfSeconds.push_back(half.seconds);
-        restRatios.push_back(rest.seconds / half.seconds);
     }
-    RemoveDirectoryA(partials.c_str());
     RemoveDirectoryA(dir.c_str());
 
     const double dropMedian = Median(dropSeconds), cleanMedian = Median(cleanSeconds);

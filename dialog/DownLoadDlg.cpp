@@ -97,13 +97,9 @@ BOOL CDownLoadDlg::OnInitDialog()
     m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     LOG_LAST_ERROR_IF(!m_animate.Open(kAnimationResource));  // the worker starts it
 
-    char temp[1024];
-    const DWORD length = GetTempPathA(sizeof temp, temp);
-    m_strTempPath.assign(temp, LOG_LAST_ERROR_IF(length == 0 || length >= sizeof temp) ? 0 : length);
-
     // Downloads go to a folder of their own: the temporary directory itself
     // is open to every program of the user.
-    m_folder.Create(m_strTempPath);
+    m_folder.Create(TempPath());
 
     TraceOut(TraceLine::kInstallerLink, m_strInstallerURL.c_str());
     m_webGrab->AddDownload(m_strInstallerURL);
@@ -111,8 +107,7 @@ BOOL CDownLoadDlg::OnInitDialog()
     m_webGrab->Initialize(m_hWnd, VANTORIMA_AGENT, m_folder.Path().empty() ? "<no folder>" : m_folder.Path());
     m_webGrab->SetFileCheck(kInstallerCheck);
     // What a download that ends early leaves, the next press continues.
-    if (!m_folder.Path().empty())
-        m_webGrab->SetPartialFolder(PartialFolder(m_strTempPath));
+    m_webGrab->OpenPartialFolder(m_folder);
     std::shared_ptr<CWebGrab> engine = m_webGrab;
     const HWND animation = m_animate.GetSafeHwnd();
     if (m_workerThread.Start([engine, animation] { CreateDownloadThread(*engine, animation); }))

@@ -110,8 +110,7 @@ private:
 
     const std::function<void()> m_handedOver;
     std::function<void()> m_hidden;
-    std::string m_strTempPath;
-    // The download's own folder under m_strTempPath. Only this dialog starts
+    // The download's own folder under the temporary directory. Only this dialog starts
     // what is in it, so it need not outlive the dialog; it goes after the
     // engine, which may hold a file in it.
     CDownloadFolder m_folder;

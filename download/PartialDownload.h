@@ -3,18 +3,20 @@
 // <key>.rec: the URL, the length the server announced and its strong
 // validator, one a line. key is a hash of the URL, so a URL has at most one.
 // The folder is the user's own (PartialFolder in DownloadFolder.h) and only
-// this class writes there.
+// this class writes there; the files are made with the folder's own
+// protected access list.
 //
 // A partial is never trusted: it only saves asking for its bytes again. The
-// whole file moves into the download's own folder and is checked there like
-// any other.
+// whole file moves, by a rename through the handle that wrote it, into the
+// download's own folder and is checked there like any other.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "framework/sys/LocalFile.h"
-#include "framework/sys/UniqueHandle.h"
+
+class CDownloadFolder;
 
 class CPartialDownload {
 public:
@@ -31,7 +33,9 @@ public:
     // while this one runs. What is too old, unreadable or not url's is
     // emptied first. False when another download holds it or it cannot be
     // opened: then this download keeps nothing.
-    bool Take(const std::string& folder, const std::string& url);
+    // folder is the folder of partial downloads (CDownloadFolder::
+    // OpenPartial), held by the caller while this object lives.
+    bool Take(CDownloadFolder& folder, const std::string& url);
 
     // The bytes kept and what they are; 0 and "" when nothing is kept.
     uint64_t Kept() const { return m_kept; }
@@ -46,7 +50,8 @@ public:
     // The whole file goes to path (a new name in the same volume) and its
     // record goes; File() is then open at path. 0 or the error code.
     DWORD MoveTo(const std::string& path);
-    // Deletes the file and its record: a download that cannot be continued.
+    // Deletes the file and its record: a download that cannot be continued,
+    // or that failed for other reasons than the line's (a full disk).
     void Discard();
 
 private:
@@ -54,8 +59,8 @@ private:
     bool ReadRecord(const std::string& url, uint64_t& length, std::string& validator) const;
     bool OlderThanMaxAge() const;
 
-    // Held while taken, as a download folder is: nobody renames or removes it.
-    CFileHandle m_folder;
+    // The files' protected access list (the folder's FileSecurity).
+    SECURITY_ATTRIBUTES* m_security = nullptr;
     std::string m_strDataPath;
     std::string m_strRecordPath;
     std::string m_strUrl;

@@ -160,7 +160,7 @@ bool CWebGrab::GetFile(const std::string& url, const std::string& path, const st
     CActiveRequest active(*this, file);
     // Held from here to the end: no other download writes into it meanwhile.
     CPartialDownload partial;
-    bool keep = !m_strPartialDir.empty() && partial.Take(m_strPartialDir, url);
+    bool keep = partial.Take(m_partialFolder, url);
     uint64_t total = 0, received = 0;
     std::string validator;
     if (!OpenStart(url, name, keep ? &partial : nullptr, file, total, received, validator))
@@ -171,6 +171,11 @@ bool CWebGrab::GetFile(const std::string& url, const std::string& path, const st
         keep = false;
     }
 
+    struct CCurrentPartial {
+        CPartialDownload*& current;
+        ~CCurrentPartial() { current = nullptr; }
+    } current{m_pPartial};
+    m_pPartial = keep ? &partial : nullptr;
     session.SetTotal(total);
     CLocalFile own;
     CLocalFile& local = keep ? partial.File() : own;
@@ -187,6 +192,7 @@ bool CWebGrab::GetFile(const std::string& url, const std::string& path, const st
     if (keep) {
         if (const DWORD error = partial.MoveTo(path))
             return FailLocalFile(name, error, file, &local);
+        m_pPartial = nullptr;
     }
     return HandOver(name, path, file, local);
 }
@@ -253,6 +259,9 @@ bool CWebGrab::FailLocalFile(const std::string& name, DWORD error, CHttpFile& fi
 {
     const std::string cut = CutErrorText(SystemErrorText(error));
     TraceOut(TraceLine::kFileError, cut.c_str());
+    // Before anyone hears of it: the box finds the space given back.
+    if (m_pPartial)
+        m_pPartial->Discard();
     m_pSession->SetStatus(STATUS_FILE_ERROR, 0);
     m_pSession->ReportStatus(kTextFileError, name.c_str(), cut.c_str());
     file.Close();

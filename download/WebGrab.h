@@ -47,6 +47,7 @@
 #include "framework/sys/CriticalSection.h"
 #include "framework/sys/LocalFile.h"
 #include "framework/sys/UniqueHandle.h"
+#include "download/DownloadFolder.h"
 #include "download/GrabSession.h"
 #include "download/StatusChannel.h"
 
@@ -73,9 +74,10 @@ public:
     // With a check, a file that fails it is deleted and reported with
     // STATUS_UNVERIFIED, and the queue ends there like on a network failure.
     void SetFileCheck(FileCheck check) { m_fileCheck = check; }
-    // The folder of partial downloads (PartialFolder in DownloadFolder.h);
-    // empty: nothing is kept.
-    void SetPartialFolder(const std::string& folder) { m_strPartialDir = folder; }
+    // Keeps what a download that ends early has received, in the folder of
+    // partial downloads beside like (CDownloadFolder::OpenPartial), opened
+    // now and held while this engine lives. Without it nothing is kept.
+    void OpenPartialFolder(const CDownloadFolder& like) { m_partialFolder.OpenPartial(like); }
     // True asks the running transfer to stop before its next read, and ends
     // a pause before a resumption at once.
     void SetStop(bool stop);
@@ -152,6 +154,8 @@ private:
     // Failure endings of GetFile: report, close what is open, false.
     bool FailInvalid(const std::string& name, CHttpFile& file);
     bool FailNetwork(const std::string& name, const std::string& text, CHttpFile& file, CLocalFile* local);
+    // A failure of the local file (a full disk) also gives back what the
+    // partial took: only a broken line or a stop keeps it.
     bool FailLocalFile(const std::string& name, DWORD error, CHttpFile& file, CLocalFile* local);
     bool FailCheck(const std::string& name, const std::string& path, const std::string& failure);
     // An error text as short as the status line takes it.
@@ -161,7 +165,9 @@ private:
     HWND m_pNotifyWnd = nullptr;
     std::string m_strAgent;
     FileCheck m_fileCheck = nullptr;
-    std::string m_strPartialDir;
+    CDownloadFolder m_partialFolder;
+    // The partial that the running GetFile writes, if any.
+    CPartialDownload* m_pPartial = nullptr;
     // What this download found kept, which its speed does not count.
     uint64_t m_keptAtStart = 0;
     // Written by the dialog's thread, read by the worker before every block.

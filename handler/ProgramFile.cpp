@@ -1,11 +1,13 @@
 #include "handler/ProgramFile.h"
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "framework/sys/Module.h"
 #include "framework/sys/Result.h"
 #include "framework/sys/UniqueHandle.h"
+#include "handler/VersionResource.h"
 
 namespace {
 
@@ -138,88 +140,6 @@ private:
     WORD m_machine = 0;
 };
 
-// A block of a version resource: its length, value length, type, key and
-// where its value and children are (offsets within the resource).
-struct VersionBlock {
-    size_t start = 0, end = 0, value = 0, children = 0;
-    WORD valueLength = 0;
-    const wchar_t* key = nullptr;
-    size_t keyLength = 0;
-};
-
-size_t Aligned(size_t at)
-{
-    return (at + 3) & ~size_t(3);
-}
-
-bool ReadBlock(const unsigned char* resource, size_t length, size_t at, bool text, VersionBlock& block)
-{
-    WORD header[3];
-    if (at > length || length - at < sizeof header)
-        return false;
-    CopyMemory(header, resource + at, sizeof header);
-    if (header[0] < sizeof header || header[0] > length - at)
-        return false;
-    block.start = at, block.end = at + header[0], block.valueLength = header[1];
-    size_t key = at + sizeof header, keyEnd = key;
-    while (keyEnd + 2 <= block.end && (resource[keyEnd] | resource[keyEnd + 1]))
-        keyEnd += 2;
-    if (keyEnd + 2 > block.end)
-        return false;
-    block.key = reinterpret_cast<const wchar_t*>(resource + key);
-    block.keyLength = (keyEnd - key) / 2;
-    block.value = Aligned(keyEnd + 2);
-    // A text value's length counts characters, a binary one's bytes.
-    const size_t valueBytes = text ? size_t(header[1]) * 2 : header[1];
-    if (block.value > block.end || block.end - block.value < valueBytes)
-        return false;
-    block.children = Aligned(block.value + valueBytes);
-    return true;
-}
-
-bool KeyIs(const VersionBlock& block, const wchar_t* key)
-{
-    return static_cast<size_t>(lstrlenW(key)) == block.keyLength &&
-        CompareStringW(LOCALE_INVARIANT, 0, block.key, static_cast<int>(block.keyLength), key,
-                       static_cast<int>(block.keyLength)) == CSTR_EQUAL;
-}
-
-// The string values of interest from the first string table of the
-// version resource's StringFileInfo.
-void ReadStrings(const unsigned char* resource, const VersionBlock& root, ProgramIdentity& identity)
-{
-    for (size_t at = root.children; at < root.end;) {
-        VersionBlock info;
-        if (!ReadBlock(resource, root.end, at, false, info))
-            return;
-        at = Aligned(info.end);
-        if (!KeyIs(info, L"StringFileInfo"))
-            continue;
-        VersionBlock table;
-        if (!ReadBlock(resource, info.end, info.children, false, table))
-            return;
-        for (size_t item = table.children; item < table.end;) {
-            VersionBlock entry;
-            if (!ReadBlock(resource, table.end, item, true, entry))
-                return;
-            item = Aligned(entry.end);
-            // Its value: text up to its terminator, within the block.
-            const auto* text = reinterpret_cast<const wchar_t*>(resource + entry.value);
-            size_t chars = 0;
-            while (chars < entry.valueLength && entry.value + 2 * chars + 2 <= entry.end && text[chars])
-                ++chars;
-            WideText* value = KeyIs(entry, L"OriginalFilename") ? &identity.originalFilename
-                : KeyIs(entry, L"ProductName")                  ? &identity.productName
-                                                                : nullptr;
-            if (value) {
-                value->assign(text, text + chars);
-                value->push_back(L'\0');
-            }
-        }
-        return;
-    }
-}
-
 // What the file says it is. Read from the file, not loaded: a module of
 // the same name that runs here would be taken for it.
 ProgramIdentity ReadIdentity(HANDLE file)
@@ -234,16 +154,18 @@ ProgramIdentity ReadIdentity(HANDLE file)
     identity.machine = image.Machine();
     DWORD length = 0;
     const unsigned char* resource = image.VersionResource(length);
-    VersionBlock root;
-    VS_FIXEDFILEINFO fixed;
-    if (!resource || !ReadBlock(resource, length, 0, false, root) || !KeyIs(root, L"VS_VERSION_INFO") ||
-        root.valueLength != sizeof fixed)
+    VersionInfo info;
+    if (!ReadVersionInfo(resource, length, info))
         return identity;
-    CopyMemory(&fixed, resource + root.value, sizeof fixed);
-    if (fixed.dwSignature != VS_FFI_SIGNATURE)
-        return identity;
-    identity.version = (static_cast<unsigned long long>(fixed.dwFileVersionMS) << 32) | fixed.dwFileVersionLS;
-    ReadStrings(resource, root, identity);
+    identity.version = info.version;
+    for (const auto& [text, value] : {std::pair(info.originalFilename, &identity.originalFilename),
+                                      std::pair(info.productName, &identity.productName)}) {
+        if (!text.found)
+            continue;
+        const auto* chars = reinterpret_cast<const wchar_t*>(resource + text.at);
+        value->assign(chars, chars + text.length);
+        value->push_back(L'\0');
+    }
     return identity;
 }
 

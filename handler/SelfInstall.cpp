@@ -218,15 +218,12 @@ DWORD RemoveInstalledFiles(const WideText& folder)
 // with the next such folder's sweep.
 bool StartFinisher()
 {
-    char tempPath[MAX_PATH];
-    const DWORD length = GetTempPathA(MAX_PATH, tempPath);
-    if (LOG_LAST_ERROR_IF(length == 0) || length >= MAX_PATH)
-        return false;
+    const std::string tempPath = TempPath();
     CDownloadFolder folder;
     folder.Create(tempPath);
     if (folder.Path().empty())
         return false;
-    const WideText temp = WideFromAnsi(tempPath);
+    const WideText temp = WideFromAnsi(tempPath.c_str());
     const WideText copy = WideFromAnsi((folder.Path() + "\\VantorimaUninstall.exe").c_str());
     if (copy.size() <= 1 || !LOG_IF_WIN32_BOOL_FALSE(CopyFileW(ProgramPath().data(), copy.data(), TRUE)))
         return false;

@@ -118,11 +118,8 @@ RenewalRefusal RenewForLink(std::string_view link, const LinkFields& fields)
     }
     ReportLink(LinkOutcome::kRenewing);
 
-    char temp[MAX_PATH];
-    const DWORD length = GetTempPathA(sizeof temp, temp);
-    LOG_LAST_ERROR_IF(length == 0);
     CDownloadFolder folder;
-    folder.Create(std::string(temp, length < sizeof temp ? length : 0));
+    folder.Create(TempPath());
     if (folder.Path().empty())
         return {LinkRefusal::kRenewalNoFolder, LinkOutcome::kRenewal};
 

@@ -64,6 +64,7 @@ inline constexpr char kPartialSwept[] = "partial download swept : %s";
 inline constexpr char kPartialInUse[] = "partial download in use : %lu";
 inline constexpr char kPartialError[] = "partial download error : %lu";
 inline constexpr char kPartialFolder[] = "partial download folder : %s";
+inline constexpr char kPartialFolderRefused[] = "partial download folder refused : %s";
 inline constexpr char kFolder[] = "download folder : %s";
 inline constexpr char kFolderError[] = "download folder error : %lu";
 inline constexpr char kFolderSecurityError[] = "download folder security error : %lu";

@@ -19,7 +19,8 @@ case $minutes in
 esac
 
 # name:shares
-targets=(perfdata_fuzz:2 status_text_fuzz:1 page_parser_fuzz:1 saved_state_fuzz:1 signed_link_fuzz:1)
+targets=(perfdata_fuzz:2 status_text_fuzz:1 page_parser_fuzz:1 saved_state_fuzz:1 signed_link_fuzz:1
+  version_resource_fuzz:1 partial_record_fuzz:1)
 names=()
 total_shares=0
 for t in "${targets[@]}"; do
@@ -49,6 +50,13 @@ for t in "${targets[@]}"; do
     "$top/build/host/bin/vantorima-link" sign --private "$top/build/host/test-signing/link-key.pem" \
       --id player --pass secret --join-key 1000 --server go.example.com:7000 >"$dir/seeds/tool-link"
   fi
+  # A version resource as the launcher's, and a record as a download writes it.
+  if [ "$name" = version_resource_fuzz ]; then
+    /usr/bin/python3 "$top/tests/fuzz/version_seed.py" "$dir/seeds/launcher"
+  fi
+  if [ "$name" = partial_record_fuzz ]; then
+    printf 'http://127.0.0.1:18431/service/VokWeiqi.exe\n10485760\n"5f3a-a00000"\n' >"$dir/seeds/record"
+  fi
   log=$dir/last-run.log
   echo "== $name: ${seconds} s"
   if nice -n 10 "$bin/$name" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
@@ -61,7 +69,7 @@ for t in "${targets[@]}"; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+' "$log" | tail -1)
-  summary+=("$(printf '%-18s %12s runs  %8s/s  %-30s %s' "$name" "${runs:-?}" "${speed:-?}" "${cov:-cov: ?}" "$result")")
+  summary+=("$(printf '%-21s %12s runs  %8s/s  %-30s %s' "$name" "${runs:-?}" "${speed:-?}" "${cov:-cov: ?}" "$result")")
   if [ "$result" != clean ]; then
     grep -E 'ERROR|SUMMARY|Test unit written' "$log" | head -5
     break

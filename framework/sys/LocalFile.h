@@ -10,13 +10,19 @@
 class CLocalFile {
 public:
     // Creates the file, or empties it if it exists, for writing; others may
-    // only read it meanwhile (no writing, deleting or renaming). Returns 0 or
-    // the error code.
-    DWORD Create(const char* path);
+    // only read it meanwhile (no writing, deleting or renaming). A new file
+    // gets security's access list (null: the folder's). Returns 0 or the
+    // error code.
+    DWORD Create(const char* path, SECURITY_ATTRIBUTES* security = nullptr);
     // Opens the file for writing at its end, creating it when missing, with
     // the same sharing as Create: a second writer cannot open it meanwhile
-    // (ERROR_SHARING_VIOLATION). Returns 0 or the error code.
-    DWORD Append(const char* path);
+    // (ERROR_SHARING_VIOLATION). It can be renamed (RenameTo). Returns 0 or
+    // the error code.
+    DWORD Append(const char* path, SECURITY_ATTRIBUTES* security = nullptr);
+    // Moves the file opened by Append to path (on the same volume), replacing
+    // what is there, through its handle: it stays open all along. Returns 0
+    // or the error code.
+    DWORD RenameTo(const char* path);
     // Its size, or 0 with the error code in error.
     unsigned long long Size(DWORD& error) const;
     // Ends the writing, with the file held open all along: afterwards this
@@ -33,4 +39,7 @@ public:
 
 private:
     CFileHandle m_file;
+    // Opened with the right to rename it (Append): whoever opens it next
+    // must let that be.
+    bool m_renamable = false;
 };

@@ -841,6 +841,55 @@ TEST_F(UpdateDialog, AnUnwritableDirectoryIsAFileError)
     EXPECT_EQ(control_.completions, 0);
 }
 
+// A download that fills the disk gives back the space it took: the box is
+// the file error's as ever, and nothing stays in the temporary directory.
+TEST_F(UpdateDialog, AFullDiskLeavesNothingInTheTemporaryDirectory)
+{
+    // A 2 MiB file system of its own (a tmpfs: only root mounts one) and a
+    // 10 MiB installer, with a strong validator, so it is written as a partial.
+    CScratchDir small("update small temp");
+    const std::string mountPoint = UnixPath(small.Path());
+    ULARGE_INTEGER size = {};
+    if (mountPoint.empty() || !RunUnix("mount -t tmpfs -o size=2m tmpfs '" + mountPoint + "'") ||
+        !GetDiskFreeSpaceExA(small.Path().c_str(), nullptr, &size, nullptr) || size.QuadPart > (4u << 20))
+        GTEST_SKIP() << "no small disk: mounting a tmpfs needs Wine and root";
+    struct CUnmount {
+        std::string point;
+        ~CUnmount() { RunUnix("umount -l '" + point + "'"); }
+    } unmount{mountPoint};
+    SetEnvironmentVariableA("TMP", small.Path().c_str());
+    SetEnvironmentVariableA("TEMP", small.Path().c_str());
+    ASSERT_TRUE(WriteFileBytes(UpdateServerRoot() + "\\service\\VokWeiqi.exe", std::string(10u << 20, 'v')));
+
+    CBoxAnswerer answerer(Answer(IDOK));
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return !answerer.Texts().empty() && !Visible(); }, 30000));
+    Settle();
+    EXPECT_EQ(log_.Codes(), (std::vector<unsigned>{STATUS_STARTING, STATUS_READING, STATUS_FILE_ERROR}));
+    EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{kDownloadFailed});
+    // The status line says why, in the system's words.
+    char full[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_DISK_FULL, 0, full,
+                   sizeof full, nullptr);
+    EXPECT_EQ(trace_.Last("GetFile file error : ").find(std::string(full).substr(0, 4)), 21u) << full;
+    EXPECT_TRUE(trace_.Contains("partial download folder : " + small.File("Vantorima-partial")));
+    EXPECT_EQ(control_.completions, 0);
+    dialog_.reset();
+    const auto empty = [&] {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(small.File("*").c_str(), &found);
+        int names = 0;
+        if (search != INVALID_HANDLE_VALUE) {
+            do
+                names += std::string(found.cFileName) != "." && std::string(found.cFileName) != "..";
+            while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        return names == 0;
+    };
+    EXPECT_TRUE(PumpUntil(empty, 5000));
+}
+
 TEST_F(UpdateDialog, ARefusalToCloseTheClientEndsTheDialogQuietly)
 {
     CScratchDir elsewhere("running client");

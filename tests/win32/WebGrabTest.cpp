@@ -5,6 +5,8 @@
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
+#include <sddl.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -640,17 +642,24 @@ protected:
         WebGrab::SetUp();
         if (IsSkipped())
             return;
-        partials_ = PartialFolder(parent_.Path());
+        // A download folder as the dialog makes one, and the partial folder
+        // beside it, held here too so that it stays between presses.
+        // KilledRun's is its starter's.
+        char parent[MAX_PATH] = "";
+        made_.Create(GetEnvironmentVariableA(kKilledRun, parent, sizeof parent) ? parent : parent_.Path());
+        ASSERT_FALSE(made_.Path().empty());
+        held_.OpenPartial(made_);
+        partials_ = held_.Path();
         ASSERT_FALSE(partials_.empty());
         g_expected = source_;
     }
 
-    // One press: a new engine with the partial folder and the check;
-    // stopped once stopAt bytes have arrived (0: never).
-    int Press(size_t stopAt = 0)
+    // One press: a new engine with the partial folder (beside like) and the
+    // check; stopped once stopAt bytes have arrived (0: never).
+    int Press(size_t stopAt = 0, const CDownloadFolder* like = nullptr)
     {
         press_ = std::make_unique<CWebGrab>();
-        press_->SetPartialFolder(partials_);
+        press_->OpenPartialFolder(like ? *like : made_);
         press_->SetFileCheck(&MatchesExpected);
         recorder_.statuses.clear();
         recorder_.onStatus = [this, stopAt](const Status& s) {
@@ -674,6 +683,7 @@ protected:
     }
 
     CScratchDir parent_{"vantorima partials"};
+    CDownloadFolder made_, held_;
     std::string partials_;
     std::unique_ptr<CWebGrab> press_;
 };
@@ -787,9 +797,6 @@ TEST_F(PartialDownload, KilledRun)
 {
     if (GetEnvironmentVariableA(kKilledRun, nullptr, 0) == 0)
         GTEST_SKIP() << "started by KilledAtAThirdIsContinued";
-    char partials[MAX_PATH] = "";
-    GetEnvironmentVariableA(kKilledRun, partials, sizeof partials);
-    partials_ = partials;
     // Slow enough to be killed in the middle: 4 KiB every 100 ms.
     ASSERT_TRUE(SetUpdateServerModes("~slow=100,4096"));
     Press();
@@ -798,7 +805,7 @@ TEST_F(PartialDownload, KilledRun)
 
 TEST_F(PartialDownload, KilledAtAThirdIsContinued)
 {
-    HANDLE child = StartAgain("PartialDownload.KilledRun", kKilledRun, partials_);
+    HANDLE child = StartAgain("PartialDownload.KilledRun", kKilledRun, parent_.Path());
     ASSERT_TRUE(child);
     const bool third = PumpUntil(
         [&] {
@@ -823,13 +830,95 @@ TEST_F(PartialDownload, KilledAtAThirdIsContinued)
                                         "- status=206 sent=" + std::to_string(kSourceSize - kept)}));
 }
 
+namespace {
+
+// A link at path to the folder target: a junction where the system makes
+// them, else (Wine 8, whose CreateSymbolicLinkW does nothing and which has
+// no reparse points to set) a Unix symbolic link.
+bool MakeFolderLink(const std::string& path, const std::string& target)
+{
+    if (!UnixPath(path).empty())
+        return RunUnix("ln -s '" + UnixPath(target) + "' '" + UnixPath(path) + "'") &&
+            GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    struct {
+        DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+        WORD length = 0, reserved = 0, nameAt = 0, nameBytes = 0, printAt = 0, printBytes = 0;
+        WCHAR names[MAX_PATH + 8] = {};
+    } point;
+    const std::wstring name = L"\\??\\" + std::wstring(target.begin(), target.end());
+    point.nameBytes = static_cast<WORD>(name.size() * 2);
+    point.printAt = point.nameBytes + 2;
+    point.length = static_cast<WORD>(8 + point.printAt + 2);
+    std::copy(name.begin(), name.end(), point.names);
+    if (!CreateDirectoryA(path.c_str(), nullptr))
+        return false;
+    HANDLE link = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    DWORD returned = 0;
+    const bool made = DeviceIoControl(link, FSCTL_SET_REPARSE_POINT, &point, point.length + 8, nullptr, 0, &returned,
+                                      nullptr) != FALSE;
+    CloseHandle(link);
+    return made;
+}
+
+}  // namespace
+
+// A partial folder that is not one the product made as its download folders
+// (another list, or a link to somewhere) is never written to: the download
+// goes on in its own folder, as it does without one.
+TEST_F(PartialDownload, AFolderNotMadeAsTheDownloadsOwnIsRefused)
+{
+    struct Row {
+        const char* what;
+        std::function<bool(const std::string& partials, const CDownloadFolder& aside)> make;
+    };
+    const Row rows[] = {
+        {"an open access list",
+         [](const std::string& partials, const CDownloadFolder&) {
+             SECURITY_ATTRIBUTES open = {sizeof open, nullptr, FALSE};
+             return ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                                         &open.lpSecurityDescriptor, nullptr) &&
+                 CreateDirectoryA(partials.c_str(), &open) && !LocalFree(open.lpSecurityDescriptor);
+         }},
+        // To a folder with the very owner and list: only the link is wrong.
+        {"a link",
+         [](const std::string& partials, const CDownloadFolder& aside) {
+             return MakeFolderLink(partials, aside.Path());
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        CScratchDir parent("vantorima refused");
+        CDownloadFolder like, aside;
+        like.Create(parent.Path());
+        aside.Create(parent.Path());
+        const std::string partials = parent.File("Vantorima-partial");
+        ASSERT_TRUE(row.make(partials, aside));
+        CTraceCapture trace;
+        ASSERT_TRUE(SetUpdateServerModes("~slow=20,4096"));
+        EXPECT_EQ(Press(kSourceSize / 2, &like), 0);
+        EXPECT_TRUE(trace.Contains("partial download folder refused : " + partials));
+        EXPECT_EQ(FilesMatching(partials + "\\*").size(), 0u);
+        EXPECT_EQ(FilesMatching(aside.Path() + "\\*").size(), 0u);
+        ASSERT_TRUE(SetUpdateServerModes(""));
+        EXPECT_EQ(Press(0, &like), 1);
+        EXPECT_TRUE(Downloaded("setup.bin") == source_);
+        press_.reset();
+        // The link alone, before the scratch folder's removal follows it.
+        if (UnixPath(partials).empty())
+            RemoveDirectoryA(partials.c_str());
+        else
+            RunUnix("rm -f '" + UnixPath(partials) + "' 2>/dev/null");
+    }
+}
+
 TEST_F(PartialDownload, TwoAtOnceNeverShareAFile)
 {
     ASSERT_TRUE(SetUpdateServerModes("~slow=50,8192"));
     CTraceCapture trace;
     CScratchDir otherDownloads("vantorima downloads 2");
     CWebGrab other;
-    other.SetPartialFolder(partials_);
+    other.OpenPartialFolder(made_);
     other.SetFileCheck(&MatchesExpected);
     other.Initialize(nullptr, "Quessel", otherDownloads.Path());
     other.AddDownload(Url("setup.bin"));
@@ -840,7 +929,7 @@ TEST_F(PartialDownload, TwoAtOnceNeverShareAFile)
         if (s.code == STATUS_READING && !second.joinable())
             second = std::thread([&] { otherResult = other.DownloadListAll(); });
     };
-    grab_.SetPartialFolder(partials_);
+    grab_.OpenPartialFolder(made_);
     grab_.SetFileCheck(&MatchesExpected);
     EXPECT_EQ(Run({Url("setup.bin")}), 1);
     ASSERT_TRUE(second.joinable());

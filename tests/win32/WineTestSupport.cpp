@@ -361,6 +361,44 @@ std::string ServeInstaller()
     return CopyFileA((ProgramDir() + "VokWeiqi.exe").c_str(), served.c_str(), FALSE) ? served : "";
 }
 
+std::string UnixPath(const std::string& dosPath)
+{
+    using Convert = char* (*)(const WCHAR*);
+    auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    WCHAR wide[MAX_PATH];
+    if (!convert || !MultiByteToWideChar(CP_ACP, 0, dosPath.c_str(), -1, wide, MAX_PATH))
+        return std::string();
+    char* name = convert(wide);
+    const std::string path = name ? name : "";
+    HeapFree(GetProcessHeap(), 0, name);
+    return path;
+}
+
+bool RunUnix(const std::string& command)
+{
+    // A Unix process's handle cannot be waited for: the command leaves a
+    // mark once it has run.
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    static int serial = 0;
+    const std::string mark =
+        std::string(temp) + "vantorima-unix-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    if (UnixPath(mark).empty())
+        return false;
+    std::string line = "Z:\\bin\\sh -c \"" + command + "; touch '" + UnixPath(mark) + "'\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    const bool ran = PumpUntil([&] { return FileExists(mark); }, 20000);
+    DeleteFileA(mark.c_str());
+    return ran;
+}
+
 std::string DosPath(const std::string& unixPath)
 {
     using Convert = WCHAR* (*)(const char*);

@@ -115,6 +115,11 @@ std::string ServeInstaller();
 std::string UpdateServerTlsPort();
 // The Windows path of a Unix one.
 std::string DosPath(const std::string& unixPath);
+// Under Wine: dosPath's Unix name ("" elsewhere), and a Unix command run by
+// /bin/sh to its end (Wine starts Unix programs, but their exit code is
+// lost: the caller looks at what the command did).
+std::string UnixPath(const std::string& dosPath);
+bool RunUnix(const std::string& command);
 // The server's answer to a GET of path: its body, or "<status>" ("<none>"
 // when it did not answer).
 std::string UpdateServerText(const std::string& path);
