@@ -1,7 +1,9 @@
 // The per-user log against the real file system: writers at once across a
-// rotation, and a log that cannot be written, on both families of Windows.
+// rotation, and a log that cannot be written, on both families of Windows;
+// links it does not follow, and a lock that another process holds.
 // The programs' own lines in the user's log: LinkHandlerTest, ControlHostTest.
 #include <windows.h>
+#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
@@ -32,7 +34,7 @@ public:
     explicit CLogDir(const std::string& name) : CScratchDir(name) {}
     ~CLogDir()
     {
-        for (const char* name : {"vantorima.log", "vantorima.old.log"})
+        for (const char* name : {"vantorima.log", "vantorima.old.log", "vantorima.lock"})
             DeleteFileA((Path() + "\\Vantorima\\Logs\\" + name).c_str());
         RemoveDirectoryA((Path() + "\\Vantorima\\Logs").c_str());
         RemoveDirectoryA((Path() + "\\Vantorima").c_str());
@@ -41,6 +43,63 @@ public:
 
 constexpr int kProcesses = 2, kThreads = 2, kLines = 800;
 const char kWriterFolder[] = "VANTORIMA_TEST_LOG_FOLDER";
+const char kHolderFolder[] = "VANTORIMA_TEST_LOCK_FOLDER";
+
+// This program again, running the cases that filter names, with the
+// environment variable set to value meanwhile.
+HANDLE StartSelf(const char* filter, const char* variable, const std::string& value)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string command = std::string("\"") + self + "\" --gtest_filter=" + filter;
+    SetEnvironmentVariableA(variable, value.c_str());
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    const BOOL started =
+        CreateProcessA(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
+    SetEnvironmentVariableA(variable, nullptr);
+    if (!started)
+        return nullptr;
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+// The texts of the log's lines under folder.
+std::vector<std::string> LoggedTexts(const std::string& folder)
+{
+    std::vector<std::string> texts;
+    for (const std::string& line : ReadLog(folder)) {
+        LogLine parsed;
+        texts.push_back(ParseLogLine(line, parsed) ? parsed.text : "not a line: " + line);
+    }
+    return texts;
+}
+
+// Makes folder a junction to target; false where the system makes none.
+bool MakeJunction(const std::string& folder, const std::string& target)
+{
+    if (!CreateDirectoryA(folder.c_str(), nullptr))
+        return false;
+    HANDLE handle = CreateFileA(folder.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const std::wstring substitute = L"\\??\\" + Wide(target), print = Wide(target);
+    const USHORT substituteSize = static_cast<USHORT>(substitute.size() * 2), printSize = static_cast<USHORT>(print.size() * 2);
+    std::vector<BYTE> data(16 + substituteSize + 2 + printSize + 2);
+    const USHORT fields[] = {0, substituteSize, static_cast<USHORT>(substituteSize + 2), printSize};
+    *reinterpret_cast<DWORD*>(&data[0]) = IO_REPARSE_TAG_MOUNT_POINT;
+    *reinterpret_cast<USHORT*>(&data[4]) = static_cast<USHORT>(data.size() - 8);
+    memcpy(&data[8], fields, sizeof fields);
+    memcpy(&data[16], substitute.c_str(), substituteSize + 2);
+    memcpy(&data[16 + substituteSize + 2], print.c_str(), printSize + 2);
+    DWORD returned = 0;
+    const BOOL made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD>(data.size()),
+                                      nullptr, 0, &returned, nullptr);
+    CloseHandle(handle);
+    return made;
+}
 
 // Two threads of this process write into the log under folder; the first
 // one as the update dialog.
@@ -68,21 +127,11 @@ void WriteLines(const std::string& folder)
 void ExpectWritersAtOnceKeepEveryLine()
 {
     CLogDir dir("trace log");
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string command = std::string("\"") + self + "\" --gtest_filter=TraceLogWriter.*";
-    SetEnvironmentVariableA(kWriterFolder, dir.Path().c_str());
     std::vector<HANDLE> writers;
     for (int p = 0; p < kProcesses; ++p) {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info = {};
-        if (CreateProcessA(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-            CloseHandle(info.hThread);
-            writers.push_back(info.hProcess);
-        }
+        if (HANDLE writer = StartSelf("TraceLogWriter.*", kWriterFolder, dir.Path()))
+            writers.push_back(writer);
     }
-    SetEnvironmentVariableA(kWriterFolder, nullptr);
     ASSERT_EQ(writers.size(), static_cast<size_t>(kProcesses));
     for (HANDLE writer : writers) {
         DWORD code = 1;
@@ -158,6 +207,71 @@ TEST(TraceLog, AFailedLogChangesNothingElse)
     EXPECT_EQ(ReadLog(dir.Path()).size(), 1u);
 }
 
+// The log never writes through a link: a log or lock file of two names (a
+// hard link), a Logs folder that is a junction. Wine 8 makes no reparse
+// points (FSCTL_SET_REPARSE_POINT fails, CreateSymbolicLinkW makes nothing),
+// and shows a Unix symbolic link as a plain folder; there the junction's row
+// is skipped.
+TEST(TraceLog, NeverThroughALink)
+{
+    TraceSetProgram("trace test");
+    for (const char* link : {"vantorima.log", "vantorima.lock", "Logs"}) {
+        SCOPED_TRACE(link);
+        CLogDir dir("trace log link");
+        const std::string logs = dir.Path() + "\\Vantorima\\Logs", outside = dir.File("outside");
+        ASSERT_TRUE(CreateDirectoryA((dir.Path() + "\\Vantorima").c_str(), nullptr));
+        bool made = false;
+        if (std::string(link) == "Logs") {
+            made = CreateDirectoryA(outside.c_str(), nullptr) && MakeJunction(logs, outside);
+        } else {
+            made = CreateDirectoryA(logs.c_str(), nullptr) && WriteFileBytes(outside, "outside") &&
+                CreateHardLinkA((logs + "\\" + link).c_str(), outside.c_str(), nullptr);
+        }
+        if (!made) {
+            std::printf("%s: this system makes no such link (error %lu)\n", link, GetLastError());
+            continue;
+        }
+        ASSERT_TRUE(TraceLogUseFolder(Wide(dir.Path()).c_str()));
+        TraceOut("through a link");
+        if (std::string(link) == "Logs") {
+            EXPECT_FALSE(FileExists(outside + "\\vantorima.log"));
+            RemoveDirectoryA(logs.c_str());
+        } else {
+            EXPECT_EQ(ReadFileBytes(outside), "outside");  // and no lock, no log:
+            EXPECT_EQ(FileExists(logs + "\\vantorima.log"), std::string(link) == "vantorima.log");
+            DeleteFileA(outside.c_str());
+        }
+    }
+}
+
+// Another process holds the lock: the first line waits for it once, in vain,
+// and is dropped; the next ones wait no more, and are dropped too while it is
+// held (never written beside its holder); once it is let go, lines are written
+// again without a wait.
+TEST(TraceLog, ALockHeldElsewhereCostsOneWait)
+{
+    CLogDir dir("trace log lock");
+    ASSERT_TRUE(TraceLogUseFolder(Wide(dir.Path()).c_str()));
+    TraceSetProgram("trace test");
+    TraceOut("before");
+    const std::string events = std::to_string(GetCurrentProcessId());
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, ("vantorima lock held " + events).c_str());
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, ("vantorima lock release " + events).c_str());
+    HANDLE holder = StartSelf("TraceLogHolder.*", kHolderFolder, events + " " + dir.Path());
+    ASSERT_NE(holder, nullptr);
+    ASSERT_EQ(WaitForSingleObject(held, 30000), WAIT_OBJECT_0);
+    for (int i = 0; i < 20; ++i)
+        TraceOut("held %d", i);
+    EXPECT_EQ(TraceLogLockTimeouts(), 1u);
+    SetEvent(release);
+    EXPECT_EQ(WaitForSingleObject(holder, 30000), WAIT_OBJECT_0);
+    TraceOut("after");
+    EXPECT_EQ(TraceLogLockTimeouts(), 1u);
+    EXPECT_EQ(LoggedTexts(dir.Path()), (std::vector<std::string>{"before", "after"}));
+    for (HANDLE handle : {held, release, holder})
+        CloseHandle(handle);
+}
+
 TEST(TraceLog, OnWindows98TooSystemsWithoutAppendingOrSharedDeletes)
 {
     EXPECT_EQ(RunAgainOnWindows98("TraceLogNineX.*"), 0u) << "the Windows 98 run failed";
@@ -178,4 +292,27 @@ TEST(TraceLogNineX, WritersAtOnceCrossTheRotationWholeAndOnce)
         GTEST_SKIP() << "runs inside OnWindows98TooSystemsWithoutAppendingOrSharedDeletes";
     ASSERT_TRUE(RunsOnWindows9x());
     ExpectWritersAtOnceKeepEveryLine();
+}
+
+TEST(TraceLogHolder, HoldsTheLock)
+{
+    char folder[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableA(kHolderFolder, folder, sizeof folder);
+    if (n == 0 || n >= sizeof folder)
+        GTEST_SKIP() << "the holder of ALockHeldElsewhereCostsOneWait";
+    // "<the parent's events> <folder>"
+    const std::string value = folder, events = value.substr(0, value.find(' '));
+    HANDLE lock = CreateFileA((value.substr(events.size() + 1) + "\\Vantorima\\Logs\\vantorima.lock").c_str(),
+                              GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(LockFile(lock, 0, 0, 1, 0));
+    HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, ("vantorima lock held " + events).c_str());
+    HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, ("vantorima lock release " + events).c_str());
+    ASSERT_TRUE(held && release);
+    SetEvent(held);
+    EXPECT_EQ(WaitForSingleObject(release, 30000), WAIT_OBJECT_0);
+    UnlockFile(lock, 0, 0, 1, 0);
+    for (HANDLE handle : {lock, held, release})
+        CloseHandle(handle);
 }
