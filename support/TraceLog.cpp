@@ -13,7 +13,7 @@ namespace {
 
 // The folders under the user's folder, one level each: both are made and
 // held, and the log's folder is their whole path.
-const wchar_t* const kLevels[] = {L"\\Vantorima", L"\\Logs"};
+const wchar_t* const kLevels[] = {L"Vantorima", L"Logs"};
 constexpr wchar_t kLogName[] = L"vantorima.log";
 constexpr wchar_t kOldLogName[] = L"vantorima.old.log";
 constexpr wchar_t kLockName[] = L"vantorima.lock";
@@ -43,6 +43,7 @@ struct RenameInformation {
     WCHAR name[sizeof kOldLogName / sizeof(wchar_t)];
 };
 using SetInformationFile = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, ULONG);
+using FinalPath = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 
 // A function of a system library, by name (none where the system lacks it).
 template <typename Function>
@@ -80,6 +81,9 @@ HANDLE g_folders[2];
 HANDLE g_lock;
 // The process's own level, which labels the files it makes (Vista on).
 DWORD g_level = kMediumIntegrity;
+// GetFinalPathNameByHandleW (Vista on), and the log's folder as it names it.
+FinalPath g_finalPath;
+wchar_t g_final[MAX_PATH];
 // The threads of the process take turns before they take the lock.
 CRITICAL_SECTION g_turn;
 // Whether a line waited for the lock in vain: no line waits again.
@@ -136,11 +140,12 @@ BOOL MakeFolder9x(const wchar_t* path)
            CreateDirectoryA(ansi, nullptr);
 }
 
-bool Join(wchar_t* out, const wchar_t* name)
+// folder\name in out, when it fits.
+bool Join(wchar_t* out, const wchar_t* folder, const wchar_t* name)
 {
-    if (lstrlenW(g_folder) + 1 + lstrlenW(name) >= MAX_PATH)
+    if (lstrlenW(folder) + 1 + lstrlenW(name) >= MAX_PATH)
         return false;
-    lstrcpyW(out, g_folder);
+    lstrcpyW(out, folder);
     lstrcatW(out, L"\\");
     lstrcatW(out, name);
     return true;
@@ -169,29 +174,37 @@ SECURITY_ATTRIBUTES* Labelled(SECURITY_ATTRIBUTES& attributes, SECURITY_DESCRIPT
     return &attributes;
 }
 
-// Whether the open handle is a plain file (or a plain folder): no reparse
-// point (a junction, a symbolic link), and a file of one name only, for a
-// hard link would let the log write into a file of another folder.
-bool Plain(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info, DWORD kind)
+// Whether the open handle is a plain file (or a plain folder) named
+// parent\name: no reparse point (a junction, a symbolic link), a file of one
+// name only, for a hard link would let the log write into a file of another
+// folder, and where the system names an open file (Vista on) that name, for
+// Wine opens a Unix symbolic link's target, and shows what it opened by its
+// name alone. The name the system gives goes to final.
+bool Plain(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info, DWORD kind, const wchar_t* parent, const wchar_t* name,
+           wchar_t* final)
 {
+    wchar_t expected[MAX_PATH];
+    final[0] = L'\0';
     return GetFileInformationByHandle(handle, &info) &&
            (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == kind &&
-           (kind == FILE_ATTRIBUTE_DIRECTORY || info.nNumberOfLinks == 1);
+           (kind == FILE_ATTRIBUTE_DIRECTORY || info.nNumberOfLinks == 1) &&
+           (!g_finalPath || (Join(expected, parent, name) && g_finalPath(handle, final, MAX_PATH, 0) < MAX_PATH &&
+                             lstrcmpiW(final, expected) == 0));
 }
 
 // One of the log's files in its folder, made if missing, and only if it is a
 // plain file.
 HANDLE OpenFile(const wchar_t* name, DWORD access, BY_HANDLE_FILE_INFORMATION& info)
 {
-    wchar_t path[MAX_PATH];
+    wchar_t path[MAX_PATH], final[MAX_PATH];
     SECURITY_ATTRIBUTES attributes;
     SECURITY_DESCRIPTOR descriptor;
     alignas(DWORD) BYTE acl[64];
-    HANDLE file = Join(path, name) ? g_road->open(path, access, OPEN_ALWAYS, g_road->noFollow,
+    HANDLE file = Join(path, g_folder, name) ? g_road->open(path, access, OPEN_ALWAYS, g_road->noFollow,
                                                   Labelled(attributes, descriptor, reinterpret_cast<ACL*>(acl),
                                                            sizeof acl))
                                    : INVALID_HANDLE_VALUE;
-    if (file != INVALID_HANDLE_VALUE && !Plain(file, info, 0)) {
+    if (file != INVALID_HANDLE_VALUE && !Plain(file, info, 0, g_final, name, final)) {
         CloseHandle(file);
         file = INVALID_HANDLE_VALUE;
     }
@@ -223,7 +236,7 @@ HANDLE Rotate9x(HANDLE log)
     CloseHandle(log);
     wchar_t path[MAX_PATH], oldPath[MAX_PATH];
     char ansi[MAX_PATH], oldAnsi[MAX_PATH];
-    if (Join(path, kLogName) && Join(oldPath, kOldLogName) &&
+    if (Join(path, g_folder, kLogName) && Join(oldPath, g_folder, kOldLogName) &&
         WideCharToMultiByte(CP_ACP, 0, path, -1, ansi, MAX_PATH, nullptr, nullptr) &&
         WideCharToMultiByte(CP_ACP, 0, oldPath, -1, oldAnsi, MAX_PATH, nullptr, nullptr)) {
         DeleteFileA(oldAnsi);
@@ -350,24 +363,39 @@ void OpenFolders(const wchar_t* base)
     Release();
     g_waitedInVain = false;
     g_lockTimeouts = 0;
-    g_folder[0] = L'\0';
+    g_folder[0] = g_final[0] = L'\0';
     int n = lstrlenW(base);
     while (n > 0 && base[n - 1] == L'\\')
         --n;
-    if (n + lstrlenW(kLevels[0]) + lstrlenW(kLevels[1]) + kNameRoom >= MAX_PATH)
+    if (n + 1 + lstrlenW(kLevels[0]) + 1 + lstrlenW(kLevels[1]) + kNameRoom >= MAX_PATH)
         return;
     lstrcpynW(g_folder, base, n + 1);
     bool plain = true;
+    g_finalPath = g_road == &kNt ? Proc<FinalPath>(L"kernel32.dll", "GetFinalPathNameByHandleW") : nullptr;
+    if (g_finalPath) {
+        // The user's folder may be a link (a moved profile): as it resolves.
+        // Where the system names it not, the names are not compared.
+        HANDLE folder = CreateFileW(g_folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        const DWORD named = folder != INVALID_HANDLE_VALUE ? g_finalPath(folder, g_final, MAX_PATH, 0) : 0;
+        if (named == 0 || named >= MAX_PATH)
+            g_finalPath = nullptr;
+        if (folder != INVALID_HANDLE_VALUE)
+            CloseHandle(folder);
+    }
     for (int i = 0; i < 2; ++i) {
+        lstrcatW(g_folder, L"\\");
         lstrcatW(g_folder, kLevels[i]);
         g_road->makeFolder(g_folder);
         // Windows 9x opens no folders, and has no links to check for.
-        if (g_road == &kNt) {
+        if (g_road == &kNt && plain) {
             BY_HANDLE_FILE_INFORMATION info;
+            wchar_t final[MAX_PATH];
             g_folders[i] = Held(CreateFileW(g_folder, FILE_TRAVERSE | FILE_LIST_DIRECTORY,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-            plain = plain && g_folders[i] && Plain(g_folders[i], info, FILE_ATTRIBUTE_DIRECTORY);
+            plain = g_folders[i] && Plain(g_folders[i], info, FILE_ATTRIBUTE_DIRECTORY, g_final, kLevels[i], final);
+            lstrcpyW(g_final, final);
         }
     }
     BY_HANDLE_FILE_INFORMATION info;

@@ -76,29 +76,58 @@ std::vector<std::string> LoggedTexts(const std::string& folder)
     return texts;
 }
 
-// Makes folder a junction to target; false where the system makes none.
-bool MakeJunction(const std::string& folder, const std::string& target)
+// A symbolic link at link to the folder or file target: a junction (a
+// folder), a symbolic link as an unprivileged user may make one (a file), or
+// under Wine, which makes no reparse points (FSCTL_SET_REPARSE_POINT fails,
+// CreateSymbolicLinkW makes nothing), a Unix symbolic link made by the
+// system's ln. False where none can be made.
+bool MakeSymbolicLink(const std::string& link, const std::string& target, bool folder)
 {
-    if (!CreateDirectoryA(folder.c_str(), nullptr))
+    if (folder && CreateDirectoryA(link.c_str(), nullptr)) {
+        HANDLE handle = CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        const std::wstring substitute = L"\\??\\" + Wide(target), print = Wide(target);
+        const USHORT substituteSize = static_cast<USHORT>(substitute.size() * 2),
+                     printSize = static_cast<USHORT>(print.size() * 2);
+        std::vector<BYTE> data(16 + substituteSize + 2 + printSize + 2);
+        const USHORT fields[] = {0, substituteSize, static_cast<USHORT>(substituteSize + 2), printSize};
+        *reinterpret_cast<DWORD*>(&data[0]) = IO_REPARSE_TAG_MOUNT_POINT;
+        *reinterpret_cast<USHORT*>(&data[4]) = static_cast<USHORT>(data.size() - 8);
+        memcpy(&data[8], fields, sizeof fields);
+        memcpy(&data[16], substitute.c_str(), substituteSize + 2);
+        memcpy(&data[16 + substituteSize + 2], print.c_str(), printSize + 2);
+        DWORD returned = 0;
+        const BOOL made = handle != INVALID_HANDLE_VALUE &&
+            DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD>(data.size()), nullptr, 0,
+                            &returned, nullptr);
+        CloseHandle(handle);
+        if (made)
+            return true;
+        RemoveDirectoryA(link.c_str());
+    }
+    if (!folder && CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+        FileExists(link))
+        return true;
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    char* names[2] = {unixName ? unixName(Wide(target).c_str()) : nullptr,
+                      unixName ? unixName(Wide(link).c_str()) : nullptr};
+    std::string command = names[0] && names[1] ? std::string("ln -s \"") + names[0] + "\" \"" + names[1] + "\"" : "";
+    for (char* name : names)
+        HeapFree(GetProcessHeap(), 0, name);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (command.empty() ||
+        !CreateProcessA("Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
         return false;
-    HANDLE handle = CreateFileA(folder.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    const std::wstring substitute = L"\\??\\" + Wide(target), print = Wide(target);
-    const USHORT substituteSize = static_cast<USHORT>(substitute.size() * 2), printSize = static_cast<USHORT>(print.size() * 2);
-    std::vector<BYTE> data(16 + substituteSize + 2 + printSize + 2);
-    const USHORT fields[] = {0, substituteSize, static_cast<USHORT>(substituteSize + 2), printSize};
-    *reinterpret_cast<DWORD*>(&data[0]) = IO_REPARSE_TAG_MOUNT_POINT;
-    *reinterpret_cast<USHORT*>(&data[4]) = static_cast<USHORT>(data.size() - 8);
-    memcpy(&data[8], fields, sizeof fields);
-    memcpy(&data[16], substitute.c_str(), substituteSize + 2);
-    memcpy(&data[16 + substituteSize + 2], print.c_str(), printSize + 2);
-    DWORD returned = 0;
-    const BOOL made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD>(data.size()),
-                                      nullptr, 0, &returned, nullptr);
-    CloseHandle(handle);
-    return made;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    // Wine does not wait for a Unix program: until the link is there.
+    for (int i = 0; i < 500 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(10);
+    return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Two threads of this process write into the log under folder; the first
@@ -208,37 +237,41 @@ TEST(TraceLog, AFailedLogChangesNothingElse)
 }
 
 // The log never writes through a link: a log or lock file of two names (a
-// hard link), a Logs folder that is a junction. Wine 8 makes no reparse
-// points (FSCTL_SET_REPARSE_POINT fails, CreateSymbolicLinkW makes nothing),
-// and shows a Unix symbolic link as a plain folder; there the junction's row
-// is skipped.
+// hard link), or a symbolic link, and a Logs folder that is a junction or a
+// symbolic link. Nothing is written outside, and nothing at all without the
+// lock.
 TEST(TraceLog, NeverThroughALink)
 {
     TraceSetProgram("trace test");
-    for (const char* link : {"vantorima.log", "vantorima.lock", "Logs"}) {
-        SCOPED_TRACE(link);
+    const struct {
+        const char* name;
+        bool hard;
+    } rows[] = {{"vantorima.log", true}, {"vantorima.lock", true}, {"vantorima.log", false}, {"Logs", false}};
+    for (const auto& row : rows) {
+        const std::string name = row.name;
+        SCOPED_TRACE(name + (row.hard ? " hard" : " symbolic"));
         CLogDir dir("trace log link");
         const std::string logs = dir.Path() + "\\Vantorima\\Logs", outside = dir.File("outside");
         ASSERT_TRUE(CreateDirectoryA((dir.Path() + "\\Vantorima").c_str(), nullptr));
-        bool made = false;
-        if (std::string(link) == "Logs") {
-            made = CreateDirectoryA(outside.c_str(), nullptr) && MakeJunction(logs, outside);
+        if (name == "Logs") {
+            ASSERT_TRUE(CreateDirectoryA(outside.c_str(), nullptr));
+            ASSERT_TRUE(MakeSymbolicLink(logs, outside, true));
         } else {
-            made = CreateDirectoryA(logs.c_str(), nullptr) && WriteFileBytes(outside, "outside") &&
-                CreateHardLinkA((logs + "\\" + link).c_str(), outside.c_str(), nullptr);
-        }
-        if (!made) {
-            std::printf("%s: this system makes no such link (error %lu)\n", link, GetLastError());
-            continue;
+            ASSERT_TRUE(CreateDirectoryA(logs.c_str(), nullptr) && WriteFileBytes(outside, "outside"));
+            ASSERT_TRUE(row.hard ? CreateHardLinkA((logs + "\\" + name).c_str(), outside.c_str(), nullptr)
+                                 : MakeSymbolicLink(logs + "\\" + name, outside, false));
         }
         ASSERT_TRUE(TraceLogUseFolder(Wide(dir.Path()).c_str()));
         TraceOut("through a link");
-        if (std::string(link) == "Logs") {
+        if (name == "Logs") {
+            EXPECT_FALSE(FileExists(outside + "\\vantorima.lock"));
             EXPECT_FALSE(FileExists(outside + "\\vantorima.log"));
+            ASSERT_TRUE(TraceLogUseFolder(Wide(outside).c_str()));  // lets go of the link
             RemoveDirectoryA(logs.c_str());
+            DeleteFileA(logs.c_str());
         } else {
-            EXPECT_EQ(ReadFileBytes(outside), "outside");  // and no lock, no log:
-            EXPECT_EQ(FileExists(logs + "\\vantorima.log"), std::string(link) == "vantorima.log");
+            EXPECT_EQ(ReadFileBytes(outside), "outside");  // and without the lock, no log:
+            EXPECT_EQ(FileExists(logs + "\\vantorima.log"), name == "vantorima.log");
             DeleteFileA(outside.c_str());
         }
     }
