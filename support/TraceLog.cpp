@@ -29,12 +29,21 @@ constexpr DWORD kHighIntegrity = 0x3000;
 // KF_FLAG_CREATE, and FOLDERID_LocalAppDataLow.
 constexpr DWORD kCreateFolder = 0x00008000;
 constexpr GUID kLocalAppDataLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
-// NtSetInformationFile's FileRenameInformation (ntdll, every NT): a rename
-// through the file's handle, on XP and 2000 too, which lack
-// SetFileInformationByHandle.
-constexpr ULONG kFileRenameInformation = 10;
+// ntdll's calls on an open file (every NT): a rename through the file's
+// handle, on XP and 2000 too, which lack SetFileInformationByHandle; and what
+// the file is, where GetFileInformationByHandle would ask the volume too
+// (1.5 ms a line under Wine).
+constexpr ULONG kFileStandardInformation = 5, kFileRenameInformation = 10, kFileAttributeTagInformation = 35;
 struct IoStatus {
     ULONG_PTR status, information;
+};
+struct StandardInformation {
+    LARGE_INTEGER allocated, size;
+    ULONG links;
+    BOOLEAN deleting, folder;
+};
+struct AttributeTagInformation {
+    ULONG attributes, tag;
 };
 struct RenameInformation {
     BOOLEAN replace;
@@ -42,7 +51,7 @@ struct RenameInformation {
     ULONG length;
     WCHAR name[sizeof kOldLogName / sizeof(wchar_t)];
 };
-using SetInformationFile = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, ULONG);
+using FileInformation = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, ULONG);
 using FinalPath = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 
 // A function of a system library, by name (none where the system lacks it).
@@ -60,7 +69,14 @@ Function Proc(const wchar_t* library, const char* name)
 // its links, which files are opened so as not to follow, and a rename through
 // the file's handle; Windows 9x's ANSI calls (its wide ones fail) on file
 // systems without links, where an open file cannot be renamed.
+// What a file is: its attributes, its number of names and its size.
+struct Facts {
+    DWORD attributes, links;
+    ULONGLONG size;
+};
+
 struct Road {
+    bool (*facts)(HANDLE file, Facts& facts);
     HANDLE (*open)(const wchar_t* path, DWORD access, DWORD disposition, DWORD flags, SECURITY_ATTRIBUTES* security);
     BOOL (*makeFolder)(const wchar_t* path);
     // Makes the open, full log the old log; returns the log to write to.
@@ -81,8 +97,10 @@ HANDLE g_folders[2];
 HANDLE g_lock;
 // The process's own level, which labels the files it makes (Vista on).
 DWORD g_level = kMediumIntegrity;
-// GetFinalPathNameByHandleW (Vista on), and the log's folder as it names it.
+// GetFinalPathNameByHandleW (Vista on), and the log's folder as it names it;
+// ntdll's NtQueryInformationFile and NtSetInformationFile.
 FinalPath g_finalPath;
+FileInformation g_query, g_set;
 wchar_t g_final[MAX_PATH];
 // The threads of the process take turns before they take the lock.
 CRITICAL_SECTION g_turn;
@@ -113,6 +131,28 @@ struct Cleanup {
             DeleteCriticalSection(&g_turn);
     }
 } g_cleanup;
+
+bool FactsNt(HANDLE file, Facts& facts)
+{
+    IoStatus status;
+    StandardInformation standard;
+    AttributeTagInformation attributes;
+    if (!g_query || g_query(file, &status, &standard, sizeof standard, kFileStandardInformation) < 0 ||
+        g_query(file, &status, &attributes, sizeof attributes, kFileAttributeTagInformation) < 0)
+        return false;
+    facts = {attributes.attributes, standard.links, static_cast<ULONGLONG>(standard.size.QuadPart)};
+    return true;
+}
+
+bool Facts9x(HANDLE file, Facts& facts)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info))
+        return false;
+    facts = {info.dwFileAttributes, info.nNumberOfLinks,
+             (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow};
+    return true;
+}
 
 HANDLE OpenNt(const wchar_t* path, DWORD access, DWORD disposition, DWORD flags, SECURITY_ATTRIBUTES* security)
 {
@@ -153,26 +193,31 @@ bool Join(wchar_t* out, const wchar_t* folder, const wchar_t* name)
 
 // The process's own label on the files it makes: a process of a lower level
 // (a protected browser tab) can neither write them, nor open them to read, so
-// it cannot take the lock, nor hold the log. Where the system knows no labels
-// (before Vista), none.
-SECURITY_ATTRIBUTES* Labelled(SECURITY_ATTRIBUTES& attributes, SECURITY_DESCRIPTOR& descriptor, ACL* acl,
-                              DWORD aclSize)
+// it cannot take the lock, nor hold the log. Made once; none where the system
+// knows no labels (before Vista).
+SECURITY_ATTRIBUTES g_labelled;
+SECURITY_DESCRIPTOR g_label;
+alignas(DWORD) BYTE g_labelAcl[64];
+
+SECURITY_ATTRIBUTES* Label()
 {
     using AddLabel = BOOL(WINAPI*)(PACL, DWORD, DWORD, DWORD, PSID);
     const auto add = Proc<AddLabel>(L"advapi32.dll", "AddMandatoryAce");
     SID_IDENTIFIER_AUTHORITY authority = SECURITY_MANDATORY_LABEL_AUTHORITY;
     alignas(DWORD) BYTE level[SECURITY_MAX_SID_SIZE];
+    ACL* acl = reinterpret_cast<ACL*>(g_labelAcl);
     if (!add || !InitializeSid(level, &authority, 1))
         return nullptr;
     *GetSidSubAuthority(level, 0) = g_level;
-    if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !InitializeAcl(acl, aclSize, ACL_REVISION) ||
+    if (!InitializeSecurityDescriptor(&g_label, SECURITY_DESCRIPTOR_REVISION) ||
+        !InitializeAcl(acl, sizeof g_labelAcl, ACL_REVISION) ||
         !add(acl, ACL_REVISION, 0, SYSTEM_MANDATORY_LABEL_NO_WRITE_UP | SYSTEM_MANDATORY_LABEL_NO_READ_UP, level) ||
-        !SetSecurityDescriptorSacl(&descriptor, TRUE, acl, FALSE))
+        !SetSecurityDescriptorSacl(&g_label, TRUE, acl, FALSE))
         return nullptr;
-    attributes = {sizeof attributes, &descriptor, FALSE};
-    return &attributes;
+    g_labelled = {sizeof g_labelled, &g_label, FALSE};
+    return &g_labelled;
 }
+SECURITY_ATTRIBUTES* g_security;
 
 // Whether the open handle is a plain file (or a plain folder) named
 // parent\name: no reparse point (a junction, a symbolic link), a file of one
@@ -180,31 +225,25 @@ SECURITY_ATTRIBUTES* Labelled(SECURITY_ATTRIBUTES& attributes, SECURITY_DESCRIPT
 // folder, and where the system names an open file (Vista on) that name, for
 // Wine opens a Unix symbolic link's target, and shows what it opened by its
 // name alone. The name the system gives goes to final.
-bool Plain(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info, DWORD kind, const wchar_t* parent, const wchar_t* name,
-           wchar_t* final)
+bool Plain(HANDLE handle, Facts& facts, DWORD kind, const wchar_t* parent, const wchar_t* name, wchar_t* final)
 {
     wchar_t expected[MAX_PATH];
     final[0] = L'\0';
-    return GetFileInformationByHandle(handle, &info) &&
-           (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == kind &&
-           (kind == FILE_ATTRIBUTE_DIRECTORY || info.nNumberOfLinks == 1) &&
+    return g_road->facts(handle, facts) &&
+           (facts.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == kind &&
+           (kind == FILE_ATTRIBUTE_DIRECTORY || facts.links == 1) &&
            (!g_finalPath || (Join(expected, parent, name) && g_finalPath(handle, final, MAX_PATH, 0) < MAX_PATH &&
                              lstrcmpiW(final, expected) == 0));
 }
 
 // One of the log's files in its folder, made if missing, and only if it is a
 // plain file.
-HANDLE OpenFile(const wchar_t* name, DWORD access, BY_HANDLE_FILE_INFORMATION& info)
+HANDLE OpenFile(const wchar_t* name, DWORD access, Facts& facts)
 {
     wchar_t path[MAX_PATH], final[MAX_PATH];
-    SECURITY_ATTRIBUTES attributes;
-    SECURITY_DESCRIPTOR descriptor;
-    alignas(DWORD) BYTE acl[64];
-    HANDLE file = Join(path, g_folder, name) ? g_road->open(path, access, OPEN_ALWAYS, g_road->noFollow,
-                                                  Labelled(attributes, descriptor, reinterpret_cast<ACL*>(acl),
-                                                           sizeof acl))
-                                   : INVALID_HANDLE_VALUE;
-    if (file != INVALID_HANDLE_VALUE && !Plain(file, info, 0, g_final, name, final)) {
+    HANDLE file = Join(path, g_folder, name) ? g_road->open(path, access, OPEN_ALWAYS, g_road->noFollow, g_security)
+                                             : INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE && !Plain(file, facts, 0, g_final, name, final)) {
         CloseHandle(file);
         file = INVALID_HANDLE_VALUE;
     }
@@ -213,8 +252,8 @@ HANDLE OpenFile(const wchar_t* name, DWORD access, BY_HANDLE_FILE_INFORMATION& i
 
 HANDLE OpenLog()
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    return OpenFile(kLogName, g_road->logAccess, info);
+    Facts facts;
+    return OpenFile(kLogName, g_road->logAccess, facts);
 }
 
 HANDLE RotateNt(HANDLE log)
@@ -224,8 +263,7 @@ HANDLE RotateNt(HANDLE log)
     RenameInformation rename = {TRUE, g_folders[1], sizeof kOldLogName - sizeof(wchar_t), {}};
     lstrcpyW(rename.name, kOldLogName);
     IoStatus status;
-    const auto set = Proc<SetInformationFile>(L"ntdll.dll", "NtSetInformationFile");
-    if (!set || set(log, &status, &rename, sizeof rename, kFileRenameInformation) < 0)
+    if (!g_set || g_set(log, &status, &rename, sizeof rename, kFileRenameInformation) < 0)
         return log;  // the line goes to the full log all the same
     CloseHandle(log);
     return OpenLog();
@@ -248,9 +286,9 @@ HANDLE Rotate9x(HANDLE log)
 // Appending only on NT: every write lands at the end, and nothing written is
 // ever overwritten; deleting shared, so that another process can rotate the
 // log while this one has it open.
-const Road kNt = {OpenNt, MakeFolderNt, RotateNt, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | DELETE,
+const Road kNt = {FactsNt, OpenNt, MakeFolderNt, RotateNt, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | DELETE,
                   FILE_FLAG_OPEN_REPARSE_POINT};
-const Road k9x = {Open9x, MakeFolder9x, Rotate9x, GENERIC_WRITE, 0};
+const Road k9x = {Facts9x, Open9x, MakeFolder9x, Rotate9x, GENERIC_WRITE, 0};
 
 // The process's mandatory level, and whether it runs elevated. Before Vista
 // both calls fail: every process is as good as medium there.
@@ -350,8 +388,11 @@ bool FindBase(wchar_t* base)
     bool elevated = false;
     g_level = Integrity(elevated);
     const bool wine = Proc<void (*)()>(L"ntdll.dll", "wine_get_version") != nullptr;
+    g_query = Proc<FileInformation>(L"ntdll.dll", "NtQueryInformationFile");
+    g_set = Proc<FileInformation>(L"ntdll.dll", "NtSetInformationFile");
     if ((elevated || g_level >= kHighIntegrity) && !wine)
         return false;
+    g_security = Label();
     return (g_level < kMediumIntegrity && LocalLowFolder(base)) || LocalFolderNt(base);
 }
 
@@ -389,18 +430,18 @@ void OpenFolders(const wchar_t* base)
         g_road->makeFolder(g_folder);
         // Windows 9x opens no folders, and has no links to check for.
         if (g_road == &kNt && plain) {
-            BY_HANDLE_FILE_INFORMATION info;
+            Facts facts;
             wchar_t final[MAX_PATH];
             g_folders[i] = Held(CreateFileW(g_folder, FILE_TRAVERSE | FILE_LIST_DIRECTORY,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-            plain = g_folders[i] && Plain(g_folders[i], info, FILE_ATTRIBUTE_DIRECTORY, g_final, kLevels[i], final);
+            plain = g_folders[i] && Plain(g_folders[i], facts, FILE_ATTRIBUTE_DIRECTORY, g_final, kLevels[i], final);
             lstrcpyW(g_final, final);
         }
     }
-    BY_HANDLE_FILE_INFORMATION info;
+    Facts facts;
     if (plain)
-        g_lock = Held(OpenFile(kLockName, GENERIC_READ, info));
+        g_lock = Held(OpenFile(kLockName, GENERIC_READ, facts));
 }
 
 bool Found()
@@ -465,11 +506,9 @@ void AppendToTraceLog(const char* program, const char* text, size_t length)
         const size_t size = FormatTraceLogLine(line, sizeof line, when, GetCurrentProcessId(), program, text, length);
         EnterCriticalSection(&g_turn);
         if (Lock()) {
-            BY_HANDLE_FILE_INFORMATION info;
-            HANDLE log = OpenFile(kLogName, g_road->logAccess, info);
-            if (log != INVALID_HANDLE_VALUE &&
-                (info.nFileSizeHigh != 0 ||
-                 (info.nFileSizeLow != 0 && static_cast<ULONGLONG>(info.nFileSizeLow) + size > kTraceLogLimit)))
+            Facts facts;
+            HANDLE log = OpenFile(kLogName, g_road->logAccess, facts);
+            if (log != INVALID_HANDLE_VALUE && facts.size != 0 && facts.size + size > kTraceLogLimit)
                 log = g_road->rotate(log);
             if (log != INVALID_HANDLE_VALUE) {
                 DWORD written = 0;
