@@ -61,8 +61,7 @@ Function Proc(const wchar_t* library, const char* name)
     HMODULE module = GetModuleHandleW(library);
     if (!module)
         module = LoadLibraryW(library);
-    return module ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                  : nullptr;
+    return module ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name))) : nullptr;
 }
 
 // What differs between the families, chosen once: Windows NT's wide calls,
@@ -177,7 +176,7 @@ BOOL MakeFolder9x(const wchar_t* path)
 {
     char ansi[MAX_PATH];
     return WideCharToMultiByte(CP_ACP, 0, path, -1, ansi, MAX_PATH, nullptr, nullptr) &&
-           CreateDirectoryA(ansi, nullptr);
+        CreateDirectoryA(ansi, nullptr);
 }
 
 // folder\name in out, when it fits.
@@ -230,10 +229,11 @@ bool Plain(HANDLE handle, Facts& facts, DWORD kind, const wchar_t* parent, const
     wchar_t expected[MAX_PATH];
     final[0] = L'\0';
     return g_road->facts(handle, facts) &&
-           (facts.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == kind &&
-           (kind == FILE_ATTRIBUTE_DIRECTORY || facts.links == 1) &&
-           (!g_finalPath || (Join(expected, parent, name) && g_finalPath(handle, final, MAX_PATH, 0) < MAX_PATH &&
-                             lstrcmpiW(final, expected) == 0));
+        (facts.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == kind &&
+        (kind == FILE_ATTRIBUTE_DIRECTORY || facts.links == 1) &&
+        (!g_finalPath ||
+         (Join(expected, parent, name) && g_finalPath(handle, final, MAX_PATH, 0) < MAX_PATH &&
+          lstrcmpiW(final, expected) == 0));
 }
 
 // One of the log's files in its folder, made if missing, and only if it is a
@@ -286,7 +286,11 @@ HANDLE Rotate9x(HANDLE log)
 // Appending only on NT: every write lands at the end, and nothing written is
 // ever overwritten; deleting shared, so that another process can rotate the
 // log while this one has it open.
-const Road kNt = {FactsNt, OpenNt, MakeFolderNt, RotateNt, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | DELETE,
+const Road kNt = {FactsNt,
+                  OpenNt,
+                  MakeFolderNt,
+                  RotateNt,
+                  FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | DELETE,
                   FILE_FLAG_OPEN_REPARSE_POINT};
 const Road k9x = {Facts9x, Open9x, MakeFolder9x, Rotate9x, GENERIC_WRITE, 0};
 
@@ -308,8 +312,8 @@ DWORD Integrity(bool& elevated)
             level = *GetSidSubAuthority(sid, count - 1);
     }
     TOKEN_ELEVATION elevation = {};
-    elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-               elevation.TokenIsElevated;
+    elevated =
+        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) && elevation.TokenIsElevated;
     CloseHandle(token);
     return level;
 }
@@ -355,9 +359,9 @@ bool LocalFolder9x(wchar_t* folder)
     HMODULE shell = GetModuleHandleA("shell32.dll");
     if (!shell)
         shell = LoadLibraryA("shell32.dll");
-    const auto get = shell ? reinterpret_cast<GetFolder>(
-                                 reinterpret_cast<void (*)()>(GetProcAddress(shell, "SHGetFolderPathA")))
-                           : nullptr;
+    const auto get = shell
+        ? reinterpret_cast<GetFolder>(reinterpret_cast<void (*)()>(GetProcAddress(shell, "SHGetFolderPathA")))
+        : nullptr;
     bool found = get && SUCCEEDED(get(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, ansi));
     for (const char* name : {"LOCALAPPDATA", "USERPROFILE"}) {
         if (!found) {
@@ -416,8 +420,9 @@ void OpenFolders(const wchar_t* base)
     if (g_finalPath) {
         // The user's folder may be a link (a moved profile): as it resolves.
         // Where the system names it not, the names are not compared.
-        HANDLE folder = CreateFileW(g_folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        HANDLE folder =
+            CreateFileW(g_folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         const DWORD named = folder != INVALID_HANDLE_VALUE ? g_finalPath(folder, g_final, MAX_PATH, 0) : 0;
         if (named == 0 || named >= MAX_PATH)
             g_finalPath = nullptr;

@@ -335,9 +335,9 @@ TEST(TraceLogHolder, HoldsTheLock)
         GTEST_SKIP() << "the holder of ALockHeldElsewhereCostsOneWait";
     // "<the parent's events> <folder>"
     const std::string value = folder, events = value.substr(0, value.find(' '));
-    HANDLE lock = CreateFileA((value.substr(events.size() + 1) + "\\Vantorima\\Logs\\vantorima.lock").c_str(),
-                              GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE lock =
+        CreateFileA((value.substr(events.size() + 1) + "\\Vantorima\\Logs\\vantorima.lock").c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(LockFile(lock, 0, 0, 1, 0));
     HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, ("vantorima lock held " + events).c_str());
