@@ -64,16 +64,16 @@ Function Proc(const wchar_t* library, const char* name)
     return module ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name))) : nullptr;
 }
 
-// What differs between the families, chosen once: Windows NT's wide calls,
-// its links, which files are opened so as not to follow, and a rename through
-// the file's handle; Windows 9x's ANSI calls (its wide ones fail) on file
-// systems without links, where an open file cannot be renamed.
 // What a file is: its attributes, its number of names and its size.
 struct Facts {
     DWORD attributes, links;
     ULONGLONG size;
 };
 
+// What differs between the families, chosen once: Windows NT's wide calls,
+// its links, which files are opened so as not to follow, and a rename through
+// the file's handle; Windows 9x's ANSI calls (its wide ones fail) on file
+// systems without links, where an open file cannot be renamed.
 struct Road {
     bool (*facts)(HANDLE file, Facts& facts);
     HANDLE (*open)(const wchar_t* path, DWORD access, DWORD disposition, DWORD flags, SECURITY_ATTRIBUTES* security);
@@ -400,9 +400,9 @@ bool FindBase(wchar_t* base)
     return (g_level < kMediumIntegrity && LocalLowFolder(base)) || LocalFolderNt(base);
 }
 
-// Opens the folders under base, each level made if missing, and the lock's
-// file. A level that is no plain folder (a file, a junction, a symbolic
-// link) means no log.
+// Opens the folders under base, each level made if missing (inside the one
+// above, once that one is held), and the lock's file. A level that is no
+// plain folder (a file, a junction, a symbolic link) means no log.
 void OpenFolders(const wchar_t* base)
 {
     Release();
@@ -432,11 +432,13 @@ void OpenFolders(const wchar_t* base)
     for (int i = 0; i < 2; ++i) {
         lstrcatW(g_folder, L"\\");
         lstrcatW(g_folder, kLevels[i]);
+        if (!plain)
+            continue;
         g_road->makeFolder(g_folder);
         // Windows 9x opens no folders, and has no links to check for.
-        if (g_road == &kNt && plain) {
+        if (g_road == &kNt) {
             Facts facts;
-            wchar_t final[MAX_PATH];
+            wchar_t final[MAX_PATH] = L"";
             g_folders[i] = Held(CreateFileW(g_folder, FILE_TRAVERSE | FILE_LIST_DIRECTORY,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
