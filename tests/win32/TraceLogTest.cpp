@@ -3,7 +3,6 @@
 // links it does not follow, and a lock that another process holds.
 // The programs' own lines in the user's log: LinkHandlerTest, ControlHostTest.
 #include <windows.h>
-#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
@@ -76,57 +75,43 @@ std::vector<std::string> LoggedTexts(const std::string& folder)
     return texts;
 }
 
-// A symbolic link at link to the folder or file target: a junction (a
-// folder), a symbolic link as an unprivileged user may make one (a file), or
-// under Wine, which makes no reparse points (FSCTL_SET_REPARSE_POINT fails,
-// CreateSymbolicLinkW makes nothing), a Unix symbolic link made by the
-// system's ln. False where none can be made.
-bool MakeSymbolicLink(const std::string& link, const std::string& target, bool folder)
+// Runs a command line and waits for it a moment.
+void Run(const char* program, std::string command)
 {
-    if (folder && CreateDirectoryA(link.c_str(), nullptr)) {
-        HANDLE handle = CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        const std::wstring substitute = L"\\??\\" + Wide(target), print = Wide(target);
-        const USHORT substituteSize = static_cast<USHORT>(substitute.size() * 2),
-                     printSize = static_cast<USHORT>(print.size() * 2);
-        std::vector<BYTE> data(16 + substituteSize + 2 + printSize + 2);
-        const USHORT fields[] = {0, substituteSize, static_cast<USHORT>(substituteSize + 2), printSize};
-        *reinterpret_cast<DWORD*>(&data[0]) = IO_REPARSE_TAG_MOUNT_POINT;
-        *reinterpret_cast<USHORT*>(&data[4]) = static_cast<USHORT>(data.size() - 8);
-        memcpy(&data[8], fields, sizeof fields);
-        memcpy(&data[16], substitute.c_str(), substituteSize + 2);
-        memcpy(&data[16 + substituteSize + 2], print.c_str(), printSize + 2);
-        DWORD returned = 0;
-        const BOOL made = handle != INVALID_HANDLE_VALUE &&
-            DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD>(data.size()), nullptr, 0,
-                            &returned, nullptr);
-        CloseHandle(handle);
-        if (made)
-            return true;
-        RemoveDirectoryA(link.c_str());
-    }
-    if (!folder && CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
-        FileExists(link))
-        return true;
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    const auto unixName = reinterpret_cast<UnixName>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    char* names[2] = {unixName ? unixName(Wide(target).c_str()) : nullptr,
-                      unixName ? unixName(Wide(link).c_str()) : nullptr};
-    std::string command = names[0] && names[1] ? std::string("ln -s \"") + names[0] + "\" \"" + names[1] + "\"" : "";
-    for (char* name : names)
-        HeapFree(GetProcessHeap(), 0, name);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (command.empty() ||
-        !CreateProcessA("Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return false;
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    // Wine does not wait for a Unix program: until the link is there.
-    for (int i = 0; i < 500 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
-        Sleep(10);
+    if (CreateProcessA(program, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        WaitForSingleObject(info.hProcess, 10000);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+}
+
+// A link at link to the folder or file target: a junction (a folder, which
+// needs no privilege), a symbolic link as an unprivileged user may make one
+// (a file), or under Wine, which makes no reparse points (FSCTL_SET_REPARSE_POINT
+// fails, CreateSymbolicLinkW makes nothing), a Unix symbolic link made by the
+// system's ln. False where none can be made.
+bool MakeSymbolicLink(const std::string& link, const std::string& target, bool folder)
+{
+    if (folder)
+        Run(nullptr, "cmd /c mklink /J \"" + link + "\" \"" + target + "\"");
+    else
+        CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES && unixName) {
+        char* names[2] = {unixName(Wide(target).c_str()), unixName(Wide(link).c_str())};
+        if (names[0] && names[1])
+            Run("Z:\\bin\\ln", std::string("ln -s \"") + names[0] + "\" \"" + names[1] + "\"");
+        for (char* name : names)
+            HeapFree(GetProcessHeap(), 0, name);
+        // Wine does not wait for a Unix program: until the link is there.
+        for (int i = 0; i < 500 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+            Sleep(10);
+    }
     return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
