@@ -173,7 +173,8 @@ void MeasureTraceLine(const std::string& temp)
     TraceLogUseFolder(logs.c_str());
     TraceSetProgram(TraceProgram::kLauncher);
     const double logged = perLine();
-    for (const wchar_t* name : {L"\\Vantorima\\Logs\\vantorima.log", L"\\Vantorima\\Logs\\vantorima.old.log"})
+    for (const wchar_t* name : {L"\\Vantorima\\Logs\\vantorima.log", L"\\Vantorima\\Logs\\vantorima.old.log",
+                                L"\\Vantorima\\Logs\\vantorima.lock"})
         DeleteFileW((logs + name).c_str());
     for (const wchar_t* name : {L"\\Vantorima\\Logs", L"\\Vantorima", L""})
         RemoveDirectoryW((logs + name).c_str());

@@ -2,7 +2,10 @@
 // the launcher, with its local time, process and program, appended to
 //   %LOCALAPPDATA%\Vantorima\Logs\vantorima.log
 // (a low-integrity process, such as a protected browser tab: the LocalLow
-// folder), kept under kTraceLogLimit by moving it to vantorima.old.log.
+// folder), kept under kTraceLogLimit by moving it to vantorima.old.log. An
+// elevated or high-integrity process writes none. The folders are never
+// followed through links, the files never written through one, and the
+// processes take turns by a lock on vantorima.lock beside them.
 //
 // The line's format is portable (tested natively); the file is Windows only.
 #pragma once
@@ -37,4 +40,7 @@ const wchar_t* TraceLogFolder();
 // For the tests: this process writes its log under folder instead of the
 // user's folder from now on (folder\Vantorima\Logs, made if missing).
 bool TraceLogUseFolder(const wchar_t* folder);
+// For the tests: how often a line of this process waited for the lock in vain
+// since the folder was chosen (at most once).
+unsigned TraceLogLockTimeouts();
 #endif
