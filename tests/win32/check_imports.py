@@ -7,8 +7,8 @@ Each program's import table may name only libraries that Windows takes from
 its KnownDLLs (never from the program's folder), and its load configuration
 must set DependentLoadFlags to LOAD_LIBRARY_SEARCH_SYSTEM32. Its manifest
 must be well-formed and declare per-monitor DPI awareness (v2, then v1, and
-true/pm for Windows before 10) and every Windows from Vista to 11 as
-supported: Wine 8 reads none of that (every process is per-monitor aware).
+true/pm before Windows 10) and every Windows from Vista to 11 as supported:
+Wine 8 reads none of that (every process is per-monitor aware).
 """
 import re
 import struct
@@ -22,8 +22,6 @@ KNOWN_DLLS = {
     "shcore", "shell32", "shlwapi", "user32", "wldap32", "ws2_32",
 }
 LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
-
-
 SUPPORTED_OS = {
     "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  # Vista
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # 7
@@ -31,91 +29,48 @@ SUPPORTED_OS = {
     "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # 8.1
     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # 10 and 11
 }
-ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
-ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
-COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
-SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
-SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
 
 
-def data_directory(data, index):
-    """(file offset, size) of a data directory of the image, or None."""
+def dependent_load_flags(data):
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     optional = pe + 24
     magic = struct.unpack_from("<H", data, optional)[0]
     directories = optional + (96 if magic == 0x10B else 112)
-    rva, size = struct.unpack_from("<II", data, directories + 8 * index)
-    offset = file_offset(data, rva)
-    return None if not rva or offset is None else (offset, size)
-
-
-def file_offset(data, rva):
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    sections = pe + 24 + struct.unpack_from("<H", data, pe + 20)[0]
+    rva, size = struct.unpack_from("<II", data, directories + 8 * 10)
+    flags_at = 0x36 if magic == 0x10B else 0x4E  # offset of DependentLoadFlags
+    if not rva or size < flags_at + 2:
+        return None
+    sections = optional + struct.unpack_from("<H", data, pe + 20)[0]
     for i in range(struct.unpack_from("<H", data, pe + 6)[0]):
         vsize, start, raw_size, raw = struct.unpack_from("<IIII", data, sections + 40 * i + 8)
         if start <= rva < start + min(vsize, raw_size):
-            return raw + rva - start
+            return struct.unpack_from("<H", data, raw + rva - start + flags_at)[0]
     return None
 
 
-def dependent_load_flags(data):
-    directory = data_directory(data, 10)
-    flags_at = 0x36 if struct.unpack_from("<H", data, struct.unpack_from("<I", data, 0x3C)[0] + 24)[0] == 0x10B \
-        else 0x4E  # offset of DependentLoadFlags
-    if not directory or directory[1] < flags_at + 2:
-        return None
-    return struct.unpack_from("<H", data, directory[0] + flags_at)[0]
-
-
-def manifest(data):
-    """The bytes of resource 1 of type RT_MANIFEST (24), first language, or None."""
-    directory = data_directory(data, 2)
-    if not directory:
-        return None
-    root = directory[0]
-
-    def entry(table, wanted):  # the subtable or data entry of an id (None: the first)
-        named, ids = struct.unpack_from("<HH", data, table + 12)
-        for i in range(named + ids):
-            name, target = struct.unpack_from("<II", data, table + 16 + 8 * i)
-            if wanted is None or name == wanted:
-                return root + (target & 0x7FFFFFFF)
-        return None
-
-    table = entry(root, 24)
-    table = table and entry(table, 1)
-    leaf = table and entry(table, None)
-    if not leaf:
-        return None
-    rva, size = struct.unpack_from("<II", data, leaf)
-    offset = file_offset(data, rva)
-    return None if offset is None else data[offset:offset + size]
-
-
 def manifest_faults(program, data):
-    text = manifest(data)
-    if text is None:
+    # The manifest resource is the XML text itself, stored as it was written.
+    start = data.find(b"<assembly")
+    end = data.find(b"</assembly>", start)
+    if start < 0 or end < 0:
         return [f"{program}: no manifest"]
     try:
-        assembly = ElementTree.fromstring(text)
+        assembly = ElementTree.fromstring(data[start:end + len(b"</assembly>")])
     except ElementTree.ParseError as error:
         return [f"{program}: manifest is not well-formed XML: {error}"]
+    ns = {"v3": "urn:schemas-microsoft-com:asm.v3", "c": "urn:schemas-microsoft-com:compatibility.v1",
+          "s5": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+          "s16": "http://schemas.microsoft.com/SMI/2016/WindowsSettings"}
+    awareness = [e.text for e in assembly.findall("v3:application/v3:windowsSettings/s16:dpiAwareness", ns)]
+    aware = [e.text for e in assembly.findall("v3:application/v3:windowsSettings/s5:dpiAware", ns)]
+    supported = {e.get("Id", "").lower() for e in assembly.findall("c:compatibility/c:application/c:supportedOS", ns)}
     faults = []
-    settings = f"{ASM_V3}application/{ASM_V3}windowsSettings/"
-    awareness = [e.text for e in assembly.findall(f"{settings}{SETTINGS_2016}dpiAwareness")]
-    aware = [e.text for e in assembly.findall(f"{settings}{SETTINGS_2005}dpiAware")]
     if awareness != ["PerMonitorV2, PerMonitor"]:
         faults.append(f"{program}: dpiAwareness {awareness!r}, not PerMonitorV2, PerMonitor")
-    if [a.strip().lower() for a in aware] != ["true/pm"]:
+    if aware != ["true/pm"]:
         faults.append(f"{program}: dpiAware {aware!r}, not true/pm")
-    supported = {e.get("Id", "").lower()
-                 for e in assembly.findall(f"{COMPATIBILITY}compatibility/{COMPATIBILITY}application/"
-                                           f"{COMPATIBILITY}supportedOS")}
     if supported != SUPPORTED_OS:
         faults.append(f"{program}: supportedOS {sorted(supported)}, not Vista to 11")
-    if assembly.tag != f"{ASM_V1}assembly":
-        faults.append(f"{program}: manifest root {assembly.tag}")
     return faults
 
 
