@@ -35,6 +35,9 @@ constexpr DWORD kShowInterval = VANTORIMA_STATUS_PAINT_MS;
 // cut everywhere (Wine lets it wait until the server closes).
 constexpr UINT_PTR kStopTimer = 2;
 constexpr DWORD kStopGrace = 100;
+// Posted on a change of the dialog's DPI: the board is placed again once the
+// dialog manager has scaled the dialog and its controls.
+constexpr UINT kPlaceAnimation = WM_APP + 1;
 
 const char kDownloadFailed[] = "下载过程中出现问题，请重试。";
 const char kUnpackFailed[] = " 自动升级过程中，解压缩出现问题，\r\n\r\n请到主页重新下载。";
@@ -95,7 +98,13 @@ BOOL CDownLoadDlg::OnInitDialog()
     CDialogBase::OnInitDialog();
     CenterWindow(m_hWnd);
     m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-    LOG_LAST_ERROR_IF(!m_animate.Open(kAnimationResource));  // the worker starts it
+    // The worker starts it. Opening sizes the control to the frames.
+    if (!LOG_LAST_ERROR_IF(!m_animate.Open(kAnimationResource))) {
+        RECT frame;
+        GetWindowRect(m_animate.GetSafeHwnd(), &frame);
+        m_animationFrame = {frame.right - frame.left, frame.bottom - frame.top};
+        PlaceAnimation();
+    }
 
     // Downloads go to a folder of their own: the temporary directory itself
     // is open to every program of the user.
@@ -131,6 +140,14 @@ bool CDownLoadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
     }
     if (message == WM_TIMER && wParam == kShowTimer) {
         ShowProgressNow();
+        return true;
+    }
+    if (message == WM_DPICHANGED) {
+        PostMessage(kPlaceAnimation);
+        return false;  // the dialog manager scales the dialog (per-monitor v2)
+    }
+    if (message == kPlaceAnimation) {
+        PlaceAnimation();
         return true;
     }
     if (message == WM_TIMER && wParam == kStopTimer) {
@@ -353,6 +370,23 @@ void CDownLoadDlg::ShowProgressNow()
     SetProgress(m_nPercent);
     UpdateData(false);
     m_shownAt = GetTickCount();
+}
+
+void CDownLoadDlg::PlaceAnimation()
+{
+    // The frames are drawn at their own size, whatever the DPI: scaled they
+    // would blur. They are centred on the place that they would cover if
+    // they grew with the dialog, which at 100 % is the template's.
+    if (m_animationFrame.cx <= 0 || m_animationFrame.cy <= 0)
+        return;
+    RECT place = {IDC_UPDATE_ANIMATION_X, IDC_UPDATE_ANIMATION_Y, 0, 0};
+    MapDialogRect(m_hWnd, &place);
+    const int dpi = static_cast<int>(WindowDpi(m_hWnd));
+    const int width = m_animationFrame.cx, height = m_animationFrame.cy;
+    const int left = place.left + (MulDiv(width, dpi, USER_DEFAULT_SCREEN_DPI) - width) / 2;
+    const int top = place.top + (MulDiv(height, dpi, USER_DEFAULT_SCREEN_DPI) - height) / 2;
+    LOG_IF_WIN32_BOOL_FALSE(
+        SetWindowPos(m_animate.GetSafeHwnd(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE));
 }
 
 std::unique_ptr<CDialogBase, CDialogBase::Deleter> CDownLoadDlg::Open(HWND control,

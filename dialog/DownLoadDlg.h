@@ -83,6 +83,8 @@ private:
     void Exit();
     void FinishUpdate();
     void StopAnimation() { m_animate.Stop(); }
+    // The board at its frames' own size, centred where the DPI puts it.
+    void PlaceAnimation();
     void SetProgress(int percent) { m_progress.SendMessage(PBM_SETPOS, percent); }
     void ShowError(const char* text);
     // The stopped state: no animation, the stopped status, an empty bar, no
@@ -125,6 +127,7 @@ private:
     std::vector<std::string> m_unpackList;
     std::string m_strStatus;
     CAnimateCtrl m_animate;
+    SIZE m_animationFrame{};  // the frames' size in pixels; empty until opened
     CProgressLabelCtrl m_progress;
     // The last reported percentage, and whether the screen lags the reports.
     int m_nPercent = 0;

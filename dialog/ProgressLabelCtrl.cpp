@@ -11,6 +11,10 @@
 
 namespace {
 
+// A child's word that its top-level window changed DPI (per-monitor v2),
+// after the parent has been scaled.
+constexpr UINT kDpiChangedAfterParent = 0x02E3;  // WM_DPICHANGED_AFTERPARENT
+
 COLORREF OrSystemColour(COLORREF colour, int systemColour)
 {
     return colour == CLR_DEFAULT ? GetSysColor(systemColour) : colour;
@@ -57,6 +61,19 @@ LRESULT CProgressLabelCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lPara
         m_nBarPixels = -1;
         return result;
     }
+    case kDpiChangedAfterParent:
+        m_nBarPixels = -1;
+        InvalidateAll();
+        return Default(message, wParam, lParam);
+    // The label's font: the one the dialog gives its controls, which the
+    // dialog manager makes anew for a new DPI.
+    case WM_SETFONT:
+        m_font = reinterpret_cast<HFONT>(wParam);
+        if (LOWORD(lParam))
+            InvalidateAll();
+        return 0;
+    case WM_GETFONT:
+        return reinterpret_cast<LRESULT>(LabelFont());
     case WM_SETTEXT:
         return OnSetText(wParam, lParam);
     case WM_GETTEXT:
@@ -149,6 +166,13 @@ LRESULT CProgressLabelCtrl::OnSetPos(int pos)
     return previous;
 }
 
+HFONT CProgressLabelCtrl::LabelFont() const
+{
+    // Until the dialog gives one (it gave its first before this object took
+    // over the window): the dialog's own, made for the same DPI.
+    return m_font ? m_font : reinterpret_cast<HFONT>(::SendMessageA(GetParent(m_hWnd), WM_GETFONT, 0, 0));
+}
+
 void CProgressLabelCtrl::OnPaint()
 {
     PAINTSTRUCT ps;
@@ -165,8 +189,7 @@ void CProgressLabelCtrl::OnPaint()
         const RECT backRect = ToRect(split.background);
 
         COffscreenDC dc(paintDC);
-        HFONT font = reinterpret_cast<HFONT>(::SendMessageA(GetParent(m_hWnd), WM_GETFONT, 0, 0));
-        CGdiSelection fontSelection(dc, font);
+        CGdiSelection fontSelection(dc, LabelFont());
         FillSolidRect(dc, barRect, bar);
         FillSolidRect(dc, backRect, back);
         if (m_bShowLabel && !vertical) {

@@ -5,7 +5,9 @@
 // It answers the standard progress-bar messages from its own fields (the
 // system control's are never used), keeps positions as given, without
 // clamping, and repaints on a position change only when the bar's length in
-// whole pixels changes, then at once.
+// whole pixels changes, then at once. What it draws follows its client area
+// and the font that the dialog gives it, nothing of a fixed pixel size, so it
+// grows with the dialog's DPI.
 #pragma once
 
 #include <windows.h>
@@ -34,6 +36,7 @@ private:
     LRESULT OnGetText(WPARAM wParam, LPARAM lParam) const;
     LRESULT OnSetPos(int pos);
     void OnPaint();
+    HFONT LabelFont() const;
     // Fields the next paint depends on: redraw the whole control later.
     void InvalidateAll() { InvalidateRect(m_hWnd, nullptr, TRUE); }
     bool IsVertical() const { return (GetWindowLongA(m_hWnd, GWL_STYLE) & PBS_VERTICAL) != 0; }
@@ -48,4 +51,5 @@ private:
     int m_nBarPixels = -1;  // bar length at the last position change; -1: unknown
     COLORREF m_crBar = CLR_DEFAULT;  // CLR_DEFAULT: COLOR_HIGHLIGHT
     COLORREF m_crBack = CLR_DEFAULT;  // CLR_DEFAULT: COLOR_WINDOW
+    HFONT m_font = nullptr;  // not owned: the dialog's, given by WM_SETFONT
 };

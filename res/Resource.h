@@ -20,3 +20,7 @@
 #define IDC_UPDATE_PROGRESS 202
 #define IDC_UPDATE_BUTTON 203
 #define IDC_UPDATE_STATUS 204
+// The animation's place in the template, in dialog units: the dialog keeps
+// the board where it would lie if its frames grew with the dialog.
+#define IDC_UPDATE_ANIMATION_X 49
+#define IDC_UPDATE_ANIMATION_Y 10

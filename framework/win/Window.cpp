@@ -160,6 +160,20 @@ HWND GetParentOwner(HWND hwnd)
     return hwnd;
 }
 
+UINT WindowDpi(HWND hwnd)
+{
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    // Looked up on each call (a rare one): no static that two threads could set up at once.
+    const auto getDpi = ProcAddress<GetDpiForWindowFunction>(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow");
+    if (const UINT dpi = getDpi ? getDpi(hwnd) : 0)
+        return dpi;
+    const HDC dc = GetDC(hwnd);
+    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+    if (dc)
+        ReleaseDC(hwnd, dc);
+    return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
 void CenterWindow(HWND hwnd)
 {
     RECT area;

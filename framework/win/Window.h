@@ -72,6 +72,11 @@ private:
     bool m_deleteWhenIdle = false;
 };
 
+// The dots per inch that hwnd is drawn at: its monitor's where the thread is
+// per-monitor aware (GetDpiForWindow, looked up at run time: Windows before
+// 10 lacks it), else the screen's (LOGPIXELSY). 96 is 100 %.
+UINT WindowDpi(HWND hwnd);
+
 // Centres a top-level window over its owner (the screen's work area when it
 // has none or the owner is minimised), kept within the work area.
 void CenterWindow(HWND hwnd);

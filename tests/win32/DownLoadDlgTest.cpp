@@ -387,6 +387,15 @@ TEST_F(UpdateDialog, StoppingASlowDownloadTakesTwoPresses)
     EXPECT_LT(Progress(), 100);
     SaveScreenshot("update-dialog-downloading");
 
+    // A move to a screen of another DPI: once the dialog manager has scaled
+    // the dialog, the board is placed again at its frames' size.
+    RECT placed, now, window;
+    GetWindowRect(Item(201), &placed);
+    SetWindowPos(Item(201), nullptr, 0, 0, 10, 10, SWP_NOZORDER | SWP_NOACTIVATE);
+    GetWindowRect(dlg_, &window);
+    SendMessageA(dlg_, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&window));
+    EXPECT_TRUE(PumpUntil([&] { return GetWindowRect(Item(201), &now) && EqualRect(&now, &placed); }, 2000));
+
     Press();
     ASSERT_TRUE(WaitFor(STATUS_LIST_FAILED));
     Settle();

@@ -3,12 +3,14 @@
 // the local update server on the installer's port.
 #include <windows.h>
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -25,6 +27,7 @@
 #include "launch/LaunchSequence.h"
 #include "launch/SettingsStore.h"
 #include "dialog/DownLoadDlg.h"
+#include "support/MessageCaption.h"
 #include "handler/SelfInstall.h"
 #include "handler/SelfRenewal.h"
 #include "terminator/ProcessList.h"
@@ -707,6 +710,169 @@ TEST_F(LinkHandlerUpdate, AFailedDownloadShowsItsBoxAndEndsTheHandler)
     EXPECT_EQ(answerer.Texts().size(), 1u);
     EXPECT_FALSE(FileExists(installerRecord_));
     EXPECT_EQ(LinkState("update", "failed:download"), "failed:download");
+}
+
+namespace {
+
+// The screen's DPI (100 % is 96) for the programs that start while the
+// object lives: Wine reads it as each process starts, and makes every
+// process per-monitor aware whatever its manifest says. The session's own
+// value comes back as soon as the program has read it, since other tests'
+// programs start beside this one.
+class CScreenDpi {
+public:
+    explicit CScreenDpi(DWORD dpi)
+    {
+        DWORD size = sizeof m_previous;
+        m_hadOne = RegGetValueA(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_REG_DWORD, nullptr, &m_previous, &size) ==
+            ERROR_SUCCESS;
+        Set(&dpi);
+    }
+    ~CScreenDpi() { Restore(); }
+    void Restore()
+    {
+        if (!m_restored)
+            Set(m_hadOne ? &m_previous : nullptr);
+        m_restored = true;
+    }
+
+private:
+    static void Set(const DWORD* dpi)
+    {
+        if (dpi)
+            RegSetKeyValueA(HKEY_CURRENT_USER, kKey, kValue, REG_DWORD, dpi, sizeof *dpi);
+        else
+            RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, kValue);
+    }
+    static constexpr const char* kKey = "Control Panel\\Desktop";
+    static constexpr const char* kValue = "LogPixels";
+    DWORD m_previous = 0;
+    bool m_hadOne = false;
+    bool m_restored = false;
+};
+
+// A window's rectangle in its top-level window's client coordinates.
+RECT PlaceIn(HWND dialog, HWND window)
+{
+    RECT rect;
+    GetWindowRect(window, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// How many rows of the window's client area, right of column `from`, hold
+// a colour other than the background's (its last column's colour): the
+// height of what is drawn there, as the screen shows it.
+int InkRows(HWND window, int from)
+{
+    RECT client;
+    GetClientRect(window, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    const int width = client.right, height = client.bottom;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    const HDC screen = GetDC(nullptr);
+    const HDC memory = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+    GdiFlush();
+    const auto* pixels = static_cast<const DWORD*>(bits);
+    int rows = 0;
+    for (int y = 0; y < height; ++y) {
+        const DWORD* row = pixels + y * width;
+        rows += std::any_of(row + std::max(from, 0), row + width - 1, [&](DWORD p) { return p != row[width - 1]; });
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return rows;
+}
+
+}  // namespace
+
+// At 150 % and 200 % the launcher's dialog and boxes are laid out and drawn
+// for the screen, not stretched: the self-painted bar and its label grow
+// with the dialog, the board keeps its frames' size, centred where the
+// grown frames would lie, and the box's buttons grow too. Screenshots of
+// each go to the artifacts.
+TEST_F(LinkHandlerUpdate, TheDialogAndItsBoxGrowWithTheScreensDpi)
+{
+    struct Measured {
+        int barHeight = 0, labelRows = 0, boxButtonHeight = 0;
+        RECT board{}, dialog{};
+    };
+    Measured at96;
+    for (const DWORD dpi : {96, 144, 192}) {
+        SCOPED_TRACE(dpi);
+        const std::string name = "launcher-dpi" + std::to_string(dpi);
+        CRegKey::DeleteTree(HKEY_CURRENT_USER, kNonceLedgerPath);
+        ASSERT_TRUE(SetUpdateServerModes("~slow=150,8192"));
+        Measured now;
+        std::atomic<int> boxButtonHeight{0};
+        CBoxAnswerer answerer([&](const std::wstring&) {
+            RECT button = {};
+            GetWindowRect(GetDlgItem(FindWindowA("#32770", kMessageCaption), IDYES), &button);
+            boxButtonHeight = button.bottom - button.top;
+            SaveScreenshot(name + "-box");
+            return IDYES;
+        });
+        CScreenDpi screen(dpi);
+        CHandler handler(Quoted(Link("update_stop")));
+        HWND dialog = nullptr;
+        ASSERT_TRUE(PumpUntil([&] { return (dialog = Dialog()) != nullptr; }));
+        screen.Restore();
+        const HWND bar = GetDlgItem(dialog, 202), board = GetDlgItem(dialog, 201);
+        ASSERT_TRUE(PumpUntil([&] {
+            const int pos = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
+            return pos > 0 && pos < 50;
+        }));
+        PumpFor(200);  // the label painted
+        RECT client;
+        GetClientRect(bar, &client);
+        now.barHeight = client.bottom;
+        // The label, where it lies beyond the bar.
+        now.labelRows = InkRows(bar, client.right / 2 + 1);
+        now.board = PlaceIn(dialog, board);
+        GetClientRect(dialog, &now.dialog);
+        SaveScreenshot(name + "-update-dialog");
+
+        const HWND button = GetDlgItem(dialog, 203);
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(203, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        ASSERT_TRUE(PumpUntil([&] { return !answerer.Texts().empty(); }));
+        PumpFor(300);
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(203, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        EXPECT_EQ(handler.ExitCode(10000), 3u);
+        now.boxButtonHeight = boxButtonHeight;
+
+        if (dpi == 96) {
+            at96 = now;
+            continue;
+        }
+        // Dialog units follow the font's own metrics, which grow a little
+        // slower than the DPI: the template's controls grow as the dialog does.
+        const auto grownX = [&](int pixels) { return MulDiv(pixels, now.dialog.right, at96.dialog.right); };
+        const auto grownY = [&](int pixels) { return MulDiv(pixels, now.dialog.bottom, at96.dialog.bottom); };
+        EXPECT_NEAR(now.barHeight, grownY(at96.barHeight), 2);
+        // The label's font and the boxes grow with the DPI itself.
+        const auto grown = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+        EXPECT_NEAR(now.labelRows, grown(at96.labelRows), grown(at96.labelRows) / 5 + 1);
+        EXPECT_NEAR(now.boxButtonHeight, grown(at96.boxButtonHeight), grown(at96.boxButtonHeight) / 5 + 1);
+        // The board: its frames' size, centred where the grown frames would lie.
+        const int width = at96.board.right - at96.board.left, height = at96.board.bottom - at96.board.top;
+        EXPECT_EQ(now.board.right - now.board.left, width);
+        EXPECT_EQ(now.board.bottom - now.board.top, height);
+        EXPECT_NEAR(now.board.left + width / 2, grownX(at96.board.left) + grown(width) / 2, 3);
+        EXPECT_NEAR(now.board.top + height / 2, grownY(at96.board.top) + grown(height) / 2, 3);
+    }
+    EXPECT_GT(at96.labelRows, 5);
 }
 
 // Every link whose signature verifies is reported to the service with its
