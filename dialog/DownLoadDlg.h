@@ -82,6 +82,8 @@ private:
     void OnExit();
     void Exit();
     void FinishUpdate();
+    // The status line as the player last saw it, into the trace, once.
+    void TraceStatusLine();
     void StopAnimation() { m_animate.Stop(); }
     void SetProgress(int percent) { m_progress.SendMessage(PBM_SETPOS, percent); }
     void ShowError(const char* text);
@@ -131,6 +133,7 @@ private:
     int m_nPercent = 0;
     bool m_bShowPending = false;
     bool m_bStopShown = false;
+    bool m_bStatusTraced = false;
     DWORD m_shownAt = 0;
     CKernelHandle m_installerProcess;
 };

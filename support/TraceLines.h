@@ -29,6 +29,11 @@ inline constexpr char kNoParentOwner[] = "GetParentOwner no";
 inline constexpr char kPageRefused[] = "page refused: %s";
 inline constexpr char kSafetyPageRefused[] = "IObjectSafety: page refused: %s";
 
+// What the player was shown: every box, with its text (its line breaks left
+// out), and the update dialog's status line as the dialog ends.
+inline constexpr char kBox[] = "box: %s";
+inline constexpr char kStatusLineAtEnd[] = "status line: %s";
+
 // The update dialog.
 inline constexpr char kInstallerLink[] = "link :%s";
 inline constexpr char kListFailed[] = "test1";
@@ -49,6 +54,7 @@ inline constexpr char kListFilePath[] = "downFilePath : %s";
 inline constexpr char kListLoopOut[] = "for loop out";
 inline constexpr char kInternetOpenError[] = "InternetOpen error : %lu";
 inline constexpr char kHttpStatus[] = "HTTP status : %lu";
+inline constexpr char kLengthUnreadable[] = "Content-Length unreadable";
 inline constexpr char kNetError[] = "GetFile net error : %s";
 inline constexpr char kFileError[] = "GetFile file error : %s";
 inline constexpr char kCheckError[] = "GetFile check error : %s - %s";
