@@ -41,11 +41,13 @@ def read(path):
         return f.read()
 
 
-def literals(text):
+def literals(text, html=False):
     """The string literals of a source, unescaped; a C++ concatenation with
     a variable ("a " + name + " b") reads as one literal with %s for it."""
     text = re.sub(r'"\s*\+\s*[A-Za-z_][\w.]*(?:\(\))?(?:\.c_str\(\))?\s*\+\s*"', "%s", text)
     out = []
+    if html:  # an element's text, its inner tags left out
+        out += [re.sub(r"<[^>]*>", "", line).strip() for line in text.splitlines()]
     for m in re.finditer(r'L?"((?:[^"\\\n]|\\.)*)"', text):
         value = m.group(1)
         value = re.sub(r"\\[rn]", "", value).replace('\\"', '"').replace("\\\\", "\\")
@@ -70,18 +72,27 @@ def wild_regex(text, wildcard, wild_repl):
     return wild_repl.join(re.escape(p) for p in parts)
 
 
+def letters(text, wildcard):
+    return sum(c.isalpha() for c in wildcard.sub("", text))
+
+
 def matches(doc, program):
     """Whether a docs' text stands for a program's: the program's %s may be
-    any value in the docs, the docs' <...> and ... any text of the program's."""
+    any value in the docs, the docs' <...> and ... any text of the program's.
+    Each must say something of its own: a bare "%s" or "<n>" stands for
+    nothing."""
+    if letters(program, PRINTF) < 2 or letters(doc, PLACEHOLDER) < 2:
+        return False
     marked = PRINTF.sub("\x01", program.replace("%%", "%"))
-    if re.fullmatch(wild_regex(marked, re.compile("\x01"), ".+?"), doc, re.S):
+    if re.fullmatch(wild_regex(marked, re.compile("\x01"), ".*?"), doc, re.S):
         return True
     return re.fullmatch(wild_regex(doc, PLACEHOLDER, ".*?"), marked, re.S) is not None
 
 
 def code_spans(text):
     text = re.sub(r"```.*?```", "", text, flags=re.S)
-    return re.findall(r"`([^`\n]+)`", text)
+    # A span may go on over a line's end, which reads as a blank.
+    return [re.sub(r"\n", " ", span) for span in re.findall(r"`([^`]+)`", text)]
 
 
 def quoted_texts(text):
@@ -100,7 +111,9 @@ def quoted_texts(text):
 
 def check_support(faults):
     spaces = trace_formats()
-    lines = [v for k, v in spaces["TraceLine"].items() if k not in ("kLinkRefused", "kAccountSwitch")]
+    lines = [v for k, v in spaces["TraceLine"].items() if k not in ("kLinkRefused", "kAccountSwitch", "kRegistration")]
+    lines += [spaces["TraceLine"]["kRegistration"].replace("%s %s", f"{verb} {scope}", 1)
+              for verb in ("register", "unregister") for scope in ("user", "machine")]
     reasons = list(spaces["LinkRefusal"].values())
     # A reason about one value ends with its name; one of the command-line
     # rule reads "<fault> in <name>"; the code page's starts with the name.
@@ -112,18 +125,28 @@ def check_support(faults):
     lines += [refused + r for r in reasons] + [refused + "%s"]
     lines += [spaces["TraceLine"]["kAccountSwitch"].replace("%s", w) for w in ("accepted", "declined")]
     outcomes = list(spaces["LinkOutcome"].values())
-    sources = sources_text()
+    # The names the product spells (a registry value, a file), the listed lines aside.
+    names = [t for p in text_files() if p != "support/TraceLines.h" for t in literals(read(p))]
     text = read("docs/support.md")
+    texts = [t for path in text_files() for t in literals(read(path), path.endswith(".html"))]
     known = 0
     for span in code_spans(text):
+        # A line of the log as it stands in the file: the time, process and program first.
+        span = re.sub(r"^\d{4}-\d\d-\d\d [\d:.]+ \[\d+ [a-z ]+\] ", "", span)
+        if PLACEHOLDER.fullmatch(span):
+            continue
+        shown = re.match(r"(box|status line): (.*)", span)
+        if shown and shown.group(2) not in ("<text>", "...") and not any(
+                matches(shown.group(2), t) or matches_inside(shown.group(2), t) for t in texts):
+            faults.append(f"support.md: `{span}`: the player is shown no such text")
+            continue
         if any(matches(span, f) for f in lines + reasons + outcomes):
             known += 1
             continue
         if (re.fullmatch(r"[\d,.]+|.*\\.*|[^ ]*/[^ ]*|%\w+%.*", span) or span.split()[0] in WINDOWS_PROGRAMS or
-                re.search(r'"' + re.escape(span) + r'"', sources)):
+                any(span in name for name in names)):
             continue  # a number, a path or switch, Windows' own command, a name the sources spell so
         faults.append(f"support.md: `{span}` is no trace line, reason or outcome of the program")
-    texts = [t for path in text_files() for t in literals(read(path))]
     quoted = quoted_texts(text)
     for value in quoted:
         if not any(matches(value, t) or matches_inside(value, t) for t in texts):
@@ -133,6 +156,8 @@ def check_support(faults):
 
 def matches_inside(doc, program):
     """doc as a part of a longer text (the page's texts carry English after them)."""
+    if letters(doc, PLACEHOLDER) < 2:
+        return False
     marked = PRINTF.sub("\x01", program)
     return re.search(wild_regex(doc, PLACEHOLDER, ".*?"), marked, re.S) is not None
 
