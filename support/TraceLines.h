@@ -1,5 +1,5 @@
 // The trace lines that someone outside the code reads: the support desk with
-// a player's trace, the tests, the pages of docs/support.md#trace that list
+// a player's trace, the tests, the pages of docs/developers.md#the-trace that list
 // them. Each is written here once; change one only together with that list.
 // Every other trace line is a plain sentence written where it happens.
 #pragma once

@@ -13,7 +13,8 @@
   of CMake, or a file of the tree;
 - every VANTORIMA_* name in docs/ and README.md exists in the tree outside
   the docs, and each row of a settings table ("| `VANTORIMA_X` | `default`
-  |") gives the default that CMake gives.
+  |") gives the default that CMake gives;
+- every link between the pages leads to a page and heading that exist.
 
 Prints "docs: ..." lines and one summary; exits 1 on any fault.
 """
@@ -306,17 +307,44 @@ def check_settings(faults):
     return len(names)
 
 
+def slug(heading):
+    """The anchor a heading gets on GitHub."""
+    return re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
+
+
+def check_links(faults):
+    pages = ["README.md", "bench/README.md"] + ["docs/" + p for p in os.listdir(os.path.join(TOP, "docs"))
+                                                 if p.endswith(".md")]
+    count = 0
+    for page in pages:
+        text = re.sub(r"```.*?```", "", read(page), flags=re.S)
+        for target, anchor in re.findall(r"\]\(([^)#\s]*)(?:#([^)\s]*))?\)", text):
+            if re.match(r"\w+:", target):
+                continue  # another site's
+            path = os.path.normpath(os.path.join(os.path.dirname(page), target)) if target else page
+            count += 1
+            if not os.path.exists(os.path.join(TOP, path)):
+                faults.append(f"{page}: a link to {target}, which is not there")
+            elif anchor and path.endswith(".md"):
+                headings = re.findall(r"^#+ (.*)$", re.sub(r"```.*?```", "", read(path), flags=re.S), re.M)
+                if anchor not in {slug(h) for h in headings}:
+                    faults.append(f"{page}: a link to {path}#{anchor}, a heading that is not there")
+    return count
+
+
 def main():
     faults = []
     lines, texts = check_support(faults)
     count = check_commands(faults)
     settings = check_settings(faults)
+    links = check_links(faults)
     for fault in faults:
         print("docs: " + fault)
     if faults:
         print(f"docs: FAILED, {len(faults)} statements the code does not bear out")
         return 1
-    print(f"docs: {lines} log lines, {texts} texts, {count} commands and {settings} settings as the code has them")
+    print(f"docs: {lines} log lines, {texts} texts, {count} commands, {settings} settings and {links} links as the "
+          "code and the pages have them")
     return 0
 
 
