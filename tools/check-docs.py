@@ -226,10 +226,29 @@ def commands(block):
         joined = ""
         # A synopsis's choices ([a|b], <x | y>) are not pipes.
         text = re.sub(r"\[[^\]\n]*\]|<[^>\n]*>", "ARG", text)
-        for part in re.split(r"\|\||&&|[|;]|\$\(", text):
+        for part in split_outside_quotes(text):
             if part.strip():
-                out.append(part.strip())
+                out.append(part.strip().rstrip(")"))
     return out
+
+
+def split_outside_quotes(text):
+    """A command line's commands: split at | ; && and $( outside quotes."""
+    parts, current, quote, at = [], "", None, 0
+    while at < len(text):
+        c = text[at]
+        if quote:
+            quote = None if c == quote else quote
+        elif c in "'\"":
+            quote = c
+        elif c in "|;" or text.startswith("&&", at) or text.startswith("$(", at):
+            parts.append(current)
+            current = ""
+            at += 2 if c in "&$" else 1
+            continue
+        current += c
+        at += 1
+    return parts + [current]
 
 
 def check_commands(faults):
