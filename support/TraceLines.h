@@ -184,7 +184,7 @@ inline constexpr char kRenewalNotStarted[] = "renewal: not started";
 }  // namespace LinkRefusal
 
 // What the launcher tells the service it did with a link whose signature
-// verified (the outcome of its report, docs/operators.md#the-links-state):
+// verified (the outcome of its report, docs/reference.md#the-links-state):
 // short words that the service and the page read, never changed once
 // shipped. A refusal's word names its kind, beside the refusals above.
 namespace LinkOutcome {
