@@ -79,6 +79,9 @@ CDownLoadDlg::CDownLoadDlg(std::function<void()> handedOver)
 
 CDownLoadDlg::~CDownLoadDlg()
 {
+    // An owner that deletes a dialog that never ended (a page closed
+    // meanwhile): what it showed last.
+    TraceStatusLine();
     // The window goes first: the worker's reports then reach no dialog.
     DestroyWindow();
     m_webGrab->Abort();
@@ -285,7 +288,7 @@ void CDownLoadDlg::OnExit()
         return;
     }
     ShowProgressNow();
-    const int answer = MessageBoxA(m_hWnd, kAskStop, kMessageCaption, MB_YESNO | MB_ICONQUESTION);
+    const int answer = ShowPlayerBox(m_hWnd, kAskStop, MB_YESNO | MB_ICONQUESTION);
     if (LOG_LAST_ERROR_IF(answer == 0) || answer != IDYES || WindowGone())
         return;
     if (m_pWorker) {
@@ -300,6 +303,7 @@ void CDownLoadDlg::Exit()
 {
     TraceOut(TraceLine::kDialogExit);
     ShowProgressNow();
+    TraceStatusLine();
     m_animate.Close();
     EndDialog(IDCANCEL);
     if (m_hidden)
@@ -317,6 +321,17 @@ void CDownLoadDlg::FinishUpdate()
     }
     StartInstalledProgram(installDir + kClientExeName);
     Exit();
+}
+
+void CDownLoadDlg::TraceStatusLine()
+{
+    if (m_bStatusTraced || WindowGone())
+        return;
+    m_bStatusTraced = true;
+    // The control's own text: what was painted, not what a report set last.
+    char text[kStatusTextSize] = "";
+    GetDlgItemTextA(m_hWnd, kStatusId, text, sizeof text);
+    TraceOut(TraceLine::kStatusLineAtEnd, text);
 }
 
 void CDownLoadDlg::SetStopped()
@@ -337,7 +352,7 @@ void CDownLoadDlg::ShowStopped()
 
 void CDownLoadDlg::ShowError(const char* text)
 {
-    LOG_LAST_ERROR_IF(MessageBoxA(m_hWnd, text, kMessageCaption, MB_OK | MB_ICONERROR) == 0);
+    LOG_LAST_ERROR_IF(ShowPlayerBox(m_hWnd, text, MB_OK | MB_ICONERROR) == 0);
 }
 
 LRESULT CDownLoadDlg::ReleaseWorker()

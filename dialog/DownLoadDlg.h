@@ -82,6 +82,8 @@ private:
     void OnExit();
     void Exit();
     void FinishUpdate();
+    // The status line as the player last saw it, into the trace, once.
+    void TraceStatusLine();
     void StopAnimation() { m_animate.Stop(); }
     // The board at its frames' own size, centred where the DPI puts it.
     void PlaceAnimation();
@@ -133,6 +135,7 @@ private:
     int m_nPercent = 0;
     bool m_bShowPending = false;
     bool m_bStopShown = false;
+    bool m_bStatusTraced = false;
     DWORD m_shownAt = 0;
     CKernelHandle m_installerProcess;
 };

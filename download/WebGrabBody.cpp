@@ -75,7 +75,7 @@ bool CWebGrab::OpenReply(const std::string& url, const std::string& name, CHttpF
     }
     // A length that cannot be read cannot tell a whole body from a cut one.
     if (!ParseContentLength(lengthText, total)) {
-        TraceOut("Content-Length unreadable");
+        TraceOut(TraceLine::kLengthUnreadable);
         return FailInvalid(name, file);
     }
     return true;

@@ -59,8 +59,8 @@ bool AccountSwitchAccepted(const std::string& id)
     // Both names, so that the player sees which account the link would swap
     // for which (a look-alike name alone would pass for their own).
     const std::string question = "VOK 围棋上次以 " + saved + " 的身份登录。\r\n\r\n改以 " + id + " 的身份登录吗？";
-    const int answer = MessageBoxA(nullptr, question.c_str(), kMessageCaption,
-                                   MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND);
+    const int answer =
+        ShowPlayerBox(nullptr, question.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND);
     LOG_LAST_ERROR_IF(answer == 0);
     const bool yes = answer == IDYES;
     TraceOut(TraceLine::kAccountSwitch, yes ? "accepted" : "declined");
@@ -182,7 +182,7 @@ int RefuseLink(const char* why, const char* outcome)
     TraceOut(TraceLine::kLinkRefused, why);
     if (outcome)
         ReportLink(outcome);
-    const int answer = MessageBoxA(nullptr, kRefusedText, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    const int answer = ShowPlayerBox(nullptr, kRefusedText, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     LOG_LAST_ERROR_IF(answer == 0);
     return kExitRefused;
 }

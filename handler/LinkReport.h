@@ -1,6 +1,6 @@
 // The launcher's report to the service of what it did with a link whose
 // signature verified, so that the page that opened the link can tell the
-// player (docs/operators.md#the-links-state). One small POST to
+// player (docs/reference.md#the-links-state). One small POST to
 // VANTORIMA_LINK_REPORT through framework/net: nonce=...&outcome=...&version=
 // a.b.c.d, and never anything else. It goes on a thread of its own, beside
 // the client's start or the dialog; what comes next waits for it, at most

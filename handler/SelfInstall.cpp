@@ -28,7 +28,7 @@ const char kUninstallFailedText[] = "VOK 围棋启动器未能完全卸载。";
 void Box(bool quiet, const char* text, UINT icon)
 {
     if (!quiet)
-        LOG_LAST_ERROR_IF(MessageBoxA(nullptr, text, kMessageCaption, MB_OK | icon | MB_SETFOREGROUND) == 0);
+        LOG_LAST_ERROR_IF(ShowPlayerBox(nullptr, text, MB_OK | icon | MB_SETFOREGROUND) == 0);
 }
 
 // path with a suffix after it.

@@ -1,5 +1,5 @@
 // The trace lines that someone outside the code reads: the support desk with
-// a player's trace, the tests, the pages of docs/support.md#trace that list
+// a player's trace, the tests, the pages of docs/developers.md#the-trace that list
 // them. Each is written here once; change one only together with that list.
 // Every other trace line is a plain sentence written where it happens.
 #pragma once
@@ -29,6 +29,11 @@ inline constexpr char kNoParentOwner[] = "GetParentOwner no";
 inline constexpr char kPageRefused[] = "page refused: %s";
 inline constexpr char kSafetyPageRefused[] = "IObjectSafety: page refused: %s";
 
+// What the player was shown: every box, with its text (its line breaks left
+// out), and the update dialog's status line as the dialog ends.
+inline constexpr char kBox[] = "box: %s";
+inline constexpr char kStatusLineAtEnd[] = "status line: %s";
+
 // The update dialog.
 inline constexpr char kInstallerLink[] = "link :%s";
 inline constexpr char kListFailed[] = "test1";
@@ -49,6 +54,7 @@ inline constexpr char kListFilePath[] = "downFilePath : %s";
 inline constexpr char kListLoopOut[] = "for loop out";
 inline constexpr char kInternetOpenError[] = "InternetOpen error : %lu";
 inline constexpr char kHttpStatus[] = "HTTP status : %lu";
+inline constexpr char kLengthUnreadable[] = "Content-Length unreadable";
 inline constexpr char kNetError[] = "GetFile net error : %s";
 inline constexpr char kFileError[] = "GetFile file error : %s";
 inline constexpr char kCheckError[] = "GetFile check error : %s - %s";
@@ -182,7 +188,7 @@ inline constexpr char kRenewalUnsignedSelf[] = "renewal: signer passes only as t
 }  // namespace LinkRefusal
 
 // What the launcher tells the service it did with a link whose signature
-// verified (the outcome of its report, docs/operators.md#the-links-state):
+// verified (the outcome of its report, docs/reference.md#the-links-state):
 // short words that the service and the page read, never changed once
 // shipped. A refusal's word names its kind, beside the refusals above.
 namespace LinkOutcome {

@@ -62,7 +62,7 @@ int KillProcess(HWND dialog, const std::string& name)
         Sleep(kPassInterval);
     }
 
-    const int answer = MessageBoxA(dialog, kAskToClose, kMessageCaption, MB_YESNO | MB_ICONQUESTION);
+    const int answer = ShowPlayerBox(dialog, kAskToClose, MB_YESNO | MB_ICONQUESTION);
     if (LOG_LAST_ERROR_IF(answer == 0) || answer != IDYES)
         return -1;
     for (DWORD processId : matches) {
@@ -71,7 +71,7 @@ int KillProcess(HWND dialog, const std::string& name)
             continue;
         if (LOG_IF_WIN32_BOOL_FALSE(TerminateProcess(process.Get(), 1)))
             return 1;
-        LOG_LAST_ERROR_IF(MessageBoxA(dialog, kCannotClose, kMessageCaption, MB_OK | MB_ICONERROR) == 0);
+        LOG_LAST_ERROR_IF(ShowPlayerBox(dialog, kCannotClose, MB_OK | MB_ICONERROR) == 0);
         return -1;
     }
     return 0;

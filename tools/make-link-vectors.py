@@ -2,23 +2,27 @@
 """Writes docs/link-vectors.json: links and the verdict the launcher gives each.
 
     /usr/bin/python3 tools/make-link-vectors.py docs/link-vectors.json
+    /usr/bin/python3 tools/make-link-vectors.py --check docs/link-vectors.json
 
 Keeps the test key pair of the file it rewrites (a new pair when there is
 none) and signs with the reference signer's own function
 (docs/examples/sign_link.py). Each vector has a fixed "now", so the file stays
 true for ever; run again only to add vectors. The committed file, not this
-script, is what the tests read.
+script, is what the tests read. --check writes nothing: it says whether the
+file is what this script makes, signatures aside (ECDSA's are random each
+time; the vectors' test reads each verdict with the launcher's own reader).
 """
 import base64
 import json
 import os
+import re
 import sys
 
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
 from cryptography.hazmat.primitives.asymmetric.utils import decode_dss_signature
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "examples"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs", "examples"))
 from sign_link import encode, signature  # noqa: E402
 
 NOW = 1800000000
@@ -59,8 +63,44 @@ def b64url(data):
     return base64.urlsafe_b64encode(data).rstrip(b"=").decode("ascii")
 
 
+def without_signatures(document):
+    """The document with what differs from run to run masked: each sig= value
+    and the stranger's signatures with it."""
+    masked = json.loads(json.dumps(document))
+    for vector in masked["vectors"]:
+        vector["link"] = re.sub(r"&sig=[^&]*", "&sig=*", vector["link"])
+    return masked
+
+
+def check(path, document):
+    with open(path, encoding="utf-8") as f:
+        committed = json.load(f)
+    want, have = without_signatures(document), without_signatures(committed)
+    faults = [f"{k}: differs" for k in sorted(set(want) | set(have)) if k != "vectors" and want.get(k) != have.get(k)]
+    names = [v["name"] for v in have["vectors"]]
+    for vector in want["vectors"]:
+        if vector not in have["vectors"]:
+            faults.append(f"vector {vector['name']!r}: " + ("differs" if vector["name"] in names else "missing"))
+    for vector in have["vectors"]:
+        if vector["name"] not in [v["name"] for v in want["vectors"]]:
+            faults.append(f"vector {vector['name']!r}: not made by this script")
+    for fault in faults:
+        print(f"link vectors: {path}: {fault}")
+    if faults:
+        print(f"link vectors: FAILED, {len(faults)} differences; run /usr/bin/python3 tools/make-link-vectors.py {path}")
+        return 1
+    print(f"link vectors: {len(want['vectors'])} vectors as tools/make-link-vectors.py makes them")
+    return 0
+
+
 def main():
-    out = sys.argv[1]
+    args = sys.argv[1:]
+    checking = args[:1] == ["--check"]
+    if checking:
+        args = args[1:]
+    if len(args) != 1:
+        sys.exit("usage: make-link-vectors.py [--check] docs/link-vectors.json")
+    out = args[0]
     key = load_or_make_key(out)
     stranger = ec.generate_private_key(ec.SECP256R1())
     vectors = []
@@ -170,10 +210,13 @@ def main():
                                              serialization.NoEncryption()).decode(),
         "vectors": vectors,
     }
+    if checking:
+        return check(out, document)
     with open(out, "w", encoding="utf-8") as f:
         json.dump(document, f, indent=1, ensure_ascii=True)
         f.write("\n")
+    return 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -39,14 +39,23 @@ else
   head -20 "$top/build/includes.log"
 fi
 
-# The link door's outcome words, one set in C++, Python and JavaScript.
-if "$top/tools/check-outcomes.py" >"$top/build/outcomes.log" 2>&1; then
-  summary+=("$(tail -1 "$top/build/outcomes.log")")
-else
-  status=1
-  summary+=("outcomes: FAILED; see $top/build/outcomes.log")
-  head -20 "$top/build/outcomes.log"
-fi
+# The link door's outcome words (one set in C++, Python and JavaScript), the
+# docs against the code (tools/check-docs.py), and the link vectors against
+# their generator.
+run_check() {  # name, then the command; its last line is the summary
+  local name=$1 log=$top/build/$1.log
+  shift
+  if "$@" >"$log" 2>&1; then
+    summary+=("$(tail -1 "$log")")
+  else
+    status=1
+    summary+=("$name: FAILED; see $log")
+    head -20 "$log"
+  fi
+}
+run_check outcomes /usr/bin/python3 "$top/tools/check-outcomes.py"
+run_check docs /usr/bin/python3 "$top/tools/check-docs.py"
+run_check link-vectors /usr/bin/python3 "$top/tools/make-link-vectors.py" --check "$top/docs/link-vectors.json"
 
 run_suite host ctest --test-dir build/host --output-on-failure
 

@@ -21,6 +21,7 @@
 #include "launch/LaunchSequence.h"
 #include "launch/SettingsStore.h"
 #include "dialog/DownLoadDlg.h"
+#include "framework/sys/AnsiText.h"
 #include "download/InstallerSignature.h"
 #include "dialog/InstalledProgram.h"
 #include "download/StatusMessage.h"
@@ -411,6 +412,7 @@ TEST_F(UpdateDialog, StoppingASlowDownloadTakesTwoPresses)
     EXPECT_EQ(PartialFolderFiles(), 2u);  // the part stays, with its record
 
     Press();  // "关 闭": no question now
+    ASSERT_TRUE(PumpUntil([&] { return trace_.Contains(std::string("status line: ") + kStopped); }));
     ASSERT_TRUE(PumpUntil([&] { return control_.completions == 1; }));
     EXPECT_FALSE(Visible());
     EXPECT_EQ(answerer.Texts().size(), 1u);
@@ -533,6 +535,14 @@ TEST_F(UpdateDialog, FailuresShowTheirBoxHideTheDialogAndPostNothing)
         EXPECT_TRUE(log_.Seen(c.failure));
         EXPECT_FALSE(log_.Seen(STATUS_FILE_DONE));
         EXPECT_EQ(answerer.Texts(), std::vector<std::wstring>{c.box});
+        // The log says what the player saw: the box's text on one line, and
+        // the status line as the dialog ended.
+        std::wstring boxLine(c.box);
+        boxLine.erase(
+            std::remove_if(boxLine.begin(), boxLine.end(), [](wchar_t w) { return w == L'\r' || w == L'\n'; }),
+            boxLine.end());
+        EXPECT_TRUE(trace_.Contains("box: " + AnsiFromWide(boxLine.data(), boxLine.size())));
+        EXPECT_EQ(trace_.Last("status line: "), "status line: " + StatusLine());
         EXPECT_EQ(control_.completions, 0);
         EXPECT_FALSE(FileExists(client_.File("installer.txt")));
         dialog_.reset();

@@ -310,6 +310,7 @@ TEST_F(LinkHandler, AValidLinkLaunchesAsTheControlDoesOnceOnly)
     EXPECT_TRUE(has(ran, "m_key : <4 bytes>"));
     EXPECT_TRUE(has(ran, "VantorimaLaunch exit 0"));
     EXPECT_TRUE(has(refused, "link refused: nonce used before"));
+    EXPECT_TRUE(has(refused, "box: 链接无效或已过期。请回到网页重新登录后再试。"));  // what the player read
     // On the Windows 9x road too (no LocalLow, no appending write).
     const char nineXKey[] = "Software\\Wine\\AppDefaults\\VantorimaLaunch.exe";
     ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, nineXKey, "Version", REG_SZ, "win98", 6), ERROR_SUCCESS);
