@@ -239,8 +239,9 @@ int SignLink(int argc, char** argv)
         return it == options.end() ? std::string() : it->second;
     };
     std::string& password = options.find("--pass")->second;
-    if (password == "-" && (!ReadLine(kMaxPasswordLine, password) || password.size() > kMaxPasswordLine ||
-                            password.find('\n') != std::string::npos))
+    if (password == "-" &&
+        (!ReadLine(kMaxPasswordLine, password) || password.size() > kMaxPasswordLine ||
+         password.find('\n') != std::string::npos))
         return Fail("--pass -: standard input holds no password of one line");
     long long ttl = kDefaultTtl;
     if (options.count("--ttl")) {
