@@ -149,6 +149,8 @@ def check_support(faults):
         if (re.fullmatch(r"[\d,.]+|.*\\.*|[^ ]*/[^ ]*|%\w+%.*", span) or span.split()[0] in WINDOWS_PROGRAMS or
                 any(span in name for name in names)):
             continue  # a number, a path or switch, Windows' own command, a name the sources spell so
+        if re.fullmatch(r"[A-Za-z_$][\w$]*(?:\.[A-Za-z_$][\w$]*)+", span) and span in sources_text():
+            continue  # a script's name as its sources spell it (Vantorima.texts)
         faults.append(f"support.md: `{span}` is no trace line, reason or outcome of the program")
     quoted = quoted_texts(text)
     for value in quoted:
