@@ -31,6 +31,8 @@ PLACEHOLDER = re.compile(r"<[^<>`]*>|\.\.\.|…(?=$)")
 # Where the player's texts live: the boxes, the update dialog, the page.
 TEXT_SOURCES = ["dialog", "terminator", "handler", "download", "launch", "control", "support", "res", "package",
                 "testbed/demo"]
+# Where the operators' how-to puts this tree (a release's copy of it).
+INSTALL_ROOT = "/opt/vantorima/"
 # Programs of Windows itself that a command may name.
 WINDOWS_PROGRAMS = {"regsvr32", "sfc"}
 SHELL_WORDS = {".", "cd", "export", "set", "echo", "printf", "for", "do", "done", "if", "then", "fi", "test", "[",
@@ -147,6 +149,8 @@ def check_support(faults):
         if (re.fullmatch(r"[\d,.]+|.*\\.*|[^ ]*/[^ ]*|%\w+%.*", span) or span.split()[0] in WINDOWS_PROGRAMS or
                 any(span in name for name in names)):
             continue  # a number, a path or switch, Windows' own command, a name the sources spell so
+        if re.fullmatch(r"[A-Za-z_$][\w$]*(?:\.[A-Za-z_$][\w$]*)+", span) and span in sources_text():
+            continue  # a script's name as its sources spell it (Vantorima.texts)
         faults.append(f"support.md: `{span}` is no trace line, reason or outcome of the program")
     quoted = quoted_texts(text)
     for value in quoted:
@@ -214,13 +218,19 @@ def cmake_targets():
     return names
 
 
-def commands(block):
+def commands(block, synopsis=False):
     """The commands of a fenced block: lines joined across a trailing
-    backslash and open quotes, comments dropped, split at | && ; ||."""
+    backslash and open quotes, comments dropped, split at | && ; ||. In a
+    synopsis (a block of no language) a line indented deeper than the
+    block's first continues the line before it."""
     joined, out = "", []
-    for line in block.splitlines():
+    lines = block.splitlines()
+    indent = len(lines[0]) - len(lines[0].lstrip()) if lines else 0
+    for at, line in enumerate(lines):
         joined += line + "\n"
-        if joined.rstrip().endswith("\\") or joined.count('"') % 2:
+        following = lines[at + 1] if at + 1 < len(lines) else ""
+        deeper = synopsis and following.strip() and len(following) - len(following.lstrip()) > indent
+        if joined.rstrip().endswith("\\") or joined.count('"') % 2 or deeper:
             continue
         text = re.sub(r"(^|\s)#.*", "", joined.replace("\\\n", " ")).strip()
         joined = ""
@@ -260,7 +270,7 @@ def check_commands(faults):
         for lang, block in re.findall(r"```(\w*)\n(.*?)```", read(page), re.S):
             if lang not in ("", "sh", "bash", "shell", "console"):
                 continue
-            for command in commands(block):
+            for command in commands(block, synopsis=not lang):
                 try:
                     words = shlex.split(command)
                 except ValueError:
@@ -278,6 +288,8 @@ def check_commands(faults):
 
 def command_fault(words, targets, built):
     program = words[0]
+    if program.startswith(INSTALL_ROOT):
+        program = program[len(INSTALL_ROOT):]  # the how-to's copy of this tree
     name = os.path.basename(program)
     if program == "make":
         wanted = [w for w in words[1:] if not w.startswith("-") and "=" not in w]

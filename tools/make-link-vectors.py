@@ -6,7 +6,8 @@
 
 Keeps the test key pair of the file it rewrites (a new pair when there is
 none) and signs with the reference signer's own function
-(docs/examples/sign_link.py). Each vector has a fixed "now", so the file stays
+(service/vantorima_service/signing.py, which docs/examples/sign_link.py
+wraps). Each vector has a fixed "now", so the file stays
 true for ever; run again only to add vectors. The committed file, not this
 script, is what the tests read. --check writes nothing: it says whether the
 file is what this script makes, signatures aside (ECDSA's are random each
@@ -22,8 +23,8 @@ from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
 from cryptography.hazmat.primitives.asymmetric.utils import decode_dss_signature
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs", "examples"))
-from sign_link import encode, signature  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "service"))
+from vantorima_service.signing import encode, signature  # noqa: E402
 
 NOW = 1800000000
 MAX_AGE = 300
