@@ -44,26 +44,6 @@ constexpr int kProcesses = 2, kThreads = 2, kLines = 800;
 const char kWriterFolder[] = "VANTORIMA_TEST_LOG_FOLDER";
 const char kHolderFolder[] = "VANTORIMA_TEST_LOCK_FOLDER";
 
-// This program again, running the cases that filter names, with the
-// environment variable set to value meanwhile.
-HANDLE StartSelf(const char* filter, const char* variable, const std::string& value)
-{
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string command = std::string("\"") + self + "\" --gtest_filter=" + filter;
-    SetEnvironmentVariableA(variable, value.c_str());
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    const BOOL started =
-        CreateProcessA(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
-    SetEnvironmentVariableA(variable, nullptr);
-    if (!started)
-        return nullptr;
-    CloseHandle(info.hThread);
-    return info.hProcess;
-}
-
 // The texts of the log's lines under folder.
 std::vector<std::string> LoggedTexts(const std::string& folder)
 {
@@ -143,7 +123,7 @@ void ExpectWritersAtOnceKeepEveryLine()
     CLogDir dir("trace log");
     std::vector<HANDLE> writers;
     for (int p = 0; p < kProcesses; ++p) {
-        if (HANDLE writer = StartSelf("TraceLogWriter.*", kWriterFolder, dir.Path()))
+        if (HANDLE writer = StartAgain("TraceLogWriter.*", kWriterFolder, dir.Path()))
             writers.push_back(writer);
     }
     ASSERT_EQ(writers.size(), static_cast<size_t>(kProcesses));
@@ -275,7 +255,7 @@ TEST(TraceLog, ALockHeldElsewhereCostsOneWait)
     const std::string events = std::to_string(GetCurrentProcessId());
     HANDLE held = CreateEventA(nullptr, TRUE, FALSE, ("vantorima lock held " + events).c_str());
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, ("vantorima lock release " + events).c_str());
-    HANDLE holder = StartSelf("TraceLogHolder.*", kHolderFolder, events + " " + dir.Path());
+    HANDLE holder = StartAgain("TraceLogHolder.*", kHolderFolder, events + " " + dir.Path());
     ASSERT_NE(holder, nullptr);
     ASSERT_EQ(WaitForSingleObject(held, 30000), WAIT_OBJECT_0);
     for (int i = 0; i < 20; ++i)
