@@ -14,11 +14,17 @@ WORD = re.compile(r"(installing|renewing|started|failed|(failed|refused):[a-z]{1
 PENDING = "pending"
 
 
+def listed(path, block, item, what):
+    """The items of the one block of a file."""
+    found = re.search(block, read(path), re.S)
+    if not found:
+        raise LookupError("no " + what)
+    return re.findall(item, found.group(1), re.M)
+
+
 def launcher(path):
-    block = re.search(r"namespace LinkOutcome \{(.*?)\}  // namespace LinkOutcome", read(path), re.S)
-    if not block:
-        raise LookupError("no namespace LinkOutcome")
-    return re.findall(r'^inline constexpr char k\w+\[\] = "([^"]*)";', block.group(1), re.M)
+    return listed(path, r"namespace LinkOutcome \{(.*?)\}  // namespace LinkOutcome",
+                  r'^inline constexpr char k\w+\[\] = "([^"]*)";', "namespace LinkOutcome")
 
 
 def service(path):
@@ -29,10 +35,7 @@ def service(path):
 
 
 def page(path):
-    block = re.search(r"var outcomes = \{(.*?)\};", read(path), re.S)
-    if not block:
-        raise LookupError("no outcome table (var outcomes = {...};)")
-    return re.findall(r'^\s*"([^"]*)":', block.group(1), re.M)
+    return listed(path, r"var outcomes = \{(.*?)\};", r'^\s*"([^"]*)":', "outcome table (var outcomes = {...};)")
 
 
 def read(path):
