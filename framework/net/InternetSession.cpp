@@ -29,6 +29,17 @@ DWORD CInternetSession::EnableStatusCallback(bool enable)
     return LAST_ERROR_CODE_IF(previous == INTERNET_INVALID_STATUS_CALLBACK);
 }
 
+namespace {
+
+// 0 for the schemes we speak, else the error that names the others.
+DWORD WebScheme(INTERNET_SCHEME scheme)
+{
+    return scheme == INTERNET_SCHEME_HTTP || scheme == INTERNET_SCHEME_HTTPS ? ERROR_SUCCESS
+                                                                             : ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+}
+
+}  // namespace
+
 // The parts of an http:// or https:// URL that parts asks for: 0 or the
 // error code.
 DWORD CInternetSession::CrackHttpUrl(const char* url, URL_COMPONENTSA& parts)
@@ -36,9 +47,7 @@ DWORD CInternetSession::CrackHttpUrl(const char* url, URL_COMPONENTSA& parts)
     parts.dwStructSize = sizeof parts;
     if (LOG_LAST_ERROR_IF(!::InternetCrackUrlA(url, 0, 0, &parts)))
         return ERROR_INTERNET_INVALID_URL;
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
-        return LOG_IF_WIN32_ERROR(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-    return ERROR_SUCCESS;
+    return LOG_IF_WIN32_ERROR(WebScheme(parts.nScheme));
 }
 
 DWORD CInternetSession::OpenUrl(const char* url, DWORD flags, CHttpFile& file, const char* headers, DWORD headersLength)
