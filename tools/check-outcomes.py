@@ -4,7 +4,6 @@ languages: the launcher's (support/TraceLines.h, namespace LinkOutcome), the
 service package's (service/vantorima_service/outcomes.py, WORDS) and the page
 script's (package/vantorima.js, its outcome table). "pending", the service's
 own word before any report, is in the service's and the page's lists only."""
-import importlib.util
 import os
 import re
 import sys
@@ -28,10 +27,11 @@ def launcher(path):
 
 
 def service(path):
-    spec = importlib.util.spec_from_file_location("outcomes", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return list(module.WORDS)
+    # The package's own module, as a program that imports the package reads it.
+    sys.path.insert(0, os.path.dirname(os.path.dirname(path)))
+    from vantorima_service import outcomes
+
+    return list(outcomes.WORDS)
 
 
 def page(path):
@@ -51,7 +51,7 @@ def main():
                                ("JavaScript", "package/vantorima.js", page)):
         try:
             words = reader(os.path.join(TOP, path))
-        except FileNotFoundError:
+        except (FileNotFoundError, ModuleNotFoundError):
             bad.append("%s is missing (%s's list not merged yet?)" % (path, name))
             continue
         except (LookupError, AttributeError, SyntaxError) as error:
